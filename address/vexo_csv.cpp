@@ -1,0 +1,1 @@
+#include "address/vexo_csv.h"

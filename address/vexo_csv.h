@@ -1,0 +1,43 @@
+// Reader and writer of files of quoted comma-separated records, one record per line, a fixed
+// number of fields. Byte strings throughout; no character code conversion. Plain standard C++.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+class TVexo_CSV {
+public:
+    TVexo_CSV();
+    ~TVexo_CSV();
+    TVexo_CSV(const TVexo_CSV&) = delete;
+    TVexo_CSV& operator=(const TVexo_CSV&) = delete;
+
+    // Published properties.
+    std::string FileName;
+    std::string text;             // the current line: last read or last written
+    std::string Kugirimoji = ","; // separator characters when reading
+    std::string MojiretsuNinsiki = "\""; // quotation mark
+    int ItemCount = 0;            // fields per record, 1 to 100
+    bool eof = false;
+    bool ErrorDetect = false;
+
+    // Field values of the current record, Items[1] to Items[ItemCount] (Items[0] unused).
+    std::array<std::string, 101> Items;
+
+    // An empty argument keeps FileName. Failure only sets ErrorDetect; nothing is raised.
+    void OpenRead(const std::string& fileName = {});
+    void OpenWrite(const std::string& fileName = {});
+    void ReadRecord();
+    void WriteRecord(); // throws tessaly::FileError when the write fails
+    void CloseFile();
+    bool isOpen() const;
+
+    // Splits `line` into Items the way ReadRecord does (sets ErrorDetect).
+    void SplitLine(const std::string& line);
+
+private:
+    // implementation detail, chosen by the implementer
+    struct Impl;
+    Impl* impl_;
+};

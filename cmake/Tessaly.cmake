@@ -1,0 +1,56 @@
+# One place for flags, warnings and labels of every library, test and benchmark.
+
+function(tessaly_target_options target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(TESSALY_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+if(TESSALY_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# tessaly_add_library(name SOURCES ... [DEPS ...] [BYTES])
+# BYTES marks a library of byte-string code: no silent byte/text conversions allowed.
+function(tessaly_add_library name)
+  cmake_parse_arguments(A "BYTES" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${A_DEPS})
+  target_compile_definitions(${name} PRIVATE QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII)
+  tessaly_target_options(${name})
+endfunction()
+
+# tessaly_add_test(name LABELS unit|widget|smtp|real-server SOURCES ... [DEPS ...] [PROPERTIES ...])
+# Every test executable uses the Qt-aware GoogleTest main; each test case becomes one ctest test.
+function(tessaly_add_test name)
+  cmake_parse_arguments(A "" "" "LABELS;SOURCES;DEPS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE tessaly_test_support ${A_DEPS} GTest::gtest GTest::gmock)
+  tessaly_target_options(${name})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${A_LABELS}" TIMEOUT 120
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
+               ${A_PROPERTIES})
+endfunction()
+
+# tessaly_add_benchmark(name SOURCES ... [DEPS ...])
+function(tessaly_add_benchmark name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} benchmark::benchmark)
+  tessaly_target_options(${name})
+endfunction()
+
+# tessaly_add_fuzzer(name SOURCES ... [DEPS ...]): libFuzzer with address and undefined sanitizers.
+function(tessaly_add_fuzzer name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${A_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${A_DEPS})
+endfunction()

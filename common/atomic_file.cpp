@@ -1,0 +1,1 @@
+#include "common/atomic_file.h"

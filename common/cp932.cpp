@@ -1,0 +1,1 @@
+#include "common/cp932.h"

@@ -1,0 +1,33 @@
+// Every message box, question and file dialog of the program goes through this interface, so that
+// tests can replace it (tests/fixtures/fake_dialogs.h) and nothing blocks a headless run.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace tessaly {
+
+struct FileDialogOptions {
+    QString title;
+    QString filter;      // Qt form, e.g. "テキストファイル (*.txt);;全てのファイル (*)"
+    QString defaultExt;  // without the dot, e.g. "txt"
+    QString initialDir;  // folder the dialog opens in
+    QString fileName;    // name proposed in the dialog
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Plain message box with an OK button.
+    virtual void message(QWidget* parent, const QString& text) = 0;
+    // Error box: error icon, OK button.
+    virtual void error(QWidget* parent, const QString& text) = 0;
+    // Warning question with the buttons "はい(&Y)" and "いいえ(&N)"; true for yes.
+    virtual bool askYesNo(QWidget* parent, const QString& title, const QString& text) = 0;
+    // File dialogs; an empty result means the user cancelled.
+    virtual QString openFile(QWidget* parent, const FileDialogOptions& options) = 0;
+    virtual QString saveFile(QWidget* parent, const FileDialogOptions& options) = 0;
+};
+
+} // namespace tessaly

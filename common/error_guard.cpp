@@ -1,0 +1,1 @@
+#include "common/error_guard.h"

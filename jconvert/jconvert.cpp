@@ -1,0 +1,1 @@
+#include "jconvert/jconvert.h"

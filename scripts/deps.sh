@@ -1,0 +1,27 @@
+# Sourced by ./run and ./test: installs the Debian packages that are missing.
+# Usage: tessaly_ensure_packages pkg...
+tessaly_ensure_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# What building the program needs.
+TESSALY_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+                        libgtest-dev libgmock-dev libbenchmark-dev)
+# What running it needs on top: a Japanese font so that the text renders.
+TESSALY_RUN_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho)
+# What the tests need on top: the real SMTP server, and clang for the fuzz targets.
+TESSALY_TEST_PACKAGES=(python3 python3-aiosmtpd clang libclang-rt-14-dev)

@@ -1,0 +1,1 @@
+#include "settings/ini_file.h"

@@ -1,0 +1,51 @@
+// An INI file with the semantics of the Windows private-profile functions: section and key names
+// match without regard to case, values are bytes stored as they are (Shift-JIS), other sections,
+// keys and comment lines stay untouched. Plain standard C++.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ini {
+
+// At most this many bytes of a value come back from a read.
+inline constexpr std::size_t MaxValueBytes = 2047;
+
+class IniFile {
+public:
+    // Reads `path` (a file-system path); a missing or unreadable file reads as empty.
+    explicit IniFile(std::string path);
+
+    const std::string& path() const { return path_; }
+    bool existed() const { return existed_; }  // the file was there when read
+
+    // Missing section or key gives `def`; a key present with an empty value gives "".
+    std::string readString(std::string_view section, std::string_view key, std::string_view def) const;
+    // Decimal with an optional sign, or hexadecimal after "0x", "0X" or "$"; other text gives `def`.
+    int readInteger(std::string_view section, std::string_view key, int def) const;
+    // Read as an integer: non-zero is true.
+    bool readBool(std::string_view section, std::string_view key, bool def) const;
+
+    // Replaces the key where it stands, or adds it (and its section, at the end of the file).
+    void writeString(std::string_view section, std::string_view key, std::string_view value);
+    void writeInteger(std::string_view section, std::string_view key, int value);
+    void writeBool(std::string_view section, std::string_view key, bool value);
+
+    // Writes the whole file atomically. On failure throws tessaly::FileError with the text
+    // "<path> に書き込めません" and leaves the old file intact.
+    void save() const;
+
+    // The file's bytes as save() would write them.
+    std::string serialize() const;
+
+private:
+    std::string path_;
+    bool existed_ = false;
+    std::vector<std::string> lines_; // the file's lines without their line ends
+};
+
+// Parses an integer the way the private-profile functions do; false when the text is not one.
+bool parseProfileInt(std::string_view text, int& out);
+
+} // namespace ini
