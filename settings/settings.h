@@ -1,0 +1,73 @@
+// The Settings record: every user setting as TSY2.ini holds it, and the start directory the file
+// and the default paths are formed from. Plain standard C++.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Every field is named by its INI key. Texts are Shift-JIS (code page 932) bytes, stored in the
+// file as they are; paths among them become file-system paths through cp932::pathFromSjis.
+// Before the first Settings_Load texts are empty, booleans false and positions 0.
+//
+// Who keeps what in step: Host, Port, User, From, Reply, UserMei and Address always equal the
+// text of their control in TTSY_SetteiF. Syomei, Keisyou, EverySend, Log and SendData hold the
+// last text accepted by switching their switch on (an edited text turns the switch off and leaves
+// the field alone). Each ChkBox_ field equals its check box.
+struct Settings {
+    // section Settei
+    std::string Host;
+    std::string Port;
+    std::string User;
+    std::string From;
+    std::string Reply;
+    std::string UserMei;
+    std::string Syomei;            // signature file path
+    bool ChkBox_Syomei = false;
+    bool ChkBox_Atesaki = false;
+    std::string Keisyou;           // honorific
+    bool ChkBox_EverySend = false;
+    std::string EverySend;         // address of the notify copy (the send run reads it here)
+    std::string Address;           // address book file path (the address book reads it here)
+    bool ChkBox_Log = false;
+    std::string Log;               // send log file path (SendLog_Load reads it here)
+    bool ChkBox_SendData = false;
+    std::string SendData;          // sent-data file path
+    // section Window: left and top of the windows, in screen pixels
+    int Main_X = 0;
+    int Main_Y = 0;
+    int Settei_X = 0;
+    int Settei_Y = 0;
+    int Address_X = 0;
+    int Address_Y = 0;
+};
+
+namespace tessaly {
+
+// Values a missing key gives (Shift-JIS bytes). The paths are StartDirectory + the name.
+inline constexpr std::string_view DefaultHost = "smtp.example.jp";
+inline constexpr std::string_view DefaultPort = "25";
+inline constexpr std::string_view DefaultKeisyou = "\x97\x6c"; // 様
+inline constexpr std::string_view IniFileName = "/TSY2.ini";
+inline constexpr std::string_view DefaultAddressName = "/Address.csv";
+inline constexpr std::string_view DefaultLogName = "/Log.txt";
+inline constexpr std::string_view DefaultSendDataName = "/SendData.txt";
+
+// StartDirectory from a working directory given as Shift-JIS bytes: one trailing "/" removed,
+// so the root directory "/" gives "" and IniPath then gives "/TSY2.ini".
+std::string startDirectoryOf(std::string_view cwdSjis);
+// StartDirectory of this process (Shift-JIS bytes), read once by the main window when it is
+// created. Throws tessaly::Error naming the character when the working directory holds one that
+// code page 932 cannot hold (no stored path could then name it).
+std::string currentStartDirectory();
+// StartDirectory + "/TSY2.ini" (Shift-JIS bytes).
+std::string iniPath(const std::string& startDirectory);
+
+} // namespace tessaly
+
+// Writes every field of the record (never the controls) to StartDirectory/TSY2.ini: section
+// Settei Host .. SendData, then section Window Main_X .. Address_Y; other sections, keys and
+// comment lines are kept. The file is replaced atomically: on failure it throws
+// tessaly::FileError "<path> に書き込めません" and the old file stays as it was. Returns true.
+// Callers: the settings window's Save, and the main window's close query (after copying its left
+// and top into Main_X/Main_Y).
+bool Settings_Save(const Settings& settings, const std::string& startDirectory);
