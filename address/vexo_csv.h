@@ -1,9 +1,11 @@
 // Reader and writer of files of quoted comma-separated records, one record per line, a fixed
 // number of fields. Byte strings throughout; no character code conversion. Plain standard C++.
+// FileName is a file-system path: callers holding a Shift-JIS path convert it with
+// cp932::pathFromSjis first, so that this component knows nothing of code pages.
 #pragma once
 
 #include <array>
-#include <cstdio>
+#include <memory>
 #include <string>
 
 class TVexo_CSV {
@@ -18,7 +20,7 @@ public:
     std::string text;             // the current line: last read or last written
     std::string Kugirimoji = ","; // separator characters when reading
     std::string MojiretsuNinsiki = "\""; // quotation mark
-    int ItemCount = 0;            // fields per record, 1 to 100
+    int ItemCount = 0;            // fields per record, 1 to 100 (values outside are clamped to 0..100)
     bool eof = false;
     bool ErrorDetect = false;
 
@@ -28,8 +30,11 @@ public:
     // An empty argument keeps FileName. Failure only sets ErrorDetect; nothing is raised.
     void OpenRead(const std::string& fileName = {});
     void OpenWrite(const std::string& fileName = {});
-    void ReadRecord();
+    void ReadRecord();  // throws tessaly::FileError on an I/O error
     void WriteRecord(); // throws tessaly::FileError when the write fails
+    // Builds `text` from Items[1..ItemCount] as WriteRecord writes it (without the CR LF).
+    void BuildText();
+    // Throws tessaly::FileError when pending output cannot be written. Harmless when closed.
     void CloseFile();
     bool isOpen() const;
 
@@ -37,7 +42,6 @@ public:
     void SplitLine(const std::string& line);
 
 private:
-    // implementation detail, chosen by the implementer
     struct Impl;
-    Impl* impl_;
+    std::unique_ptr<Impl> impl_;
 };
