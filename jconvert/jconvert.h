@@ -33,7 +33,10 @@ std::string EucToSjis(std::string_view text);
 // Two-byte results as a string of exactly two bytes.
 std::string SjisCharToJis(unsigned char lead, unsigned char trail);
 std::string JisCharToSjis(unsigned char j1, unsigned char j2);
-// `pos` counts from 0 and is moved past the last byte consumed.
+// `pos` counts from 0 and is moved past the last byte consumed. A directly following sound
+// mark (EUC-JP: 8E DE or 8E DF) is merged where a voiced or semi-voiced form exists. Where no
+// half-width katakana stands (EUC-JP: 8E followed by a byte outside A1..DF), the result is
+// "〓" (22 2E) and only the one byte is consumed, so what follows is never swallowed.
 std::string SjisKanaToJis(std::string_view text, std::size_t& pos);
 std::string EucKanaToJis(std::string_view text, std::size_t& pos);
 

@@ -55,7 +55,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         DetectCase{"Empty", "", jconvert::ASCII}, DetectCase{"Ascii", "ABC\r\n", jconvert::ASCII},
         DetectCase{"ShiftJis", kSjisA + "\r\n", jconvert::SJIS},
-        DetectCase{"ShiftJisKanji", "\x8A\xBF\x8E\x9A\r\n", jconvert::SJIS}, // 漢字
         DetectCase{"Euc", kEucNichi + "\xCB\xDC\r\n", jconvert::EUC},        // 日本
         DetectCase{"EucUpperRow", "\xF0\xA1\r\n", jconvert::EUC},
         DetectCase{"HalfWidthKanaOnly", "\xB6\xC0\xB6\xC5\r\n", jconvert::EUC_OR_SJIS}, // ｶﾀｶﾅ
@@ -104,7 +103,6 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"HalfWidthOnlyStaysShiftJis", kHalfWidthLine, jconvert::JIS, kHalfWidthLine},
         ConvertCase{"BinaryUnchanged", "\x01" + kSjisA + "\r\n", jconvert::JIS, "\x01" + kSjisA + "\r\n"},
         ConvertCase{"JisUnchanged", kJisLine, jconvert::JIS, kJisLine},
-        ConvertCase{"ShiftJisToItself", kSjisA + "\r\n", jconvert::SJIS, kSjisA + "\r\n"},
         ConvertCase{"UnknownTarget", kSjisA + "\r\n", 7, kSjisA + "\r\n"},
         ConvertCase{"OldJisTargetLeavesShiftJis", kSjisA + "\r\n", jconvert::JIS_OLD, kSjisA + "\r\n"},
         ConvertCase{"ShiftJisToEuc", kSjisA + "\xB1\r\n", jconvert::EUC, "\xA4\xA2\x8E\xB1\r\n"},
@@ -117,7 +115,6 @@ INSTANTIATE_TEST_SUITE_P(
         // A single shift 2 without a kana after it is marked 〓; the CR LF after it survives.
         ConvertCase{"EucStraySingleShift", kEucNichi + "\x8E\r\n", jconvert::JIS,
                     kEscJis + "F|\x22\x2E" + kEscAscii + "\r\n"},
-        ConvertCase{"EucSingleShiftAtEnd", kEucNichi + "\x8E", jconvert::JIS, kEscJis + "F|\x22\x2E"},
         ConvertCase{"EucMarkCutOff", kEucNichi + "\x8E\xB6\x8E", jconvert::JIS, kEscJis + "F|\x25\x2B\x22\x2E"}),
     [](const testing::TestParamInfo<ConvertCase>& info) { return std::string(info.param.name); });
 
@@ -194,10 +191,7 @@ TEST_P(KanaRoutineTest, GivesCharacterAndMovesPosition) {
 INSTANTIATE_TEST_SUITE_P(
     Positions, KanaRoutineTest,
     testing::Values(KanaCase{"SjisVoiced", "\xB6\xDE", false, "\x25\x2C", 2},
-                    KanaCase{"SjisSemiVoiced", "\xCA\xDF", false, "\x25\x51", 2},
                     KanaCase{"SjisUnmerged", "\xB6\xDFz", false, "\x25\x2B", 1},
-                    KanaCase{"SjisVu", "\xB3\xDE", false, "\x25\x74", 2},
-                    KanaCase{"SjisAtEnd", "\xB1", false, "\x25\x22", 1},
                     KanaCase{"SjisNotKana", "A", false, "\x22\x2E", 1},
                     KanaCase{"EucVoiced", "\x8E\xB6\x8E\xDE", true, "\x25\x2C", 4},
                     KanaCase{"EucMarkWithoutShift", "\x8E\xB6\xDE", true, "\x25\x2B", 2},
