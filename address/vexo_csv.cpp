@@ -1,1 +1,313 @@
 #include "address/vexo_csv.h"
+
+#include "common/errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kEndOfData = 0x1A;
+constexpr std::size_t kBufferSize = 1 << 16;
+
+bool isBlank(unsigned char c) { return c <= 0x20; }
+
+int effectiveCount(int itemCount) { return std::clamp(itemCount, 0, 100); }
+
+std::string errorText(const std::string& path, const char* what, int err) {
+    return "ファイル：" + path + "\r\n" + what + "（" + std::strerror(err) + "）";
+}
+
+} // namespace
+
+struct TVexo_CSV::Impl {
+    int fd = -1;
+    bool writing = false;
+    // Reading: buffer[pos, len) is unread. Once 0x1A or the end of the file is met the data is
+    // over for good (`atEnd`), whatever follows 0x1A.
+    std::string buffer;
+    std::size_t pos = 0;
+    std::size_t len = 0;
+    bool atEnd = false;
+    std::string path;
+
+    // Makes at least one unread byte available; false at the end of the data.
+    bool fill() {
+        if (atEnd)
+            return false;
+        if (pos < len)
+            return true;
+        buffer.resize(kBufferSize);
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n > 0) {
+                pos = 0;
+                len = static_cast<std::size_t>(n);
+                return true;
+            }
+            if (n == 0) {
+                atEnd = true;
+                return false;
+            }
+            if (errno != EINTR)
+                throw tessaly::FileError(errorText(path, "読み込みに失敗しました。", errno));
+        }
+    }
+
+    void flush() {
+        std::size_t done = 0;
+        while (done < len) {
+            const ssize_t n = ::write(fd, buffer.data() + done, len - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                const int err = errno;
+                len = 0;
+                throw tessaly::FileError(errorText(path, "書き込みに失敗しました。", err));
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        len = 0;
+    }
+
+    void put(const std::string& bytes) {
+        if (len + bytes.size() > kBufferSize) {
+            flush();
+            if (bytes.size() > kBufferSize) {
+                buffer.assign(bytes);
+                len = bytes.size();
+                flush();
+                return;
+            }
+        }
+        if (buffer.size() < kBufferSize)
+            buffer.resize(kBufferSize);
+        std::memcpy(buffer.data() + len, bytes.data(), bytes.size());
+        len += bytes.size();
+    }
+
+    // Closes the descriptor; a failed flush or close is raised after the descriptor is gone.
+    void close() {
+        if (fd < 0)
+            return;
+        int err = 0;
+        if (writing) {
+            try {
+                flush();
+            } catch (...) {
+                ::close(fd);
+                fd = -1;
+                throw;
+            }
+            if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+                err = errno;
+        }
+        if (::close(fd) != 0 && writing && err == 0)
+            err = errno;
+        fd = -1;
+        len = pos = 0;
+        atEnd = false;
+        if (err != 0)
+            throw tessaly::FileError(errorText(path, "書き込みに失敗しました。", err));
+    }
+};
+
+TVexo_CSV::TVexo_CSV() : impl_(std::make_unique<Impl>()) {}
+
+TVexo_CSV::~TVexo_CSV() {
+    try {
+        impl_->close();
+    } catch (...) {
+        // A destructor cannot report; users that care call CloseFile.
+    }
+}
+
+bool TVexo_CSV::isOpen() const { return impl_->fd >= 0; }
+
+void TVexo_CSV::OpenRead(const std::string& fileName) {
+    if (!fileName.empty())
+        FileName = fileName;
+    if (FileName.empty() || isOpen()) {
+        ErrorDetect = true;
+        return;
+    }
+    int fd;
+    do {
+        fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    struct stat st {};
+    // A folder or a device is no file of records; reading it would fail or block later.
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        ErrorDetect = true;
+        return;
+    }
+    impl_->fd = fd;
+    impl_->writing = false;
+    impl_->path = FileName;
+    impl_->pos = impl_->len = 0;
+    impl_->atEnd = false;
+    ErrorDetect = false;
+    eof = false;
+}
+
+void TVexo_CSV::OpenWrite(const std::string& fileName) {
+    if (!fileName.empty())
+        FileName = fileName;
+    if (FileName.empty() || isOpen()) {
+        ErrorDetect = true;
+        return;
+    }
+    int fd;
+    do {
+        fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        ErrorDetect = true;
+        return;
+    }
+    impl_->fd = fd;
+    impl_->writing = true;
+    impl_->path = FileName;
+    impl_->pos = impl_->len = 0;
+    impl_->atEnd = false;
+    ErrorDetect = false;
+}
+
+void TVexo_CSV::ReadRecord() {
+    Impl& in = *impl_;
+    text.clear();
+    if (in.fd >= 0 && !in.writing) {
+        // The line: up to CR (an LF right after it belongs to the line end), 0x1A or the end.
+        bool sawCr = false;
+        while (in.fill()) {
+            const char* begin = in.buffer.data() + in.pos;
+            const char* end = in.buffer.data() + in.len;
+            const char* stop = std::find_if(begin, end, [](char c) { return c == '\r' || c == kEndOfData; });
+            text.append(begin, stop);
+            in.pos += static_cast<std::size_t>(stop - begin);
+            if (stop == end)
+                continue;
+            if (*stop == kEndOfData) {
+                in.atEnd = true;
+            } else {
+                ++in.pos;
+                sawCr = true;
+            }
+            break;
+        }
+        if (sawCr && in.fill() && in.buffer[in.pos] == '\n')
+            ++in.pos;
+        // Look ahead past blanks and empty lines: eof only when nothing printable is left.
+        eof = true;
+        while (in.fill()) {
+            const char c = in.buffer[in.pos];
+            if (c == kEndOfData) {
+                in.atEnd = true;
+                break;
+            }
+            if (!isBlank(static_cast<unsigned char>(c))) {
+                eof = false;
+                break;
+            }
+            ++in.pos;
+        }
+    } else {
+        eof = true;
+    }
+    SplitLine(text);
+}
+
+namespace {
+
+// One raw field to its value: trimmed when unquoted, the bytes between the first two quotation
+// marks when quoted, unchanged when a quotation mark has no partner.
+void unquote(const char* f, std::size_t n, char quote, bool hasQuote, std::string& out) {
+    if (n == 0) {
+        out.clear();
+        return;
+    }
+    const char* end = f + n;
+    const char* q1 = hasQuote ? static_cast<const char*>(std::memchr(f, quote, n)) : nullptr;
+    if (q1 == nullptr) {
+        const char* b = f;
+        while (b < end && isBlank(static_cast<unsigned char>(*b)))
+            ++b;
+        const char* e = end;
+        while (e > b && isBlank(static_cast<unsigned char>(e[-1])))
+            --e;
+        out.assign(b, e);
+        return;
+    }
+    const char* q2 = static_cast<const char*>(std::memchr(q1 + 1, quote, static_cast<std::size_t>(end - q1 - 1)));
+    if (q2 == nullptr)
+        out.assign(f, n);
+    else
+        out.assign(q1 + 1, q2);
+}
+
+} // namespace
+
+void TVexo_CSV::SplitLine(const std::string& line) {
+    const int count = effectiveCount(ItemCount);
+    ErrorDetect = false;
+    for (int i = 1; i <= count; ++i)
+        Items[static_cast<std::size_t>(i)].clear();
+    if (line.empty())
+        return;
+
+    const bool hasQuote = !MojiretsuNinsiki.empty();
+    const char quote = hasQuote ? MojiretsuNinsiki[0] : '\0';
+    // A 256-entry table keeps the walk at one lookup per byte whatever Kugirimoji holds.
+    bool separator[256] = {};
+    for (unsigned char c : Kugirimoji)
+        separator[c] = true;
+
+    const char* data = line.data();
+    const std::size_t n = line.size();
+    std::size_t s = 0;
+    int k = 1;
+    std::size_t p = 0;
+    for (; p < n && k <= count; ++p) {
+        if (separator[static_cast<unsigned char>(data[p])]) {
+            unquote(data + s, p - s, quote, hasQuote, Items[static_cast<std::size_t>(k)]);
+            ++k;
+            s = p + 1;
+        }
+    }
+    if (p >= n && k <= count) {
+        unquote(data + s, n - s, quote, hasQuote, Items[static_cast<std::size_t>(k)]);
+        ++k;
+    }
+    if (k <= count)
+        ErrorDetect = true;
+}
+
+void TVexo_CSV::BuildText() {
+    const int count = effectiveCount(ItemCount);
+    text.clear();
+    for (int i = 1; i <= count; ++i) {
+        if (i > 1)
+            text += ',';
+        text += MojiretsuNinsiki;
+        text += Items[static_cast<std::size_t>(i)];
+        text += MojiretsuNinsiki;
+    }
+}
+
+void TVexo_CSV::WriteRecord() {
+    BuildText();
+    if (impl_->fd < 0 || !impl_->writing)
+        throw tessaly::FileError("ファイル：" + FileName + "\r\n書き込み用に開かれていません。");
+    impl_->put(text);
+    impl_->put("\r\n");
+}
+
+void TVexo_CSV::CloseFile() { impl_->close(); }
