@@ -9,6 +9,7 @@
 #include <QString>
 #include <map>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -111,7 +112,9 @@ private:
     struct Field {
         std::string sjis;  // the bytes the shown text stands for
         QString shown;     // the text last accepted, to put back a refused edit
+        QString name;      // how messages name the field
     };
+    struct OptionPair;
 
     void buildControls();
     // Takes the new text of `edit` as bytes; false (with the message shown and the old text put
@@ -119,8 +122,8 @@ private:
     bool takeText(QLineEdit* edit);
     void plainFieldChanged(QLineEdit* edit, std::string Settings::*field);
     void Edt_PortChange();
-    void optionTextChanged(QLineEdit* edit, QCheckBox* box);
-    void switchToggled(QCheckBox* box, bool on);
+    void optionTextChanged(const OptionPair& pair);
+    void switchToggled(const OptionPair& pair, bool on);
     void addressFieldExit(QLineEdit* edit, const QString& message);
     void fileSentakuClick(QLineEdit* target);
     const std::string& bytesOf(const QLineEdit* edit) const;
@@ -131,6 +134,7 @@ private:
     QWidget* mainWindow_;
     QWidget* addressWindow_ = nullptr;
     std::map<const QLineEdit*, Field> fields_;
+    std::vector<OptionPair> pairs_;
     const std::string* pendingSjis_ = nullptr; // bytes of an assignText in progress
     QString openDialogFileName_;               // OpenDialog1 keeps the last chosen name
     bool checkingAddress_ = false;
