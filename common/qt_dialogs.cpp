@@ -1,0 +1,67 @@
+#include "common/qt_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace tessaly {
+namespace {
+
+// Texts are plain: an addressee such as "山田 <yamada@example.jp>" must not be taken for markup.
+// Messages break lines with CR LF; the label wants LF alone.
+void prepare(QMessageBox& box, const QString& text) {
+    box.setTextFormat(Qt::PlainText);
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box.setText(shown);
+}
+
+QString runFileDialog(QWidget* parent, const FileDialogOptions& options, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, options.title, options.initialDir, options.filter);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(options.defaultExt);
+    if (!options.fileName.isEmpty())
+        dialog.selectFile(options.fileName);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+} // namespace
+
+QtDialogs::QtDialogs(const QString& caption) : caption_(caption) {}
+
+void QtDialogs::message(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, caption_, QString(), QMessageBox::Ok, parent);
+    prepare(box, text);
+    box.exec();
+}
+
+void QtDialogs::error(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, caption_, QString(), QMessageBox::Ok, parent);
+    prepare(box, text);
+    box.exec();
+}
+
+bool QtDialogs::askYesNo(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, QString(), QMessageBox::NoButton, parent);
+    prepare(box, text);
+    QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no); // closing the box is a no
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+QString QtDialogs::openFile(QWidget* parent, const FileDialogOptions& options) {
+    return runFileDialog(parent, options, QFileDialog::AcceptOpen);
+}
+
+QString QtDialogs::saveFile(QWidget* parent, const FileDialogOptions& options) {
+    return runFileDialog(parent, options, QFileDialog::AcceptSave);
+}
+
+} // namespace tessaly

@@ -1,0 +1,23 @@
+// The program's real message boxes, questions and file dialogs.
+#pragma once
+
+#include "common/dialogs.h"
+
+namespace tessaly {
+
+class QtDialogs : public Dialogs {
+public:
+    // `caption` titles the plain message and error boxes: the program's title.
+    explicit QtDialogs(const QString& caption);
+
+    void message(QWidget* parent, const QString& text) override;
+    void error(QWidget* parent, const QString& text) override;
+    bool askYesNo(QWidget* parent, const QString& title, const QString& text) override;
+    QString openFile(QWidget* parent, const FileDialogOptions& options) override;
+    QString saveFile(QWidget* parent, const FileDialogOptions& options) override;
+
+private:
+    QString caption_;
+};
+
+} // namespace tessaly

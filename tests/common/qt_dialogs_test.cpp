@@ -1,0 +1,87 @@
+#include "common/qt_dialogs.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct SeenBox {
+    bool shown = false;
+    QString title;
+    QString text;
+    Qt::TextFormat format = Qt::AutoText;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+};
+
+// Waits (bounded) for the next modal message box, records what it shows and clicks `button`.
+void clickInNextBox(const QString& button, SeenBox* seen) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            if (++*tries > 2000) {
+                ADD_FAILURE() << "no message box appeared";
+                timer->deleteLater();
+            }
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        seen->shown = true;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->format = box->textFormat();
+        seen->icon = box->icon();
+        for (QAbstractButton* b : box->buttons())
+            seen->buttons << b->text();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == button || button.isEmpty()) {
+                b->click();
+                return;
+            }
+        ADD_FAILURE() << "no button " << button.toStdString();
+        box->close();
+    });
+    timer->start();
+}
+
+TEST(QtDialogs, QuestionIsAWarningWithYesAndNo) {
+    tessaly::QtDialogs dialogs(QStringLiteral("Tessaly 2.7S"));
+    for (bool yes : {true, false}) {
+        SeenBox seen;
+        clickInNextBox(yes ? QStringLiteral("はい(&Y)") : QStringLiteral("いいえ(&N)"), &seen);
+        EXPECT_EQ(dialogs.askYesNo(nullptr, QStringLiteral("警告"), QStringLiteral("山田 <yamada@example.jp>\r\nを削除しますか？")), yes);
+        ASSERT_TRUE(seen.shown);
+        EXPECT_EQ(seen.title, QStringLiteral("警告"));
+        EXPECT_EQ(seen.icon, QMessageBox::Warning);
+        EXPECT_EQ(seen.buttons, (QStringList{QStringLiteral("はい(&Y)"), QStringLiteral("いいえ(&N)")}));
+        EXPECT_EQ(seen.text, QStringLiteral("山田 <yamada@example.jp>\nを削除しますか？"));
+        EXPECT_EQ(seen.format, Qt::PlainText);
+    }
+}
+
+TEST(QtDialogs, MessageAndErrorCarryTheProgramTitleAndOneButton) {
+    tessaly::QtDialogs dialogs(QStringLiteral("Tessaly 2.7S"));
+    SeenBox message;
+    clickInNextBox({}, &message);
+    dialogs.message(nullptr, QStringLiteral("アドレス入力に誤りがあります。"));
+    EXPECT_EQ(message.title, QStringLiteral("Tessaly 2.7S"));
+    EXPECT_EQ(message.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(message.buttons.size(), 1);
+    EXPECT_EQ(message.text, QStringLiteral("アドレス入力に誤りがあります。"));
+
+    SeenBox error;
+    clickInNextBox({}, &error);
+    dialogs.error(nullptr, QStringLiteral("Not Connected"));
+    EXPECT_EQ(error.title, QStringLiteral("Tessaly 2.7S"));
+    EXPECT_EQ(error.icon, QMessageBox::Critical);
+    EXPECT_EQ(error.buttons.size(), 1);
+}
+
+} // namespace
