@@ -1,11 +1,22 @@
+#include "app/program.h"
+#include "common/qt_dialogs.h"
+
 #include <QApplication>
-#include <QMainWindow>
+#include <QMessageBox>
+#include <exception>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Tessaly 2.7S"));
-    QMainWindow w;
-    w.setWindowTitle(QStringLiteral("Tessaly 2.7S"));
-    w.show();
-    return app.exec();
+    const QString title = QStringLiteral("Tessaly 2.7S");
+    QApplication::setApplicationName(title);
+    QApplication::setApplicationDisplayName(title);
+    tessaly::QtDialogs dialogs(title);
+    try {
+        tessaly::Program program(dialogs);
+        program.start();
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, title, QString::fromUtf8(e.what()));
+        return 1;
+    }
 }

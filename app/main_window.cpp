@@ -1,0 +1,587 @@
+#include "app/main_window.h"
+
+#include "address/address_book.h"
+#include "address/address_window.h"
+#include "app/hit_list_window.h"
+#include "app/toolbar_icons.h"
+#include "app/window_fonts.h"
+#include "common/cp932.h"
+#include "common/dialogs.h"
+#include "common/error_guard.h"
+#include "common/errors.h"
+#include "common/text.h"
+#include "log/log_window.h"
+#include "settings/settings_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Tessaly 2.7S");
+const QString kNoSubject = QStringLiteral("無題");
+const QString kComposing = QStringLiteral("送信メッセージの作成！");
+const QString kTextFilter = QStringLiteral("Text files (*.txt)");
+const QString kAllFilesFilter = QStringLiteral("全てのファイル(*.*) (*)");
+
+// Lines of a Shift-JIS text file: a CR or an LF ends a line, an LF right after a CR is part of
+// that line end. A last line without a line end still counts.
+std::vector<std::string> readTextFileLines(const std::string& fsPath, const QString& shownPath) {
+    std::ifstream in(fsPath, std::ios::binary);
+    if (!in)
+        throw tessaly::FileError(
+            QStringLiteral("ファイル %1 は開けません").arg(shownPath).toStdString());
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw tessaly::FileError(
+            QStringLiteral("ファイル %1 を読み込めません").arg(shownPath).toStdString());
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(std::move(line));
+            line.clear();
+            if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty())
+        lines.push_back(std::move(line));
+    return lines;
+}
+
+// The kernel's major and minor version stand for the operating-system version.
+bool kernelVersion(int& major, int& minor) {
+    utsname name{};
+    if (uname(&name) != 0)
+        return false;
+    int a = 0;
+    int b = 0;
+    if (std::sscanf(name.release, "%d.%d", &a, &b) != 2)
+        return false;
+    major = a;
+    minor = b;
+    return true;
+}
+
+void place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(left, top, width, height);
+}
+
+// Labels are given by their top-left corner only; they take the size of their text.
+void placeLabel(QLabel* label, int left, int top) {
+    label->adjustSize();
+    label->move(left, top);
+}
+
+QToolButton* addToolButton(QToolBar* bar, const char* name, tessaly::ToolIcon icon,
+                           const QString& hint, bool enabled) {
+    auto* action = new QAction(tessaly::toolIcon(icon), hint, bar);
+    action->setToolTip(hint);
+    bar->addAction(action);
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(hint);
+    button->setAccessibleName(hint);
+    button->setFixedWidth(50);
+    button->setEnabled(enabled);
+    return button;
+}
+
+} // namespace
+
+TTSY_MainF::TTSY_MainF(tessaly::Dialogs& dialogs, Settings& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      dialogs_(dialogs), settings_(settings) {
+    setObjectName(QStringLiteral("TTSY_MainF"));
+    setWindowTitle(kTitle);
+    setFont(tessaly::proportionalGothic(12));
+    setFixedSize(562, 421);
+    move(104, 84);
+    buildControls();
+    FormCreate();
+}
+
+TTSY_MainF::~TTSY_MainF() = default;
+
+void TTSY_MainF::setWindows(TTSY_SetteiF* settei, tessaly::AddressBook* addressBook,
+                            TTSY_Adrs_HitF* hitList, TTSY_AddressF* addressWindow,
+                            TTSY_LogF* logWindow) {
+    settei_ = settei;
+    addressBook_ = addressBook;
+    hitList_ = hitList;
+    addressWindow_ = addressWindow;
+    logWindow_ = logWindow;
+}
+
+void TTSY_MainF::buildControls() {
+    const QFont fixed13 = tessaly::fixedGothic(13);
+
+    Label2 = new QLabel(QStringLiteral("To　："), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    placeLabel(Label2, 15, 36);
+
+    Edt_To = new QLineEdit(this);
+    Edt_To->setObjectName(QStringLiteral("Edt_To"));
+    Edt_To->setFont(fixed13);
+    place(Edt_To, 60, 31, 491, 21);
+    Edt_To->installEventFilter(this);
+
+    Cmd_To = new QPushButton(QStringLiteral("宛先 ..."), this);
+    Cmd_To->setObjectName(QStringLiteral("Cmd_To"));
+    Cmd_To->setToolTip(QStringLiteral("宛先データの読み込み"));
+    place(Cmd_To, 5, 56, 51, 21);
+    connect(Cmd_To, &QPushButton::clicked, this, [this] { Cmd_ToClick(); });
+
+    List_To = new QListWidget(this);
+    List_To->setObjectName(QStringLiteral("List_To"));
+    List_To->setFont(fixed13);
+    List_To->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    List_To->setUniformItemSizes(true);
+    List_To->setFocusPolicy(Qt::ClickFocus);
+    place(List_To, 60, 56, 491, 46);
+    List_To->viewport()->installEventFilter(this);
+
+    Cmd_Del = new QPushButton(QStringLiteral("削除"), this);
+    Cmd_Del->setObjectName(QStringLiteral("Cmd_Del"));
+    Cmd_Del->setToolTip(QStringLiteral("宛先を削除"));
+    Cmd_Del->setFocusPolicy(Qt::ClickFocus);
+    Cmd_Del->setEnabled(false);
+    place(Cmd_Del, 5, 81, 51, 21);
+    connect(Cmd_Del, &QPushButton::clicked, this, [this] { Cmd_DelClick(); });
+
+    Label1 = new QLabel(QStringLiteral("Subject："), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    placeLabel(Label1, 10, 111);
+
+    Edt_Subject = new QLineEdit(kNoSubject, this);
+    Edt_Subject->setObjectName(QStringLiteral("Edt_Subject"));
+    Edt_Subject->setFont(fixed13);
+    Edt_Subject->setToolTip(QStringLiteral("無題では送信できません"));
+    place(Edt_Subject, 60, 111, 491, 21);
+
+    Memo_Sjis = new QPlainTextEdit(this);
+    Memo_Sjis->setObjectName(QStringLiteral("Memo_Sjis"));
+    Memo_Sjis->setFont(fixed13);
+    Memo_Sjis->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo_Sjis->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo_Sjis->setTabChangesFocus(true);
+    place(Memo_Sjis, 10, 136, 541, 255);
+
+    setTabOrder(Edt_To, Cmd_To);
+    setTabOrder(Cmd_To, Edt_Subject);
+    setTabOrder(Edt_Subject, Memo_Sjis);
+
+    buildToolBar();
+    buildStatusBar();
+}
+
+void TTSY_MainF::buildToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(22, 22));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setContentsMargins(0, 0, 0, 0);
+    place(ToolBar1, 0, 0, 562, 29);
+
+    using tessaly::ToolIcon;
+    ToolBar1->addSeparator();
+    TB_Send = addToolButton(ToolBar1, "TB_Send", ToolIcon::Send, QStringLiteral("メール送信開始"),
+                            false);
+    ToolBar1->addSeparator();
+    TB_Stop = addToolButton(ToolBar1, "TB_Stop", ToolIcon::Stop, QStringLiteral("送信中止"), false);
+    TB_Address = addToolButton(ToolBar1, "TB_Address", ToolIcon::AddressBook,
+                               QStringLiteral("アドレス帳"), true);
+    TB_Read = addToolButton(ToolBar1, "TB_Read", ToolIcon::Read, QStringLiteral("本文読み込み"),
+                            true);
+    TB_Save = addToolButton(ToolBar1, "TB_Save", ToolIcon::Save, QStringLiteral("送信内容保存"),
+                            true);
+    TB_Clear = addToolButton(ToolBar1, "TB_Clear", ToolIcon::Clear, QStringLiteral("クリア"), true);
+    ToolBar1->addSeparator();
+    TB_Log_Disp = addToolButton(ToolBar1, "TB_Log_Disp", ToolIcon::Log,
+                                QStringLiteral("送信ログ表示"), true);
+    ToolBar1->addSeparator();
+    TB_Settei = addToolButton(ToolBar1, "TB_Settei", ToolIcon::Settings,
+                              QStringLiteral("環境設定画面表示"), true);
+    TB_End = addToolButton(ToolBar1, "TB_End", ToolIcon::End, QStringLiteral("終了"), true);
+
+    // Every command runs inside the general error display.
+    const auto wire = [this](QToolButton* button, void (TTSY_MainF::*handler)()) {
+        connect(button, &QToolButton::clicked, this, [this, handler] {
+            tessaly::guarded(dialogs_, this, [this, handler] { (this->*handler)(); });
+        });
+    };
+    wire(TB_Send, &TTSY_MainF::TB_SendClick);
+    wire(TB_Stop, &TTSY_MainF::TB_StopClick);
+    wire(TB_Address, &TTSY_MainF::TB_AddressClick);
+    wire(TB_Read, &TTSY_MainF::TB_ReadClick);
+    wire(TB_Save, &TTSY_MainF::TB_SaveClick);
+    wire(TB_Clear, &TTSY_MainF::TB_ClearClick);
+    wire(TB_Log_Disp, &TTSY_MainF::TB_Log_DispClick);
+    wire(TB_Settei, &TTSY_MainF::TB_SetteiClick);
+    wire(TB_End, &TTSY_MainF::TB_EndClick);
+}
+
+void TTSY_MainF::buildStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    place(StatusBar1, 0, 397, 562, 24);
+
+    // Panel 0 (230 pixels) holds the progress bar; panel 1 takes the rest and shows the status.
+    auto* panel0 = new QWidget(StatusBar1);
+    panel0->setObjectName(QStringLiteral("StatusBar1_Panel0"));
+    panel0->setFixedWidth(230);
+    StatusBar1->addWidget(panel0);
+    ProgressBar1 = new QProgressBar(panel0);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    place(ProgressBar1, 5, 4, 221, 16);
+
+    statusPanel1_ = new QLabel(StatusBar1);
+    statusPanel1_->setObjectName(QStringLiteral("StatusBar1_Panel1"));
+    StatusBar1->addWidget(statusPanel1_, 1);
+}
+
+// ---- Start, show, close ----
+
+void TTSY_MainF::FormCreate() {
+    // The general error display is tessaly::guarded, through which every command runs.
+    startDirectory_ = tessaly::currentStartDirectory();
+    setStatus(kComposing);
+    osMajorVersion_ = 4;
+    osMinorVersion_ = 10;
+    kernelVersion(osMajorVersion_, osMinorVersion_);
+}
+
+void TTSY_MainF::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        tessaly::guarded(dialogs_, this, [this] { FormShow(); });
+    }
+}
+
+void TTSY_MainF::FormShow() {
+    if (settei_)
+        Settings_Load(settings_, startDirectory_, dialogs_, *settei_, this, addressWindow_);
+    AppendSignature();
+    if (addressBook_) {
+        tessaly::AddressBook_Load(*addressBook_, settings_.Address, [this] {
+            settings_.Address.clear();
+            if (settei_)
+                settei_->assignText(settei_->Edt_Address, std::string());
+        });
+    }
+}
+
+void TTSY_MainF::closeEvent(QCloseEvent* event) {
+    settings_.Main_X = x();
+    settings_.Main_Y = y();
+    const bool saved = tessaly::guarded(dialogs_, this,
+                                        [this] { Settings_Save(settings_, startDirectory_); });
+    if (saved)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TTSY_MainF::TB_EndClick() { close(); }
+
+// ---- Status and recipients ----
+
+void TTSY_MainF::setStatus(const QString& text) { statusPanel1_->setText(text); }
+
+QString TTSY_MainF::statusText() const { return statusPanel1_->text(); }
+
+void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis) {
+    auto* item = new QListWidgetItem(text, List_To);
+    item->setData(Qt::UserRole, sjis);
+    item->setSizeHint(QSize(0, 13));
+}
+
+void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis) {
+    for (const std::string& entry : entriesSjis)
+        addRecipientItem(tessaly::fromSjis(entry), QByteArray::fromStdString(entry));
+    if (!entriesSjis.empty())
+        TB_Send->setEnabled(true);
+}
+
+std::vector<std::string> TTSY_MainF::recipientsSjis() const {
+    std::vector<std::string> entries;
+    entries.reserve(static_cast<std::size_t>(List_To->count()));
+    for (int i = 0; i < List_To->count(); ++i)
+        entries.push_back(List_To->item(i)->data(Qt::UserRole).toByteArray().toStdString());
+    return entries;
+}
+
+bool TTSY_MainF::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Edt_To) {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                tessaly::guarded(dialogs_, this, [this] { takeTypedRecipient(); });
+                return true;
+            }
+        } else if (event->type() == QEvent::FocusOut) {
+            // A message box or another window taking the focus is no exit from the field.
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                tessaly::guarded(dialogs_, this, [this] { Edt_ToExit(); });
+        }
+    } else if (watched == List_To->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        List_ToClick();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TTSY_MainF::Edt_ToExit() { takeTypedRecipient(); }
+
+void TTSY_MainF::takeTypedRecipient() {
+    // The message box or the hit list shown below takes the focus away from Edt_To; that
+    // must not take the same text a second time.
+    if (takingRecipient_ || Edt_To->text().isEmpty())
+        return;
+    takingRecipient_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{takingRecipient_};
+
+    const std::string typed = tessaly::toSjis(Edt_To->text(), QStringLiteral("宛先"));
+    if (addressBook_) {
+        const tessaly::AddressSearchResult found =
+            tessaly::AddressBook_FindByName(*addressBook_, typed);
+        if (found.outcome == tessaly::AddressSearchResult::OneHit) {
+            addRecipients({found.hits.front()});
+            Edt_To->clear();
+            return;
+        }
+        if (found.outcome == tessaly::AddressSearchResult::SeveralHits) {
+            Edt_To->clear();
+            if (hitList_)
+                hitList_->showHits(found.hits);
+            return;
+        }
+    }
+    std::string trimmed;
+    if (tessaly::MailAddress_Check(typed, trimmed)) {
+        addRecipients({trimmed});
+        Edt_To->clear();
+    } else {
+        dialogs_.message(this, QStringLiteral("アドレス入力に誤りがあります。"));
+    }
+}
+
+void TTSY_MainF::List_ToClick() {
+    if (List_To->count() > 0 && List_To->currentRow() >= 0)
+        Cmd_Del->setEnabled(true);
+}
+
+void TTSY_MainF::Cmd_DelClick() {
+    for (int i = List_To->count() - 1; i >= 0; --i)
+        if (List_To->item(i)->isSelected())
+            delete List_To->takeItem(i);
+    Cmd_Del->setEnabled(false);
+    if (List_To->count() == 0)
+        TB_Send->setEnabled(false);
+}
+
+void TTSY_MainF::Cmd_ToClick() {
+    tessaly::FileDialogOptions options;
+    options.initialDir = QString::fromStdString(cp932::pathFromSjis(startDirectory_));
+    if (options.initialDir.isEmpty())
+        options.initialDir = QStringLiteral("/");
+    options.title = QStringLiteral("宛先をファイルから読み込む");
+    options.filter = kTextFilter + QStringLiteral(";;") + kAllFilesFilter;
+    options.defaultExt = QStringLiteral("txt");
+    openDialogFolder_ = options.initialDir;
+    const QString path = dialogs_.openFile(this, options);
+    if (!path.isEmpty()) {
+        tessaly::guarded(dialogs_, this, [&] {
+            addRecipients(tessaly::RecipientFile_Read(path.toStdString(), dialogs_, this));
+        });
+    }
+    if (List_To->count() > 0)
+        TB_Send->setEnabled(true);
+}
+
+// ---- Body ----
+
+void TTSY_MainF::appendBodyLine(const QString& line) {
+    QTextDocument* doc = Memo_Sjis->document();
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    // A trailing empty line is where the next line goes; otherwise the line starts a new one.
+    if (!doc->lastBlock().text().isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+}
+
+void TTSY_MainF::readBodyFile(const QString& fsPath) {
+    for (const std::string& line : readTextFileLines(fsPath.toStdString(), fsPath))
+        appendBodyLine(tessaly::fromSjis(line));
+}
+
+void TTSY_MainF::AppendSignature() {
+    if (!settei_ || !settei_->syomeiOn())
+        return;
+    appendBodyLine(QStringLiteral("\n--"));
+    const std::string pathSjis = settei_->syomeiPathSjis();
+    const std::string fsPath = cp932::pathFromSjis(pathSjis);
+    if (!fsPath.empty() && QFileInfo::exists(QString::fromStdString(fsPath)) &&
+        !QFileInfo(QString::fromStdString(fsPath)).isDir()) {
+        readBodyFile(QString::fromStdString(fsPath));
+        return;
+    }
+    dialogs_.message(this, QStringLiteral("署名ファイル\r\n") + tessaly::fromSjis(pathSjis) +
+                               QStringLiteral("が見つかりません。\r\n") +
+                               QStringLiteral("設定をクリアします。"));
+    settei_->clearSignature();
+}
+
+void TTSY_MainF::TB_ReadClick() {
+    TB_Read->setEnabled(false);
+    struct Reenable {
+        QToolButton* button;
+        ~Reenable() { button->setEnabled(true); }
+    } reenable{TB_Read};
+
+    tessaly::FileDialogOptions options;
+    options.title = QStringLiteral("メール本文をファイルから読み込む");
+    options.filter = kTextFilter;
+    options.defaultExt = QStringLiteral("txt");
+    options.initialDir = openDialogFolder_;
+    const QString path = dialogs_.openFile(this, options);
+    if (path.isEmpty())
+        return;
+    openDialogFolder_ = QFileInfo(path).absolutePath();
+    Memo_Sjis->clear();
+    readBodyFile(path);
+    AppendSignature();
+}
+
+void TTSY_MainF::TB_SaveClick() {
+    TB_Save->setEnabled(false);
+    struct Reenable {
+        QToolButton* button;
+        ~Reenable() { button->setEnabled(true); }
+    } reenable{TB_Save};
+
+    tessaly::FileDialogOptions options;
+    options.title = QStringLiteral("送信内容のＳａｖｅ！！");
+    options.filter = kTextFilter;
+    options.defaultExt = QStringLiteral("txt");
+    const QString path = dialogs_.saveFile(this, options);
+    if (path.isEmpty())
+        return;
+    // The user's own text: lines as typed, so that a read gives back the same field.
+    const QString text = Memo_Sjis->toPlainText();
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    std::string bytes;
+    int number = 0;
+    for (const QString& line : lines) {
+        ++number;
+        bytes += tessaly::toSjis(line, QStringLiteral("本文 %1 行目").arg(number));
+        bytes += "\r\n";
+    }
+    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
+    if (out)
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw tessaly::FileError(
+            QStringLiteral("ファイル %1 に書き込めません").arg(path).toStdString());
+}
+
+void TTSY_MainF::TB_ClearClick() {
+    List_To->clear();
+    Memo_Sjis->clear();
+    Memo_Jis.clear();
+    Edt_Subject->setText(kNoSubject);
+    setStatus(kComposing);
+    TB_Send->setEnabled(false);
+    AppendSignature();
+}
+
+QStringList TTSY_MainF::displayedBodyLines() const {
+    // Wrapped the way the field wraps on screen: its width, font and wrap mode.
+    const QTextDocument* doc = Memo_Sjis->document();
+    const qreal width = Memo_Sjis->viewport()->width() - 2 * doc->documentMargin();
+    QTextOption option = doc->defaultTextOption();
+    option.setWrapMode(Memo_Sjis->wordWrapMode());
+    QStringList lines;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const QString text = block.text();
+        if (text.isEmpty()) {
+            lines << QString();
+            continue;
+        }
+        QTextLayout layout(text, Memo_Sjis->font());
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            lines << text.mid(line.textStart(), line.textLength());
+        }
+        layout.endLayout();
+    }
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// ---- Other windows ----
+
+void TTSY_MainF::TB_AddressClick() {
+    if (addressWindow_)
+        addressWindow_->open();
+}
+
+void TTSY_MainF::TB_Log_DispClick() {
+    if (logWindow_)
+        logWindow_->open();
+}
+
+void TTSY_MainF::TB_SetteiClick() {
+    if (!settei_)
+        return;
+    setEnabled(false);
+    settei_->show();
+}
+
+void TTSY_MainF::TB_StopClick() { StopRequested = true; }
+
+void TTSY_MainF::TB_SendClick() {}

@@ -1,0 +1,166 @@
+// The main window TTSY_MainF: the one mail (recipients, Subject, body), its commands, the send
+// run, and the opening of every other window.
+#pragma once
+
+#include "settings/settings.h"
+
+#include <QByteArray>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class TTSY_AddressF;
+class TTSY_Adrs_HitF;
+class TTSY_LogF;
+class TTSY_SetteiF;
+
+namespace tessaly {
+class AddressBook;
+class Dialogs;
+class TSmtpClient;
+} // namespace tessaly
+
+class TTSY_MainF : public QWidget {
+    Q_OBJECT
+public:
+    // Runs FormCreate. `settings` is the program's one Settings record.
+    TTSY_MainF(tessaly::Dialogs& dialogs, Settings& settings, QWidget* parent = nullptr);
+    ~TTSY_MainF() override;
+
+    // The windows this one talks to; the start-up object hands them over once they all exist,
+    // before the window is first shown.
+    void setWindows(TTSY_SetteiF* settei, tessaly::AddressBook* addressBook,
+                    TTSY_Adrs_HitF* hitList, TTSY_AddressF* addressWindow, TTSY_LogF* logWindow);
+
+    const std::string& StartDirectory() const { return startDirectory_; }
+    int OsMajorVersion() const { return osMajorVersion_; }
+    int OsMinorVersion() const { return osMinorVersion_; }
+    // Tests stand in for another operating system with this.
+    void setOsVersion(int major, int minor) {
+        osMajorVersion_ = major;
+        osMinorVersion_ = minor;
+    }
+
+    // --- Used by the hit list and the address book window ---
+    // Appends recipient entries (Shift-JIS bytes: a bare address, or name " <" address ">")
+    // to List_To exactly as given; enables TB_Send when at least one was added.
+    void addRecipients(const std::vector<std::string>& entriesSjis);
+    // The entries of List_To, in order, as Shift-JIS bytes.
+    std::vector<std::string> recipientsSjis() const;
+
+    // Text of status panel 1.
+    QString statusText() const;
+
+    // The body field's lines as the field displays them: every wrapped piece is a line of its
+    // own; an empty last line does not count.
+    QStringList displayedBodyLines() const;
+    // The converted body of the last run (ISO-2022-JP lines).
+    const std::vector<std::string>& convertedBody() const { return Memo_Jis; }
+
+    // --- Handlers, public so that the owner and tests can name them ---
+    void AppendSignature();
+    void Edt_ToExit();
+    void List_ToClick();
+    void Cmd_DelClick();
+    void Cmd_ToClick();
+    void TB_ReadClick();
+    void TB_SaveClick();
+    void TB_ClearClick();
+    void TB_AddressClick();
+    void TB_Log_DispClick();
+    void TB_SetteiClick();
+    void TB_EndClick();
+    void TB_SendClick();
+    void TB_StopClick();
+
+
+protected:
+    void showEvent(QShowEvent* event) override;   // FormShow, the first time
+    void closeEvent(QCloseEvent* event) override; // FormCloseQuery
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void buildControls();
+    void buildToolBar();
+    void buildStatusBar();
+    void takeTypedRecipient();
+    void setStatus(const QString& text);
+    void addRecipientItem(const QString& text, const QByteArray& sjis);
+    // Appends one line (or several, separated by "\n") to the body field, as a new line.
+    void appendBodyLine(const QString& line);
+    std::vector<std::string> bodyLinesSjis(const QStringList& lines) const;
+    void readBodyFile(const QString& fsPath);
+
+    // The send run (send_run.cpp).
+    struct PreparedRun;
+    void sendRun(PreparedRun& run);
+    PreparedRun prepareRun();
+    void endRunButtons();
+    void SendData_Append();
+    void SmtpClient1SendStart();
+    void SmtpClient1InvalidHost(bool& handled);
+    void SmtpClient1ConnectionFailed();
+    void SmtpClient1Failure();
+    void dispatchPendingEvents();
+
+    tessaly::Dialogs& dialogs_;
+    Settings& settings_;
+    std::string startDirectory_;
+    int osMajorVersion_ = 4;
+    int osMinorVersion_ = 10;
+    bool shownOnce_ = false;
+    bool takingRecipient_ = false;
+    QString openDialogFolder_; // OpenDialog1 keeps its folder between uses
+
+    TTSY_SetteiF* settei_ = nullptr;
+    tessaly::AddressBook* addressBook_ = nullptr;
+    TTSY_Adrs_HitF* hitList_ = nullptr;
+    TTSY_AddressF* addressWindow_ = nullptr;
+    TTSY_LogF* logWindow_ = nullptr;
+
+    // Run state.
+    bool StopRequested = false;
+    bool running_ = false;
+    std::vector<std::string> Memo_Jis;
+    int sentCount_ = 0;          // recipients sent in the current run
+    QString failureStatus_;      // status an SMTP event set in the current run
+    unsigned messageCounter_ = 0; // for unique Message-IDs
+
+    // Controls.
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Edt_To = nullptr;
+    QPushButton* Cmd_To = nullptr;
+    QListWidget* List_To = nullptr;
+    QPushButton* Cmd_Del = nullptr;
+    QLineEdit* Edt_Subject = nullptr;
+    QPlainTextEdit* Memo_Sjis = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* statusPanel1_ = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* TB_Send = nullptr;
+    QToolButton* TB_Stop = nullptr;
+    QToolButton* TB_Address = nullptr;
+    QToolButton* TB_Read = nullptr;
+    QToolButton* TB_Save = nullptr;
+    QToolButton* TB_Clear = nullptr;
+    QToolButton* TB_Log_Disp = nullptr;
+    QToolButton* TB_Settei = nullptr;
+    QToolButton* TB_End = nullptr;
+};
