@@ -1,0 +1,634 @@
+#include "smtp/socket_base.h"
+
+#include <QAbstractSocket>
+#include <QBuffer>
+#include <QEventLoop>
+#include <QHostInfo>
+#include <QTcpSocket>
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <utility>
+
+namespace tessaly {
+
+namespace {
+
+struct ErrorEntry {
+    int number;
+    const char* text;
+};
+
+constexpr std::array<ErrorEntry, 50> kErrorTable{{
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Wrong protocol type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network subsystem is unavailable"},
+    {10092, "Incompatible version of WINSOCK.DLL"},
+    {10093, "Successful WSAStartup not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
+    {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+    {11004, "Valid name, no data record of requested type"},
+}};
+
+constexpr int kWouldBlock = 10035;
+constexpr int kNotConnected = 10057;
+constexpr qsizetype kChunk = 16383;       // bytes moved per read or write step
+constexpr qsizetype kWriteLimit = 16384;  // the most Write sends of one text
+constexpr qint64 kHighWater = 4 * kChunk; // bytes queued in the socket before waiting for progress
+
+const char* const kHostLookupTimedOut = "Host Lookup Timed Out";
+const char* const kHostLookupCanceled = "Host Lookup Canceled";
+
+} // namespace
+
+const char* const TSocketBase::ClosedByPeerText = "Connection closed by the server";
+const char* const TSocketBase::ReplyTimedOutText = "No reply from the server within the time-out";
+const char* const TSocketBase::SendTimedOutText = "The server took no data within the time-out";
+
+std::string ErrorText(int number) {
+    if (number == 0)
+        return {};
+    for (const ErrorEntry& e : kErrorTable)
+        if (e.number == number)
+            return std::to_string(number) + ":" + e.text;
+    return "Unknown Error No. " + std::to_string(number);
+}
+
+int SocketErrorNumber(int qtSocketError) {
+    switch (static_cast<QAbstractSocket::SocketError>(qtSocketError)) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::ProxyConnectionRefusedError:
+        return 10061;
+    case QAbstractSocket::RemoteHostClosedError:
+    case QAbstractSocket::ProxyConnectionClosedError:
+        return 10054;
+    case QAbstractSocket::HostNotFoundError:
+    case QAbstractSocket::ProxyNotFoundError:
+        return 11001;
+    case QAbstractSocket::SocketAccessError:
+        return 10013;
+    case QAbstractSocket::SocketResourceError:
+        return 10055;
+    case QAbstractSocket::SocketTimeoutError:
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+        return 10060;
+    case QAbstractSocket::DatagramTooLargeError:
+        return 10040;
+    case QAbstractSocket::NetworkError:
+        return 10050;
+    case QAbstractSocket::AddressInUseError:
+        return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10045;
+    case QAbstractSocket::UnfinishedSocketOperationError:
+        return 10036;
+    case QAbstractSocket::OperationError:
+        return kNotConnected;
+    case QAbstractSocket::TemporaryError:
+        return kWouldBlock;
+    default:
+        return -1;
+    }
+}
+
+// ---------------------------------------------------------------- TTimeoutTimer
+
+TTimeoutTimer::TTimeoutTimer(QObject* parent) : QObject(parent), m_timer(new QTimer(this)) {
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        if (!m_onTimer)
+            return;
+        try {
+            m_onTimer(this);
+        } catch (...) {
+            // A timer tick runs from the event loop: nothing may escape into it.
+        }
+    });
+}
+
+void TTimeoutTimer::SetEnabled(bool enabled) {
+    m_enabled = enabled;
+    rearm();
+}
+
+void TTimeoutTimer::SetInterval(unsigned ms) {
+    m_interval = ms;
+    rearm();
+}
+
+void TTimeoutTimer::SetOnTimer(TNotifyEvent handler) {
+    m_onTimer = std::move(handler);
+    rearm();
+}
+
+bool TTimeoutTimer::Running() const { return m_timer->isActive(); }
+
+void TTimeoutTimer::rearm() {
+    m_timer->stop();
+    if (m_interval != 0 && m_enabled && m_onTimer)
+        m_timer->start(static_cast<int>(std::min<unsigned>(m_interval, INT32_MAX)));
+}
+
+// ---------------------------------------------------------------- TSocketBase
+
+TSocketBase::TSocketBase(QObject* parent)
+    : QObject(parent), m_socket(new QTcpSocket(this)), m_timer(new TTimeoutTimer(this)), m_ioTimer(new QTimer(this)) {
+    Status(ReportSteps, "Create");
+    m_timer->SetEnabled(false);
+    m_timer->SetOnTimer([this](QObject*) { TimerTriggered(); });
+    m_ioTimer->setSingleShot(true);
+    connect(m_ioTimer, &QTimer::timeout, this, [this] {
+        m_ioTimedOut = true;
+        wake();
+    });
+    connect(m_socket, &QTcpSocket::connected, this, &TSocketBase::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &TSocketBase::onReadyRead);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &TSocketBase::onBytesWritten);
+    connect(m_socket, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError e) { onErrorOccurred(static_cast<int>(e)); });
+    connect(m_socket, &QTcpSocket::disconnected, this, &TSocketBase::onDisconnected);
+}
+
+TSocketBase::~TSocketBase() {
+    Status(ReportSteps, "Destroy");
+    m_canceled = true;
+    m_destroying = true;
+    m_abortHook = nullptr;
+    m_closing = true;
+    m_socket->disconnect(this);
+    m_socket->abort();
+    m_connected = false;
+    // Any wait still running (the owner died inside a handler) must not resume on freed flags.
+    wake();
+}
+
+template <typename F> void TSocketBase::safely(F&& f) noexcept {
+    try {
+        f();
+    } catch (...) {
+        // Handlers run from socket signals, that is from the event loop: swallow what they throw.
+    }
+}
+
+void TSocketBase::Status(int level, const std::string& text) {
+    if (ReportLevel < level)
+        return;
+    m_lastStatus = text;
+    if (OnStatus && !m_destroying)
+        OnStatus(this, text);
+}
+
+qintptr TSocketBase::SocketDescriptor() const { return m_socket->socketDescriptor(); }
+
+// ---------------------------------------------------------------- waiting
+
+void TSocketBase::waitFor(const std::function<bool()>& done) {
+    while (!done()) {
+        QEventLoop loop;
+        m_loops.push_back(&loop);
+        loop.exec();
+        m_loops.pop_back();
+    }
+}
+
+void TSocketBase::wake() {
+    for (QEventLoop* loop : m_loops)
+        loop->quit();
+}
+
+void TSocketBase::startIoTimer() {
+    m_ioTimedOut = false;
+    if (TimeOut > 0)
+        m_ioTimer->start(TimeOut);
+}
+
+void TSocketBase::stopIoTimer() { m_ioTimer->stop(); }
+
+void TSocketBase::TimerOn() {
+    Status(ReportSteps, "Timer On");
+    m_timedOut = false;
+    m_timer->SetInterval(static_cast<unsigned>(std::max(TimeOut, 0)));
+    m_timer->SetEnabled(true);
+}
+
+void TSocketBase::TimerOff() {
+    Status(ReportSteps, "Timer Off");
+    m_timer->SetEnabled(false);
+}
+
+void TSocketBase::TimerTriggered() {
+    Status(ReportSteps, "Timer Triggered");
+    TimerOff();
+    m_timedOut = true;
+    Abort();
+    wake();
+}
+
+// ---------------------------------------------------------------- socket signals
+
+void TSocketBase::onConnected() {
+    m_success = true;
+    m_connected = true;
+    // The header, the body and the final "." go out as separate small writes; with Nagle's
+    // algorithm each message would stall on the peer's delayed acknowledgement.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (OnConnect)
+        safely([this] { OnConnect(this); });
+    wake();
+}
+
+void TSocketBase::onReadyRead() {
+    Status(ReportSteps, "ReadToStream");
+    if (m_canceled && m_abortHook)
+        safely([this] { m_abortHook(); });
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_received += m_socket->readAll();
+    wake();
+}
+
+void TSocketBase::onBytesWritten(qint64 bytes) {
+    if (m_counting) {
+        m_bytesSent += bytes;
+        if (OnPacketSent)
+            safely([this] { OnPacketSent(this); });
+    }
+    if (m_ioTimer->isActive())
+        m_ioTimer->start(TimeOut); // progress: the limit counts from the last chunk taken
+    pump();
+    wake();
+}
+
+void TSocketBase::onErrorOccurred(int error) {
+    m_success = false;
+    m_lastErrorNo = SocketErrorNumber(error);
+    if (m_connected)
+        m_ioError = true;
+    if (OnError)
+        safely([this] { OnError(this, m_lastErrorNo, ErrorText(m_lastErrorNo)); });
+    wake();
+}
+
+void TSocketBase::onDisconnected() {
+    if (m_closing)
+        return;
+    // Closed by the peer: keep what it sent before closing, then release the socket.
+    m_received += m_socket->readAll();
+    const bool wasConnected = m_connected;
+    m_connected = false;
+    m_peerClosed = wasConnected;
+    safely([this] { RequestCloseSocket(); });
+    wake();
+}
+
+// ---------------------------------------------------------------- connection
+
+void TSocketBase::ResolveHost() {
+    Status(ReportSteps, "Resolve Host");
+    const QString host = QString::fromLatin1(Host);
+    QHostAddress literal;
+    if (literal.setAddress(host) && literal.protocol() == QAbstractSocket::IPv4Protocol) {
+        m_address = literal;
+        return;
+    }
+    m_address = QHostAddress();
+    TimerOn();
+    m_lookupDone = false;
+    m_lookupFailed = false;
+    m_lookupAddresses.clear();
+    m_lookupId = QHostInfo::lookupHost(host, this, [this](const QHostInfo& info) {
+        if (info.lookupId() != m_lookupId)
+            return;
+        m_lookupFailed = info.error() != QHostInfo::NoError || info.addresses().isEmpty();
+        m_success = !m_lookupFailed;
+        for (const QHostAddress& a : info.addresses())
+            m_lookupAddresses.push_back(a);
+        m_lookupDone = true;
+        wake();
+    });
+    waitFor([this] { return m_lookupDone || m_timedOut || m_canceled; });
+    TimerOff();
+    if (!m_lookupDone) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    if (m_timedOut)
+        throw ESockError(kHostLookupTimedOut);
+    if (m_canceled)
+        throw ESockError(kHostLookupCanceled);
+    if (m_lookupFailed) {
+        m_lastErrorNo = 11001;
+        throw ESockError("Host Lookup Failed");
+    }
+    // The remote address is IPv4; an IPv6-only name is still better used than refused.
+    m_address = m_lookupAddresses.front();
+    for (const QHostAddress& a : m_lookupAddresses)
+        if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+            m_address = a;
+            break;
+        }
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TSocketBase::Connect() {
+    Status(ReportSteps, "Connecting");
+    m_canceled = false;
+    if (m_connected)
+        throw ESockError("Already connected");
+
+    for (int retry = 0;; ++retry) {
+        m_address = QHostAddress();
+        try {
+            ResolveHost();
+        } catch (const ESockError& e) {
+            const std::string what = e.what();
+            if (what == kHostLookupTimedOut || what == kHostLookupCanceled)
+                throw;
+        }
+        if (!m_address.isNull())
+            break;
+        bool handled = false;
+        if (retry == 0 && OnInvalidHost)
+            OnInvalidHost(handled);
+        if (!handled)
+            throw ESockError("Null Remote Address");
+    }
+
+    m_lookupDone = false;
+    m_success = true;
+    m_peerClosed = false;
+    m_ioError = false;
+    m_received.clear();
+    const bool portValid = Port > 0 && Port <= 65535;
+    if (portValid) {
+        m_socket->connectToHost(m_address, static_cast<quint16>(Port));
+        TimerOn();
+        waitFor([this] { return m_connected || m_timedOut || m_canceled || !m_success; });
+        TimerOff();
+    } else {
+        // A port outside 1..65535 cannot be reached; never connect to a truncated number.
+        m_success = false;
+        m_lastErrorNo = 10049;
+    }
+    if (m_connected && !m_timedOut && !m_canceled && m_success)
+        return;
+
+    m_closing = true;
+    m_socket->abort();
+    m_closing = false;
+    m_connected = false;
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (m_timedOut)
+        throw ESockError("Connection Timed out");
+    if (m_canceled)
+        throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TSocketBase::Disconnect() {
+    Status(ReportSteps, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TSocketBase::RequestCloseSocket() {
+    Status(ReportBuffers, "Request Close Socket");
+    m_connected = false;
+    if (m_socket->state() != QAbstractSocket::UnconnectedState) {
+        m_closing = true;
+        m_socket->abort();
+        m_closing = false;
+    }
+    if (OnDisconnect && !m_destroying)
+        OnDisconnect(this);
+}
+
+void TSocketBase::Cancel() {
+    Status(ReportSteps, "Canceling");
+    m_canceled = true;
+    wake();
+}
+
+void TSocketBase::EnsureConnected() {
+    if (m_connected)
+        return;
+    bool handled = false;
+    if (OnConnectionRequired)
+        OnConnectionRequired(handled);
+    if (!handled || !m_connected)
+        throw Error("Not Connected");
+}
+
+void TSocketBase::ErrorManager(int expected) {
+    Status(ReportErrors, "Checking Error In Error Manager");
+    if (m_lastErrorNo == expected)
+        return;
+    Status(ReportSteps, "Looking Up Error Message");
+    const std::string text = ErrorText(m_lastErrorNo);
+    if (OnError)
+        OnError(this, m_lastErrorNo, text);
+    throw ESockError(text);
+}
+
+void TSocketBase::failConnection(const std::string& text) {
+    // A connection that failed in the middle of an exchange cannot be trusted for the next one.
+    RequestCloseSocket();
+    m_received.clear();
+    throw ESockError(text);
+}
+
+// ---------------------------------------------------------------- sending
+
+void TSocketBase::pump() {
+    if (m_inHandler || !m_sendSource)
+        return;
+    m_inHandler = true;
+    Status(ReportSteps, "WriteFromStream");
+    // Bounded: each pass either queues more bytes or stops because the source or the socket is full.
+    while (!m_canceled && m_socket->state() == QAbstractSocket::ConnectedState) {
+        bool queued = false;
+        while (m_socket->bytesToWrite() < kHighWater && !m_sendSource->atEnd()) {
+            const QByteArray chunk = m_sendSource->read(kChunk);
+            if (chunk.isEmpty())
+                break;
+            if (m_socket->write(chunk) != chunk.size()) {
+                m_ioError = true;
+                break;
+            }
+            queued = true;
+        }
+        m_socket->flush(); // hand the bytes to the system now, not on the next loop pass
+        if (!queued || m_ioError || m_sendSource->atEnd() || m_socket->bytesToWrite() >= kHighWater)
+            break;
+    }
+    if (m_sendSource->atEnd() && m_socket->bytesToWrite() == 0)
+        m_sendComplete = true;
+    m_inHandler = false;
+}
+
+void TSocketBase::sendAll(QIODevice& source) {
+    if (m_canceled) {
+        m_canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (!m_connected)
+        failConnection(m_peerClosed ? ClosedByPeerText : ErrorText(kNotConnected));
+    m_sendSource = &source;
+    m_sendComplete = false;
+    m_ioError = false;
+    startIoTimer();
+    pump();
+    waitFor([this] { return m_sendComplete || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
+    stopIoTimer();
+    m_sendSource = nullptr;
+    if (m_sendComplete)
+        return;
+    if (m_canceled) {
+        m_canceled = false;
+        // Part of the data left: the peer is mid-message, so the connection is given up.
+        if (m_abortHook)
+            m_abortHook();
+        throw EAbortError("Socket send aborted");
+    }
+    if (m_ioTimedOut)
+        failConnection(SendTimedOutText);
+    if (m_peerClosed || m_lastErrorNo == 10054)
+        failConnection(ClosedByPeerText);
+    failConnection(ErrorText(m_lastErrorNo == 0 ? kNotConnected : m_lastErrorNo));
+}
+
+void TSocketBase::WriteAll(const QByteArray& bytes) {
+    Status(ReportBuffers, "Sending Buffer");
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    sendAll(buffer);
+}
+
+void TSocketBase::Write(const std::string& text) {
+    Status(ReportSteps, "Write");
+    QByteArray bytes = QByteArray::fromStdString(text.substr(0, kWriteLimit));
+    const qsizetype zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    WriteAll(bytes);
+}
+
+void TSocketBase::Writeln(const std::string& text) {
+    Status(ReportSteps, "Writeln");
+    Write(text + "\r\n");
+}
+
+void TSocketBase::SendStream(QIODevice& stream) {
+    m_counting = true;
+    Status(ReportSteps, "SendStream");
+    struct CountingOff {
+        bool& flag;
+        ~CountingOff() { flag = false; }
+    } countingOff{m_counting};
+    if (!m_canceled) {
+        Status(ReportSteps, "SendFile");
+        m_bytesSent = 0;
+        m_bytesTotal = stream.size();
+        stream.seek(0);
+    }
+    sendAll(stream);
+}
+
+// ---------------------------------------------------------------- receiving
+
+std::string TSocketBase::ReadLn() {
+    Status(ReportSteps, "ReadLn");
+    if (!m_received.contains('\n')) {
+        startIoTimer();
+        waitFor([this] { return m_received.contains('\n') || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
+        stopIoTimer();
+    }
+    if (m_canceled) {
+        // The reply to what was sent is still owed; it must never be taken for the next one.
+        if (m_abortHook)
+            m_abortHook();
+        throw EAbortError("Socket readln aborted");
+    }
+    const qsizetype lf = m_received.indexOf('\n');
+    if (lf >= 0) {
+        std::string line = m_received.left(lf + 1).toStdString();
+        m_received.remove(0, lf + 1);
+        return line;
+    }
+    if (m_ioTimedOut)
+        failConnection(ReplyTimedOutText);
+    if (m_peerClosed || m_lastErrorNo == 10054)
+        failConnection(ClosedByPeerText);
+    failConnection(ErrorText(m_ioError ? m_lastErrorNo : kNotConnected));
+}
+
+int16_t TSocketBase::ReplyCode(const std::string& line) {
+    std::size_t digits = 0;
+    while (digits < line.size() && digits < 10 && line[digits] >= '0' && line[digits] <= '9')
+        ++digits;
+    if (digits == 0)
+        return 0;
+    const unsigned long long value = std::stoull(line.substr(0, digits));
+    if (value > INT16_MAX)
+        throw Error("Reply code out of range: " + line);
+    return static_cast<int16_t>(value);
+}
+
+std::string TSocketBase::Transaction(const std::string& command) {
+    Status(ReportSteps, "Transaction");
+    m_replyNumber = 0;
+    Writeln(command);
+    m_lastReply = ReadLn();
+    if (!m_lastReply.empty()) {
+        Status(ReportReplies, m_lastReply);
+        m_replyNumber = ReplyCode(m_lastReply);
+    }
+    return m_lastReply;
+}
+
+} // namespace tessaly
