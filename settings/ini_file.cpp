@@ -105,6 +105,18 @@ bool breaksLine(std::string_view s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+// A name that reads back as itself: not empty, no blanks around it (they are not part of a name),
+// no line break, no `closing` byte, and no half character that would swallow the byte after it.
+bool usableName(std::string_view name, char closing) {
+    if (name.empty() || trim(name).size() != name.size() || breaksLine(name) ||
+        findSingleByte(name, closing) != std::string_view::npos)
+        return false;
+    std::size_t i = 0;
+    while (i < name.size())
+        i += isLeadByte(static_cast<unsigned char>(name[i])) ? 2 : 1;
+    return i == name.size();
+}
+
 } // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
@@ -113,11 +125,20 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
     if (!std::filesystem::exists(status))
         return;
     existed_ = true;
-    std::ifstream in(path_, std::ios::binary);
     std::string content;
-    if (in)
-        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || in.bad() || std::filesystem::is_directory(status)) {
+    bool ok = !std::filesystem::is_directory(status);
+    if (ok) {
+        try {
+            std::ifstream in(path_, std::ios::binary);
+            ok = static_cast<bool>(in);
+            if (ok)
+                content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            ok = ok && !in.bad();
+        } catch (const std::exception&) {
+            ok = false;
+        }
+    }
+    if (!ok) {
         unreadable_ = true;
         return;
     }
@@ -191,10 +212,9 @@ bool IniFile::readBool(std::string_view section, std::string_view key, bool def)
 }
 
 void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
-    if (trim(section).empty() || breaksLine(section) || findSingleByte(section, ']') != std::string_view::npos)
+    if (!usableName(section, ']'))
         throw std::invalid_argument("INI section name unusable");
-    if (trim(key).empty() || breaksLine(key) || findSingleByte(key, '=') != std::string_view::npos ||
-        trim(key).front() == '[' || trim(key).front() == ';')
+    if (!usableName(key, '=') || key.front() == '[' || key.front() == ';')
         throw std::invalid_argument("INI key name unusable");
     if (breaksLine(value))
         throw std::invalid_argument("INI value holds a line break");

@@ -1,0 +1,188 @@
+#include "settings/ini_file.h"
+
+#include "common/errors.h"
+#include "fixtures/temp_start_dir.h"
+#include "settings/settings.h"
+
+#include <QDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <sys/resource.h>
+
+namespace {
+
+using ini::IniFile;
+
+const char* const Sample = "; comment at the top\r\n"
+                           "[Settei]\r\n"
+                           "Host = smtp.example.jp \r\n"
+                           "Address=\r\n"
+                           "ChkBox_Log=yes\r\n"
+                           "ChkBox_SendData=2\r\n"
+                           "Port=25a\r\n"
+                           "\r\n"
+                           "[Other]\r\n"
+                           "; keep this\r\n"
+                           "Host=other.example.jp\r\n";
+
+TEST(IniFile, ReadsWithPrivateProfileSemantics) {
+    const IniFile f = IniFile::fromBytes("TSY2.ini", Sample);
+    EXPECT_EQ(f.readString("settei", "HOST", "def"), "smtp.example.jp"); // case, blanks around the value
+    EXPECT_EQ(f.readString("Other", "host", "def"), "other.example.jp");
+    EXPECT_EQ(f.readString("Settei", "Address", "def"), "");            // present but empty
+    EXPECT_EQ(f.readString("Settei", "Missing", "def"), "def");
+    EXPECT_EQ(f.readString("Nowhere", "Host", "def"), "def");
+    EXPECT_EQ(f.readString("Settei", "; comment at the top", "def"), "def");
+
+    EXPECT_FALSE(f.readBool("Settei", "ChkBox_Log", false)); // not an integer: the default
+    EXPECT_TRUE(f.readBool("Settei", "ChkBox_Log", true));
+    EXPECT_TRUE(f.readBool("Settei", "ChkBox_SendData", false)); // any non-zero is true
+    EXPECT_EQ(f.readInteger("Settei", "Port", 7), 7);
+}
+
+TEST(IniFile, ParsesIntegersLikeTheProfileFunctions) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int value;
+    };
+    const Case cases[] = {
+        {"25", true, 25},          {"-7", true, -7},        {"+7", true, 7},
+        {"0x1F", true, 31},        {"0X1f", true, 31},      {"$ff", true, 255},
+        {"-$10", true, -16},       {"$FFFFFFFF", true, -1}, {"2147483647", true, 2147483647},
+        {"-2147483648", true, -2147483647 - 1},
+        {"2147483648", false, 0},  {"$100000000", false, 0}, {"25a", false, 0},
+        {"", false, 0},            {"-", false, 0},         {"0x", false, 0},
+        {"yes", false, 0},         {"1.5", false, 0},
+    };
+    for (const Case& c : cases) {
+        int value = 0;
+        EXPECT_EQ(ini::parseProfileInt(c.text, value), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+}
+
+TEST(IniFile, WritesInPlaceAndLeavesEverythingElseAlone) {
+    IniFile f = IniFile::fromBytes("TSY2.ini", Sample);
+    f.writeString("SETTEI", "host", "mail.example.jp"); // replaced where it stands, key as written
+    f.writeBool("Settei", "ChkBox_SendData", true);
+    f.writeString("Settei", "User", "taro");           // added at the end of its section
+    f.writeInteger("Window", "Main_X", -12);           // new section at the end of the file
+    EXPECT_EQ(f.serialize(), "; comment at the top\r\n"
+                             "[Settei]\r\n"
+                             "Host =mail.example.jp\r\n"
+                             "Address=\r\n"
+                             "ChkBox_Log=yes\r\n"
+                             "ChkBox_SendData=1\r\n"
+                             "Port=25a\r\n"
+                             "User=taro\r\n"
+                             "\r\n"
+                             "[Other]\r\n"
+                             "; keep this\r\n"
+                             "Host=other.example.jp\r\n"
+                             "[Window]\r\n"
+                             "Main_X=-12\r\n");
+}
+
+TEST(IniFile, ReadsAnyLineEndAndNeverLetsAValueBreakALine) {
+    const IniFile lf = IniFile::fromBytes("x", "[A]\nK=v\n[B]\rK=w\r\n");
+    EXPECT_EQ(lf.readString("A", "K", ""), "v");
+    EXPECT_EQ(lf.readString("B", "K", ""), "w");
+
+    IniFile f = IniFile::fromBytes("x", "[A]\r\nK=v\r\n");
+    EXPECT_THROW(f.writeString("A", "K", "x\r\n[Evil]"), std::invalid_argument);
+    EXPECT_THROW(f.writeString("A", "K=", "x"), std::invalid_argument);
+    EXPECT_THROW(f.writeString("A]", "K", "x"), std::invalid_argument);
+    EXPECT_EQ(f.serialize(), "[A]\r\nK=v\r\n");
+}
+
+TEST(IniFile, KeepsShiftJisBytesAndCutsLongValuesAtACharacter) {
+    // 0x8341 is "ア": its second byte is an ASCII "A" that must not be folded or matched.
+    IniFile f = IniFile::fromBytes("x", "[\x83\x41]\r\nK=\x97\x6c\r\n");
+    EXPECT_EQ(f.readString("\x83\x41", "k", ""), "\x97\x6c");
+    EXPECT_EQ(f.readString("\x83\x61", "k", "none"), "none");
+
+    const std::string ascii(3000, 'a');
+    f.writeString("A", "Long", ascii);
+    EXPECT_EQ(f.readString("A", "Long", ""), ascii.substr(0, ini::MaxValueBytes));
+
+    // A double-byte character across the limit is left out whole rather than split.
+    const std::string straddling = std::string(2046, 'a') + "\x97\x6c" + "b";
+    f.writeString("A", "Long", straddling);
+    EXPECT_EQ(f.readString("A", "Long", ""), std::string(2046, 'a'));
+}
+
+TEST(IniFile, SaveWritesCrLfAndAFailedSaveKeepsTheOldFile) {
+    TempStartDir dir;
+    const std::string path = dir.filePathBytes(QStringLiteral("TSY2.ini"));
+    dir.write(QStringLiteral("TSY2.ini"), "[Settei]\nHost=old\n");
+
+    IniFile f(path);
+    EXPECT_TRUE(f.existed());
+    f.writeString("Settei", "Host", std::string(4000, 'n'));
+
+    // The disk fills up in the middle of the write (a file size limit holds even for root).
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    try {
+        f.save();
+    } catch (const tessaly::FileError& e) {
+        error = e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(error, path + " に書き込めません");
+    EXPECT_EQ(dir.read(QStringLiteral("TSY2.ini")), QByteArray("[Settei]\nHost=old\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("TSY2.ini")});
+
+    f.writeString("Settei", "Host", "new");
+    f.save();
+    EXPECT_EQ(dir.read(QStringLiteral("TSY2.ini")), QByteArray("[Settei]\r\nHost=new\r\n"));
+}
+
+TEST(IniFile, AFileThatCannotBeReadIsNeverReplaced) {
+    TempStartDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("TSY2.ini")));
+    const std::string path = dir.filePathBytes(QStringLiteral("TSY2.ini"));
+    IniFile f(path);
+    EXPECT_EQ(f.readString("Settei", "Host", "def"), "def");
+    f.writeString("Settei", "Host", "x");
+    try {
+        f.save();
+        FAIL() << "no error";
+    } catch (const tessaly::FileError& e) {
+        EXPECT_EQ(std::string(e.what()), path + " に書き込めません");
+    }
+}
+
+TEST(SettingsFile, StartDirectoryAndTheKeyOrderOfANewFile) {
+    EXPECT_EQ(tessaly::iniPath(tessaly::startDirectoryOf("/")), "/TSY2.ini");
+    EXPECT_EQ(tessaly::iniPath(tessaly::startDirectoryOf("/home/taro/")), "/home/taro/TSY2.ini");
+    EXPECT_EQ(tessaly::iniPath(tessaly::startDirectoryOf("/home/taro")), "/home/taro/TSY2.ini");
+
+    TempStartDir dir;
+    Settings s;
+    s.Host = "smtp.example.jp";
+    s.Port = "25";
+    s.Keisyou = "\x93\x61"; // 殿
+    s.ChkBox_Log = true;
+    s.Main_X = -5;
+    s.Address_Y = 300;
+    const std::string start = dir.path().toStdString();
+    EXPECT_TRUE(Settings_Save(s, start));
+    EXPECT_EQ(dir.read(QStringLiteral("TSY2.ini")),
+              QByteArray("[Settei]\r\nHost=smtp.example.jp\r\nPort=25\r\nUser=\r\nFrom=\r\nReply=\r\nUserMei=\r\n"
+                         "Syomei=\r\nChkBox_Syomei=0\r\nChkBox_Atesaki=0\r\nKeisyou=\x93\x61\r\nChkBox_EverySend=0\r\n"
+                         "EverySend=\r\nAddress=\r\nChkBox_Log=1\r\nLog=\r\nChkBox_SendData=0\r\nSendData=\r\n"
+                         "[Window]\r\nMain_X=-5\r\nMain_Y=0\r\nSettei_X=0\r\nSettei_Y=0\r\nAddress_X=0\r\nAddress_Y=300\r\n"));
+}
+
+} // namespace
