@@ -12,6 +12,8 @@ namespace tessaly {
 // Shift-JIS bytes to text for display; never fails (a broken byte shows as U+FFFD).
 QString fromSjis(std::string_view sjis);
 QString fromSjis(const QByteArray& sjis);
+// A literal would fit both overloads above.
+inline QString fromSjis(const char* sjis) { return fromSjis(std::string_view(sjis)); }
 
 // Text to Shift-JIS. A character code page 932 cannot hold is refused: throws tessaly::Error whose
 // message names `field` (e.g. "件名", "本文 3 行目"), the character, its code point and its column.

@@ -1,11 +1,10 @@
 #include "common/atomic_file.h"
 #include "common/errors.h"
+#include "fixtures/file_size_limit.h"
 #include "fixtures/temp_start_dir.h"
 
 #include <QDir>
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -13,6 +12,18 @@ namespace {
 // Everything in the folder, hidden files included, sorted and joined for a readable failure.
 QString folderEntries(const TempStartDir& dir) {
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name).join(u',');
+}
+
+// The text of the FileError `write` raises; empty (and a failure) when it raises none.
+template <typename Write>
+std::string thrownText(Write write) {
+    try {
+        write();
+    } catch (const tessaly::FileError& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "no FileError";
+    return {};
 }
 
 mode_t permissions(const std::string& path) {
@@ -54,37 +65,23 @@ TEST(AtomicFile, FailedWritesRaiseTheGivenTextAndLeaveEverythingAsItWas) {
 
     // A folder where the file should be: the default text names the path.
     const std::string folder = dir.filePathBytes(QStringLiteral("folder"));
-    try {
-        tessaly::writeFileAtomically(folder, "x");
-        FAIL() << "no error";
-    } catch (const tessaly::FileError& e) {
-        EXPECT_EQ(std::string(e.what()), folder + " に書き込めません");
-    }
+    EXPECT_EQ(thrownText([&] { tessaly::writeFileAtomically(folder, "x"); }), folder + " に書き込めません");
     EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("folder"))).isDir());
 
     // A folder that does not exist: the caller's text.
-    EXPECT_THROW(
-        {
-            try {
-                tessaly::writeFileAtomically(dir.filePathBytes(QStringLiteral("missing/Log.txt")), "x", "ログに書けません");
-            } catch (const tessaly::FileError& e) {
-                EXPECT_STREQ(e.what(), "ログに書けません");
-                throw;
-            }
-        },
-        tessaly::FileError);
+    EXPECT_EQ(thrownText([&] {
+                  tessaly::writeFileAtomically(dir.filePathBytes(QStringLiteral("missing/Log.txt")), "x", "ログに書けません");
+              }),
+              "ログに書けません");
 
-    // The disk fills up in the middle of the write (a file size limit works even for root).
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_THROW(tessaly::writeFileAtomically(dir.filePathBytes(QStringLiteral("Address.csv")), "a much longer text"),
-                 tessaly::FileError);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    // The disk fills up in the middle of the write.
+    {
+        FileSizeLimit limit(4);
+        EXPECT_EQ(thrownText([&] {
+                      tessaly::writeFileAtomically(dir.filePathBytes(QStringLiteral("Address.csv")), "a much longer text");
+                  }),
+                  dir.filePathBytes(QStringLiteral("Address.csv")) + " に書き込めません");
+    }
 
     EXPECT_EQ(dir.read(QStringLiteral("Address.csv")), QByteArray("keep me"));
     EXPECT_EQ(folderEntries(dir), QStringLiteral("Address.csv,folder"));
