@@ -28,13 +28,13 @@
 #include <QDialog>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListView;
-class QListWidget;
 class QPushButton;
 class QTabWidget;
 class QTableView;
@@ -100,8 +100,8 @@ public:
     QPushButton* Cmd_Hozon = nullptr;
     QPushButton* Cmd_Cancel = nullptr;
     QLabel* Lbl_Msg = nullptr;
-    QListView* Lst_AData = nullptr;     // hidden view of the book's records
-    QListWidget* Lst_AData_Tmp = nullptr; // hidden; renames build their list in the model
+    // Hidden view of the book's records (the renames build their scratch list inside the model).
+    QListView* Lst_AData = nullptr;
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;
     QLabel* Label2 = nullptr;
@@ -135,18 +135,24 @@ protected:
     void reject() override; // Esc acts as Cmd_Close
 
 private:
+    class RecordsModel;
+
     void buildControls();
     void wireHandlers();
+    // Runs a command handler inside the general error display.
+    void run(void (TTSY_AddressF::*handler)());
     void collapse();
     void expand();
     int groupRow() const;
     int memberRow() const;
-    bool requireMember();
+    std::string selectedGroup() const;
+    void selectGroup(int row);
     void listMembers(const std::string& group);
     void emptyGrid(int rows);
     void resetEntryFields();
     void setGridCommandsEnabled(bool on);
-    tessaly::AddressEntryRow typedEntry() const;
+    void bookChanged();
+    std::string typed(const QLineEdit* edit, std::string_view label) const;
 
     tessaly::Dialogs& dialogs_;
     tessaly::AddressBook& book_;
@@ -156,6 +162,5 @@ private:
     RecipientSink addRecipients_;
     std::function<void()> disableAddressBook_;
     tessaly::AddressEntryRow selectedEntry_; // the grid row last clicked
-    class RecordsModel;
     RecordsModel* recordsModel_ = nullptr;
 };
