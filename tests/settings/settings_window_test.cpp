@@ -1,5 +1,6 @@
 #include "settings/settings_window.h"
 
+#include "common/errors.h"
 #include "fixtures/fake_dialogs.h"
 #include "fixtures/temp_start_dir.h"
 
@@ -163,6 +164,28 @@ TEST_F(SettingsWindowTest, EmptyLogAndSendDataPathsCreateNothing) {
     EXPECT_FALSE(box("ChkBox_Log")->isChecked());
     EXPECT_FALSE(settings_.ChkBox_Log);
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("TSY2.ini")});
+}
+
+TEST_F(SettingsWindowTest, ALogFileThatCannotBeCreatedStopsTheLoadThere) {
+    writeIni(QByteArray("[Settei]\r\nLog=") + path("missing/Log.txt").c_str() +
+             "\r\nChkBox_Log=1\r\nChkBox_SendData=1\r\n[Window]\r\nSettei_X=70\r\n");
+    open();
+    try {
+        load();
+        FAIL() << "no error";
+    } catch (const tessaly::FileError& e) {
+        EXPECT_EQ(std::string(e.what()), path("missing/Log.txt") + " を作成できません");
+    }
+    EXPECT_FALSE(settings_.ChkBox_Log);
+    EXPECT_FALSE(box("ChkBox_SendData")->isChecked());
+    EXPECT_NE(window_->pos(), QPoint(70, 0));
+
+    // From Cancel the error is shown and the window stays open.
+    button("Cmd_SetteiCancel")->click();
+    EXPECT_EQ(dialogs_.texts(FakeDialogs::Kind::Error),
+              QStringList{QString::fromStdString(path("missing/Log.txt")) + QStringLiteral(" を作成できません")});
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_FALSE(main_.isEnabled());
 }
 
 TEST_F(SettingsWindowTest, PortFieldKeepsOnlyDigits) {
