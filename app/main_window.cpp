@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "log/log_window.h"
 #include "settings/settings_window.h"
+#include "smtp/smtp_client.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -125,6 +126,7 @@ TTSY_MainF::TTSY_MainF(tessaly::Dialogs& dialogs, Settings& settings, QWidget* p
     setFixedSize(562, 421);
     move(104, 84);
     buildControls();
+    createSmtpClient();
     FormCreate();
 }
 
@@ -581,7 +583,3 @@ void TTSY_MainF::TB_SetteiClick() {
     setEnabled(false);
     settei_->show();
 }
-
-void TTSY_MainF::TB_StopClick() { StopRequested = true; }
-
-void TTSY_MainF::TB_SendClick() {}

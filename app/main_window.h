@@ -69,6 +69,8 @@ public:
     QStringList displayedBodyLines() const;
     // The converted body of the last run (ISO-2022-JP lines).
     const std::vector<std::string>& convertedBody() const { return Memo_Jis; }
+    // The send run's client, so that tests can watch it.
+    tessaly::TSmtpClient& smtpClient() { return *SmtpClient1; }
 
     // --- Handlers, public so that the owner and tests can name them ---
     void AppendSignature();
@@ -107,10 +109,18 @@ private:
     void readBodyFile(const QString& fsPath);
 
     // The send run (send_run.cpp).
-    struct PreparedRun;
-    void sendRun(PreparedRun& run);
-    PreparedRun prepareRun();
-    void endRunButtons();
+    struct PreparedRun {
+        std::string subjectSjis;
+        std::vector<std::string> bodySjis; // displayed lines
+        std::string userMeiSjis;
+        std::string keisyouSjis;
+    };
+    void createSmtpClient();
+    PreparedRun prepareRun() const;
+    void sendRun(const PreparedRun& run);
+    void runEnded();
+    void closeAfterFailure();
+    void foldHeader(const char* name, const std::string& valueSjis);
     void SendData_Append();
     void SmtpClient1SendStart();
     void SmtpClient1InvalidHost(bool& handled);
@@ -139,7 +149,8 @@ private:
     std::vector<std::string> Memo_Jis;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run
-    unsigned messageCounter_ = 0; // for unique Message-IDs
+    std::string headerSubjectSjis_; // Subject and sender name of the message being sent,
+    std::string headerFromNameSjis_; // for folding long encoded words
 
     // Controls.
     QLabel* Label1 = nullptr;
@@ -163,4 +174,5 @@ private:
     QToolButton* TB_Log_Disp = nullptr;
     QToolButton* TB_Settei = nullptr;
     QToolButton* TB_End = nullptr;
+    std::unique_ptr<tessaly::TSmtpClient> SmtpClient1;
 };

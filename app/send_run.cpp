@@ -1,0 +1,379 @@
+// The send run of TTSY_MainF: one connection, one message per recipient, the notify copy, and the
+// SMTP client's event handlers.
+#include "app/mail_text.h"
+#include "app/main_window.h"
+
+#include "common/cp932.h"
+#include "common/dialogs.h"
+#include "common/error_guard.h"
+#include "common/errors.h"
+#include "common/text.h"
+#include "log/send_log.h"
+#include "settings/settings_window.h"
+#include "smtp/smtp_client.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHostInfo>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTextBlock>
+#include <QToolButton>
+
+#include <algorithm>
+#include <fstream>
+
+namespace {
+
+const QString kNoSubject = QStringLiteral("無題");
+constexpr std::string_view kSeparator = "----------------------------------------";
+constexpr std::size_t kMaxHeaderLine = 78;
+
+std::string sjisOf(const QString& fixedText) { return tessaly::toSjis(fixedText, QString()); }
+
+// The Port setting as a number; the field holds digits only, but may be empty or too large.
+int portNumber(const std::string& digits) {
+    bool ok = false;
+    const int port = QString::fromLatin1(digits.data(), static_cast<qsizetype>(digits.size()))
+                         .toInt(&ok, 10);
+    if (!ok)
+        throw tessaly::Error(
+            QStringLiteral("'%1' は正しい整数値ではありません。")
+                .arg(QString::fromLatin1(digits.data(), static_cast<qsizetype>(digits.size())))
+                .toStdString());
+    return port;
+}
+
+bool hostResolves(const std::string& hostSjis) {
+    if (hostSjis.empty())
+        return false;
+    const QHostInfo info = QHostInfo::fromName(tessaly::fromSjis(hostSjis));
+    return info.error() == QHostInfo::NoError && !info.addresses().isEmpty();
+}
+
+std::string trimmed(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
+        s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20)
+        s.remove_suffix(1);
+    return std::string(s);
+}
+
+} // namespace
+
+void TTSY_MainF::createSmtpClient() {
+    SmtpClient1 = std::make_unique<tessaly::TSmtpClient>(this);
+    SmtpClient1->Port = 25;
+    SmtpClient1->TimeOut = 30000;
+    SmtpClient1->ReportLevel = 0;
+    SmtpClient1->EncodeType = tessaly::uuMime;
+    SmtpClient1->ClearParams = true;
+    SmtpClient1->OnSendStart = [this](QObject*) { SmtpClient1SendStart(); };
+    SmtpClient1->OnInvalidHost = [this](bool& handled) { SmtpClient1InvalidHost(handled); };
+    SmtpClient1->OnConnectionFailed = [this](QObject*) { SmtpClient1ConnectionFailed(); };
+    SmtpClient1->OnFailure = [this](QObject*) { SmtpClient1Failure(); };
+}
+
+void TTSY_MainF::dispatchPendingEvents() { QCoreApplication::processEvents(); }
+
+void TTSY_MainF::TB_StopClick() { StopRequested = true; }
+
+// Everything the run sends, as Shift-JIS, taken and checked before anything else happens: a
+// character that cannot be sent stops the run before a connection is opened.
+TTSY_MainF::PreparedRun TTSY_MainF::prepareRun() const {
+    PreparedRun run;
+    const QString subject = Edt_Subject->text();
+    run.subjectSjis = tessaly::toSjis(subject, QStringLiteral("件名"));
+    tessaly::CheckJisSendable(run.subjectSjis, subject, QStringLiteral("件名"));
+
+    // Checked line by line as typed, so that the message names the line the user sees.
+    int number = 0;
+    for (QTextBlock block = Memo_Sjis->document()->begin(); block.isValid();
+         block = block.next()) {
+        const QString field = QStringLiteral("本文 %1 行目").arg(++number);
+        const QString text = block.text();
+        tessaly::CheckJisSendable(tessaly::toSjis(text, field), text, field);
+    }
+    for (const QString& line : displayedBodyLines())
+        run.bodySjis.push_back(tessaly::toSjis(line, QStringLiteral("本文")));
+
+    if (settei_) {
+        run.userMeiSjis = settei_->userMeiSjis();
+        tessaly::CheckJisSendable(run.userMeiSjis, tessaly::fromSjis(run.userMeiSjis),
+                                  QStringLiteral("発信者名"));
+        run.keisyouSjis = settei_->keisyouSjis();
+        tessaly::CheckJisSendable(run.keisyouSjis, tessaly::fromSjis(run.keisyouSjis),
+                                  QStringLiteral("敬称"));
+    }
+    for (int i = 0; i < List_To->count(); ++i) {
+        const QListWidgetItem* item = List_To->item(i);
+        tessaly::CheckJisSendable(item->data(Qt::UserRole).toByteArray().toStdString(),
+                                  item->text(), QStringLiteral("宛先 %1 件目").arg(i + 1));
+    }
+    return run;
+}
+
+void TTSY_MainF::TB_SendClick() {
+    // 1. Subject checks, on the text as it stands.
+    const QString subject = Edt_Subject->text();
+    if (subject.isEmpty() || subject == kNoSubject) {
+        dialogs_.message(this, QStringLiteral("Subjectが入力されていません"));
+        return;
+    }
+    if (subject.contains(QLatin1Char('"'))) {
+        dialogs_.message(this, QStringLiteral("Subjectには ”は使用できません\r\n（制限文字です）"));
+        return;
+    }
+    if (subject.contains(QLatin1Char(','))) {
+        dialogs_.message(this, QStringLiteral("Subjectには ，は使用できません\r\n（制限文字です）"));
+        return;
+    }
+    const PreparedRun run = prepareRun();
+
+    // 2.
+    TB_Send->setEnabled(false);
+    TB_Clear->setEnabled(false);
+    TB_Stop->setEnabled(true);
+    StopRequested = false;
+    sentCount_ = 0;
+    failureStatus_.clear();
+    running_ = true;
+    const bool completed = tessaly::guarded(dialogs_, this, [&] { sendRun(run); });
+    running_ = false;
+    if (!completed)
+        closeAfterFailure();
+}
+
+// The error has been shown. A connection left open would make the next run fail with "Already
+// connected", so it is closed here; the status says how far the run got.
+void TTSY_MainF::closeAfterFailure() {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    if (client.Connected() && !client.Busy())
+        client.Abort();
+    if (client.Connected())
+        client.RequestCloseSocket();
+    const QString reason =
+        failureStatus_.isEmpty() ? QStringLiteral("送信エラー") : failureStatus_;
+    setStatus(QStringLiteral("%1（%2件送信済みで中断）").arg(reason).arg(sentCount_));
+}
+
+void TTSY_MainF::runEnded() {
+    TB_Send->setEnabled(true);
+    TB_Stop->setEnabled(false);
+    TB_Clear->setEnabled(true);
+}
+
+void TTSY_MainF::sendRun(const PreparedRun& run) {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    tessaly::TPostMessage& message = client.PostMessage;
+
+    // 3. Host check.
+    if (!(osMajorVersion_ == 4 && osMinorVersion_ == 0)) {
+        setStatus(QStringLiteral("ホスト接続確認中…"));
+        dispatchPendingEvents();
+        if (!hostResolves(settei_ ? settei_->hostSjis() : std::string())) {
+            dialogs_.message(this, QStringLiteral("ホスト接続が有効ではありません！"));
+            runEnded();
+            setStatus(QStringLiteral("ホスト接続を確認して下さい"));
+            return;
+        }
+    }
+
+    // 4. The body is converted once; per recipient only the addressee line is.
+    setStatus(QStringLiteral("文字コード変換中！"));
+    Memo_Jis.clear();
+    Memo_Jis.reserve(run.bodySjis.size());
+    for (const std::string& line : run.bodySjis)
+        Memo_Jis.push_back(tessaly::ToJisLine(line));
+
+    // 5.
+    dispatchPendingEvents();
+    if (StopRequested) {
+        runEnded();
+        return;
+    }
+
+    // 6.
+    client.Host = settei_ ? settei_->hostSjis() : std::string();
+    client.Port = portNumber(settei_ ? settei_->portSjis() : std::string("25"));
+    client.UserID = settei_ ? settei_->userIdSjis() : std::string();
+    setStatus(QStringLiteral("HOST-OPEN中！"));
+    client.Connect();
+
+    // 7.
+    message.FromAddress = settei_ ? settei_->fromSjis() : std::string();
+    message.ReplyTo = settei_ ? settei_->replySjis() : std::string();
+    message.LocalProgram = "Tessaly27S";
+    message.FromName = tessaly::EncodedWord(run.userMeiSjis);
+    message.Subject = tessaly::EncodedWord(run.subjectSjis);
+    headerFromNameSjis_ = run.userMeiSjis;
+    headerSubjectSjis_ = run.subjectSjis;
+
+    // 8.
+    setStatus(QStringLiteral("ホスト接続！"));
+    dispatchPendingEvents();
+
+    // 9.
+    message.Body = Memo_Jis;
+
+    // 10. A stop asked for while connecting is dropped.
+    const bool atesaki = settei_ && settei_->atesakiOn();
+    const bool logOn = settei_ && settei_->logOn();
+    // An empty list still gets a range, or the bar would show a busy animation.
+    ProgressBar1->setRange(0, std::max(1, List_To->count()));
+    StopRequested = false;
+
+    // 11. The list as it is now: deleting entries during the run cannot change who is sent to.
+    const std::vector<std::string> recipients = recipientsSjis();
+    bool stopped = false;
+    for (std::size_t i = 0; i < recipients.size(); ++i) {
+        if (StopRequested) {
+            stopped = true;
+            break;
+        }
+        const tessaly::RecipientParts parts = tessaly::SplitRecipient(recipients[i]);
+        message.ToAddress.assign(1, parts.address);
+        setStatus(QString::number(i + 1) + QStringLiteral("件目を送信中(") +
+                  tessaly::fromSjis(parts.addresseeName) + QStringLiteral(")"));
+        message.Date = tessaly::Rfc5322Date(QDateTime::currentDateTime());
+        if (atesaki) {
+            message.Body.insert(message.Body.begin(),
+                                tessaly::ToJisLine(parts.addresseeName + " " + run.keisyouSjis));
+            client.SendMail();
+            message.Body.erase(message.Body.begin());
+        } else {
+            client.SendMail();
+        }
+        ++sentCount_;
+        if (logOn)
+            tessaly::SendLog_Append(true, settei_->logPathSjis(), run.subjectSjis,
+                                    parts.addresseeName);
+        ProgressBar1->setValue(ProgressBar1->value() + 1);
+        dispatchPendingEvents();
+    }
+
+    // 12. The notify copy lists the recipients as the list holds them now.
+    if (!stopped && settings_.ChkBox_EverySend) {
+        message.Body.emplace_back(kSeparator);
+        appendBodyLine(QString::fromLatin1(kSeparator.data(),
+                                           static_cast<qsizetype>(kSeparator.size())));
+        if (atesaki) {
+            const std::string note = sjisOf(QStringLiteral("<○○　")) + run.keisyouSjis +
+                                     sjisOf(QStringLiteral(">で宛先編集されました。"));
+            message.Body.push_back(tessaly::ToJisLine(note));
+            appendBodyLine(tessaly::fromSjis(note));
+        }
+        for (int i = 0; i < List_To->count(); ++i) {
+            const QListWidgetItem* item = List_To->item(i);
+            message.Body.push_back(
+                tessaly::ToJisLine(item->data(Qt::UserRole).toByteArray().toStdString()));
+            appendBodyLine(item->text());
+        }
+        message.ToAddress.assign(1, trimmed(settings_.EverySend));
+        setStatus(QStringLiteral("毎回の通知先へ送信中！"));
+        headerSubjectSjis_ = run.subjectSjis + sjisOf(QStringLiteral("（毎回通知）"));
+        message.Subject = tessaly::EncodedWord(headerSubjectSjis_);
+        message.Date = tessaly::Rfc5322Date(QDateTime::currentDateTime());
+        client.SendMail();
+        dispatchPendingEvents();
+    }
+
+    // 13.
+    ProgressBar1->setValue(0);
+    setStatus(QStringLiteral("ホスト切断！"));
+    client.Disconnect();
+    SendData_Append();
+    setStatus(QStringLiteral("メッセージ送信完了！"));
+    runEnded();
+}
+
+void TTSY_MainF::SendData_Append() {
+    if (!settei_ || !settei_->sendDataOn())
+        return;
+    const std::string pathSjis = settei_->sendDataPathSjis();
+    const QString shown = tessaly::fromSjis(pathSjis);
+    const std::string fsPath = cp932::pathFromSjis(pathSjis);
+    std::string bytes;
+    for (const QString& line : displayedBodyLines()) {
+        bytes += tessaly::toSjis(line, QStringLiteral("本文"));
+        bytes += "\r\n";
+    }
+    // Appending never creates the file: it exists from the start, or the setting is wrong.
+    if (fsPath.empty() || !QFileInfo(QString::fromStdString(fsPath)).isFile())
+        throw tessaly::FileError(
+            QStringLiteral("ファイル %1 が見つかりません").arg(shown).toStdString());
+    std::ofstream out(fsPath, std::ios::binary | std::ios::app);
+    if (out)
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw tessaly::FileError(
+            QStringLiteral("ファイル %1 に書き込めません").arg(shown).toStdString());
+}
+
+// Splits the encoded word of header `name` over continuation lines when its line is too long.
+void TTSY_MainF::foldHeader(const char* name, const std::string& valueSjis) {
+    tessaly::TExStringList& header = SmtpClient1->FinalHeader;
+    const int index = header.FindHeader(name);
+    if (index < 0)
+        return;
+    const std::string prefix = std::string(name) + ": ";
+    const std::string word = tessaly::EncodedWord(valueSjis);
+    const std::string line = header[index];
+    if (line.compare(0, prefix.size() + word.size(), prefix + word) != 0 ||
+        prefix.size() + word.size() <= kMaxHeaderLine)
+        return;
+    const std::string rest = line.substr(prefix.size() + word.size()); // "<address>" in From
+    const std::string folded = tessaly::EncodedHeaderValue(valueSjis, prefix.size());
+    std::vector<std::string> pieces;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = folded.find("\r\n ", start);
+        pieces.push_back(folded.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 3;
+    }
+    pieces.back() += rest;
+    header.Delete(index);
+    header.Insert(index, prefix + pieces.front());
+    for (std::size_t k = 1; k < pieces.size(); ++k)
+        header.Insert(index + static_cast<int>(k), " " + pieces[k]);
+}
+
+void TTSY_MainF::SmtpClient1SendStart() {
+    tessaly::TExStringList& header = SmtpClient1->FinalHeader;
+    header.SetHeaderValue("Content-Type", "text/plain; charset=iso-2022-jp");
+    header.SetHeaderValue("Message-ID", tessaly::NewMessageId(SmtpClient1->PostMessage.FromAddress));
+    foldHeader("From", headerFromNameSjis_);
+    foldHeader("Subject", headerSubjectSjis_);
+}
+
+void TTSY_MainF::SmtpClient1InvalidHost(bool& handled) {
+    handled = false;
+    const QString text = QStringLiteral("指定されたホストが存在しません。");
+    dialogs_.error(this, text);
+    TB_Send->setEnabled(false);
+    TB_Stop->setEnabled(false);
+    setStatus(text);
+    failureStatus_ = text;
+}
+
+void TTSY_MainF::SmtpClient1ConnectionFailed() {
+    const QString text = QStringLiteral("ホスト接続に失敗しました。");
+    dialogs_.error(this, text);
+    TB_Send->setEnabled(false);
+    TB_Stop->setEnabled(false);
+    setStatus(text);
+    failureStatus_ = text;
+}
+
+void TTSY_MainF::SmtpClient1Failure() {
+    dialogs_.error(this, QStringLiteral("メール送信中にエラーが発生しました。"));
+    TB_Send->setEnabled(false);
+    TB_Stop->setEnabled(false);
+    setStatus(QStringLiteral("メール送信中エラー！"));
+    failureStatus_ = QStringLiteral("メール送信中エラー！");
+}
