@@ -446,8 +446,11 @@ void TTSY_SetteiF::closeEvent(QCloseEvent* event) {
 bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dialogs& dialogs, TTSY_SetteiF& w,
                    QWidget* mainWindow, QWidget* addressWindow) {
     const std::string iniSjis = tessaly::iniPath(startDirectory);
-    if (!fileExists(iniSjis))
-        dialogs.message(mainWindow ? mainWindow : &w, QStringLiteral("Tessalyの環境を初期設定します。"));
+    if (!fileExists(iniSjis)) {
+        // From Cancel the main window is disabled; the message then belongs to this window.
+        QWidget* parent = (w.isVisible() || !mainWindow) ? static_cast<QWidget*>(&w) : mainWindow;
+        dialogs.message(parent, QStringLiteral("Tessalyの環境を初期設定します。"));
+    }
     const ini::IniFile file(cp932::pathFromSjis(iniSjis));
     const char* settei = "Settei";
 
