@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <unordered_set>
 
@@ -88,6 +89,37 @@ bool fieldAccepted(const AddressBook& book, std::string_view label, std::string_
     return false;
 }
 
+// The texts one kind of name (group or member) is refused with by the add and rename commands.
+struct NameRules {
+    std::string_view label;
+    const char* emptyOnAdd;
+    const char* emptyOnRename;
+    const char* same;
+    const char* exists;
+};
+const NameRules kGroupRules{kGroupLabel, "新しいグループ名がセットされていません。", "修正後のグループ名がセットされていません。",
+                            "同一のグループ名です。", "既にグループ名が存在します。"};
+const NameRules kMemberRules{kMemberLabel, "新しいメンバー名がセットされていません。", "修正後のメンバー名がセットされていません。",
+                             "同一のメンバー名です。", "既にメンバー名が存在します。"};
+
+// Shows the first refusal of `name` for an add (`current` null) or a rename of `current`;
+// `listed` is the group or member list the name must not be in.
+bool nameAccepted(const AddressBook& book, const NameRules& rules, const ByteListModel& listed,
+                  const std::string& name, const std::string* current) {
+    const char* refusal = nullptr;
+    if (name.empty())
+        refusal = current ? rules.emptyOnRename : rules.emptyOnAdd;
+    else if (current && name == *current)
+        refusal = rules.same;
+    else if (listed.contains(name))
+        refusal = rules.exists;
+    if (refusal) {
+        show(book, QString::fromUtf8(refusal));
+        return false;
+    }
+    return fieldAccepted(book, rules.label, name);
+}
+
 // Index of the first record that is `entry` of the given member, or -1.
 long findEntry(const AddressBook& book, std::string_view group, std::string_view member,
                const AddressEntryRow& entry) {
@@ -97,6 +129,27 @@ long findEntry(const AddressBook& book, std::string_view group, std::string_view
         if (splitView(records[i], r) && isEntryOf(r, group, member, entry))
             return static_cast<long>(i);
     return -1;
+}
+
+// Rebuilds the book with every record `change` gives a new text for (empty optional: keep it,
+// empty text: drop it); the result is sorted again.
+template <typename Change>
+void rebuild(AddressBook& book, Change change) {
+    std::vector<std::string> records;
+    records.reserve(book.size());
+    RecordView r;
+    for (const std::string& record : book.records()) {
+        if (!splitView(record, r)) {
+            records.push_back(record);
+            continue;
+        }
+        std::optional<std::string> changed = change(r);
+        if (!changed)
+            records.push_back(record);
+        else if (!changed->empty())
+            records.push_back(std::move(*changed));
+    }
+    book.assignUnsorted(std::move(records));
 }
 
 } // namespace
@@ -464,15 +517,7 @@ std::vector<std::string> RecipientFile_Read(const std::string& fsPath, Dialogs& 
 // ---- Window commands ----
 
 bool AddressBook_AddGroup(AddressBook& book, const std::string& name) {
-    if (name.empty()) {
-        show(book, QStringLiteral("新しいグループ名がセットされていません。"));
-        return false;
-    }
-    if (AddressBook_GroupExists(book, name)) {
-        show(book, QStringLiteral("既にグループ名が存在します。"));
-        return false;
-    }
-    if (!fieldAccepted(book, kGroupLabel, name))
+    if (!nameAccepted(book, kGroupRules, book.groups(), name, nullptr))
         return false;
     book.insert(AddressRecord_Join(name, kDummy, kDummy, "", "1"));
     book.groups().append(name);
@@ -481,30 +526,13 @@ bool AddressBook_AddGroup(AddressBook& book, const std::string& name) {
 
 bool AddressBook_RenameGroup(AddressBook& book, int groupRow, const std::string& newName, int& newRow) {
     const std::string selected = book.groupAt(groupRow);
-    if (newName.empty()) {
-        show(book, QStringLiteral("修正後のグループ名がセットされていません。"));
+    if (!nameAccepted(book, kGroupRules, book.groups(), newName, &selected))
         return false;
-    }
-    if (newName == selected) {
-        show(book, QStringLiteral("同一のグループ名です。"));
-        return false;
-    }
-    if (AddressBook_GroupExists(book, newName)) {
-        show(book, QStringLiteral("既にグループ名が存在します。"));
-        return false;
-    }
-    if (!fieldAccepted(book, kGroupLabel, newName))
-        return false;
-    std::vector<std::string> renamed;
-    renamed.reserve(book.size());
-    RecordView r;
-    for (const std::string& record : book.records()) {
-        if (splitView(record, r) && r.group == selected)
-            renamed.push_back(AddressRecord_Join(newName, r.member, r.name, r.mail, r.flag));
-        else
-            renamed.push_back(record);
-    }
-    book.assignUnsorted(std::move(renamed));
+    rebuild(book, [&](const RecordView& r) -> std::optional<std::string> {
+        if (r.group != selected)
+            return std::nullopt;
+        return AddressRecord_Join(newName, r.member, r.name, r.mail, r.flag);
+    });
     AddressBook_ListGroups(book);
     newRow = book.groups().indexOf(newName);
     AddressBook_ListMembers(book, newName);
@@ -518,28 +546,16 @@ bool AddressBook_DeleteGroup(AddressBook& book, int groupRow) {
     const QString question = utf(group) + QStringLiteral("グループの\r\nメンバーは全て削除されます。\r\nよろしいですか？");
     if (!book.dialogs().askYesNo(book.dialogParent(), QStringLiteral("警告"), question))
         return false;
-    std::vector<std::string> kept;
-    kept.reserve(book.size());
-    RecordView r;
-    for (const std::string& record : book.records())
-        if (!splitView(record, r) || r.group != group)
-            kept.push_back(record);
-    book.assignUnsorted(std::move(kept));
+    rebuild(book, [&](const RecordView& r) -> std::optional<std::string> {
+        return r.group == group ? std::optional<std::string>(std::string()) : std::nullopt;
+    });
     book.groups().removeAt(static_cast<std::size_t>(groupRow));
     AddressBook_ListMembers(book, book.groupAt(0));
     return true;
 }
 
 bool AddressBook_AddMember(AddressBook& book, int groupRow, const std::string& name) {
-    if (name.empty()) {
-        show(book, QStringLiteral("新しいメンバー名がセットされていません。"));
-        return false;
-    }
-    if (AddressBook_MemberExists(book, name)) {
-        show(book, QStringLiteral("既にメンバー名が存在します。"));
-        return false;
-    }
-    if (!fieldAccepted(book, kMemberLabel, name))
+    if (!nameAccepted(book, kMemberRules, book.members(), name, nullptr))
         return false;
     const std::string group = book.groupAt(groupRow);
     book.insert(AddressRecord_Join(group, name, kDummy, "", "1"));
@@ -552,30 +568,13 @@ bool AddressBook_RenameMember(AddressBook& book, int groupRow, int memberRow, co
         return false;
     const std::string group = book.groupAt(groupRow);
     const std::string selected = book.memberAt(memberRow);
-    if (newName.empty()) {
-        show(book, QStringLiteral("修正後のメンバー名がセットされていません。"));
+    if (!nameAccepted(book, kMemberRules, book.members(), newName, &selected))
         return false;
-    }
-    if (newName == selected) {
-        show(book, QStringLiteral("同一のメンバー名です。"));
-        return false;
-    }
-    if (AddressBook_MemberExists(book, newName)) {
-        show(book, QStringLiteral("既にメンバー名が存在します。"));
-        return false;
-    }
-    if (!fieldAccepted(book, kMemberLabel, newName))
-        return false;
-    std::vector<std::string> renamed;
-    renamed.reserve(book.size());
-    RecordView r;
-    for (const std::string& record : book.records()) {
-        if (splitView(record, r) && r.group == group && r.member == selected)
-            renamed.push_back(AddressRecord_Join(group, newName, r.name, r.mail, r.flag));
-        else
-            renamed.push_back(record);
-    }
-    book.assignUnsorted(std::move(renamed));
+    rebuild(book, [&](const RecordView& r) -> std::optional<std::string> {
+        if (r.group != group || r.member != selected)
+            return std::nullopt;
+        return AddressRecord_Join(group, newName, r.name, r.mail, r.flag);
+    });
     AddressBook_ListMembers(book, group);
     return true;
 }
@@ -589,13 +588,9 @@ bool AddressBook_DeleteMember(AddressBook& book, int groupRow, int memberRow) {
                              QStringLiteral("は全て削除されます。\r\nよろしいですか？");
     if (!book.dialogs().askYesNo(book.dialogParent(), QStringLiteral("警告"), question))
         return false;
-    std::vector<std::string> kept;
-    kept.reserve(book.size());
-    RecordView r;
-    for (const std::string& record : book.records())
-        if (!splitView(record, r) || r.group != group || r.member != member)
-            kept.push_back(record);
-    book.assignUnsorted(std::move(kept));
+    rebuild(book, [&](const RecordView& r) -> std::optional<std::string> {
+        return r.group == group && r.member == member ? std::optional<std::string>(std::string()) : std::nullopt;
+    });
     book.members().removeAt(static_cast<std::size_t>(memberRow));
     return true;
 }
@@ -646,7 +641,11 @@ bool AddressBook_DeleteEntry(AddressBook& book, int groupRow, int memberRow, con
     return true;
 }
 
-std::vector<std::string> AddressBook_MemberRecipients(const AddressBook& book, int groupRow, int memberRow) {
+namespace {
+
+// Recipient lines of the records of the selected member that `wanted` picks, in book order.
+template <typename Wanted>
+std::vector<std::string> recipientsOf(const AddressBook& book, int groupRow, int memberRow, Wanted wanted) {
     std::vector<std::string> lines;
     if (!requireMember(book, memberRow))
         return lines;
@@ -654,23 +653,23 @@ std::vector<std::string> AddressBook_MemberRecipients(const AddressBook& book, i
     const std::string member = book.memberAt(memberRow);
     RecordView r;
     for (const std::string& record : book.records())
-        if (splitView(record, r) && r.group == group && r.member == member && r.name != kDummy && r.flag == "0")
+        if (splitView(record, r) && r.group == group && r.member == member && wanted(r))
             lines.push_back(RecipientLine(r.name, r.mail));
     return lines;
 }
 
+} // namespace
+
+std::vector<std::string> AddressBook_MemberRecipients(const AddressBook& book, int groupRow, int memberRow) {
+    return recipientsOf(book, groupRow, memberRow,
+                        [](const RecordView& r) { return r.name != kDummy && r.flag == "0"; });
+}
+
 std::vector<std::string> AddressBook_EntryRecipients(const AddressBook& book, int groupRow, int memberRow,
                                                      const AddressEntryRow& selected) {
-    std::vector<std::string> lines;
-    if (!requireMember(book, memberRow))
-        return lines;
-    const std::string group = book.groupAt(groupRow);
-    const std::string member = book.memberAt(memberRow);
-    RecordView r;
-    for (const std::string& record : book.records())
-        if (splitView(record, r) && isEntryOf(r, group, member, selected))
-            lines.push_back(RecipientLine(r.name, r.mail));
-    return lines;
+    return recipientsOf(book, groupRow, memberRow, [&](const RecordView& r) {
+        return r.name == selected.name && r.mail == selected.mail && r.flag == selected.flag;
+    });
 }
 
 std::string AddressBook_Dump(const AddressBook& book) {

@@ -128,58 +128,40 @@ TVexo_CSV::~TVexo_CSV() {
 
 bool TVexo_CSV::isOpen() const { return impl_->fd >= 0; }
 
-void TVexo_CSV::OpenRead(const std::string& fileName) {
+bool TVexo_CSV::openFile(const std::string& fileName, bool forWriting) {
     if (!fileName.empty())
         FileName = fileName;
-    if (FileName.empty() || isOpen()) {
-        ErrorDetect = true;
-        return;
-    }
+    ErrorDetect = true;
+    if (FileName.empty() || isOpen())
+        return false;
+    const int flags = forWriting ? O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC : O_RDONLY | O_CLOEXEC;
     int fd;
     do {
-        fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(FileName.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     struct stat st {};
     // A folder or a device is no file of records; reading it would fail or block later.
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (fd >= 0 && !forWriting && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd);
         fd = -1;
     }
-    if (fd < 0) {
-        ErrorDetect = true;
-        return;
-    }
+    if (fd < 0)
+        return false;
     impl_->fd = fd;
-    impl_->writing = false;
+    impl_->writing = forWriting;
     impl_->path = FileName;
     impl_->pos = impl_->len = 0;
     impl_->atEnd = false;
     ErrorDetect = false;
-    eof = false;
+    return true;
 }
 
-void TVexo_CSV::OpenWrite(const std::string& fileName) {
-    if (!fileName.empty())
-        FileName = fileName;
-    if (FileName.empty() || isOpen()) {
-        ErrorDetect = true;
-        return;
-    }
-    int fd;
-    do {
-        fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        ErrorDetect = true;
-        return;
-    }
-    impl_->fd = fd;
-    impl_->writing = true;
-    impl_->path = FileName;
-    impl_->pos = impl_->len = 0;
-    impl_->atEnd = false;
-    ErrorDetect = false;
+void TVexo_CSV::OpenRead(const std::string& fileName) {
+    if (openFile(fileName, false))
+        eof = false;
 }
+
+void TVexo_CSV::OpenWrite(const std::string& fileName) { openFile(fileName, true); }
 
 void TVexo_CSV::ReadRecord() {
     Impl& in = *impl_;

@@ -42,6 +42,8 @@ public:
     void SplitLine(const std::string& line);
 
 private:
+    bool openFile(const std::string& fileName, bool forWriting);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
