@@ -7,6 +7,9 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace tessaly;
 using Strings = std::vector<std::string>;
 
@@ -48,6 +51,30 @@ TEST_F(SendLogTest, AppendNeverCreatesTheFile) {
     EXPECT_THROW(SendLog_Append(true, missing, "A", "x"), FileError);
     EXPECT_FALSE(dir.exists(QStringLiteral("gone.txt")));
     EXPECT_THROW(SendLog_Append(true, "", "A", "x"), FileError);
+}
+
+TEST_F(SendLogTest, FailedAppendLeavesNoHalfLine) {
+    append("A", "first");
+    const QByteArray before = dir.read(QStringLiteral("Log.txt"));
+
+    // A file size limit lets only part of the line in, as a full disk would (even for root).
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = static_cast<rlim_t>(before.size() + 10);
+    setrlimit(RLIMIT_FSIZE, &small);
+    bool threw = false;
+    try {
+        SendLog_Append(true, path, "A", "second", [this] { return now; });
+    } catch (const FileError&) {
+        threw = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(dir.read(QStringLiteral("Log.txt")), before);
 }
 
 TEST_F(SendLogTest, ConsecutiveRecordsOfOneDayAndTitleShareATitleEntry) {
