@@ -441,13 +441,15 @@ void TTSY_MainF::Cmd_ToClick() {
 // ---- Body ----
 
 void TTSY_MainF::appendBodyLine(const QString& line) {
+    // Each added line ends with a line break, so the field ends in an empty line the next
+    // addition fills; a last line the user typed without a break gets one first.
     QTextDocument* doc = Memo_Sjis->document();
     QTextCursor cursor(doc);
     cursor.movePosition(QTextCursor::End);
-    // A trailing empty line is where the next line goes; otherwise the line starts a new one.
+    QString text = line + QLatin1Char('\n');
     if (!doc->lastBlock().text().isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
+        text.prepend(QLatin1Char('\n'));
+    cursor.insertText(text);
 }
 
 void TTSY_MainF::readBodyFile(const QString& fsPath) {

@@ -1,0 +1,116 @@
+// The whole program in a temporary start directory with faked dialogs: TSY2.ini written first,
+// every window created by the start-up object, the main window shown.
+#pragma once
+
+#include "app/main_window.h"
+#include "app/program.h"
+#include "common/text.h"
+#include "fixtures/fake_dialogs.h"
+#include "fixtures/temp_start_dir.h"
+
+#include <QCoreApplication>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace apptest {
+
+inline QByteArray sjis(const QString& text) { return tessaly::toSjisBytes(text, QString()); }
+
+// TSY2.ini lines of section Settei, key to value (Unicode; written as Shift-JIS).
+using IniValues = std::vector<std::pair<QString, QString>>;
+
+class App {
+public:
+    // Writes TSY2.ini (so no first-run message comes) and Address.csv, starts the program.
+    explicit App(const IniValues& settei = {}, const QByteArray& addressCsv = {}) {
+        QByteArray ini = "[Settei]\r\n";
+        for (const auto& [key, value] : settei)
+            ini += sjis(key) + "=" + sjis(value) + "\r\n";
+        ini += "[Window]\r\nMain_X=30\r\nMain_Y=40\r\n";
+        dir.write(QStringLiteral("TSY2.ini"), ini);
+        if (!addressCsv.isEmpty())
+            dir.write(QStringLiteral("Address.csv"), addressCsv);
+        program = std::make_unique<tessaly::Program>(dialogs);
+        program->start();
+    }
+    ~App() { program.reset(); }
+
+    TTSY_MainF& main() { return program->mainWindow(); }
+
+    template <typename T> T* child(const char* name) {
+        T* found = main().findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QToolButton* tool(const char* name) { return child<QToolButton>(name); }
+    QLineEdit* edit(const char* name) { return child<QLineEdit>(name); }
+    QListWidget* recipients() { return child<QListWidget>("List_To"); }
+    QPlainTextEdit* body() { return child<QPlainTextEdit>("Memo_Sjis"); }
+
+    QStringList recipientTexts() {
+        QStringList texts;
+        for (int i = 0; i < recipients()->count(); ++i)
+            texts << recipients()->item(i)->text();
+        return texts;
+    }
+
+    // Types into a field: ASCII key by key, anything else committed by the input method, as
+    // Japanese text arrives.
+    static void type(QWidget* field, const QString& text) {
+        QString ascii;
+        const auto flush = [&] {
+            QTest::keyClicks(field, ascii);
+            ascii.clear();
+        };
+        for (const QChar c : text) {
+            if (c.unicode() >= 0x20 && c.unicode() < 0x7F) {
+                ascii += c;
+                continue;
+            }
+            flush();
+            QInputMethodEvent commit;
+            commit.setCommitString(QString(c));
+            QCoreApplication::sendEvent(field, &commit);
+        }
+        flush();
+    }
+
+    // Types into Edt_To and presses Enter.
+    void typeRecipient(const QString& text) {
+        QLineEdit* to = edit("Edt_To");
+        to->setText(QString());
+        type(to, text);
+        QTest::keyClick(to, Qt::Key_Return);
+    }
+
+    void setBody(const QString& text) { body()->setPlainText(text); }
+
+    // Declared in this order: the start directory outlives the dialogs, which outlive the windows.
+    TempStartDir dir;
+    FakeDialogs dialogs;
+    std::unique_ptr<tessaly::Program> program;
+};
+
+// An address book with two Yamadas and one Sato in group G, member M.
+inline QByteArray sampleAddressBook() {
+    return sjis(QStringLiteral("\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                               "\"G\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                               "\"G\",\"M\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                               "\"G\",\"M\",\"佐藤一郎\",\"ichiro@example.jp\",\"0\"\r\n"
+                               "\"G\",\"M\",\"山田太郎\",\"taro@example.jp\",\"0\"\r\n"
+                               "\"G\",\"M\",\"山田花子\",\"hanako@example.jp\",\"0\"\r\n"));
+}
+
+} // namespace apptest
