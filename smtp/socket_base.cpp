@@ -185,6 +185,10 @@ TSocketBase::TSocketBase(QObject* parent)
         m_ioTimedOut = true;
         wake();
     });
+    attachSocket();
+}
+
+void TSocketBase::attachSocket() {
     connect(m_socket, &QTcpSocket::connected, this, &TSocketBase::onConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &TSocketBase::onReadyRead);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &TSocketBase::onBytesWritten);
@@ -193,12 +197,20 @@ TSocketBase::TSocketBase(QObject* parent)
     connect(m_socket, &QTcpSocket::disconnected, this, &TSocketBase::onDisconnected);
 }
 
+void TSocketBase::replaceSocket() {
+    // The closed socket may be the sender of the signal being handled: release it later.
+    m_socket->disconnect(this);
+    m_socket->abort();
+    m_socket->deleteLater();
+    m_socket = new QTcpSocket(this);
+    attachSocket();
+}
+
 TSocketBase::~TSocketBase() {
     Status(ReportSteps, "Destroy");
     m_canceled = true;
     m_destroying = true;
     m_abortHook = nullptr;
-    m_closing = true;
     m_socket->disconnect(this);
     m_socket->abort();
     m_connected = false;
@@ -313,8 +325,6 @@ void TSocketBase::onErrorOccurred(int error) {
 }
 
 void TSocketBase::onDisconnected() {
-    if (m_closing)
-        return;
     // Closed by the peer: keep what it sent before closing, then release the socket.
     m_received += m_socket->readAll();
     const bool wasConnected = m_connected;
@@ -417,9 +427,7 @@ void TSocketBase::Connect() {
     if (m_connected && !m_timedOut && !m_canceled && m_success)
         return;
 
-    m_closing = true;
-    m_socket->abort();
-    m_closing = false;
+    replaceSocket();
     m_connected = false;
     if (OnConnectionFailed)
         OnConnectionFailed(this);
@@ -438,11 +446,8 @@ void TSocketBase::Disconnect() {
 void TSocketBase::RequestCloseSocket() {
     Status(ReportBuffers, "Request Close Socket");
     m_connected = false;
-    if (m_socket->state() != QAbstractSocket::UnconnectedState) {
-        m_closing = true;
-        m_socket->abort();
-        m_closing = false;
-    }
+    if (!m_destroying)
+        replaceSocket(); // a fresh socket waits for the next Connect
     if (OnDisconnect && !m_destroying)
         OnDisconnect(this);
 }

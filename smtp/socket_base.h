@@ -155,6 +155,8 @@ protected:
     bool m_destroying = false;
 
 private:
+    void attachSocket();
+    void replaceSocket();
     void waitFor(const std::function<bool()>& done);
     void wake();
     void sendAll(QIODevice& source);
@@ -187,7 +189,6 @@ private:
     bool m_sendComplete = false;
     bool m_inHandler = false;
     bool m_counting = false;
-    bool m_closing = false;
     bool m_peerClosed = false;
     bool m_ioError = false;
     bool m_ioTimedOut = false;

@@ -1,0 +1,103 @@
+// The socket layer: writes, streams, line reads, host resolution, the error table.
+#include "smtp_test_support.h"
+
+#include <QAbstractSocket>
+#include <QBuffer>
+#include <QtTest/QTest>
+
+using namespace tessaly;
+using namespace tessaly::test;
+
+namespace {
+
+TEST_F(SmtpClientTest, WriteCutsAt16384BytesAndAtAZeroByte) {
+    server.greet().hang();
+    client.Connect();
+    const std::string longText(20000, 'x');
+    client.Write(longText);
+    client.Write(std::string("ab\0cd", 5));
+    client.Writeln("end");
+    const QByteArray expected = "HELO pc01\r\n" + QByteArray(16384, 'x') + "ab" + "end\r\n";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.received().size() >= expected.size(); }, 5000));
+    EXPECT_EQ(server.received(), expected);
+}
+
+TEST_F(SmtpClientTest, SendStreamSendsAnySizeAndCounts) {
+    server.greet().hang();
+    client.Connect();
+    QByteArray big(3 * 1024 * 1024 + 7, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7);
+    QBuffer stream(&big);
+    stream.open(QIODevice::ReadOnly);
+    stream.seek(100); // sent from its start all the same
+    int packets = 0;
+    client.OnPacketSent = [&](QObject*) { ++packets; };
+    client.SendStream(stream);
+    EXPECT_EQ(client.BytesTotal(), big.size());
+    EXPECT_EQ(client.BytesSent(), big.size());
+    EXPECT_GE(packets, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.received().size() >= big.size() + 11; }, 10000));
+    EXPECT_EQ(server.received().mid(11), big);
+}
+
+TEST_F(SmtpClientTest, ReadLnReturnsUpToTheLineFeedAndKeepsTheRest) {
+    server.greet().expect("NOOP").sendPieces({"250 one\r\n25", "0 two\n250 three\r", "\n"});
+    client.Connect();
+    client.Writeln("NOOP");
+    EXPECT_EQ(client.ReadLn(), "250 one\r\n");
+    EXPECT_EQ(client.ReadLn(), "250 two\n");
+    EXPECT_EQ(client.ReadLn(), "250 three\r\n");
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, DottedAddressNeedsNoLookupButANameDoes) {
+    server.greet().quit().accept().greet().quit();
+    int resolved = 0;
+    client.OnHostResolved = [&](QObject*) { ++resolved; };
+    client.Connect();
+    client.Disconnect();
+    EXPECT_EQ(resolved, 0);
+    client.Host = "localhost";
+    client.Connect();
+    client.Disconnect();
+    EXPECT_EQ(resolved, 1);
+    EXPECT_EQ(client.RemoteAddress(), QHostAddress(QHostAddress::LocalHost));
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, PortOutsideTheRangeIsAFailedConnection) {
+    int failed = 0;
+    client.OnConnectionFailed = [&](QObject*) { ++failed; };
+    for (int port : {0, 65536 + server.port()}) {
+        client.Port = port;
+        EXPECT_EQ(thrown<ESockError>([&] { client.Connect(); }), "Connection Failed");
+    }
+    EXPECT_EQ(failed, 2);
+    EXPECT_EQ(server.connections(), 0);
+}
+
+TEST(SocketErrors, TextsAndNumbers) {
+    const std::pair<int, const char*> texts[] = {
+        {0, ""},
+        {10004, "10004:Interrupted system call"},
+        {10035, "10035:Operation would block"},
+        {10061, "10061:Connection refused"},
+        {10093, "10093:Successful WSAStartup not yet performed"},
+        {11004, "11004:Valid name, no data record of requested type"},
+        {10072, "Unknown Error No. 10072"},
+        {-1, "Unknown Error No. -1"},
+    };
+    for (const auto& [number, text] : texts)
+        EXPECT_EQ(ErrorText(number), text);
+
+    const std::pair<QAbstractSocket::SocketError, int> numbers[] = {
+        {QAbstractSocket::ConnectionRefusedError, 10061}, {QAbstractSocket::HostNotFoundError, 11001},
+        {QAbstractSocket::SocketTimeoutError, 10060},     {QAbstractSocket::RemoteHostClosedError, 10054},
+        {QAbstractSocket::NetworkError, 10050},           {QAbstractSocket::UnknownSocketError, -1},
+    };
+    for (const auto& [error, number] : numbers)
+        EXPECT_EQ(SocketErrorNumber(error), number) << error;
+}
+
+} // namespace

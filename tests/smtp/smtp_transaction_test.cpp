@@ -1,0 +1,388 @@
+// The SMTP exchange against a scripted server: greetings, refusals, replies in pieces, hangs.
+#include "smtp_test_support.h"
+
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <functional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+using namespace tessaly;
+using namespace tessaly::test;
+
+namespace {
+
+struct ConnectCase {
+    const char* name;
+    std::function<void(SmtpScriptedServer&)> script;
+    bool helloHandler;      // OnAuthenticationFailed sets Handled and a new UserID
+    std::string error;      // empty: Connect succeeds
+    int authAsked;
+};
+
+class ConnectTable : public SmtpClientTest, public ::testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(ConnectTable, GreetsOrFailsWithTheReplyAndClosesOnFailure) {
+    const ConnectCase& c = GetParam();
+    c.script(server);
+    int authAsked = 0, connected = 0;
+    if (c.helloHandler)
+        client.OnAuthenticationFailed = [&](bool& handled) {
+            ++authAsked;
+            client.UserID = "pc02";
+            handled = true;
+        };
+    client.OnConnect = [&](QObject*) { ++connected; };
+    EXPECT_EQ(thrown<Error>([&] { client.Connect(); }), c.error);
+    EXPECT_EQ(authAsked, c.authAsked);
+    EXPECT_EQ(connected, c.error.empty() ? 1 : 0);
+    EXPECT_FALSE(client.Busy());
+    if (c.error.empty()) {
+        EXPECT_TRUE(client.Connected());
+        client.Disconnect();
+    }
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(server.played());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Smtp, ConnectTable,
+    ::testing::Values(
+        ConnectCase{"MultiLineGreetingAndHello",
+                    [](SmtpScriptedServer& s) {
+                        s.send("220-first\r\n220-second\r\n220 last\r\n").expect("HELO pc01");
+                        s.send("250-hello\r\n250-PIPELINING\r\n250 SIZE\r\n").quit();
+                    },
+                    false, "", 0},
+        ConnectCase{"Greeting421",
+                    [](SmtpScriptedServer& s) { s.send("421 busy\r\n").quit(); }, false, "421 busy\r\n", 0},
+        ConnectCase{"HelloRefusedWithoutHandler",
+                    [](SmtpScriptedServer& s) { s.send("220 hi\r\n").expect("HELO pc01").send("501 no\r\n").quit(); },
+                    false, "Authentication failed", 0},
+        ConnectCase{"HelloRefusedRetriedWithNewUserId",
+                    [](SmtpScriptedServer& s) {
+                        s.send("220 hi\r\n").expect("HELO pc01").send("501 no\r\n");
+                        s.expect("HELO pc02").send("250 ok\r\n").quit();
+                    },
+                    true, "", 1},
+        ConnectCase{"HelloRefusedTwice",
+                    [](SmtpScriptedServer& s) {
+                        s.send("220 hi\r\n").expect("HELO pc01").send("501 no\r\n");
+                        s.expect("HELO pc02").send("501 still no\r\n").quit();
+                    },
+                    true, "Authentication failed", 1},
+        ConnectCase{"GreetingAndHelloReplyInOnePiece",
+                    [](SmtpScriptedServer& s) { s.send("220 hi\r\n250 hello\r\n").expect("HELO pc01").quit(); },
+                    false, "", 0},
+        ConnectCase{"GreetingInPieces",
+                    [](SmtpScriptedServer& s) {
+                        s.sendPieces({"22", "0 rea", "dy\r", "\n"}).expect("HELO pc01").send("250 ok\r\n").quit();
+                    },
+                    false, "", 0},
+        ConnectCase{"ServerClosesMidGreeting",
+                    [](SmtpScriptedServer& s) { s.send("220-first\r\n220 la").close(); }, false,
+                    TSocketBase::ClosedByPeerText, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- SendMail
+
+struct SendCase {
+    const char* name;
+    std::function<void(SmtpScriptedServer&)> afterGreeting;
+    std::vector<std::string> to;
+    std::string error;                 // empty: accepted
+    std::vector<std::string> notFound; // entries reported to OnRecipientNotFound
+    bool failureEvent;
+};
+
+class SendTable : public SmtpClientTest, public ::testing::WithParamInterface<SendCase> {};
+
+TEST_P(SendTable, RefusalsRaiseTheReplyLineAndKeepTheRecord) {
+    const SendCase& c = GetParam();
+    server.greet();
+    c.afterGreeting(server);
+    client.Connect();
+    client.PostMessage.ToAddress = c.to;
+    std::vector<std::string> notFound;
+    int failures = 0, successes = 0;
+    client.OnRecipientNotFound = [&](const std::string& r) { notFound.push_back(r); };
+    client.OnFailure = [&](QObject*) { ++failures; };
+    client.OnSuccess = [&](QObject*) { ++successes; };
+
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), c.error);
+    EXPECT_EQ(notFound, c.notFound);
+    EXPECT_EQ(failures, c.failureEvent ? 1 : 0);
+    EXPECT_EQ(successes, c.error.empty() ? 1 : 0);
+    EXPECT_FALSE(client.Busy());
+    EXPECT_TRUE(client.Connected()); // a refusal leaves the connection for the next RSET
+    if (!c.error.empty()) {
+        EXPECT_EQ(client.PostMessage.ToAddress, c.to);
+    }
+    EXPECT_TRUE(server.played());
+}
+
+void toData(SmtpScriptedServer& s, const char* rcptReply) {
+    s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<sender@example.jp>").send("250 ok\r\n");
+    s.expect("RCPT TO:<taro@example.jp>").send(rcptReply);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Smtp, SendTable,
+    ::testing::Values(
+        SendCase{"Accepted", [](SmtpScriptedServer& s) { s.mail(); }, {"Taro <taro@example.jp>"}, "", {}, false},
+        SendCase{"ResetRefused", [](SmtpScriptedServer& s) { s.expect("RSET").send("500 what\r\n"); },
+                 {"taro@example.jp"}, "500 what\r\n", {}, false},
+        SendCase{"SenderRefused",
+                 [](SmtpScriptedServer& s) {
+                     s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<sender@example.jp>");
+                     s.send("553 bad sender\r\n");
+                 },
+                 {"taro@example.jp"}, "553 bad sender\r\n", {}, false},
+        SendCase{"DataRefused",
+                 [](SmtpScriptedServer& s) {
+                     toData(s, "250 ok\r\n");
+                     s.expect("DATA").send("451 later\r\n");
+                 },
+                 {"taro@example.jp"}, "451 later\r\n", {}, false},
+        SendCase{"Recipient550ThenDataRefused",
+                 [](SmtpScriptedServer& s) {
+                     toData(s, "550 no such user\r\n");
+                     s.expect("DATA").send("503 no valid recipients\r\n");
+                 },
+                 {"Taro <taro@example.jp>"}, "503 no valid recipients\r\n", {"Taro <taro@example.jp>"}, false},
+        SendCase{"Recipient351CountsAsRefused",
+                 [](SmtpScriptedServer& s) {
+                     toData(s, "351 odd\r\n");
+                     s.expect("RCPT TO:<jiro@example.jp>").send("250 ok\r\n");
+                     s.expect("DATA").send("354 go\r\n").expectData().send("250 ok\r\n");
+                 },
+                 {"taro@example.jp", "jiro@example.jp"}, "", {"taro@example.jp"}, false},
+        SendCase{"EmptyAddressSkipped",
+                 [](SmtpScriptedServer& s) {
+                     s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+                     s.expect("DATA").send("503 need RCPT\r\n");
+                 },
+                 {"Nobody <>"}, "503 need RCPT\r\n", {}, false},
+        SendCase{"EndOfDataRefused",
+                 [](SmtpScriptedServer& s) {
+                     toData(s, "250 ok\r\n");
+                     s.expect("DATA").send("354 go\r\n").expectData().send("552 too big\r\n");
+                 },
+                 {"taro@example.jp"}, "552 too big\r\n", {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- Disconnect
+
+struct QuitCase {
+    const char* name;
+    const char* reply;
+    std::string error;
+};
+
+class QuitTable : public SmtpClientTest, public ::testing::WithParamInterface<QuitCase> {};
+
+TEST_P(QuitTable, ClosesTheSocketWhateverTheReply) {
+    server.greet().expect("QUIT").send(GetParam().reply);
+    client.Connect();
+    int disconnects = 0;
+    client.OnDisconnect = [&](QObject*) { ++disconnects; };
+    EXPECT_EQ(thrown<Error>([&] { client.Disconnect(); }), GetParam().error);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.SocketDescriptor(), -1);
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_TRUE(server.played());
+}
+
+INSTANTIATE_TEST_SUITE_P(Smtp, QuitTable,
+                         ::testing::Values(QuitCase{"Quit221", "221 bye\r\n", ""},
+                                           QuitCase{"Quit339", "339 odd\r\n", ""},
+                                           QuitCase{"Quit350", "350 what\r\n", "350 what\r\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- waits that must end
+
+TEST_F(SmtpClientTest, ServerHangingAfterDataEndsTheWaitWithAnError) {
+    server.greet();
+    toData(server, "250 ok\r\n");
+    server.expect("DATA").send("354 go\r\n").hang();
+    client.TimeOut = 300;
+    client.Connect();
+    EXPECT_EQ(thrown<ESockError>([&] { client.SendMail(); }), TSocketBase::ReplyTimedOutText);
+    EXPECT_FALSE(client.Busy());
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, ServerClosingMidReplyEndsTheWaitWithAnError) {
+    server.greet().expect("RSET").send("250 par").close();
+    client.TimeOut = 0; // no time limit: only the close can end the wait
+    client.Connect();
+    EXPECT_EQ(thrown<ESockError>([&] { client.SendMail(); }), TSocketBase::ClosedByPeerText);
+    EXPECT_FALSE(client.Busy());
+    EXPECT_FALSE(client.Connected());
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, AbortDuringAWaitRaisesAndDropsTheConnection) {
+    server.greet().expect("RSET").hang();
+    client.TimeOut = 0;
+    client.Connect();
+    QTimer::singleShot(50, &client, [&] { client.Abort(); }); // a user command handled inside the wait
+    EXPECT_EQ(thrown<EAbortError>([&] { client.SendMail(); }), "Socket readln aborted");
+    EXPECT_FALSE(client.Busy());
+    EXPECT_FALSE(client.Connected());
+}
+
+// ---------------------------------------------------------------- connection life
+
+TEST_F(SmtpClientTest, SecondConnectFailsWhileConnected) {
+    server.greet().quit();
+    client.Connect();
+    EXPECT_EQ(thrown<ESockError>([&] { client.Connect(); }), "Already connected");
+    EXPECT_TRUE(client.Connected());
+    client.Disconnect();
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, ConnectWorksAgainAfterTheServerClosed) {
+    server.greet().close().accept().greet().mail().quit();
+    client.Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !client.Connected(); }, 5000));
+    client.Connect();
+    client.SendMail();
+    client.Disconnect();
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, SocketHasLowDelaySet) {
+    server.greet().quit();
+    client.Connect();
+    int flag = 0;
+    socklen_t size = sizeof flag;
+    ASSERT_EQ(getsockopt(static_cast<int>(client.SocketDescriptor()), IPPROTO_TCP, TCP_NODELAY, &flag, &size), 0);
+    EXPECT_NE(flag, 0);
+    client.Disconnect();
+}
+
+TEST_F(SmtpClientTest, UnknownHostAsksOnceThenFails) {
+    client.Host = "nonexistent.invalid";
+    int asked = 0, failed = 0;
+    client.OnInvalidHost = [&](bool&) { ++asked; };
+    client.OnConnectionFailed = [&](QObject*) { ++failed; };
+    EXPECT_EQ(thrown<ESockError>([&] { client.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(failed, 0);
+    EXPECT_FALSE(client.Busy());
+}
+
+TEST_F(SmtpClientTest, UnknownHostRepairedByTheHandlerIsRetried) {
+    server.greet().quit();
+    client.Host = "nonexistent.invalid";
+    client.OnInvalidHost = [&](bool& handled) {
+        client.Host = "127.0.0.1";
+        handled = true;
+    };
+    client.Connect();
+    EXPECT_TRUE(client.Connected());
+    client.Disconnect();
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, RefusedConnectionFiresConnectionFailed) {
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
+    client.Port = closedPort;
+    int failed = 0;
+    client.OnConnectionFailed = [&](QObject*) { ++failed; };
+    EXPECT_EQ(thrown<ESockError>([&] { client.Connect(); }), "Connection Failed");
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(client.LastErrorNo(), 10061);
+    EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(SmtpClientTest, ConnectionRequiredAndIncompleteHeaderAskTheOwnerOnce) {
+    server.greet().mail();
+    int required = 0;
+    client.OnConnectionRequired = [&](bool& handled) {
+        ++required;
+        client.Connect();
+        handled = true;
+    };
+    client.SendMail();
+    EXPECT_EQ(required, 1);
+
+    std::vector<int> kinds;
+    client.OnHeaderIncomplete = [&](bool& handled, int hiType) {
+        kinds.push_back(hiType);
+        handled = hiType == 2;
+    };
+    client.PostMessage.ToAddress.clear(); // cleared by the send anyway
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), "Incomplete Header");
+    client.PostMessage.FromAddress.clear();
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), "Incomplete Header");
+    EXPECT_EQ(kinds, (std::vector<int>{2, 1}));
+    client.OnConnectionRequired = nullptr;
+    client.Abort();
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), "Not Connected");
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, ClearParamsDecidesWhetherRecipientsStay) {
+    server.greet().mail().mail();
+    client.Connect();
+    client.ClearParams = false;
+    client.SendMail();
+    EXPECT_EQ(client.PostMessage.ToAddress.size(), 1u);
+    client.SendMail(); // same recipient again, over the same connection
+    client.ClearParams = true;
+    EXPECT_TRUE(server.played());
+    server.mail();
+    client.SendMail();
+    EXPECT_TRUE(client.PostMessage.ToAddress.empty());
+    EXPECT_EQ(client.PostMessage.Body.size(), 2u);
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), "Incomplete Header");
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(server.lines().count("RSET"), 3);
+}
+
+TEST_F(SmtpClientTest, ReplyNumberComesFromTheLeadingDigits) {
+    server.greet();
+    const std::pair<const char*, int> rows[] = {
+        {"250 ok", 250}, {"abc", 0}, {"354", 354}, {"0000000000250 ten digits at most", 0}, {"32767 max", 32767}};
+    for (const auto& [line, number] : rows)
+        server.expect("NOOP").send(QByteArray(line) + "\r\n");
+    server.expect("NOOP").send("32768 too big\r\n");
+    client.Connect();
+    for (const auto& [line, number] : rows) {
+        EXPECT_EQ(client.Transaction("NOOP"), std::string(line) + "\r\n");
+        EXPECT_EQ(client.ReplyNumber(), number) << line;
+        EXPECT_EQ(client.LastReply(), std::string(line) + "\r\n");
+    }
+    EXPECT_EQ(thrown<Error>([&] { client.Transaction("NOOP"); }), "Reply code out of range: 32768 too big\r\n");
+    EXPECT_TRUE(server.played());
+}
+
+TEST_F(SmtpClientTest, StatusReportsPassByLevel) {
+    server.greet().expect("NOOP").send("250 fine\r\n");
+    std::vector<std::string> reports;
+    client.OnStatus = [&](QObject*, const std::string& s) { reports.push_back(s); };
+    client.ReportLevel = 1;
+    client.Connect();
+    client.Transaction("NOOP");
+    EXPECT_EQ(reports, (std::vector<std::string>{"250 hello\r\n", "250 fine\r\n"}));
+    client.ReportLevel = 8;
+    reports.clear();
+    client.Abort();
+    EXPECT_EQ(client.LastStatus(), "Request Close Socket");
+    EXPECT_EQ(reports.front(), "Disconnecting");
+    EXPECT_TRUE(server.played());
+}
+
+} // namespace
