@@ -213,7 +213,7 @@ void TTSY_AddressF::buildControls() {
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
     Label5 = makeLabel(TabSheet2, "Label5", QStringLiteral("宛先名"), 6, 4);
     Label6 = makeLabel(TabSheet2, "Label6", QStringLiteral("メールアドレス"), 106, 4);
-    Label7 = makeLabel(TabSheet2, "Label7", QStringLiteral("非通知区分0：1"), 371, 4);
+    Label7 = makeLabel(TabSheet2, "Label7", QStringLiteral("非通知区分0：1"), 358, 4);
     auto* grid = new PickView<QTableView>(TabSheet2);
     grid->onPick = [this](const QModelIndex& at) {
         tessaly::guarded(dialogs_, this, [this, at] { Grd_AdrsClick(at.row()); });
