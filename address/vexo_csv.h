@@ -20,14 +20,17 @@ public:
     std::string text;             // the current line: last read or last written
     std::string Kugirimoji = ","; // separator characters when reading
     std::string MojiretsuNinsiki = "\""; // quotation mark
-    int ItemCount = 0;            // fields per record, 1 to 100 (values outside are clamped to 0..100)
+    // Fields per record, 1 to 100; 0 reads bare lines (into `text`) without fields. Values
+    // outside 0 to 100 are taken as the nearest of them.
+    int ItemCount = 0;
     bool eof = false;
     bool ErrorDetect = false;
 
     // Field values of the current record, Items[1] to Items[ItemCount] (Items[0] unused).
     std::array<std::string, 101> Items;
 
-    // An empty argument keeps FileName. Failure only sets ErrorDetect; nothing is raised.
+    // An empty argument keeps FileName. Failure (no name, already open, missing or unreadable
+    // file, or not a plain file) only sets ErrorDetect; nothing is raised.
     void OpenRead(const std::string& fileName = {});
     void OpenWrite(const std::string& fileName = {});
     void ReadRecord();  // throws tessaly::FileError on an I/O error
