@@ -378,6 +378,8 @@ void TTSY_AddressF::FormShow() {
 void TTSY_AddressF::closeEvent(QCloseEvent* event) {
     settings_.Address_X = x();
     settings_.Address_Y = y();
+    // The book's messages belong to the main window again while this one is hidden.
+    book_.setDialogParent(mainWindow_);
     if (mainWindow_)
         mainWindow_->setEnabled(true);
     event->accept();

@@ -149,6 +149,10 @@ TEST_F(AddressWindowTest, StartsWithoutAFileAsAnEmptyBook) {
     window.open();
     EXPECT_EQ(dir.read(QStringLiteral("Address.csv")), QByteArray("\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"));
     EXPECT_EQ(child<QComboBox>("Cmb_AG")->count(), 0);
+    QListView* members = child<QListView>("Lst_AM");
+    QTest::mouseClick(members->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("グループメンバーが選択されていません。")});
+    EXPECT_FALSE(child<QPushButton>("Cmd_To_Set")->isEnabled());
     // With no member listed the details open; a member needs a group first.
     click("Cmd_Settei");
     EXPECT_TRUE(window.isExpanded());
