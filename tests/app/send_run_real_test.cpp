@@ -1,0 +1,318 @@
+// Whole send runs against the real SMTP server; the checks read what the server stored.
+#include "app_harness.h"
+
+#include "fixtures/smtp_real_server.h"
+#include "jconvert/jconvert.h"
+#include "settings/settings_window.h"
+#include "smtp/smtp_client.h"
+
+#include <QDateTime>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <algorithm>
+#include <QTimer>
+
+namespace {
+
+using apptest::App;
+using apptest::IniValues;
+using apptest::sjis;
+using tessaly::test::RealSmtpServer;
+using tessaly::test::StoredMessage;
+
+QString fromJis(const QByteArray& jis) {
+    return tessaly::fromSjis(jconvert::JisToSjis(jis.toStdString()));
+}
+
+// A stored message cut into header lines (folded lines joined) and body lines.
+struct Parsed {
+    QList<QByteArray> header;
+    QList<QByteArray> body;
+
+    QByteArray field(const QByteArray& name) const {
+        for (const QByteArray& line : header)
+            if (line.startsWith(name + ": "))
+                return line.mid(name.size() + 2);
+        return {};
+    }
+    // The Unicode text of a header of encoded words.
+    QString decoded(const QByteArray& name) const {
+        static const QRegularExpression word(
+            QStringLiteral("=\\?ISO-2022-JP\\?B\\?([A-Za-z0-9+/=]*)\\?="));
+        QString text;
+        auto it = word.globalMatch(QString::fromLatin1(field(name)));
+        while (it.hasNext())
+            text += fromJis(QByteArray::fromBase64(it.next().captured(1).toLatin1()));
+        return text;
+    }
+    QStringList bodyText() const {
+        QStringList lines;
+        for (const QByteArray& line : body)
+            lines << fromJis(line);
+        return lines;
+    }
+};
+
+Parsed parse(const QByteArray& data, QList<QByteArray>* rawHeader = nullptr) {
+    Parsed parsed;
+    const qsizetype end = data.indexOf("\r\n\r\n");
+    EXPECT_GE(end, 0);
+    for (const QByteArray& line : data.left(end).split('\n')) {
+        const QByteArray clean = line.endsWith('\r') ? line.chopped(1) : line;
+        if (rawHeader)
+            rawHeader->append(clean);
+        if (clean.startsWith(' ') && !parsed.header.isEmpty())
+            parsed.header.last() += clean.mid(1); // unfold (the blank was folding, not text)
+        else
+            parsed.header.append(clean);
+    }
+    QByteArray body = data.mid(end + 4);
+    EXPECT_TRUE(body.endsWith("\r\n"));
+    body.chop(2);
+    parsed.body = body.split('\n');
+    for (QByteArray& line : parsed.body)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    return parsed;
+}
+
+// A sender address no other test and no earlier run of this test uses: the server is shared.
+QString uniqueSender(const QString& name) {
+    return QStringLiteral("%1-%2-%3@tessaly.test")
+        .arg(name)
+        .arg(QCoreApplication::applicationPid())
+        .arg(QDateTime::currentMSecsSinceEpoch());
+}
+
+// The settings of a run: the real server, a sender no other test uses, logging and saving on.
+IniValues runSettings(const QString& sender, const IniValues& more = {}) {
+    IniValues values = {{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                        {QStringLiteral("Port"), QString::number(RealSmtpServer::port())},
+                        {QStringLiteral("User"), QStringLiteral("pc01")},
+                        {QStringLiteral("From"), sender},
+                        {QStringLiteral("Reply"), QStringLiteral("reply@tessaly.test")},
+                        {QStringLiteral("UserMei"), QStringLiteral("山田太郎")},
+                        {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
+                        {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
+    for (const auto& [key, value] : more) {
+        auto same = std::find_if(values.begin(), values.end(),
+                                 [&](const auto& kv) { return kv.first == key; });
+        if (same != values.end())
+            same->second = value;
+        else
+            values.emplace_back(key, value);
+    }
+    return values;
+}
+
+void expectIdleAfterRun(App& app) {
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+    EXPECT_TRUE(app.tool("TB_Clear")->isEnabled());
+    EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
+    EXPECT_EQ(app.dialogs.count(FakeDialogs::Kind::Error), 0) << app.dialogs.lastText().toStdString();
+}
+
+class ThreeRecipients : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ThreeRecipients, EachGetsItsOwnMessage) {
+    const bool atesaki = GetParam();
+    const QString sender = uniqueSender(QStringLiteral("three-%1").arg(atesaki));
+    App app(runSettings(sender, {{QStringLiteral("Keisyou"), QStringLiteral("殿")},
+                                 {QStringLiteral("ChkBox_Atesaki"), atesaki ? "1" : "0"}}));
+    app.typeRecipient(QStringLiteral("taro@example.jp"));
+    app.main().addRecipients({sjis(QStringLiteral("山田 花子 <hanako@example.jp>")).toStdString(),
+                              "nobody"});
+    app.edit("Edt_Subject")->setText(QStringLiteral("会議のお知らせ"));
+    app.setBody(QStringLiteral("各位\n\n明日の会議は１０時からです。"));
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 3u);
+    const QStringList rcpt = {QStringLiteral("taro@example.jp"), QStringLiteral("hanako@example.jp"),
+                              QStringLiteral("nobody")};
+    const QStringList names = {QStringLiteral("taro"), QStringLiteral("山田 花子"), QString()};
+    for (int i = 0; i < 3; ++i) {
+        const StoredMessage& m = stored[std::size_t(i)];
+        EXPECT_EQ(m.helo, QStringLiteral("pc01"));
+        EXPECT_EQ(m.rcptTos, QStringList{rcpt[i]});
+        const Parsed p = parse(m.data);
+        EXPECT_TRUE(p.header[0].startsWith("From: =?ISO-2022-JP?B?"));
+        EXPECT_TRUE(p.header[0].endsWith("?=<" + sender.toLatin1() + ">"));
+        EXPECT_EQ(p.decoded("From"), QStringLiteral("山田太郎"));
+        EXPECT_EQ(p.decoded("Subject"), QStringLiteral("会議のお知らせ"));
+        EXPECT_EQ(p.field("X-Mailer"), "Tessaly27S");
+        EXPECT_EQ(p.field("Reply-To"), "reply@tessaly.test");
+        EXPECT_EQ(p.field("Mime-Version"), "1.0");
+        EXPECT_EQ(p.field("Content-Type"), "text/plain; charset=iso-2022-jp");
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(
+                        "^[A-Z][a-z]{2}, \\d{2} [A-Z][a-z]{2} \\d{4} \\d{2}:\\d{2}:\\d{2} [+-]\\d{4}$"))
+                        .match(QString::fromLatin1(p.field("Date")))
+                        .hasMatch())
+            << p.field("Date").toStdString();
+        EXPECT_TRUE(p.field("Message-ID").startsWith('<') && p.field("Message-ID").endsWith(">"));
+        QStringList expectedBody = {QString()}; // the client's empty line after the header
+        if (atesaki)
+            expectedBody << names[i] + QStringLiteral(" 殿");
+        expectedBody << QStringLiteral("各位") << QString() << QStringLiteral("明日の会議は１０時からです。");
+        EXPECT_EQ(p.bodyText(), expectedBody);
+    }
+    EXPECT_NE(parse(stored[0].data).field("Message-ID"), parse(stored[1].data).field("Message-ID"));
+    EXPECT_EQ(parse(stored[1].data).field("To"), "hanako@example.jp");
+
+    // The send log holds one record per recipient, with its name; the sent-data file the body.
+    const QList<QByteArray> log = app.dir.read(QStringLiteral("Log.txt")).split('\n');
+    ASSERT_EQ(log.size(), 4); // three lines and the empty rest after the last CR LF
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(log[i].endsWith(",\"" + sjis(QStringLiteral("会議のお知らせ")) + "\",\"" +
+                                    sjis(names[i]) + "\"\r"))
+            << log[i].toStdString();
+    }
+    EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
+              sjis(QStringLiteral("各位\r\n\r\n明日の会議は１０時からです。\r\n")));
+    EXPECT_EQ(app.child<QProgressBar>("ProgressBar1")->value(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(AddresseeLine, ThreeRecipients, ::testing::Bool());
+
+TEST(SendRun, NotifyCopyListsTheRecipientsWithTheNote) {
+    const QString sender = uniqueSender(QStringLiteral("notify"));
+    App app(runSettings(sender, {{QStringLiteral("ChkBox_Atesaki"), QStringLiteral("1")},
+                                 {QStringLiteral("EverySend"), QStringLiteral(" boss@example.jp ")},
+                                 {QStringLiteral("ChkBox_EverySend"), QStringLiteral("1")}}));
+    app.typeRecipient(QStringLiteral("a@example.jp"));
+    app.main().addRecipients({sjis(QStringLiteral("佐藤 <b@example.jp>")).toStdString()});
+    app.edit("Edt_Subject")->setText(QStringLiteral("お知らせ"));
+    app.setBody(QStringLiteral("本文です。"));
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[2].rcptTos, QStringList{QStringLiteral("boss@example.jp")});
+    const Parsed notify = parse(stored[2].data);
+    EXPECT_EQ(notify.decoded("Subject"), QStringLiteral("お知らせ（毎回通知）"));
+    EXPECT_EQ(notify.bodyText(),
+              (QStringList{QString(), QStringLiteral("本文です。"),
+                           QStringLiteral("----------------------------------------"),
+                           QStringLiteral("<○○　様>で宛先編集されました。"),
+                           QStringLiteral("a@example.jp"), QStringLiteral("佐藤 <b@example.jp>")}));
+    // The body field shows the same lines now, and that is what the sent-data file got.
+    const QString after = QStringLiteral("本文です。\n----------------------------------------\n"
+                                         "<○○　様>で宛先編集されました。\na@example.jp\n"
+                                         "佐藤 <b@example.jp>\n");
+    EXPECT_EQ(app.body()->toPlainText(), after);
+    QString saved = after;
+    EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
+              sjis(saved.replace(QStringLiteral("\n"), QStringLiteral("\r\n"))));
+    // No log record for the notify copy.
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 2);
+}
+
+TEST(SendRun, EmptyListStillConnectsAndSendsTheNotifyCopy) {
+    const QString sender = uniqueSender(QStringLiteral("empty-list"));
+    App app(runSettings(sender, {{QStringLiteral("EverySend"), QStringLiteral("boss@example.jp")},
+                                 {QStringLiteral("ChkBox_EverySend"), QStringLiteral("1")}}));
+    app.edit("Edt_Subject")->setText(QStringLiteral("空"));
+    app.main().TB_SendClick(); // the button is disabled with an empty list
+    expectIdleAfterRun(app);
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].rcptTos, QStringList{QStringLiteral("boss@example.jp")});
+    EXPECT_EQ(parse(stored[0].data).bodyText(),
+              (QStringList{QString(), QStringLiteral("----------------------------------------")}));
+}
+
+TEST(SendRun, TextFormsOfSubjectSenderAndBody) {
+    const QString sender = uniqueSender(QStringLiteral("forms"));
+    App app(runSettings(sender, {{QStringLiteral("UserMei"), QString()}}));
+    app.typeRecipient(QStringLiteral("a@example.jp"));
+    app.edit("Edt_Subject")->setText(QStringLiteral("Hello"));
+    const QString longLine = QString(120, QChar(0x3042)); // あ x 120 wraps in the field
+    app.setBody(longLine + QStringLiteral("\n.\nｶﾞｲﾄﾞ\n..x"));
+    const QStringList displayed = app.main().displayedBodyLines();
+    ASSERT_GT(displayed.size(), 4); // the long line took several display lines
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 1u);
+    const Parsed p = parse(stored[0].data);
+    EXPECT_EQ(p.field("Subject"), "=?ISO-2022-JP?B?SGVsbG8=?=");
+    EXPECT_EQ(p.header[0], "From: =?ISO-2022-JP?B?" "?=<" + sender.toLatin1() + ">");
+    QStringList expected = {QString()};
+    for (qsizetype i = 0; i < displayed.size() - 3; ++i)
+        expected << displayed[i];
+    expected << QStringLiteral(".") << QStringLiteral("ガイド") << QStringLiteral("..x");
+    EXPECT_EQ(p.bodyText(), expected);
+    EXPECT_EQ(expected.mid(1, displayed.size() - 3).join(QString()), longLine);
+    // Nothing but 7-bit bytes went out.
+    for (char c : stored[0].data)
+        EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+}
+
+TEST(SendRun, LongSubjectAndSenderNameFoldIntoSeveralEncodedWords) {
+    const QString sender = uniqueSender(QStringLiteral("folding"));
+    const QString name = QStringLiteral("株式会社テサリー総務部総務課事務局長代理補佐");
+    App app(runSettings(sender, {{QStringLiteral("UserMei"), name}}));
+    app.typeRecipient(QStringLiteral("a@example.jp"));
+    const QString subject = QStringLiteral("令和八年度第三四半期における全社員向け安全衛生講習会の開催日程と会場変更のご案内");
+    app.edit("Edt_Subject")->setText(subject);
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 1u);
+    QList<QByteArray> raw;
+    const Parsed p = parse(stored[0].data, &raw);
+    EXPECT_EQ(p.decoded("Subject"), subject);
+    EXPECT_EQ(p.decoded("From"), name);
+    EXPECT_TRUE(p.field("From").endsWith("?=<" + sender.toLatin1() + ">"));
+    int continuation = 0;
+    for (const QByteArray& line : raw) {
+        continuation += line.startsWith(' ');
+        if (!line.contains(sender.toLatin1())) {
+            EXPECT_LE(line.size(), 78) << line.toStdString();
+        }
+    }
+    EXPECT_GE(continuation, 2);
+}
+
+TEST(SendRun, StopDuringTheLoopFinishesTheCurrentMessageOnly) {
+    const QString sender = uniqueSender(QStringLiteral("stop"));
+    App app(runSettings(sender, {{QStringLiteral("EverySend"), QStringLiteral("boss@example.jp")},
+                                 {QStringLiteral("ChkBox_EverySend"), QStringLiteral("1")}}));
+    for (const char* to : {"a@example.jp", "b@example.jp", "c@example.jp"})
+        app.typeRecipient(QString::fromLatin1(to));
+    app.edit("Edt_Subject")->setText(QStringLiteral("停止"));
+    app.setBody(QStringLiteral("本文"));
+    // The user presses stop while the first message is on its way.
+    app.main().smtpClient().OnSuccess = [&](QObject*) { app.tool("TB_Stop")->click(); };
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 1u); // no further recipient, no notify copy
+    EXPECT_EQ(stored[0].rcptTos, QStringList{QStringLiteral("a@example.jp")});
+    EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")), sjis(QStringLiteral("本文\r\n")));
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 1);
+}
+
+TEST(SendRun, StopDuringTheConversionEndsBeforeConnecting) {
+    const QString sender = uniqueSender(QStringLiteral("stop-early"));
+    App app(runSettings(sender));
+    app.main().setOsVersion(4, 0); // no host check: the first dispatch is after the conversion
+    app.typeRecipient(QStringLiteral("a@example.jp"));
+    app.edit("Edt_Subject")->setText(QStringLiteral("停止"));
+    QTimer::singleShot(0, app.tool("TB_Stop"), [&] { app.tool("TB_Stop")->click(); });
+    app.tool("TB_Send")->click();
+    EXPECT_TRUE(RealSmtpServer::messagesFrom(sender).empty());
+    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+    EXPECT_TRUE(app.tool("TB_Clear")->isEnabled());
+    EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("文字コード変換中！"));
+    EXPECT_TRUE(app.dir.read(QStringLiteral("SendData.txt")).isEmpty());
+}
+
+} // namespace
