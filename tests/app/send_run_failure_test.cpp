@@ -1,0 +1,190 @@
+// Send runs that fail: refusals in the middle of a run from a scripted server, an unknown host
+// and a refused connection.
+#include "app_harness.h"
+
+#include "fixtures/smtp_scripted_server.h"
+#include "settings/settings_window.h"
+#include "smtp/smtp_client.h"
+
+#include <QTcpServer>
+
+namespace {
+
+using apptest::App;
+using apptest::IniValues;
+using tessaly::test::SmtpScriptedServer;
+using Kind = FakeDialogs::Kind;
+
+IniValues settingsFor(const QString& host, quint16 port) {
+    return {{QStringLiteral("Host"), host},
+            {QStringLiteral("Port"), QString::number(port)},
+            {QStringLiteral("From"), QStringLiteral("me@tessaly.test")},
+            {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
+            {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
+}
+
+void prepareMail(App& app, int recipients) {
+    for (int i = 0; i < recipients; ++i)
+        app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
+    app.edit("Edt_Subject")->setText(QStringLiteral("件名"));
+    app.setBody(QStringLiteral("本文"));
+}
+
+struct Buttons {
+    bool send;
+    bool stop;
+    bool clear;
+};
+
+void expectButtons(App& app, Buttons expected) {
+    EXPECT_EQ(app.tool("TB_Send")->isEnabled(), expected.send);
+    EXPECT_EQ(app.tool("TB_Stop")->isEnabled(), expected.stop);
+    EXPECT_EQ(app.tool("TB_Clear")->isEnabled(), expected.clear);
+}
+
+int logRecords(App& app) { return int(app.dir.read(QStringLiteral("Log.txt")).count('\n')); }
+
+// One refused step in the second message of three.
+struct Refusal {
+    const char* name;
+    std::function<void(SmtpScriptedServer&)> secondMessage;
+    QStringList errors;   // error boxes, in order
+    QString status;
+    Buttons buttons;
+};
+
+class RefusedMidRun : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(RefusedMidRun, StopsWithTheErrorAndTheNextRunConnectsAgain) {
+    const Refusal& refusal = GetParam();
+    SmtpScriptedServer server;
+    server.greet().mail();
+    refusal.secondMessage(server);
+    // The failed run's connection is closed; the next run opens a new one.
+    server.accept().greet().mail(1).mail(1).mail(1).mail(1).quit();
+
+    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 3);
+    app.tool("TB_Send")->click();
+
+    EXPECT_EQ(app.dialogs.texts(Kind::Error), refusal.errors);
+    EXPECT_EQ(app.main().statusText(), refusal.status);
+    expectButtons(app, refusal.buttons);
+    EXPECT_EQ(logRecords(app), 1); // only the message that was sent
+    EXPECT_TRUE(app.dir.read(QStringLiteral("SendData.txt")).isEmpty());
+
+    // A recipient added enables TB_Send again; the next run connects anew and sends to all.
+    app.dialogs.clear();
+    app.typeRecipient(QStringLiteral("r4@example.jp"));
+    app.tool("TB_Send")->click();
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    expectButtons(app, {true, false, true});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(logRecords(app), 5);
+}
+
+const QString kSendError = QStringLiteral("メール送信中にエラーが発生しました。");
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, RefusedMidRun,
+    ::testing::Values(
+        Refusal{"Rcpt",
+                [](SmtpScriptedServer& s) {
+                    s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+                    s.expect("RCPT TO:<*").send("550 no such user\r\n");
+                    s.expect("DATA").send("554 no valid recipients\r\n");
+                },
+                {QStringLiteral("554 no valid recipients\r\n")},
+                QStringLiteral("送信エラー（1件送信済みで中断）"),
+                {false, true, false}},
+        Refusal{"Data",
+                [](SmtpScriptedServer& s) {
+                    s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+                    s.expect("RCPT TO:<*").send("250 ok\r\n");
+                    s.expect("DATA").send("451 try later\r\n");
+                },
+                {QStringLiteral("451 try later\r\n")},
+                QStringLiteral("送信エラー（1件送信済みで中断）"),
+                {false, true, false}},
+        Refusal{"EndOfData",
+                [](SmtpScriptedServer& s) {
+                    s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+                    s.expect("RCPT TO:<*").send("250 ok\r\n");
+                    s.expect("DATA").send("354 go\r\n").expectData().send("554 rejected\r\n");
+                },
+                {kSendError, QStringLiteral("554 rejected\r\n")},
+                QStringLiteral("メール送信中エラー！（1件送信済みで中断）"),
+                {false, false, false}}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST(SendRunFailure, UnknownHostIsReportedByTheClient) {
+    App app(settingsFor(QStringLiteral("no-such-host.invalid"), 25));
+    app.main().setOsVersion(4, 0); // no host check before the run: the client meets the name
+    prepareMail(app, 1);
+    app.tool("TB_Send")->click();
+    const QStringList errors = app.dialogs.texts(Kind::Error);
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_EQ(errors[0], QStringLiteral("指定されたホストが存在しません。"));
+    EXPECT_EQ(app.main().statusText(),
+              QStringLiteral("指定されたホストが存在しません。（0件送信済みで中断）"));
+    expectButtons(app, {false, false, false});
+}
+
+TEST(SendRunFailure, RefusedConnection) {
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
+    App app(settingsFor(QStringLiteral("127.0.0.1"), closedPort));
+    prepareMail(app, 1);
+    app.tool("TB_Send")->click();
+    const QStringList errors = app.dialogs.texts(Kind::Error);
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_EQ(errors[0], QStringLiteral("ホスト接続に失敗しました。"));
+    EXPECT_EQ(app.main().statusText(),
+              QStringLiteral("ホスト接続に失敗しました。（0件送信済みで中断）"));
+    expectButtons(app, {false, false, false});
+    EXPECT_EQ(logRecords(app), 0);
+}
+
+TEST(SendRunFailure, PortThatIsNoNumberEndsTheRunBeforeConnecting) {
+    SmtpScriptedServer server; // never connected to
+    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    app.program->settingsWindow().Edt_Port->clear();
+    prepareMail(app, 1);
+    app.tool("TB_Send")->click();
+    EXPECT_EQ(app.dialogs.texts(Kind::Error),
+              QStringList{QStringLiteral("'' は正しい整数値ではありません。")});
+    EXPECT_EQ(server.connections(), 0);
+    expectButtons(app, {false, true, false});
+}
+
+TEST(SendRunFailure, DeletingRecipientsDuringTheRunChangesNothing) {
+    SmtpScriptedServer server;
+    server.greet().mail().mail().mail().quit();
+    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 3);
+    // While the first message is sent the user empties the list.
+    bool deleted = false;
+    app.main().smtpClient().OnSuccess = [&](QObject*) {
+        if (deleted)
+            return;
+        deleted = true;
+        app.recipients()->selectAll();
+        app.main().Cmd_DelClick();
+    };
+    app.tool("TB_Send")->click();
+    EXPECT_EQ(app.recipients()->count(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+    const QList<QByteArray> lines = server.lines();
+    EXPECT_EQ(lines.count("RCPT TO:<r3@example.jp>"), 1);
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+}
+
+} // namespace
