@@ -151,6 +151,9 @@ void TTSY_LogF::Lst_Log_TitleClick() {
 
 void TTSY_LogF::BitBtn1Click() { close(); }
 
+// A dialog's Esc would only hide the window, leaving the main window disabled for good.
+void TTSY_LogF::reject() { close(); }
+
 void TTSY_LogF::closeEvent(QCloseEvent* event) {
     if (mainWindow_)
         mainWindow_->setEnabled(true);

@@ -61,6 +61,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override; // FormCloseQuery: enables the main window
+    void reject() override;                       // Esc closes like the button
 
 private:
     void buildControls();

@@ -248,9 +248,8 @@ TEST_F(AddressWindowTest, GroupRenameIsExactAboutCaseAndDeleteReachesTheFile) {
          "\"Team\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
          "\"Team\",\"Alice\",\"a1\",\"a1@x.jp\",\"0\"\r\n");
     click("Cmd_Settei");
-    type("Edt_AG", QStringLiteral("CLUB")); // differs from "Club" only in case: a new name
     chooseGroup(QStringLiteral("Team"));
-    type("Edt_AG", QStringLiteral("CLUB"));
+    type("Edt_AG", QStringLiteral("CLUB")); // differs from "Club" only in case: a new name
     click("Cmd_AG_Upd");
     EXPECT_TRUE(dialogs.calls.empty());
     EXPECT_EQ(child<QComboBox>("Cmb_AG")->currentText(), QStringLiteral("CLUB"));

@@ -71,6 +71,11 @@ TEST_F(LogWindowTest, OpensOverTheMainWindowAndGivesItBackOnClose) {
     QTest::mouseClick(close, Qt::LeftButton);
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(mainWindow.isEnabled());
+
+    window.open();
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(mainWindow.isEnabled());
     EXPECT_TRUE(dialogs.calls.empty());
 }
 
