@@ -29,6 +29,8 @@ function(tessaly_add_test name)
   cmake_parse_arguments(A "" "" "LABELS;SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE tessaly_test_support ${A_DEPS} GTest::gtest GTest::gmock)
+  # Readable failure output for QString and QByteArray in every test, whatever it includes.
+  target_compile_options(${name} PRIVATE -include ${PROJECT_SOURCE_DIR}/tests/fixtures/qt_printers.h)
   tessaly_target_options(${name})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
