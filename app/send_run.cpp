@@ -14,17 +14,20 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QToolButton>
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 
 namespace {
 
@@ -61,6 +64,37 @@ std::string trimmed(std::string_view s) {
         s.remove_suffix(1);
     return std::string(s);
 }
+
+// While recipients go out hundreds a second, the status bar is drawn at most every 40 ms: its
+// texts are all set, but drawing each would cost more than sending the message.
+class StatusBarThrottle {
+public:
+    explicit StatusBarThrottle(QWidget* statusBar) : bar_(statusBar) {
+        bar_->setUpdatesEnabled(false);
+        sinceDrawn_.start();
+    }
+    ~StatusBarThrottle() { bar_->setUpdatesEnabled(true); }
+    StatusBarThrottle(const StatusBarThrottle&) = delete;
+    StatusBarThrottle& operator=(const StatusBarThrottle&) = delete;
+
+    // Dispatches pending events, drawing the status bar when it is due.
+    template <typename Dispatch> void dispatch(Dispatch&& dispatchEvents) {
+        const bool draw = first_ || sinceDrawn_.elapsed() >= 40;
+        if (draw) {
+            bar_->setUpdatesEnabled(true);
+            sinceDrawn_.restart();
+            first_ = false;
+        }
+        dispatchEvents();
+        if (draw)
+            bar_->setUpdatesEnabled(false);
+    }
+
+private:
+    QWidget* bar_;
+    QElapsedTimer sinceDrawn_;
+    bool first_ = true;
+};
 
 } // namespace
 
@@ -229,6 +263,7 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     // 11. The list as it is now: deleting entries during the run cannot change who is sent to.
     const std::vector<std::string> recipients = recipientsSjis();
     bool stopped = false;
+    std::optional<StatusBarThrottle> throttle(std::in_place, StatusBar1);
     for (std::size_t i = 0; i < recipients.size(); ++i) {
         if (StopRequested) {
             stopped = true;
@@ -252,8 +287,9 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
             tessaly::SendLog_Append(true, settei_->logPathSjis(), run.subjectSjis,
                                     parts.addresseeName);
         ProgressBar1->setValue(ProgressBar1->value() + 1);
-        dispatchPendingEvents();
+        throttle->dispatch([this] { dispatchPendingEvents(); });
     }
+    throttle.reset();
 
     // 12. The notify copy lists the recipients as the list holds them now.
     if (!stopped && settings_.ChkBox_EverySend) {

@@ -1,0 +1,283 @@
+// Whole send runs to 1,000 recipients through the main window, against Postfix's smtp-sink,
+// beside a minimal client on blocking sockets that sends 1,000 messages of the same size over one
+// connection. The two alternate round by round; see README.md.
+#include "app/main_window.h"
+#include "app/program.h"
+#include "common/dialogs.h"
+#include "common/text.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QToolButton>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kRecipients = 1000;
+quint16 g_port = 0;
+std::vector<double> g_runRates, g_loggedRates, g_minimalRates;
+
+// Any prompt during a benchmark run is a failure: print it and go on.
+class ReportingDialogs : public tessaly::Dialogs {
+public:
+    void message(QWidget*, const QString& text) override { report("message", text); }
+    void error(QWidget*, const QString& text) override { report("error", text); }
+    bool askYesNo(QWidget*, const QString&, const QString& text) override {
+        report("question", text);
+        return false;
+    }
+    QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
+    QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
+    int prompts = 0;
+
+private:
+    void report(const char* kind, const QString& text) {
+        ++prompts;
+        std::fprintf(stderr, "unexpected %s: %s\n", kind, qPrintable(text));
+    }
+};
+
+QString bodyText() {
+    // About 1 KB of Japanese text: 16 lines.
+    QString body;
+    for (int i = 0; i < 16; ++i)
+        body += QStringLiteral("回覧%1：来週の定例会議は第二会議室で行います。資料は各自ご持参ください。\n").arg(i);
+    return body;
+}
+
+// state.range(0): 1 with the send log on (a record made durable per recipient), 0 without.
+void BM_SendRun(benchmark::State& state) {
+    const bool logged = state.range(0) != 0;
+    for (auto _ : state) {
+        QTemporaryDir dir;
+        QDir::setCurrent(dir.path());
+        QFile ini(QStringLiteral("TSY2.ini"));
+        if (!ini.open(QIODevice::WriteOnly))
+            throw std::runtime_error("cannot write TSY2.ini");
+        ini.write(tessaly::toSjisBytes(
+            QStringLiteral("[Settei]\r\nHost=127.0.0.1\r\nPort=%1\r\nUser=pc01\r\n"
+                           "From=bench@tessaly.test\r\nUserMei=山田太郎\r\nChkBox_Atesaki=1\r\n"
+                           "ChkBox_Log=%2\r\n")
+                .arg(g_port)
+                .arg(logged ? 1 : 0),
+            QString()));
+        ini.close();
+        ReportingDialogs dialogs;
+        tessaly::Program program(dialogs);
+        program.start();
+        TTSY_MainF& main = program.mainWindow();
+        std::vector<std::string> recipients;
+        for (int i = 0; i < kRecipients; ++i)
+            recipients.push_back(tessaly::toSjis(
+                QStringLiteral("会員%1 <member%1@example.jp>").arg(i), QString()));
+        main.addRecipients(recipients);
+        main.findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))->setText(QStringLiteral("定例会議のお知らせ"));
+        main.findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))->setPlainText(bodyText());
+        QToolButton* send = main.findChild<QToolButton*>(QStringLiteral("TB_Send"));
+
+        const auto start = std::chrono::steady_clock::now();
+        send->click();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (dialogs.prompts != 0 || main.statusText() != QStringLiteral("メッセージ送信完了！"))
+            state.SkipWithError("the run did not complete");
+        (logged ? g_loggedRates : g_runRates).push_back(kRecipients / seconds);
+        state.SetIterationTime(seconds);
+    }
+    state.counters["msgs_per_s"] = benchmark::Counter(kRecipients, benchmark::Counter::kIsRate);
+}
+
+// ------------------------------------------------------------ minimal blocking client
+
+class MinimalClient {
+public:
+    explicit MinimalClient(quint16 port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("connect failed");
+        int one = 1;
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        reply(true);
+        command("HELO pc01", true);
+    }
+    ~MinimalClient() {
+        try {
+            command("QUIT", false);
+        } catch (...) {
+        }
+        ::close(m_fd);
+    }
+    void send(const std::string& bytes) {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                throw std::runtime_error("send failed");
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    int command(const std::string& line, bool multiLine) {
+        send(line + "\r\n");
+        return reply(multiLine);
+    }
+
+private:
+    int reply(bool multiLine) {
+        std::string line = readLine();
+        while (multiLine && line.size() >= 4 && line[3] == '-')
+            line = readLine();
+        return std::atoi(line.c_str());
+    }
+    std::string readLine() {
+        for (;;) {
+            const std::size_t lf = m_buffer.find('\n');
+            if (lf != std::string::npos) {
+                std::string line = m_buffer.substr(0, lf + 1);
+                m_buffer.erase(0, lf + 1);
+                return line;
+            }
+            char chunk[4096];
+            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+            if (n <= 0)
+                throw std::runtime_error("connection closed");
+            m_buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    int m_fd = -1;
+    std::string m_buffer;
+};
+
+void BM_MinimalBlockingClient(benchmark::State& state) {
+    // A message of the same size as the run's: header of eight lines, 17 body lines of JIS.
+    std::string header =
+        "From: =?ISO-2022-JP?B?GyRCOzNFREJATzobKEI=?=<bench@tessaly.test>\r\n"
+        "To: member0@example.jp\r\nSubject: =?ISO-2022-JP?B?GyRCRGpOYzJxNEQkTiQqQ04kaSQ7GyhC?=\r\n"
+        "X-Mailer: Tessaly27S\r\nDate: Mon, 07 Dec 2026 22:00:00 +0900\r\nMime-Version: 1.0\r\n"
+        "Content-Type: text/plain; charset=iso-2022-jp\r\n"
+        "Message-ID: <20261207220000000.1.1.00000000@tessaly.test>\r\n\r\n\r\n";
+    std::string body;
+    for (int i = 0; i < 17; ++i)
+        body += std::string(70, 'x') + "\r\n";
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        {
+            MinimalClient c(g_port);
+            for (int i = 0; i < kRecipients; ++i) {
+                if (c.command("RSET", false) >= 400 ||
+                    c.command("MAIL FROM:<bench@tessaly.test>", false) >= 400 ||
+                    c.command("RCPT TO:<member" + std::to_string(i) + "@example.jp>", false) > 300 ||
+                    c.command("DATA", false) >= 400)
+                    throw std::runtime_error("refused");
+                c.send(header);
+                c.send(body);
+                if (c.command(".", false) >= 400)
+                    throw std::runtime_error("refused");
+            }
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        g_minimalRates.push_back(kRecipients / seconds);
+        state.SetIterationTime(seconds);
+    }
+    state.counters["msgs_per_s"] = benchmark::Counter(kRecipients, benchmark::Counter::kIsRate);
+}
+
+double median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+bool waitForListener(quint16 port) {
+    for (int attempt = 0; attempt < 100; ++attempt) { // at most about 5 s
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        if (s.waitForConnected(200)) {
+            s.waitForReadyRead(1000);
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString sink = qEnvironmentVariableIsSet("SMTP_SINK") ? qEnvironmentVariable("SMTP_SINK")
+                                                                 : QStringLiteral("/usr/sbin/smtp-sink");
+    g_port = freePort();
+    QProcess sinkProcess;
+    QStringList args;
+    if (::geteuid() == 0)
+        args << QStringLiteral("-u") << QStringLiteral("nobody"); // it refuses to keep root privileges
+    args << QStringLiteral("127.0.0.1:%1").arg(g_port) << QStringLiteral("256");
+    sinkProcess.start(sink, args);
+    if (!sinkProcess.waitForStarted(5000) || !waitForListener(g_port)) {
+        std::fprintf(stderr, "could not start %s (Debian package postfix)\n", qPrintable(sink));
+        return 1;
+    }
+
+    const QString originalDir = QDir::currentPath();
+    const int rounds = qEnvironmentVariableIsSet("SEND_RUN_BENCH_ROUNDS")
+                           ? qEnvironmentVariableIntValue("SEND_RUN_BENCH_ROUNDS")
+                           : 5;
+    for (int r = 1; r <= rounds; ++r) {
+        const std::string round = "/round:" + std::to_string(r);
+        benchmark::RegisterBenchmark(("SendRun1000" + round).c_str(), BM_SendRun)
+            ->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("SendRun1000Logged" + round).c_str(), BM_SendRun)
+            ->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("MinimalBlockingClient1000" + round).c_str(),
+                                     BM_MinimalBlockingClient)
+            ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    QDir::setCurrent(originalDir);
+
+    sinkProcess.terminate();
+    if (!sinkProcess.waitForFinished(3000))
+        sinkProcess.kill();
+
+    const double run = median(g_runRates);
+    const double logged = median(g_loggedRates);
+    const double minimal = median(g_minimalRates);
+    if (minimal > 0)
+        std::printf("\nmedian messages per second: minimal blocking client %.0f; send run %.0f "
+                    "(%.1f %%); send run with the send log %.0f (%.1f %%)\n",
+                    minimal, run, 100.0 * run / minimal, logged, 100.0 * logged / minimal);
+    return 0;
+}
