@@ -1,4 +1,5 @@
 #include "app/program.h"
+#include "app/toolbar_icons.h"
 #include "common/qt_dialogs.h"
 
 #include <QApplication>
@@ -8,8 +9,10 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString title = QStringLiteral("Tessaly 2.7S");
+    // The application's title; not its display name, which the platform would append to every
+    // window caption.
     QApplication::setApplicationName(title);
-    QApplication::setApplicationDisplayName(title);
+    QApplication::setWindowIcon(tessaly::toolIcon(tessaly::ToolIcon::Send));
     tessaly::QtDialogs dialogs(title);
     try {
         tessaly::Program program(dialogs);

@@ -258,17 +258,19 @@ void TTSY_MainF::buildStatusBar() {
     StatusBar1->setSizeGripEnabled(false);
     place(StatusBar1, 0, 397, 562, 24);
 
-    // Panel 0 (230 pixels) holds the progress bar; panel 1 takes the rest and shows the status.
+    // Panel 0 (230 pixels) is covered by the progress bar; panel 1 takes the rest and shows
+    // the status texts.
     auto* panel0 = new QWidget(StatusBar1);
     panel0->setObjectName(QStringLiteral("StatusBar1_Panel0"));
     panel0->setFixedWidth(230);
     StatusBar1->addWidget(panel0);
-    ProgressBar1 = new QProgressBar(panel0);
+    ProgressBar1 = new QProgressBar(StatusBar1);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    place(ProgressBar1, 5, 4, 221, 16);
+    place(ProgressBar1, 5, 5, 221, 16);
+    ProgressBar1->raise();
 
     statusPanel1_ = new QLabel(StatusBar1);
     statusPanel1_->setObjectName(QStringLiteral("StatusBar1_Panel1"));

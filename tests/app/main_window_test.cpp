@@ -35,7 +35,10 @@ TEST(MainWindowStart, CreatesTheWindowAsLaidOut) {
     EXPECT_EQ(app.body()->geometry(), QRect(10, 136, 541, 255));
     EXPECT_EQ(app.child<QStatusBar>("StatusBar1")->geometry(), QRect(0, 397, 562, 24));
     EXPECT_EQ(app.child<QToolBar>("ToolBar1")->geometry(), QRect(0, 0, 562, 29));
-    EXPECT_TRUE(app.child<QProgressBar>("ProgressBar1") != nullptr);
+    QProgressBar* progress = app.child<QProgressBar>("ProgressBar1");
+    ASSERT_TRUE(progress);
+    EXPECT_EQ(progress->parentWidget(), app.child<QStatusBar>("StatusBar1"));
+    EXPECT_EQ(progress->geometry(), QRect(5, 5, 221, 16));
 
     // Toolbar buttons: a picture each, the hint as tooltip and accessible name, start states.
     struct Button {
