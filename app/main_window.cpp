@@ -310,6 +310,14 @@ void TTSY_MainF::FormShow() {
 }
 
 void TTSY_MainF::closeEvent(QCloseEvent* event) {
+    // Ending the program in the middle of a run would cut off the message being sent: the run
+    // stops before its next recipient, ends as usual, and then the window closes.
+    if (running_) {
+        StopRequested = true;
+        closeAfterRun_ = true;
+        event->ignore();
+        return;
+    }
     settings_.Main_X = x();
     settings_.Main_Y = y();
     const bool saved = tessaly::guarded(dialogs_, this,

@@ -146,6 +146,7 @@ private:
     // Run state.
     bool StopRequested = false;
     bool running_ = false;
+    bool closeAfterRun_ = false;
     std::vector<std::string> Memo_Jis;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run

@@ -179,6 +179,10 @@ void TTSY_MainF::TB_SendClick() {
     running_ = false;
     if (!completed)
         closeAfterFailure();
+    if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        close();
+    }
 }
 
 // The error has been shown. A connection left open would make the next run fail with "Already

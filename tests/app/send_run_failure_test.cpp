@@ -187,4 +187,19 @@ TEST(SendRunFailure, DeletingRecipientsDuringTheRunChangesNothing) {
     EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
 }
 
+TEST(SendRunFailure, ClosingDuringARunEndsTheRunFirst) {
+    SmtpScriptedServer server;
+    server.greet().mail().quit();
+    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 3);
+    app.main().smtpClient().OnSuccess = [&](QObject*) { app.main().close(); };
+    app.tool("TB_Send")->click();
+    EXPECT_FALSE(app.main().isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played()); // one message, then QUIT
+    EXPECT_EQ(logRecords(app), 1);
+    EXPECT_TRUE(app.dir.read(QStringLiteral("TSY2.ini")).contains("Main_X="));
+    EXPECT_TRUE(app.dialogs.calls.empty());
+}
+
 } // namespace
