@@ -89,6 +89,18 @@ bool kernelVersion(int& major, int& minor) {
     return true;
 }
 
+// Enables a button again however the command that disabled it ends.
+class EnableOnExit {
+public:
+    explicit EnableOnExit(QWidget* button) : button_(button) { button_->setEnabled(false); }
+    ~EnableOnExit() { button_->setEnabled(true); }
+    EnableOnExit(const EnableOnExit&) = delete;
+    EnableOnExit& operator=(const EnableOnExit&) = delete;
+
+private:
+    QWidget* button_;
+};
+
 void place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(left, top, width, height);
 }
@@ -485,11 +497,7 @@ void TTSY_MainF::AppendSignature() {
 }
 
 void TTSY_MainF::TB_ReadClick() {
-    TB_Read->setEnabled(false);
-    struct Reenable {
-        QToolButton* button;
-        ~Reenable() { button->setEnabled(true); }
-    } reenable{TB_Read};
+    const EnableOnExit reenable(TB_Read);
 
     tessaly::FileDialogOptions options;
     options.title = QStringLiteral("メール本文をファイルから読み込む");
@@ -506,11 +514,7 @@ void TTSY_MainF::TB_ReadClick() {
 }
 
 void TTSY_MainF::TB_SaveClick() {
-    TB_Save->setEnabled(false);
-    struct Reenable {
-        QToolButton* button;
-        ~Reenable() { button->setEnabled(true); }
-    } reenable{TB_Save};
+    const EnableOnExit reenable(TB_Save);
 
     tessaly::FileDialogOptions options;
     options.title = QStringLiteral("送信内容のＳａｖｅ！！");
@@ -520,24 +524,27 @@ void TTSY_MainF::TB_SaveClick() {
     if (path.isEmpty())
         return;
     // The user's own text: lines as typed, so that a read gives back the same field.
-    const QString text = Memo_Sjis->toPlainText();
-    QStringList lines = text.split(QLatin1Char('\n'));
+    QStringList lines = Memo_Sjis->toPlainText().split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
+    writeLines(path.toStdString(), path, lines, false);
+}
+
+void TTSY_MainF::writeLines(const std::string& fsPath, const QString& shownPath,
+                            const QStringList& lines, bool append) const {
     std::string bytes;
     int number = 0;
     for (const QString& line : lines) {
-        ++number;
-        bytes += tessaly::toSjis(line, QStringLiteral("本文 %1 行目").arg(number));
+        bytes += tessaly::toSjis(line, QStringLiteral("本文 %1 行目").arg(++number));
         bytes += "\r\n";
     }
-    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
+    std::ofstream out(fsPath, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
     if (out)
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out)
         throw tessaly::FileError(
-            QStringLiteral("ファイル %1 に書き込めません").arg(path).toStdString());
+            QStringLiteral("ファイル %1 に書き込めません").arg(shownPath).toStdString());
 }
 
 void TTSY_MainF::TB_ClearClick() {

@@ -107,6 +107,10 @@ private:
     void appendBodyLine(const QString& line);
     std::vector<std::string> bodyLinesSjis(const QStringList& lines) const;
     void readBodyFile(const QString& fsPath);
+    // Writes the lines, each followed by CR LF, in Shift-JIS; throws tessaly::FileError naming
+    // `shownPath` when the file cannot be written.
+    void writeLines(const std::string& fsPath, const QString& shownPath, const QStringList& lines,
+                    bool append) const;
 
     // The send run (send_run.cpp).
     struct PreparedRun {
@@ -126,6 +130,7 @@ private:
     void SmtpClient1InvalidHost(bool& handled);
     void SmtpClient1ConnectionFailed();
     void SmtpClient1Failure();
+    void reportClientFailure(const QString& errorText, const QString& statusText);
     void dispatchPendingEvents();
 
     tessaly::Dialogs& dialogs_;

@@ -336,22 +336,11 @@ void TTSY_MainF::SendData_Append() {
     const std::string pathSjis = settei_->sendDataPathSjis();
     const QString shown = tessaly::fromSjis(pathSjis);
     const std::string fsPath = cp932::pathFromSjis(pathSjis);
-    std::string bytes;
-    for (const QString& line : displayedBodyLines()) {
-        bytes += tessaly::toSjis(line, QStringLiteral("本文"));
-        bytes += "\r\n";
-    }
     // Appending never creates the file: it exists from the start, or the setting is wrong.
     if (fsPath.empty() || !QFileInfo(QString::fromStdString(fsPath)).isFile())
         throw tessaly::FileError(
             QStringLiteral("ファイル %1 が見つかりません").arg(shown).toStdString());
-    std::ofstream out(fsPath, std::ios::binary | std::ios::app);
-    if (out)
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw tessaly::FileError(
-            QStringLiteral("ファイル %1 に書き込めません").arg(shown).toStdString());
+    writeLines(fsPath, shown, displayedBodyLines(), true);
 }
 
 // Splits the encoded word of header `name` over continuation lines when its line is too long.
@@ -391,29 +380,26 @@ void TTSY_MainF::SmtpClient1SendStart() {
     foldHeader("Subject", headerSubjectSjis_);
 }
 
-void TTSY_MainF::SmtpClient1InvalidHost(bool& handled) {
-    handled = false;
-    const QString text = QStringLiteral("指定されたホストが存在しません。");
-    dialogs_.error(this, text);
+void TTSY_MainF::reportClientFailure(const QString& errorText, const QString& statusText) {
+    dialogs_.error(this, errorText);
     TB_Send->setEnabled(false);
     TB_Stop->setEnabled(false);
-    setStatus(text);
-    failureStatus_ = text;
+    setStatus(statusText);
+    failureStatus_ = statusText;
+}
+
+void TTSY_MainF::SmtpClient1InvalidHost(bool& handled) {
+    handled = false; // no second lookup: the connect fails
+    const QString text = QStringLiteral("指定されたホストが存在しません。");
+    reportClientFailure(text, text);
 }
 
 void TTSY_MainF::SmtpClient1ConnectionFailed() {
     const QString text = QStringLiteral("ホスト接続に失敗しました。");
-    dialogs_.error(this, text);
-    TB_Send->setEnabled(false);
-    TB_Stop->setEnabled(false);
-    setStatus(text);
-    failureStatus_ = text;
+    reportClientFailure(text, text);
 }
 
 void TTSY_MainF::SmtpClient1Failure() {
-    dialogs_.error(this, QStringLiteral("メール送信中にエラーが発生しました。"));
-    TB_Send->setEnabled(false);
-    TB_Stop->setEnabled(false);
-    setStatus(QStringLiteral("メール送信中エラー！"));
-    failureStatus_ = QStringLiteral("メール送信中エラー！");
+    reportClientFailure(QStringLiteral("メール送信中にエラーが発生しました。"),
+                        QStringLiteral("メール送信中エラー！"));
 }
