@@ -89,6 +89,14 @@ bool kernelVersion(int& major, int& minor) {
     return true;
 }
 
+tessaly::FileDialogOptions bodyFileDialog(const QString& title) {
+    tessaly::FileDialogOptions options;
+    options.title = title;
+    options.filter = kTextFilter;
+    options.defaultExt = QStringLiteral("txt");
+    return options;
+}
+
 // Enables a button again however the command that disabled it ends.
 class EnableOnExit {
 public:
@@ -499,10 +507,7 @@ void TTSY_MainF::AppendSignature() {
 void TTSY_MainF::TB_ReadClick() {
     const EnableOnExit reenable(TB_Read);
 
-    tessaly::FileDialogOptions options;
-    options.title = QStringLiteral("メール本文をファイルから読み込む");
-    options.filter = kTextFilter;
-    options.defaultExt = QStringLiteral("txt");
+    tessaly::FileDialogOptions options = bodyFileDialog(QStringLiteral("メール本文をファイルから読み込む"));
     options.initialDir = openDialogFolder_;
     const QString path = dialogs_.openFile(this, options);
     if (path.isEmpty())
@@ -516,10 +521,7 @@ void TTSY_MainF::TB_ReadClick() {
 void TTSY_MainF::TB_SaveClick() {
     const EnableOnExit reenable(TB_Save);
 
-    tessaly::FileDialogOptions options;
-    options.title = QStringLiteral("送信内容のＳａｖｅ！！");
-    options.filter = kTextFilter;
-    options.defaultExt = QStringLiteral("txt");
+    const tessaly::FileDialogOptions options = bodyFileDialog(QStringLiteral("送信内容のＳａｖｅ！！"));
     const QString path = dialogs_.saveFile(this, options);
     if (path.isEmpty())
         return;
