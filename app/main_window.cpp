@@ -386,9 +386,11 @@ bool TTSY_MainF::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
         } else if (event->type() == QEvent::FocusOut) {
-            // A message box or another window taking the focus is no exit from the field.
+            // A message box or another window taking the focus, or this window being disabled
+            // for one, is no exit from the field.
             const auto reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+                isEnabled())
                 tessaly::guarded(dialogs_, this, [this] { Edt_ToExit(); });
         }
     } else if (watched == List_To->viewport() && event->type() == QEvent::MouseButtonRelease) {
