@@ -53,6 +53,8 @@ struct Refusal {
     Buttons buttons;
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
+
 class RefusedMidRun : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(RefusedMidRun, StopsWithTheErrorAndTheNextRunConnectsAgain) {
