@@ -35,8 +35,10 @@ function(tessaly_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
+    # A list-valued property here would be flattened and shift every property after it,
+    # so ENVIRONMENT holds exactly one entry and LABELS one label.
     PROPERTIES LABELS "${A_LABELS}" TIMEOUT 120
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
+               ENVIRONMENT QT_QPA_PLATFORM=offscreen
                ${A_PROPERTIES})
 endfunction()
 
