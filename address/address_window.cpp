@@ -6,6 +6,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/text.h"
+#include "common/window_fonts.h"
 
 #include <QAbstractListModel>
 #include <QCloseEvent>
@@ -33,13 +34,7 @@ const QString kResetFutatu = QStringLiteral("0 or 1");
 
 const QString kNoGroupSelected = QStringLiteral("アドレスグループが選択されていません。");
 
-QFont windowFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
-    font.setPixelSize(12);
-    return font;
-}
+QFont windowFont() { return tessaly::proportionalGothic(12); }
 
 // A view that reports the user's picks: a mouse click, or a key that moved the current item.
 // Changes the program makes to the model or the selection are not picks.

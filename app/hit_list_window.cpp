@@ -1,7 +1,7 @@
 #include "app/hit_list_window.h"
 
 #include "app/main_window.h"
-#include "app/window_fonts.h"
+#include "common/window_fonts.h"
 #include "common/text.h"
 
 #include <QListWidget>

@@ -4,7 +4,7 @@
 #include "address/address_window.h"
 #include "app/hit_list_window.h"
 #include "app/toolbar_icons.h"
-#include "app/window_fonts.h"
+#include "common/window_fonts.h"
 #include "common/cp932.h"
 #include "common/dialogs.h"
 #include "common/error_guard.h"

@@ -4,6 +4,7 @@
 #include "common/error_guard.h"
 #include "log/log_view_model.h"
 #include "log/send_log.h"
+#include "common/window_fonts.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -21,13 +22,7 @@ namespace {
 constexpr int kClientWidth = 570 - 8;
 constexpr int kClientHeight = 448 - 8 - 19;
 
-QFont windowFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
-    font.setPixelSize(12);
-    return font;
-}
+QFont windowFont() { return tessaly::proportionalGothic(12); }
 
 QListView* makeList(QWidget* parent, const char* name, tessaly::SjisListModel* model) {
     auto* list = new QListView(parent);

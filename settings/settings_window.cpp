@@ -7,6 +7,7 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "settings/ini_file.h"
+#include "common/window_fonts.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -41,22 +42,9 @@ void createEmptyFile(const std::string& sjisPath) {
         throw tessaly::FileError(cp932::toUtf8(sjisPath) + " を作成できません");
 }
 
-QFont windowFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPA Pゴシック")});
-    font.setPixelSize(12);
-    return font;
-}
+QFont windowFont() { return tessaly::proportionalGothic(12); }
 
-QFont exampleFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"),
-                      QStringLiteral("monospace")});
-    font.setStyleHint(QFont::Monospace);
-    font.setFixedPitch(true);
-    font.setPixelSize(12);
-    return font;
-}
+QFont exampleFont() { return tessaly::fixedGothic(12); }
 
 } // namespace
 

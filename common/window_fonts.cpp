@@ -1,4 +1,4 @@
-#include "app/window_fonts.h"
+#include "common/window_fonts.h"
 
 #include <QFontDatabase>
 #include <QStringList>
