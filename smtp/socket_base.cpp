@@ -2,6 +2,7 @@
 
 #include <QAbstractSocket>
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QHostInfo>
 #include <QTcpSocket>
@@ -181,10 +182,7 @@ TSocketBase::TSocketBase(QObject* parent)
     m_timer->SetEnabled(false);
     m_timer->SetOnTimer([this](QObject*) { TimerTriggered(); });
     m_ioTimer->setSingleShot(true);
-    connect(m_ioTimer, &QTimer::timeout, this, [this] {
-        m_ioTimedOut = true;
-        wake();
-    });
+    connect(m_ioTimer, &QTimer::timeout, this, &TSocketBase::onIoTimer);
     attachSocket();
 }
 
@@ -214,8 +212,6 @@ TSocketBase::~TSocketBase() {
     m_socket->disconnect(this);
     m_socket->abort();
     m_connected = false;
-    // Any wait still running (the owner died inside a handler) must not resume on freed flags.
-    wake();
 }
 
 template <typename F> void TSocketBase::safely(F&& f) noexcept {
@@ -238,27 +234,47 @@ qintptr TSocketBase::SocketDescriptor() const { return m_socket->socketDescripto
 
 // ---------------------------------------------------------------- waiting
 
+// Runs the event loop, sleeping until events come, and tests the condition after each batch.
+// Every flag a wait tests is set by a handler of such an event (socket signals, the timers,
+// Cancel from a user command), so no wake-up call is needed and none is ever missed.
 void TSocketBase::waitFor(const std::function<bool()>& done) {
-    while (!done()) {
-        QEventLoop loop;
-        m_loops.push_back(&loop);
-        loop.exec();
-        m_loops.pop_back();
+    QEventLoop loop;
+    while (!done())
+        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+// The limit of a wait is a deadline; the timer behind it keeps running across waits and is
+// re-armed only when it fires early, so that a wait costs no timer registration.
+void TSocketBase::startIoTimer() {
+    m_ioTimedOut = false;
+    m_ioWaiting = true;
+    if (TimeOut <= 0)
+        return;
+    m_ioDeadline = QDeadlineTimer(TimeOut);
+    if (!m_ioTimer->isActive() || m_ioTimerDue > m_ioDeadline) {
+        m_ioTimer->start(TimeOut);
+        m_ioTimerDue = m_ioDeadline;
     }
 }
 
-void TSocketBase::wake() {
-    for (QEventLoop* loop : m_loops)
-        loop->quit();
+void TSocketBase::stopIoTimer() { m_ioWaiting = false; }
+
+void TSocketBase::extendIoDeadline() {
+    if (m_ioWaiting && TimeOut > 0)
+        m_ioDeadline = QDeadlineTimer(TimeOut);
 }
 
-void TSocketBase::startIoTimer() {
-    m_ioTimedOut = false;
-    if (TimeOut > 0)
-        m_ioTimer->start(TimeOut);
+void TSocketBase::onIoTimer() {
+    if (!m_ioWaiting || TimeOut <= 0)
+        return; // single shot: stays off until the next wait
+    if (!m_ioDeadline.hasExpired()) {
+        const qint64 left = std::max<qint64>(1, m_ioDeadline.remainingTime());
+        m_ioTimer->start(static_cast<int>(left));
+        m_ioTimerDue = m_ioDeadline;
+        return;
+    }
+    m_ioTimedOut = true;
 }
-
-void TSocketBase::stopIoTimer() { m_ioTimer->stop(); }
 
 void TSocketBase::TimerOn() {
     Status(ReportSteps, "Timer On");
@@ -277,7 +293,6 @@ void TSocketBase::TimerTriggered() {
     TimerOff();
     m_timedOut = true;
     Abort();
-    wake();
 }
 
 // ---------------------------------------------------------------- socket signals
@@ -290,28 +305,23 @@ void TSocketBase::onConnected() {
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (OnConnect)
         safely([this] { OnConnect(this); });
-    wake();
 }
 
 void TSocketBase::onReadyRead() {
     Status(ReportSteps, "ReadToStream");
     if (m_canceled && m_abortHook)
         safely([this] { m_abortHook(); });
+    // One read per notification: more data left behind notifies again on the next loop pass.
     if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_received += m_socket->readAll();
-    wake();
+        m_received += m_socket->read(kChunk);
+    // An unbuffered socket learns of the peer's close by the read that returns nothing.
+    if (m_connected && m_socket->state() == QAbstractSocket::UnconnectedState)
+        onDisconnected();
 }
 
-void TSocketBase::onBytesWritten(qint64 bytes) {
-    if (m_counting) {
-        m_bytesSent += bytes;
-        if (OnPacketSent)
-            safely([this] { OnPacketSent(this); });
-    }
-    if (m_ioTimer->isActive())
-        m_ioTimer->start(TimeOut); // progress: the limit counts from the last chunk taken
+void TSocketBase::onBytesWritten(qint64) {
+    reportProgress();
     pump();
-    wake();
 }
 
 void TSocketBase::onErrorOccurred(int error) {
@@ -321,7 +331,6 @@ void TSocketBase::onErrorOccurred(int error) {
         m_ioError = true;
     if (OnError)
         safely([this] { OnError(this, m_lastErrorNo, ErrorText(m_lastErrorNo)); });
-    wake();
 }
 
 void TSocketBase::onDisconnected() {
@@ -331,7 +340,6 @@ void TSocketBase::onDisconnected() {
     m_connected = false;
     m_peerClosed = wasConnected;
     safely([this] { RequestCloseSocket(); });
-    wake();
 }
 
 // ---------------------------------------------------------------- connection
@@ -357,7 +365,6 @@ void TSocketBase::ResolveHost() {
         for (const QHostAddress& a : info.addresses())
             m_lookupAddresses.push_back(a);
         m_lookupDone = true;
-        wake();
     });
     waitFor([this] { return m_lookupDone || m_timedOut || m_canceled; });
     TimerOff();
@@ -415,7 +422,7 @@ void TSocketBase::Connect() {
     m_received.clear();
     const bool portValid = Port > 0 && Port <= 65535;
     if (portValid) {
-        m_socket->connectToHost(m_address, static_cast<quint16>(Port));
+        m_socket->connectToHost(m_address, static_cast<quint16>(Port), QIODevice::ReadWrite | QIODevice::Unbuffered);
         TimerOn();
         waitFor([this] { return m_connected || m_timedOut || m_canceled || !m_success; });
         TimerOff();
@@ -455,7 +462,6 @@ void TSocketBase::RequestCloseSocket() {
 void TSocketBase::Cancel() {
     Status(ReportSteps, "Canceling");
     m_canceled = true;
-    wake();
 }
 
 void TSocketBase::EnsureConnected() {
@@ -489,47 +495,84 @@ void TSocketBase::failConnection(const std::string& text) {
 // ---------------------------------------------------------------- sending
 
 void TSocketBase::pump() {
-    if (m_inHandler || !m_sendSource)
+    if (m_inHandler || !m_sending)
         return;
     m_inHandler = true;
     Status(ReportSteps, "WriteFromStream");
     // Bounded: each pass either queues more bytes or stops because the source or the socket is full.
     while (!m_canceled && m_socket->state() == QAbstractSocket::ConnectedState) {
         bool queued = false;
-        while (m_socket->bytesToWrite() < kHighWater && !m_sendSource->atEnd()) {
-            const QByteArray chunk = m_sendSource->read(kChunk);
+        while (m_socket->bytesToWrite() < kHighWater && !sourceAtEnd()) {
+            const QByteArray chunk = readSource();
             if (chunk.isEmpty())
                 break;
             if (m_socket->write(chunk) != chunk.size()) {
                 m_ioError = true;
                 break;
             }
+            m_queued += chunk.size();
             queued = true;
+            reportProgress();
         }
-        m_socket->flush(); // hand the bytes to the system now, not on the next loop pass
-        if (!queued || m_ioError || m_sendSource->atEnd() || m_socket->bytesToWrite() >= kHighWater)
+        if (m_socket->bytesToWrite() > 0)
+            m_socket->flush(); // hand the bytes to the system now, not on the next loop pass
+        reportProgress();
+        if (!queued || m_ioError || sourceAtEnd() || m_socket->bytesToWrite() >= kHighWater)
             break;
     }
-    if (m_sendSource->atEnd() && m_socket->bytesToWrite() == 0)
+    if (sourceAtEnd() && m_socket->bytesToWrite() == 0)
         m_sendComplete = true;
     m_inHandler = false;
 }
 
-void TSocketBase::sendAll(QIODevice& source) {
+void TSocketBase::reportProgress() {
+    // What the system has taken: everything queued but what the socket still holds.
+    const qint64 taken = m_queued - m_socket->bytesToWrite();
+    if (taken <= m_taken)
+        return;
+    if (m_counting) {
+        m_bytesSent += taken - m_taken;
+        if (OnPacketSent)
+            safely([this] { OnPacketSent(this); });
+    }
+    m_taken = taken;
+    extendIoDeadline(); // progress: the limit counts from the last chunk taken
+}
+
+bool TSocketBase::sourceAtEnd() const {
+    return m_sendSource ? m_sendSource->atEnd() : m_sendPos >= m_sendBytes.size();
+}
+
+QByteArray TSocketBase::readSource() {
+    if (m_sendSource)
+        return m_sendSource->read(kChunk);
+    const QByteArray chunk = m_sendBytes.mid(m_sendPos, kChunk);
+    m_sendPos += chunk.size();
+    return chunk;
+}
+
+void TSocketBase::sendAll(QIODevice* source, const QByteArray& bytes) {
     if (m_canceled) {
         m_canceled = false;
         throw EAbortError("Socket send aborted");
     }
     if (!m_connected)
         failConnection(m_peerClosed ? ClosedByPeerText : ErrorText(kNotConnected));
-    m_sendSource = &source;
+    m_sendSource = source;
+    m_sendBytes = bytes;
+    m_sendPos = 0;
+    m_sending = true;
+    m_queued = 0;
+    m_taken = 0;
     m_sendComplete = false;
     m_ioError = false;
     startIoTimer();
     pump();
     waitFor([this] { return m_sendComplete || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
     stopIoTimer();
+    m_sending = false;
     m_sendSource = nullptr;
+    m_sendBytes.clear();
     if (m_sendComplete)
         return;
     if (m_canceled) {
@@ -548,10 +591,7 @@ void TSocketBase::sendAll(QIODevice& source) {
 
 void TSocketBase::WriteAll(const QByteArray& bytes) {
     Status(ReportBuffers, "Sending Buffer");
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    sendAll(buffer);
+    sendAll(nullptr, bytes);
 }
 
 void TSocketBase::Write(const std::string& text) {
@@ -581,7 +621,7 @@ void TSocketBase::SendStream(QIODevice& stream) {
         m_bytesTotal = stream.size();
         stream.seek(0);
     }
-    sendAll(stream);
+    sendAll(&stream, {});
 }
 
 // ---------------------------------------------------------------- receiving

@@ -1,15 +1,16 @@
 // One TCP client connection driven from the thread that owns the windows: TSocketBase, the base of
 // the SMTP client, with its time-out timer TTimeoutTimer and the socket error table.
 //
-// Every wait (host lookup, connect, send, reading a line) is a nested event loop that wakes on the
-// socket's signals, the timer, Cancel() and the connection closing, so window events keep being
-// handled while the client waits. Socket and timer slots never throw: they record what happened
-// and wake the wait; the waiting function throws after its loop has returned.
+// Every wait (host lookup, connect, send, reading a line) runs a nested event loop that wakes on
+// the socket's signals, the timers, Cancel() and the connection closing, so window events keep
+// being handled while the client waits. Socket and timer slots never throw: they record what
+// happened; the waiting function tests the flags and throws after its loop has returned.
 #pragma once
 
 #include "common/errors.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <cstdint>
@@ -158,12 +159,17 @@ private:
     void attachSocket();
     void replaceSocket();
     void waitFor(const std::function<bool()>& done);
-    void wake();
-    void sendAll(QIODevice& source);
+    // Sends the device's bytes, or `bytes` when there is no device.
+    void sendAll(QIODevice* source, const QByteArray& bytes);
+    bool sourceAtEnd() const;
+    QByteArray readSource();
     void pump();
+    void reportProgress();
     [[noreturn]] void failConnection(const std::string& text);
     void startIoTimer();
     void stopIoTimer();
+    void extendIoDeadline();
+    void onIoTimer();
     template <typename F> void safely(F&& f) noexcept;
 
     void onConnected();
@@ -175,11 +181,18 @@ private:
     QTcpSocket* m_socket;
     TTimeoutTimer* m_timer;
     QTimer* m_ioTimer; // limit of one wait for a reply or for sending progress
-    std::vector<QEventLoop*> m_loops;
+    QDeadlineTimer m_ioDeadline;
+    QDeadlineTimer m_ioTimerDue;
+    bool m_ioWaiting = false;
 
     QHostAddress m_address;
     QByteArray m_received;
     QIODevice* m_sendSource = nullptr;
+    QByteArray m_sendBytes;
+    qsizetype m_sendPos = 0;
+    bool m_sending = false;
+    qint64 m_queued = 0; // bytes of the running send handed to the socket
+    qint64 m_taken = 0;  // of those, bytes the system has taken
 
     bool m_connected = false;
     bool m_canceled = false;
