@@ -121,7 +121,7 @@ void BM_TSmtpClient(benchmark::State& state) {
         tessaly::TSmtpClient client;
         client.Host = "127.0.0.1";
         client.Port = g_port;
-        client.TimeOut = qEnvironmentVariableIntValue("SMTP_BENCH_TIMEOUT");
+        client.TimeOut = qEnvironmentVariableIsSet("SMTP_BENCH_TIMEOUT") ? qEnvironmentVariableIntValue("SMTP_BENCH_TIMEOUT") : 30000;
         client.UserID = "pc01";
         fillMessage(client.PostMessage);
         client.OnSendStart = [&client](QObject*) {
