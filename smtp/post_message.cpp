@@ -39,7 +39,9 @@ bool keyLess(const std::string& a, const std::string& b) { return compareNoCase(
 
 } // namespace
 
-bool HasLineBreakOrZero(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
+bool HasLineBreakOrZero(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+}
 
 void CheckOneLine(std::string_view what, std::string_view text) {
     if (HasLineBreakOrZero(text))
