@@ -27,7 +27,7 @@ namespace {
 
 const QString MsgPortDigits = QStringLiteral("半角の数字しか入力できません");
 
-// Delphi's FileExists: a folder is not a file.
+// A folder is no file: a switch needs one it can read or append to.
 bool fileExists(const std::string& sjisPath) {
     if (sjisPath.empty())
         return false;

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -382,6 +383,33 @@ TEST_F(SettingsWindowTest, AddressFieldsAreCheckedWhenTheFocusLeaves) {
     EXPECT_EQ(dialogs_.texts(), QStringList{QStringLiteral("返信ドレスに間違いがあります。")});
     EXPECT_EQ(QApplication::focusWidget(), reply);
     EXPECT_EQ(settings_.Reply, "taro@@example.jp"); // taken all the same
+}
+
+TEST_F(SettingsWindowTest, EnterOrEscapeInAnEmptyAddressFieldEndsTheWindowWithoutTheAddressMessage) {
+    load();
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        open();
+        dialogs_.clear();
+        edit("Edt_EMail")->setFocus();
+        QTest::keyClick(edit("Edt_EMail"), key);
+        EXPECT_FALSE(window_->isVisible()) << key;
+        EXPECT_TRUE(main_.isEnabled()) << key;
+        EXPECT_EQ(dialogs_.texts(), QStringList()) << key;
+    }
+}
+
+TEST_F(SettingsWindowTest, CancelWithoutASavedFileStartsOverFromTheDefaults) {
+    load();
+    open();
+    QFile::remove(qpath("Log.txt"));
+    edit("Edt_Keisyou")->setText(QStringLiteral("殿"));
+    dialogs_.clear();
+    button("Cmd_SetteiCancel")->click();
+    EXPECT_EQ(dialogs_.texts(), QStringList{MsgFirstRun});
+    EXPECT_EQ(edit("Edt_Keisyou")->text(), QStringLiteral("様"));
+    EXPECT_TRUE(dir_.exists(QStringLiteral("Log.txt")));
+    EXPECT_FALSE(dir_.exists(QStringLiteral("TSY2.ini")));
+    EXPECT_FALSE(window_->isVisible());
 }
 
 TEST_F(SettingsWindowTest, OthersClearTheSignatureAndTheLog) {
