@@ -47,6 +47,14 @@ public:
     bool anywhere = false;
 
 protected:
+    // A click beside the items leaves the chosen item chosen, as a list box does; only a click
+    // on an item changes the selection.
+    void mousePressEvent(QMouseEvent* event) override {
+        if (this->indexAt(event->position().toPoint()).isValid())
+            View::mousePressEvent(event);
+        else
+            event->accept();
+    }
     void mouseReleaseEvent(QMouseEvent* event) override {
         View::mouseReleaseEvent(event);
         if (event->button() != Qt::LeftButton || !onPick)
@@ -402,6 +410,8 @@ void TTSY_AddressF::Cmb_AGChange() {
 void TTSY_AddressF::Lst_AMClick() {
     const int member = memberRow();
     if (member < 0) {
+        // A Ctrl+click can take the selection away: nothing is left to transfer.
+        Cmd_To_Set->setEnabled(false);
         dialogs_.message(this, QStringLiteral("グループメンバーが選択されていません。"));
         return;
     }

@@ -159,7 +159,36 @@ TEST_F(AddressWindowTest, StartsWithoutAFileAsAnEmptyBook) {
     type("Edt_AM", QStringLiteral("Solo"));
     click("Cmd_AM_Ins");
     EXPECT_EQ(dialogs.lastText(), QStringLiteral("アドレスグループが選択されていません。"));
+    type("Edt_AG", QStringLiteral("Renamed"));
+    for (const char* button : {"Cmd_AG_Upd", "Cmd_AG_Del"}) {
+        dialogs.clear();
+        click(button);
+        EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("アドレスグループが選択されていません。")}) << button;
+    }
     EXPECT_EQ(book.size(), 1u);
+    EXPECT_FALSE(child<QPushButton>("Cmd_Hozon")->isEnabled());
+}
+
+TEST_F(AddressWindowTest, ChosenMemberStaysChosenUntilAnotherIsClicked) {
+    open();
+    chooseGroup(QStringLiteral("Team"));
+    clickMember(QStringLiteral("Alice"));
+    QListView* members = child<QListView>("Lst_AM");
+    // Beside the items: Alice stays the member, and the click lists her again.
+    QTest::mouseClick(members->viewport(), Qt::LeftButton, {}, QPoint(20, members->viewport()->height() - 5));
+    EXPECT_TRUE(dialogs.calls.empty());
+    EXPECT_EQ(members->selectionModel()->selectedRows().size(), 1);
+    EXPECT_TRUE(child<QPushButton>("Cmd_To_Set")->isEnabled());
+
+    // Ctrl+click takes the selection away: nothing left to transfer.
+    const QModelIndex alice = members->model()->index(0, 0);
+    QTest::mouseClick(members->viewport(), Qt::LeftButton, Qt::ControlModifier, members->visualRect(alice).center());
+    ASSERT_TRUE(members->selectionModel()->selectedRows().isEmpty());
+    EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("グループメンバーが選択されていません。")});
+    EXPECT_FALSE(child<QPushButton>("Cmd_To_Set")->isEnabled());
+    clickMember(QStringLiteral("Alice"));
+    click("Cmd_To_Set");
+    EXPECT_EQ(transferred, (std::vector<std::string>{"a1 <a1@x.jp>", "a3 <a3@x.jp>"}));
 }
 
 // Every refusal shows its message and leaves the book, the lists and Cmd_Hozon as they were.
@@ -200,6 +229,9 @@ TEST_F(AddressWindowTest, RefusalsChangeNothing) {
         {"entry add, no member", "Edt_Mail", "c@x.jp", "Cmd_Grid_Ins", false, noMember},
         {"entry add, name with separator", "Edt_Atena", "c#*:%d", "Cmd_Grid_Ins", true,
          QStringLiteral("宛先名には #*:% は使用できません\r\n（制限文字です）")},
+        {"entry update, no member", nullptr, {}, "Cmd_Grid_Upd", false, noMember},
+        {"entry delete, no member", nullptr, {}, "Cmd_Grid_Del", false, noMember},
+        {"single transfer, no member", nullptr, {}, "Cmd_Kobetu", false, noMember},
         {"import, no member", nullptr, {}, "Cmd_Read", false, noMember},
         {"transfer all, no member", nullptr, {}, "Cmd_To_Set", false, noMember},
     };
@@ -211,6 +243,8 @@ TEST_F(AddressWindowTest, RefusalsChangeNothing) {
         dialogs.clear();
         open();
         openMember(QStringLiteral("Team"), QStringLiteral("Alice"));
+        if (button == "Cmd_Grid_Upd" || button == "Cmd_Grid_Del" || button == "Cmd_Kobetu")
+            clickGridRow(0); // the grid commands stay offered when the group changes
         if (!c.selectMember) { // a new choice of the group leaves no member selected
             chooseGroup(QStringLiteral("Club"));
             chooseGroup(QStringLiteral("Team"));
