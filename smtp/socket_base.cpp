@@ -335,7 +335,8 @@ void TSocketBase::onErrorOccurred(int error) {
 
 void TSocketBase::onDisconnected() {
     // Closed by the peer: keep what it sent before closing, then release the socket.
-    m_received += m_socket->readAll();
+    if (m_socket->isReadable())
+        m_received += m_socket->readAll();
     const bool wasConnected = m_connected;
     m_connected = false;
     m_peerClosed = wasConnected;

@@ -3,6 +3,8 @@
 
 #include <QAbstractSocket>
 #include <QBuffer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest/QTest>
 
 using namespace tessaly;
@@ -76,6 +78,48 @@ TEST_F(SmtpClientTest, PortOutsideTheRangeIsAFailedConnection) {
     EXPECT_EQ(failed, 2);
     EXPECT_EQ(server.connections(), 0);
 }
+
+// A peer that stops reading, or drops the connection, while a large stream is being sent.
+struct StalledSendCase {
+    const char* name;
+    bool dropAfterFirstBytes;
+    int timeOut;
+    std::string error;
+};
+
+class StalledSend : public ::testing::TestWithParam<StalledSendCase> {};
+
+TEST_P(StalledSend, EndsTheSendWaitWithAnError) {
+    QTcpServer peer;
+    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* accepted = nullptr;
+    QObject::connect(&peer, &QTcpServer::newConnection, [&] {
+        accepted = peer.nextPendingConnection();
+        accepted->setReadBufferSize(1); // takes (almost) nothing: the client's send stalls
+        if (GetParam().dropAfterFirstBytes)
+            QObject::connect(accepted, &QTcpSocket::readyRead, accepted, [&] { accepted->abort(); });
+    });
+    TSocketBase socket;
+    socket.Host = "127.0.0.1";
+    socket.Port = peer.serverPort();
+    socket.TimeOut = GetParam().timeOut;
+    socket.Connect();
+    QByteArray big(64 * 1024 * 1024, 'x');
+    QBuffer stream(&big);
+    stream.open(QIODevice::ReadOnly);
+    const std::string error = thrown<ESockError>([&] { socket.SendStream(stream); });
+    if (GetParam().dropAfterFirstBytes)
+        EXPECT_TRUE(error == TSocketBase::ClosedByPeerText || error.starts_with("100")) << error;
+    else
+        EXPECT_EQ(error, GetParam().error);
+    EXPECT_FALSE(socket.Connected());
+    EXPECT_LT(socket.BytesSent(), big.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Smtp, StalledSend,
+                         ::testing::Values(StalledSendCase{"PeerStopsReading", false, 300, TSocketBase::SendTimedOutText},
+                                           StalledSendCase{"PeerDropsTheConnection", true, 0, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SocketErrors, TextsAndNumbers) {
     const std::pair<int, const char*> texts[] = {
