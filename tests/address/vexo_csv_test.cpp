@@ -108,6 +108,7 @@ TEST(VexoCsvSplit, CountsFieldsAgainstItemCount) {
 }
 
 TEST_F(VexoCsvFile, WrittenRecordsReadBack) {
+    writeAll(path, std::string(100, 'o') + "\r\n"); // an older, longer file is emptied first
     TVexo_CSV out;
     out.ItemCount = 3;
     out.OpenWrite(path);
