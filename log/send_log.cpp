@@ -21,7 +21,8 @@ namespace {
 constexpr std::string_view kTempSeparator = "#*:%";
 constexpr std::string_view kUnknownName = "\x88\xb6\x90\xe6\x95\x73\x96\xbe"; // 宛先不明
 
-// Delphi-style Copy: the part of `s` from `from` (0-based), at most `count` bytes, clipped.
+// The part of `s` from `from` (0-based), at most `count` bytes; clipped, never out of range, so
+// that a short or damaged record gives short pieces instead of an error.
 std::string_view piece(std::string_view s, std::size_t from, std::size_t count) {
     return from >= s.size() ? std::string_view() : s.substr(from, count);
 }

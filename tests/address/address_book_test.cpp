@@ -203,7 +203,10 @@ TEST_F(AddressBookTest, ImportSkipsBadLinesAndAddsTheRest) {
     const int team = memberRow("team");
     dialogs.queueFileName(dir.filePath(QStringLiteral("import.txt")));
     ASSERT_TRUE(AddressBook_Import(book, 0, team));
-    EXPECT_EQ(dialogs.last(FakeDialogs::Kind::OpenFile).options.title, QStringLiteral("アドレス帳の選択！！"));
+    const FileDialogOptions asked = dialogs.last(FakeDialogs::Kind::OpenFile).options;
+    EXPECT_EQ(asked.title, QStringLiteral("アドレス帳の選択！！"));
+    EXPECT_EQ(asked.filter, QStringLiteral("Text files (*.txt);;CSV files (*.csv)"));
+    EXPECT_EQ(asked.defaultExt, QStringLiteral("txt"));
     EXPECT_EQ(dialogs.texts(FakeDialogs::Kind::Message),
               (QStringList{QStringLiteral("宛名：name\r\nメール：mail\r\nはアドレス入力に誤りがあるため登録しません。"),
                            QStringLiteral("宛名：onlyname\r\nメール：\r\nはアドレス入力に誤りがあるため登録しません。"),
