@@ -115,6 +115,7 @@ TEST_F(SettingsWindowTest, FirstStartUsesDefaultsAndWritesOnlyOnSave) {
     EXPECT_FALSE(dir_.exists(QStringLiteral("TSY2.ini")));
 
     open();
+    EXPECT_EQ(QApplication::focusWidget(), button("Cmd_SetteiHozon")); // first in tab order
     QTest::keyClick(edit("Edt_Host"), Qt::Key_Return); // Enter in a field saves
     EXPECT_FALSE(window_->isVisible());
     EXPECT_TRUE(main_.isEnabled());
