@@ -287,6 +287,22 @@ TEST_F(SettingsWindowTest, EditingAnOptionTextTurnsItsSwitchOffAndSaveKeepsTheOl
     EXPECT_EQ(dialogs_.texts(), QStringList());
 }
 
+TEST_F(SettingsWindowTest, EachFileButtonFillsItsOwnField) {
+    load();
+    const std::pair<const char*, const char*> buttons[] = {{"Cmd_FileSentaku", "Edt_Syomei"},
+                                                           {"Cmd_FileSentaku1", "Edt_Address"},
+                                                           {"Cmd_FileSentaku2", "Edt_Log"},
+                                                           {"Cmd_FileSentaku3", "Edt_SendData"}};
+    for (const auto& [name, field] : buttons) {
+        const QString chosen = qpath(name);
+        dialogs_.queueFileName(chosen);
+        button(name)->click();
+        EXPECT_EQ(edit(field)->text(), chosen) << name;
+    }
+    EXPECT_EQ(settings_.Address, path("Cmd_FileSentaku1")); // a plain field: taken at once
+    EXPECT_EQ(settings_.Log, path("Log.txt"));             // an option: only through its switch
+}
+
 TEST_F(SettingsWindowTest, CancelRestoresControlsAndWindowPositions) {
     writeIni("[Settei]\r\nHost=mail.example.jp\r\nChkBox_SendData=1\r\n"
              "[Window]\r\nMain_X=100\r\nMain_Y=110\r\nSettei_X=120\r\nSettei_Y=130\r\n");
