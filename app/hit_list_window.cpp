@@ -35,7 +35,10 @@ TTSY_Adrs_HitF::TTSY_Adrs_HitF(TTSY_MainF& mainWindow)
     BitBtn2 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
                               QStringLiteral("キャンセル"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
-    BitBtn2->setAutoDefault(false);
+    // Enter on the focused button presses that button, as Enter on "キャンセル" must cancel;
+    // elsewhere in the window Enter confirms.
+    BitBtn1->setAutoDefault(true);
+    BitBtn2->setAutoDefault(true);
     BitBtn2->setGeometry(230, 150, 86, 25);
     connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
 

@@ -5,6 +5,7 @@
 #include "log/log_window.h"
 #include "settings/settings_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -64,9 +65,43 @@ TEST(MainWindowStart, CreatesTheWindowAsLaidOut) {
     }
     EXPECT_FALSE(app.child<QPushButton>("Cmd_Del")->isEnabled());
 
-    // Tab order: Edt_To, Cmd_To, Edt_Subject, Memo_Sjis.
-    EXPECT_EQ(app.edit("Edt_To")->nextInFocusChain(), app.child<QPushButton>("Cmd_To"));
-    EXPECT_EQ(app.child<QPushButton>("Cmd_To")->nextInFocusChain(), app.edit("Edt_Subject"));
+    // The other controls: place, size, caption and hint.
+    struct Control {
+        const char* name;
+        QRect geometry;
+        const char* caption;
+        const char* hint;
+    };
+    for (const Control& c : {Control{"Cmd_To", {5, 56, 51, 21}, "宛先 ...", "宛先データの読み込み"},
+                             Control{"List_To", {60, 56, 491, 46}, "", ""},
+                             Control{"Cmd_Del", {5, 81, 51, 21}, "削除", "宛先を削除"},
+                             Control{"Edt_Subject", {60, 111, 491, 21}, "無題",
+                                     "無題では送信できません"}}) {
+        QWidget* w = app.child<QWidget>(c.name);
+        ASSERT_TRUE(w);
+        EXPECT_EQ(w->geometry(), c.geometry) << c.name;
+        EXPECT_EQ(w->toolTip(), QString::fromUtf8(c.hint)) << c.name;
+        if (auto* button = qobject_cast<QPushButton*>(w))
+            EXPECT_EQ(button->text(), QString::fromUtf8(c.caption)) << c.name;
+    }
+    EXPECT_EQ(app.child<QLabel>("Label2")->text(), QStringLiteral("To　："));
+    EXPECT_EQ(app.child<QLabel>("Label2")->pos(), QPoint(15, 36));
+    EXPECT_EQ(app.child<QLabel>("Label1")->text(), QStringLiteral("Subject："));
+    EXPECT_EQ(app.child<QLabel>("Label1")->pos(), QPoint(10, 111));
+    EXPECT_EQ(app.recipients()->selectionMode(), QAbstractItemView::ExtendedSelection);
+
+    // Tab order: Edt_To, Cmd_To, Edt_Subject, Memo_Sjis and round again; the list, Cmd_Del and
+    // the toolbar buttons are no tab stops.
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    app.edit("Edt_To")->setFocus();
+    QStringList visited;
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(visited, (QStringList{QStringLiteral("Cmd_To"), QStringLiteral("Edt_Subject"),
+                                    QStringLiteral("Memo_Sjis"), QStringLiteral("Edt_To")}));
 
     // The kernel's version stands for the operating system's.
     utsname name{};
@@ -139,6 +174,36 @@ TEST(Recipients, SeveralHitsGoThroughTheHitList) {
     EXPECT_TRUE(app.edit("Edt_To")->text().isEmpty());
     EXPECT_EQ(hit.pos(), app.main().pos() + QPoint(100, 100));
     EXPECT_EQ(hit.size(), QSize(357, 177));
+    EXPECT_EQ(hit.windowTitle(), QStringLiteral("Tessaly 2.7S"));
+    EXPECT_FALSE(hit.windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint));
+    EXPECT_EQ(hitList->geometry(), QRect(10, 10, 331, 131));
+    EXPECT_EQ(hitList->toolTip(), QStringLiteral("複数選択できます"));
+    EXPECT_EQ(hitList->selectionMode(), QAbstractItemView::ExtendedSelection);
+    struct HitButton {
+        const char* name;
+        QRect geometry;
+        const char* caption;
+        const char* hint;
+    };
+    for (const HitButton& b : {HitButton{"BitBtn1", {50, 150, 96, 25}, "宛先セット", "宛名へ転送します"},
+                               HitButton{"BitBtn2", {230, 150, 86, 25}, "キャンセル", ""}}) {
+        auto* button = hit.findChild<QPushButton*>(QString::fromLatin1(b.name));
+        ASSERT_TRUE(button);
+        EXPECT_EQ(button->geometry(), b.geometry) << b.name;
+        EXPECT_EQ(button->text(), QString::fromUtf8(b.caption)) << b.name;
+        EXPECT_EQ(button->toolTip(), QString::fromUtf8(b.hint)) << b.name;
+    }
+    EXPECT_EQ(hit.focusWidget(), hitList);
+    // Tab order: Hit_List, BitBtn1, BitBtn2.
+    const auto nextTabStop = [](QWidget* w) {
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        return w->objectName();
+    };
+    EXPECT_EQ(nextTabStop(hitList), QStringLiteral("BitBtn1"));
+    EXPECT_EQ(nextTabStop(hit.findChild<QPushButton*>(QStringLiteral("BitBtn1"))),
+              QStringLiteral("BitBtn2"));
     ASSERT_EQ(hitList->count(), 2);
     // In the book's order, which is sorted.
     EXPECT_EQ(hitList->item(0)->text(), QStringLiteral("山田花子 <hanako@example.jp>"));
@@ -174,6 +239,19 @@ TEST(Recipients, SeveralHitsGoThroughTheHitList) {
     EXPECT_FALSE(hit.isVisible());
     EXPECT_TRUE(app.main().isEnabled());
     EXPECT_EQ(app.recipientTexts().last(), QStringLiteral("山田太郎 <taro@example.jp>"));
+
+    // Enter on the focused "キャンセル" cancels; a focused "宛先セット" confirms.
+    auto* cancel = hit.findChild<QPushButton*>(QStringLiteral("BitBtn2"));
+    auto* confirm = hit.findChild<QPushButton*>(QStringLiteral("BitBtn1"));
+    for (QPushButton* focused : {cancel, confirm}) {
+        app.typeRecipient(QStringLiteral("山田"));
+        hitList->selectAll();
+        focused->setFocus();
+        QTest::keyClick(focused, Qt::Key_Return);
+        EXPECT_FALSE(hit.isVisible());
+        EXPECT_TRUE(app.main().isEnabled());
+    }
+    EXPECT_EQ(app.recipients()->count(), 5);
     EXPECT_TRUE(app.dialogs.calls.empty());
 }
 
@@ -277,10 +355,13 @@ TEST(BodyFiles, LineEndsAndUnreadableFile) {
     app.tool("TB_Read")->click();
     EXPECT_EQ(app.body()->toPlainText(), QStringLiteral("one\ntwo\nthree\nfour\n"));
 
+    // A file that cannot be read leaves the text the user had.
+    app.setBody(QStringLiteral("書きかけの本文"));
     app.dialogs.queueFileName(app.dir.filePath(QStringLiteral("missing.txt")));
     app.tool("TB_Read")->click();
     EXPECT_EQ(app.dialogs.count(Kind::Error), 1);
     EXPECT_TRUE(app.tool("TB_Read")->isEnabled());
+    EXPECT_EQ(app.body()->toPlainText(), QStringLiteral("書きかけの本文"));
 }
 
 TEST(Clear, StartsANewMailWithTheSignature) {
