@@ -515,8 +515,11 @@ void TTSY_MainF::TB_ReadClick() {
     if (path.isEmpty())
         return;
     openDialogFolder_ = QFileInfo(path).absolutePath();
+    // Read before the field is emptied: a file that cannot be read leaves the user's text.
+    const std::vector<std::string> lines = readTextFileLines(path.toStdString(), path);
     Memo_Sjis->clear();
-    readBodyFile(path);
+    for (const std::string& line : lines)
+        appendBodyLine(tessaly::fromSjis(line));
     AppendSignature();
 }
 
