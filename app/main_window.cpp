@@ -366,6 +366,13 @@ void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis) {
     for (const std::string& entry : entriesSjis)
         addRecipientItem(tessaly::fromSjis(entry), QByteArray::fromStdString(entry));
     if (!entriesSjis.empty())
+        enableSend();
+}
+
+void TTSY_MainF::enableSend() {
+    // A recipient added while a run is sending must not start a second run inside it; the
+    // run enables TB_Send itself when it ends.
+    if (!running_)
         TB_Send->setEnabled(true);
 }
 
@@ -467,7 +474,7 @@ void TTSY_MainF::Cmd_ToClick() {
         });
     }
     if (List_To->count() > 0)
-        TB_Send->setEnabled(true);
+        enableSend();
 }
 
 // ---- Body ----

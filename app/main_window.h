@@ -101,6 +101,7 @@ private:
     void buildToolBar();
     void buildStatusBar();
     void takeTypedRecipient();
+    void enableSend();
     void setStatus(const QString& text);
     void addRecipientItem(const QString& text, const QByteArray& sjis);
     // Appends one line (or several, separated by "\n") to the body field, as a new line.

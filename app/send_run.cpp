@@ -147,6 +147,8 @@ TTSY_MainF::PreparedRun TTSY_MainF::prepareRun() const {
 }
 
 void TTSY_MainF::TB_SendClick() {
+    if (running_)
+        return;
     // 1. Subject checks, on the text as it stands.
     const QString subject = Edt_Subject->text();
     if (subject.isEmpty() || subject == kNoSubject) {

@@ -6,6 +6,7 @@
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
 
+#include <QLabel>
 #include <QTcpServer>
 
 namespace {
@@ -202,6 +203,67 @@ TEST(SendRunFailure, ClosingDuringARunEndsTheRunFirst) {
     EXPECT_EQ(logRecords(app), 1);
     EXPECT_TRUE(app.dir.read(QStringLiteral("TSY2.ini")).contains("Main_X="));
     EXPECT_TRUE(app.dialogs.calls.empty());
+}
+
+
+TEST(SendRunDuringARun, ARecipientAddedMidRunCannotStartASecondRun) {
+    SmtpScriptedServer server;
+    server.greet().mail().mail().quit();
+    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 2);
+    bool added = false;
+    bool sendEnabledAfterAdding = true;
+    app.main().smtpClient().OnSuccess = [&](QObject*) {
+        if (added)
+            return;
+        added = true;
+        app.typeRecipient(QStringLiteral("late@example.jp"));
+        sendEnabledAfterAdding = app.tool("TB_Send")->isEnabled();
+        app.main().TB_SendClick(); // as a click that got through would
+    };
+    app.tool("TB_Send")->click();
+    EXPECT_TRUE(added);
+    EXPECT_FALSE(sendEnabledAfterAdding);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played()); // two messages over one connection, nothing else
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(app.recipients()->count(), 3);
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    expectButtons(app, {true, false, true});
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+}
+
+// The status bar is drawn while a slow message is on its way, not only between messages.
+TEST(SendRunDuringARun, StatusShowsTheRecipientBeingSent) {
+    SmtpScriptedServer server;
+    server.greet().mail();
+    server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+    server.expect("RCPT TO:<*").send("250 ok\r\n");
+    server.expect("DATA").send("354 go\r\n").expectData().pause(300).send("250 ok\r\n");
+    server.quit();
+    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 2);
+
+    struct PaintWatch : QObject {
+        QStringList painted;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                painted << static_cast<QLabel*>(watched)->text();
+            return false;
+        }
+    } watch;
+    auto* panel = app.main().findChild<QLabel*>(QStringLiteral("StatusBar1_Panel1"));
+    ASSERT_TRUE(panel);
+    panel->installEventFilter(&watch);
+    QStringList paintedWhenSent;
+    app.main().smtpClient().OnSuccess = [&](QObject*) {
+        paintedWhenSent << (watch.painted.isEmpty() ? QString() : watch.painted.last());
+    };
+    app.tool("TB_Send")->click();
+    panel->removeEventFilter(&watch);
+    EXPECT_TRUE(server.played());
+    ASSERT_EQ(paintedWhenSent.size(), 2);
+    EXPECT_EQ(paintedWhenSent[1], QStringLiteral("2件目を送信中(r2)"));
 }
 
 } // namespace
