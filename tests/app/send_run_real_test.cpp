@@ -125,8 +125,14 @@ TEST_P(ThreeRecipients, EachGetsItsOwnMessage) {
                               "nobody"});
     app.edit("Edt_Subject")->setText(QStringLiteral("会議のお知らせ"));
     app.setBody(QStringLiteral("各位\n\n明日の会議は１０時からです。"));
+    QStringList statusWhileSending;
+    app.main().smtpClient().OnSuccess = [&](QObject*) { statusWhileSending << app.main().statusText(); };
     app.tool("TB_Send")->click();
     expectIdleAfterRun(app);
+    // An entry without "@" has nothing between the parentheses.
+    EXPECT_EQ(statusWhileSending,
+              (QStringList{QStringLiteral("1件目を送信中(taro)"), QStringLiteral("2件目を送信中(山田 花子)"),
+                           QStringLiteral("3件目を送信中()")}));
 
     const auto stored = RealSmtpServer::messagesFrom(sender);
     ASSERT_EQ(stored.size(), 3u);
