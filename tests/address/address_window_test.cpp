@@ -145,6 +145,72 @@ TEST_F(AddressWindowTest, OpensCollapsedOnTheFileAndExpandsForDetails) {
     EXPECT_TRUE(dialogs.calls.empty());
 }
 
+// Captions and hints are what the user reads; a swap between two buttons would go unnoticed.
+TEST_F(AddressWindowTest, ButtonsCarryTheirCaptionsAndHints) {
+    struct Button {
+        const char* name;
+        QString caption;
+        QString hint;
+        bool enabled;
+    };
+    const Button buttons[] = {
+        {"Cmd_To_Set", "宛名へ転送！！", "メンバー全員を宛名へ転送！！", false},
+        {"Cmd_Settei", "詳細・設定...", "メンバー設定・個別転送", true},
+        {"Cmd_Close", "閉じる", {}, true},
+        {"Cmd_Hozon", "設定保存", "変更内容を保存します", false},
+        {"Cmd_Cancel", "キャンセル", "変更を取り消します", true},
+        {"Cmd_AG_Del", "削除", "現在のアドレスグループを削除", true},
+        {"Cmd_AG_Ins", "追加", "既に存在するグループは追加できません", true},
+        {"Cmd_AG_Upd", "修正", "現在のグループを置きかえます", true},
+        {"Cmd_AM_Del", "削除", "グループメンバーを削除", true},
+        {"Cmd_AM_Ins", "追加", "既に存在するメンバーは追加できません", true},
+        {"Cmd_AM_Upd", "修正", "現在のメンバーを置きかえます", true},
+        {"Cmd_Kobetu", "個別宛名", "選択したアドレスを宛名へ転送！！", false},
+        {"Cmd_Grid_Del", "削除", "個別に宛先データを削除します", false},
+        {"Cmd_Grid_Upd", "修正", "入力内容で選択したデータを置きかえます", false},
+        {"Cmd_Grid_Ins", "追加", "個別データを追加", true},
+        {"Cmd_Read", "読み込み", "ファイルからデータを読み込む", true},
+    };
+    open();
+    for (const Button& b : buttons) {
+        QPushButton* button = child<QPushButton>(b.name);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(), b.caption) << b.name;
+        EXPECT_EQ(button->toolTip(), b.hint) << b.name;
+        EXPECT_EQ(button->isEnabled(), b.enabled) << b.name;
+    }
+    auto* pages = child<QTabWidget>("PageControl1");
+    EXPECT_EQ(pages->tabText(0), QStringLiteral("グループ・メンバー詳細設定"));
+    EXPECT_EQ(pages->tabText(1), QStringLiteral("メンバー詳細設定"));
+    EXPECT_EQ(pages->currentIndex(), 0);
+    EXPECT_EQ(child<QLineEdit>("Edt_Atena")->text(), QStringLiteral("宛先名"));
+    EXPECT_EQ(child<QLineEdit>("Edt_Mail")->text(), QStringLiteral("メールアドレス"));
+    EXPECT_EQ(child<QLineEdit>("Edt_Futatu")->text(), QStringLiteral("非通知"));
+    EXPECT_EQ(child<QLineEdit>("Edt_Futatu")->toolTip(), QStringLiteral("0か1を入力します。"));
+}
+
+TEST_F(AddressWindowTest, ChoosingAGroupOrPageStartsTheEntriesAfresh) {
+    open();
+    openMember(QStringLiteral("Team"), QStringLiteral("Alice"));
+    clickGridRow(0);
+    chooseGroup(QStringLiteral("Club"));
+    QAbstractItemModel* grid = child<QTableView>("Grd_Adrs")->model();
+    EXPECT_EQ(grid->rowCount(), 1);
+    EXPECT_EQ(names("Grd_Adrs"), QStringList{QString()});
+    EXPECT_EQ(child<QLineEdit>("Edt_AG")->text(), QStringLiteral("Club"));
+    EXPECT_TRUE(child<QLineEdit>("Edt_AM")->text().isEmpty());
+    EXPECT_EQ(child<QLineEdit>("Edt_Atena")->text(), QStringLiteral("宛名名"));
+    EXPECT_EQ(child<QLineEdit>("Edt_Mail")->text(), QStringLiteral("メールアドレス"));
+    EXPECT_EQ(child<QLineEdit>("Edt_Futatu")->text(), QStringLiteral("0 or 1"));
+
+    // Back on the entry page with no member chosen: two empty rows.
+    auto* pages = child<QTabWidget>("PageControl1");
+    pages->setCurrentIndex(0);
+    pages->setCurrentIndex(1);
+    EXPECT_EQ(grid->rowCount(), 2);
+    EXPECT_TRUE(dialogs.calls.empty());
+}
+
 TEST_F(AddressWindowTest, StartsWithoutAFileAsAnEmptyBook) {
     window.open();
     EXPECT_EQ(dir.read(QStringLiteral("Address.csv")), QByteArray("\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"));
@@ -425,6 +491,8 @@ TEST_F(AddressWindowTest, CancelReloadsAndAFailedSaveCanBeRetried) {
     EXPECT_EQ(child<QComboBox>("Cmb_AG")->currentText(), QStringLiteral("New"));
     click("Cmd_Cancel");
     EXPECT_EQ(names("Cmb_AG"), (QStringList{"Club", "Team"}));
+    EXPECT_EQ(child<QLineEdit>("Edt_AG")->text(), QStringLiteral("Club"));
+    EXPECT_EQ(child<QTableView>("Grd_Adrs")->model()->rowCount(), 2);
     EXPECT_FALSE(child<QPushButton>("Cmd_Hozon")->isEnabled());
     EXPECT_FALSE(window.isExpanded());
 
