@@ -65,6 +65,15 @@ TEST_F(LogWindowTest, OpensOverTheMainWindowAndGivesItBackOnClose) {
     EXPECT_FALSE(list("Lst_Log_Temp")->isVisible());
     EXPECT_EQ(list("Lst_Log_Title")->geometry(), QRect(30, 25, 511, 121));
     EXPECT_EQ(list("Lst_Log_Meisai")->geometry(), QRect(30, 185, 511, 186));
+    EXPECT_EQ(list("Lst_Log_Title")->toolTip(), QStringLiteral("日付＋タイトル単位に表示します"));
+    EXPECT_EQ(list("Lst_Log_Meisai")->toolTip(), QStringLiteral("送ったアドレスの一覧です"));
+    const std::pair<const char*, QString> labels[] = {{"Label1", QStringLiteral("送信日付　　　　タイトル")},
+                                                      {"Label2", QStringLiteral("宛先一覧")},
+                                                      {"Label3", QStringLiteral("送信日付　　　宛先名")}};
+    for (const auto& [name, text] : labels)
+        EXPECT_EQ(window.findChild<QLabel*>(QString::fromLatin1(name))->text(), text) << name;
+    // Closed only through its button (or Esc): no system menu, no close box.
+    EXPECT_FALSE(window.windowFlags() & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint));
 
     QPushButton* close = window.findChild<QPushButton*>(QStringLiteral("BitBtn1"));
     EXPECT_EQ(close->text(), QStringLiteral("閉じる(&C)"));
