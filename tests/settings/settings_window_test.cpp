@@ -314,6 +314,9 @@ TEST_F(SettingsWindowTest, CancelRestoresControlsAndWindowPositions) {
     edit("Edt_UserMei")->setText(QStringLiteral("山田太郎"));
     edit("Edt_SendData")->setText(qpath("Log.txt")); // turns the switch off
     ASSERT_FALSE(box("ChkBox_SendData")->isChecked());
+    edit("Edt_Port")->setText(QStringLiteral("587"));
+    box("ChkBox_Log")->click(); // on in the window, off in the file
+    ASSERT_TRUE(settings_.ChkBox_Log);
     window_->move(200, 200);
 
     QTest::keyClick(edit("Edt_UserMei"), Qt::Key_Escape);
@@ -324,6 +327,10 @@ TEST_F(SettingsWindowTest, CancelRestoresControlsAndWindowPositions) {
     EXPECT_EQ(edit("Edt_UserMei")->text(), QString());
     EXPECT_EQ(edit("Edt_SendData")->text(), qpath("SendData.txt"));
     EXPECT_TRUE(box("ChkBox_SendData")->isChecked());
+    EXPECT_EQ(edit("Edt_Port")->text(), QStringLiteral("25"));
+    EXPECT_EQ(settings_.Port, "25");
+    EXPECT_FALSE(box("ChkBox_Log")->isChecked());
+    EXPECT_FALSE(settings_.ChkBox_Log);
     EXPECT_EQ(main_.pos(), QPoint(100, 110));
     EXPECT_EQ(address_.pos(), QPoint(0, 0));
     EXPECT_EQ(settings_.Settei_X, 120);
