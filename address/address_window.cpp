@@ -561,14 +561,16 @@ void TTSY_AddressF::Cmd_Grid_DelClick() {
 
 void TTSY_AddressF::Cmd_ReadClick() {
     Cmd_Read->setEnabled(false);
-    {
-        // The import may fail with an error; the command must come back all the same.
-        const auto enableRead = qScopeGuard([this] { Cmd_Read->setEnabled(true); });
-        tessaly::AddressBook_Import(book_, groupRow(), memberRow());
-    }
-    resetEntryFields();
-    setGridCommandsEnabled(false);
-    bookChanged();
+    // A read error may stop the import part-way, after some entries went into the book: the
+    // command comes back and saving is offered all the same, so that those entries are not
+    // stranded in memory without a way to keep them.
+    const auto finish = qScopeGuard([this] {
+        resetEntryFields();
+        Cmd_Read->setEnabled(true);
+        setGridCommandsEnabled(false);
+        bookChanged();
+    });
+    tessaly::AddressBook_Import(book_, groupRow(), memberRow());
 }
 
 // ---- Transfers to the recipient list ----

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QListView>
@@ -528,6 +529,23 @@ TEST_F(AddressWindowTest, ImportsIntoTheSelectedMemberAndDumpsTheBook) {
     const QByteArray dump = dir.read(QStringLiteral("Debug.txt"));
     EXPECT_TRUE(dump.startsWith("&DUMMY&#*:%&DUMMY&#*:%&DUMMY&#*:%#*:%1\r\n"));
     EXPECT_TRUE(dump.contains("Team#*:%Bob#*:%c1#*:%c1@x.jp#*:%0\r\n"));
+}
+
+TEST_F(AddressWindowTest, ImportStoppedByAReadErrorStillOffersSaving) {
+    // Reading this process's memory file from its start fails after a good open.
+    const QString failing = QStringLiteral("/proc/self/mem");
+    QFile probe(failing);
+    if (!probe.open(QIODevice::ReadOnly) || probe.read(16).size() > 0)
+        GTEST_SKIP() << "no file here that fails when read";
+    probe.close();
+    open();
+    openMember(QStringLiteral("Team"), QStringLiteral("Bob"));
+    dialogs.queueFileName(failing);
+    click("Cmd_Read");
+    EXPECT_EQ(dialogs.count(Kind::Error), 1);
+    EXPECT_TRUE(child<QPushButton>("Cmd_Read")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>("Cmd_Hozon")->isEnabled());
+    EXPECT_EQ(child<QLineEdit>("Edt_Atena")->text(), QStringLiteral("宛名名"));
 }
 
 TEST_F(AddressWindowTest, RefusesCharactersShiftJisCannotHold) {
