@@ -255,12 +255,13 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     // 9.
     message.Body = Memo_Jis;
 
-    // 10. A stop asked for while connecting is dropped.
+    // 10. A stop asked for while connecting is dropped, but not a close of the window: that
+    // still ends the run before its first recipient.
     const bool atesaki = settei_ && settei_->atesakiOn();
     const bool logOn = settei_ && settei_->logOn();
     // An empty list still gets a range, or the bar would show a busy animation.
     ProgressBar1->setRange(0, std::max(1, List_To->count()));
-    StopRequested = false;
+    StopRequested = closeAfterRun_;
 
     // 11. The list as it is now: deleting entries during the run cannot change who is sent to.
     const std::vector<std::string> recipients = recipientsSjis();

@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QTcpServer>
+#include <QTimer>
 
 namespace {
 
@@ -188,6 +189,21 @@ TEST(SendRunFailure, DeletingRecipientsDuringTheRunChangesNothing) {
     const QList<QByteArray> lines = server.lines();
     EXPECT_EQ(lines.count("RCPT TO:<r3@example.jp>"), 1);
     EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+}
+
+// A plain stop while connecting is dropped; a close is not, or the whole list would go out first.
+TEST(SendRunFailure, ClosingWhileConnectingSendsNothing) {
+    SmtpScriptedServer server;
+    server.pause(300).greet().quit();
+    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    app.main().setOsVersion(4, 0); // no host check: the run goes straight to the connection
+    prepareMail(app, 2);
+    QTimer::singleShot(100, &app.main(), [&] { app.main().close(); });
+    app.tool("TB_Send")->click();
+    EXPECT_FALSE(app.main().isVisible());
+    EXPECT_FALSE(server.received().contains("MAIL FROM"));
+    EXPECT_EQ(logRecords(app), 0);
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
 }
 
 TEST(SendRunFailure, ClosingDuringARunEndsTheRunFirst) {
