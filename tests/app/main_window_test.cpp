@@ -291,6 +291,7 @@ TEST(Recipients, ReadFromAFile) {
     EXPECT_EQ(dialog.options.title, QStringLiteral("宛先をファイルから読み込む"));
     EXPECT_EQ(dialog.options.initialDir, app.dir.path());
     EXPECT_EQ(dialog.options.defaultExt, QStringLiteral("txt"));
+    EXPECT_EQ(dialog.options.filter, QStringLiteral("Text files (*.txt);;全てのファイル(*.*) (*)"));
     EXPECT_EQ(app.recipientTexts(),
               (QStringList{QStringLiteral("a@example.jp"), QStringLiteral("b@example.jp"),
                            QStringLiteral("c@example.jp")}));
@@ -327,6 +328,8 @@ TEST_P(Body, SaveAndReadBackWithAndWithoutSignature) {
     app.dialogs.queueFileName(saved);
     app.tool("TB_Save")->click();
     EXPECT_EQ(app.dialogs.last(Kind::SaveFile).options.title, QStringLiteral("送信内容のＳａｖｅ！！"));
+    EXPECT_EQ(app.dialogs.last(Kind::SaveFile).options.filter, QStringLiteral("Text files (*.txt)"));
+    EXPECT_EQ(app.dialogs.last(Kind::SaveFile).options.defaultExt, QStringLiteral("txt"));
     EXPECT_TRUE(app.tool("TB_Save")->isEnabled());
     EXPECT_EQ(app.dir.read(QStringLiteral("body.txt")),
               sjis(QStringLiteral("各位\r\n\r\nお疲れさまです。ｶﾅも含めて\r\n.\r\n以上\r\n")));
@@ -336,6 +339,8 @@ TEST_P(Body, SaveAndReadBackWithAndWithoutSignature) {
     app.tool("TB_Read")->click();
     EXPECT_EQ(app.dialogs.last(Kind::OpenFile).options.title,
               QStringLiteral("メール本文をファイルから読み込む"));
+    EXPECT_EQ(app.dialogs.last(Kind::OpenFile).options.filter, QStringLiteral("Text files (*.txt)"));
+    EXPECT_EQ(app.dialogs.last(Kind::OpenFile).options.defaultExt, QStringLiteral("txt"));
     EXPECT_TRUE(app.tool("TB_Read")->isEnabled());
     EXPECT_EQ(app.body()->toPlainText(), text + QStringLiteral("\n") + signatureBlock);
 
