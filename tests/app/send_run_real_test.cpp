@@ -214,6 +214,21 @@ TEST(SendRun, NotifyCopyListsTheRecipientsWithTheNote) {
               sjis(saved.replace(QStringLiteral("\n"), QStringLiteral("\r\n"))));
     // No log record for the notify copy.
     EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 2);
+
+    // A second run without clearing sends those lines as body and lists the recipients again.
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+    const auto again = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(again.size(), 6u);
+    const QStringList firstBody = QStringList{QString(), QStringLiteral("a 様")} +
+                                  after.chopped(1).split(QLatin1Char('\n'));
+    EXPECT_EQ(parse(again[3].data).bodyText(), firstBody);
+    const QString twice = after + QStringLiteral("----------------------------------------\n"
+                                                 "<○○　様>で宛先編集されました。\na@example.jp\n"
+                                                 "佐藤 <b@example.jp>\n");
+    EXPECT_EQ(app.body()->toPlainText(), twice);
+    EXPECT_EQ(parse(again[5].data).bodyText(),
+              QStringList{QString()} + twice.chopped(1).split(QLatin1Char('\n')));
 }
 
 TEST(SendRun, EmptyListStillConnectsAndSendsTheNotifyCopy) {
