@@ -531,11 +531,10 @@ void TSocketBase::reportProgress() {
     const qint64 taken = m_queued - m_socket->bytesToWrite();
     if (taken <= m_taken)
         return;
-    if (m_counting) {
-        m_bytesSent += taken - m_taken;
-        if (OnPacketSent)
-            safely([this] { OnPacketSent(this); });
-    }
+    // Every send counts; SendStream starts the count at 0, so the final "." adds to its total.
+    m_bytesSent += taken - m_taken;
+    if (m_counting && OnPacketSent)
+        safely([this] { OnPacketSent(this); });
     m_taken = taken;
     extendIoDeadline(); // progress: the limit counts from the last chunk taken
 }
@@ -554,7 +553,13 @@ QByteArray TSocketBase::readSource() {
 
 void TSocketBase::sendAll(QIODevice* source, const QByteArray& bytes) {
     if (m_canceled) {
+        // A text is simply not sent: the reply wait that follows it reports the cancel. A stream
+        // is the body after DATA, so the peer is mid-message and the connection is given up.
+        if (!source)
+            return;
         m_canceled = false;
+        if (m_abortHook)
+            m_abortHook();
         throw EAbortError("Socket send aborted");
     }
     if (!m_connected)

@@ -104,7 +104,8 @@ public:
     void Cancel();
     void EnsureConnected();
 
-    // Sends at most 16384 bytes of `text`, and nothing from its first zero byte on.
+    // Sends at most 16384 bytes of `text`, and nothing from its first zero byte on; sends nothing
+    // while Canceled is set (the next ReadLn then reports the cancel).
     void Write(const std::string& text);
     void Writeln(const std::string& text);
     // Sends the whole stream from its start, counting BytesSent of BytesTotal.

@@ -225,15 +225,39 @@ TEST_F(SmtpClientTest, ServerClosingMidReplyEndsTheWaitWithAnError) {
     EXPECT_TRUE(server.played());
 }
 
-TEST_F(SmtpClientTest, AbortDuringAWaitRaisesAndDropsTheConnection) {
+// Abort while a message is being sent: from a user command handled inside a wait, or from an
+// owner's handler between two commands. Either way the message ends with the cancel, nothing
+// more of it is sent and the connection is given up.
+struct AbortCase {
+    const char* name;
+    bool fromSendStart;
+    std::vector<QByteArray> sent; // lines the server received
+};
+
+class AbortTable : public SmtpClientTest, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(AbortTable, EndsTheMessageWithTheCancelAndDropsTheConnection) {
     server.greet().expect("RSET").hang();
     client.TimeOut = 0;
     client.Connect();
-    QTimer::singleShot(50, &client, [&] { client.Abort(); }); // a user command handled inside the wait
+    if (GetParam().fromSendStart)
+        client.OnSendStart = [&](QObject*) { client.Abort(); };
+    else
+        QTimer::singleShot(50, &client, [&] { client.Abort(); });
     EXPECT_EQ(thrown<EAbortError>([&] { client.SendMail(); }), "Socket readln aborted");
     EXPECT_FALSE(client.Busy());
     EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(client.PostMessage.ToAddress, std::vector<std::string>{"Taro <taro@example.jp>"});
+    if (!GetParam().fromSendStart) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.lines().size() >= 2; }, 5000));
+    }
+    EXPECT_EQ(server.lines(), QList<QByteArray>(GetParam().sent.begin(), GetParam().sent.end()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Smtp, AbortTable,
+                         ::testing::Values(AbortCase{"InsideTheReplyWait", false, {"HELO pc01", "RSET"}},
+                                           AbortCase{"FromTheSendStartHandler", true, {"HELO pc01"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- connection life
 
