@@ -81,8 +81,9 @@ TEST(MainWindowStart, CreatesTheWindowAsLaidOut) {
         ASSERT_TRUE(w);
         EXPECT_EQ(w->geometry(), c.geometry) << c.name;
         EXPECT_EQ(w->toolTip(), QString::fromUtf8(c.hint)) << c.name;
-        if (auto* button = qobject_cast<QPushButton*>(w))
+        if (auto* button = qobject_cast<QPushButton*>(w)) {
             EXPECT_EQ(button->text(), QString::fromUtf8(c.caption)) << c.name;
+        }
     }
     EXPECT_EQ(app.child<QLabel>("Label2")->text(), QStringLiteral("To　："));
     EXPECT_EQ(app.child<QLabel>("Label2")->pos(), QPoint(15, 36));
