@@ -205,9 +205,10 @@ void TSocketBase::replaceSocket() {
 }
 
 TSocketBase::~TSocketBase() {
+    // No handler runs any more: the owner it would call may be half destroyed already.
+    m_destroying = true;
     Status(ReportSteps, "Destroy");
     m_canceled = true;
-    m_destroying = true;
     m_abortHook = nullptr;
     m_socket->disconnect(this);
     m_socket->abort();

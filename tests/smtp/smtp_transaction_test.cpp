@@ -17,7 +17,7 @@ namespace {
 struct ConnectCase {
     const char* name;
     std::function<void(SmtpScriptedServer&)> script;
-    bool helloHandler;      // OnAuthenticationFailed sets Handled and a new UserID
+    enum { NoHandler, Repairs, Declines } helloHandler; // Repairs: sets Handled and a new UserID
     std::string error;      // empty: Connect succeeds
     int authAsked;
 };
@@ -28,11 +28,11 @@ TEST_P(ConnectTable, GreetsOrFailsWithTheReplyAndClosesOnFailure) {
     const ConnectCase& c = GetParam();
     c.script(server);
     int authAsked = 0, connected = 0;
-    if (c.helloHandler)
+    if (c.helloHandler != ConnectCase::NoHandler)
         client.OnAuthenticationFailed = [&](bool& handled) {
             ++authAsked;
             client.UserID = "pc02";
-            handled = true;
+            handled = c.helloHandler == ConnectCase::Repairs;
         };
     client.OnConnect = [&](QObject*) { ++connected; };
     EXPECT_EQ(thrown<Error>([&] { client.Connect(); }), c.error);
@@ -55,34 +55,39 @@ INSTANTIATE_TEST_SUITE_P(
                         s.send("220-first\r\n220-second\r\n220 last\r\n").expect("HELO pc01");
                         s.send("250-hello\r\n250-PIPELINING\r\n250 SIZE\r\n").quit();
                     },
-                    false, "", 0},
+                    ConnectCase::NoHandler, "", 0},
         ConnectCase{"Greeting421",
-                    [](SmtpScriptedServer& s) { s.send("421 busy\r\n").quit(); }, false, "421 busy\r\n", 0},
+                    [](SmtpScriptedServer& s) { s.send("421 busy\r\n").quit(); },
+                    ConnectCase::NoHandler, "421 busy\r\n", 0},
         ConnectCase{"HelloRefusedWithoutHandler",
+                    [](SmtpScriptedServer& s) { s.send("220 hi\r\n").expect("HELO pc01").send("300 no\r\n").quit(); },
+                    ConnectCase::NoHandler, "Authentication failed", 0},
+        ConnectCase{"HelloRefusedHandlerDeclines",
                     [](SmtpScriptedServer& s) { s.send("220 hi\r\n").expect("HELO pc01").send("501 no\r\n").quit(); },
-                    false, "Authentication failed", 0},
+                    ConnectCase::Declines, "Authentication failed", 1},
         ConnectCase{"HelloRefusedRetriedWithNewUserId",
                     [](SmtpScriptedServer& s) {
                         s.send("220 hi\r\n").expect("HELO pc01").send("501 no\r\n");
                         s.expect("HELO pc02").send("250 ok\r\n").quit();
                     },
-                    true, "", 1},
+                    ConnectCase::Repairs, "", 1},
         ConnectCase{"HelloRefusedTwice",
                     [](SmtpScriptedServer& s) {
                         s.send("220 hi\r\n").expect("HELO pc01").send("501 no\r\n");
                         s.expect("HELO pc02").send("501 still no\r\n").quit();
                     },
-                    true, "Authentication failed", 1},
-        ConnectCase{"GreetingAndHelloReplyInOnePiece",
-                    [](SmtpScriptedServer& s) { s.send("220 hi\r\n250 hello\r\n").expect("HELO pc01").quit(); },
-                    false, "", 0},
+                    ConnectCase::Repairs, "Authentication failed", 1},
+        ConnectCase{"GreetingAndHelloReplyInOnePieceAtTheirLimits",
+                    [](SmtpScriptedServer& s) { s.send("399 hi\r\n299 hello\r\n").expect("HELO pc01").quit(); },
+                    ConnectCase::NoHandler, "", 0},
         ConnectCase{"GreetingInPieces",
                     [](SmtpScriptedServer& s) {
                         s.sendPieces({"22", "0 rea", "dy\r", "\n"}).expect("HELO pc01").send("250 ok\r\n").quit();
                     },
-                    false, "", 0},
+                    ConnectCase::NoHandler, "", 0},
         ConnectCase{"ServerClosesMidGreeting",
-                    [](SmtpScriptedServer& s) { s.send("220-first\r\n220 la").close(); }, false,
+                    [](SmtpScriptedServer& s) { s.send("220-first\r\n220 la").close(); },
+                    ConnectCase::NoHandler,
                     TSocketBase::ClosedByPeerText, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -159,6 +164,13 @@ INSTANTIATE_TEST_SUITE_P(
                      s.expect("DATA").send("354 go\r\n").expectData().send("250 ok\r\n");
                  },
                  {"taro@example.jp", "jiro@example.jp"}, "", {"taro@example.jp"}, false},
+        SendCase{"Recipient300AcceptedAnd301Refused",
+                 [](SmtpScriptedServer& s) {
+                     toData(s, "300 odd but accepted\r\n");
+                     s.expect("RCPT TO:<jiro@example.jp>").send("301 refused\r\n");
+                     s.expect("DATA").send("354 go\r\n").expectData().send("250 ok\r\n");
+                 },
+                 {"taro@example.jp", "Jiro <jiro@example.jp>"}, "", {"Jiro <jiro@example.jp>"}, false},
         SendCase{"EmptyAddressSkipped",
                  [](SmtpScriptedServer& s) {
                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
@@ -407,6 +419,15 @@ TEST_F(SmtpClientTest, StatusReportsPassByLevel) {
     EXPECT_EQ(client.LastStatus(), "Request Close Socket");
     EXPECT_EQ(reports.front(), "Disconnecting");
     EXPECT_TRUE(server.played());
+
+    // Nothing is reported once destruction has begun.
+    reports.clear();
+    {
+        TSocketBase socket;
+        socket.ReportLevel = 16;
+        socket.OnStatus = [&](QObject*, const std::string& s) { reports.push_back(s); };
+    }
+    EXPECT_TRUE(reports.empty());
 }
 
 } // namespace
