@@ -56,6 +56,7 @@ TEST_P(HeaderTable, LinesInOrder) {
     GetParam().fill(client.PostMessage);
     client.BuildHeaderAndBody();
     EXPECT_EQ(client.FinalHeader.Lines(), GetParam().header);
+    EXPECT_TRUE(client.BodyStream().isEmpty()); // no body lines, no attachment: nothing at all
 }
 
 const std::string kPlain = "Content-Type: text/plain;                        charset=us-ascii";

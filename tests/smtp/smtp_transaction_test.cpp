@@ -370,6 +370,28 @@ TEST_F(SmtpClientTest, ConnectionRequiredAndIncompleteHeaderAskTheOwnerOnce) {
     EXPECT_TRUE(server.played());
 }
 
+TEST_F(SmtpClientTest, RecipientAddedByTheIncompleteHeaderHandlerGetsTheMessageButNoToLine) {
+    // The header is built before the handler runs: the repair reaches the envelope only.
+    server.greet();
+    server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<sender@example.jp>").send("250 ok\r\n");
+    server.expect("RCPT TO:<late@example.jp>").send("250 ok\r\n");
+    server.expect("DATA").send("354 go\r\n").expectData().send("250 ok\r\n");
+    client.PostMessage.ToAddress.clear();
+    int asked = 0;
+    client.OnHeaderIncomplete = [&](bool& handled, int hiType) {
+        ++asked;
+        EXPECT_EQ(hiType, 2);
+        client.PostMessage.ToAddress = {"Late <late@example.jp>"};
+        handled = true;
+    };
+    client.Connect();
+    client.SendMail();
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(server.played());
+    EXPECT_TRUE(server.messages().value(0).startsWith("From: <sender@example.jp>\r\nSubject: Hello\r\n"))
+        << server.messages().value(0).toStdString();
+}
+
 TEST_F(SmtpClientTest, ClearParamsDecidesWhetherRecipientsStay) {
     server.greet().mail().mail();
     client.Connect();
