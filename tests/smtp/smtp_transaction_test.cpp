@@ -303,20 +303,31 @@ TEST_F(SmtpClientTest, SocketHasLowDelaySet) {
     client.Disconnect();
 }
 
+// A name that no resolver can know and that is refused without asking a name server, so that
+// the test sends nothing beyond the loopback.
+const char* const kUnknownHost = "no such host";
+
 TEST_F(SmtpClientTest, UnknownHostAsksOnceThenFails) {
-    client.Host = "nonexistent.invalid";
-    int asked = 0, failed = 0;
-    client.OnInvalidHost = [&](bool&) { ++asked; };
-    client.OnConnectionFailed = [&](QObject*) { ++failed; };
-    EXPECT_EQ(thrown<ESockError>([&] { client.Connect(); }), "Null Remote Address");
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(failed, 0);
-    EXPECT_FALSE(client.Busy());
+    // A handler that declines, and one that claims a repair but leaves the name as it was.
+    for (bool claimsHandled : {false, true}) {
+        client.Host = kUnknownHost;
+        int asked = 0, failed = 0;
+        client.OnInvalidHost = [&](bool& handled) {
+            ++asked;
+            handled = claimsHandled;
+        };
+        client.OnConnectionFailed = [&](QObject*) { ++failed; };
+        EXPECT_EQ(thrown<ESockError>([&] { client.Connect(); }), "Null Remote Address");
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(failed, 0);
+        EXPECT_FALSE(client.Busy());
+        EXPECT_FALSE(client.Connected());
+    }
 }
 
 TEST_F(SmtpClientTest, UnknownHostRepairedByTheHandlerIsRetried) {
     server.greet().quit();
-    client.Host = "nonexistent.invalid";
+    client.Host = kUnknownHost;
     client.OnInvalidHost = [&](bool& handled) {
         client.Host = "127.0.0.1";
         handled = true;
