@@ -171,6 +171,13 @@ TEST(TSmtpClientAssembly, AttachmentBecomesAMultipartMessage) {
         QByteArray("QUFB").repeated(15).toStdString() + "\r\nQg==\r\n" +
         "--" + b + "--\r\n");
     EXPECT_EQ(client.BodyStream(), expected);
+
+    // uuencode goes into the same part, which still names base64.
+    client.EncodeType = uuCode;
+    client.BuildHeaderAndBody();
+    const QByteArray uu = client.BodyStream();
+    EXPECT_TRUE(uu.contains("Content-Transfer-Encoding: base64\r\n")) << uu.toStdString();
+    EXPECT_TRUE(uu.contains("\r\n\r\nM" + QByteArray("05!!").repeated(15) + "\r\n!0@``\r\n`\r\n--")) << uu.toStdString();
 }
 
 TEST(TSmtpClientAssembly, MissingAttachmentIsReportedAndRaised) {
