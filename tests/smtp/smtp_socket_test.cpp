@@ -8,8 +8,10 @@
 #include <QtTest/QTest>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace tessaly;
 using namespace tessaly::test;
@@ -87,8 +89,8 @@ TEST_F(SmtpClientTest, PortOutsideTheRangeIsAFailedConnection) {
     EXPECT_EQ(server.connections(), 0);
 }
 
-// A loopback port that never completes a handshake: a listener with a backlog of 0 whose one
-// queue place is taken by a connection nobody accepts, so further SYNs are dropped.
+// A loopback port that never completes a handshake: a listener whose accept queue is filled by
+// connections nobody accepts, so that the system drops every further SYN.
 class UnansweringPort {
 public:
     UnansweringPort() {
@@ -100,20 +102,32 @@ public:
         if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
             ::listen(m_listener, 0) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
             return;
-        m_filler = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_filler >= 0 && ::connect(m_filler, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
-            m_port = ntohs(a.sin_port);
+        // The queue holds one or two connections, by kernel; stop at the first that stays pending.
+        for (int i = 0; i < 4; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            if (fd < 0)
+                return;
+            m_fds.push_back(fd);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+                continue;
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 200) == 0) {
+                m_port = ntohs(a.sin_port);
+                return;
+            }
+        }
     }
     ~UnansweringPort() {
-        for (int fd : {m_filler, m_listener})
-            if (fd >= 0)
-                ::close(fd);
+        for (int fd : m_fds)
+            ::close(fd);
+        if (m_listener >= 0)
+            ::close(m_listener);
     }
     quint16 port() const { return m_port; }
 
 private:
     int m_listener = -1;
-    int m_filler = -1;
+    std::vector<int> m_fds;
     quint16 m_port = 0;
 };
 
