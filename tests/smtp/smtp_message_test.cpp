@@ -177,7 +177,7 @@ TEST(TSmtpClientAssembly, AttachmentBecomesAMultipartMessage) {
     client.BuildHeaderAndBody();
     const QByteArray uu = client.BodyStream();
     EXPECT_TRUE(uu.contains("Content-Transfer-Encoding: base64\r\n")) << uu.toStdString();
-    EXPECT_TRUE(uu.contains("\r\n\r\nM" + QByteArray("05!!").repeated(15) + "\r\n!0@``\r\n`\r\n--")) << uu.toStdString();
+    EXPECT_TRUE(uu.contains("\r\n\r\nM" + QByteArray("04%!").repeated(15) + "\r\n!0@\r\n`\r\n--")) << uu.toStdString();
 }
 
 TEST(TSmtpClientAssembly, MissingAttachmentIsReportedAndRaised) {
