@@ -56,6 +56,9 @@ TEST(SmtpRealServer, SeveralMessagesOverOneConnectionArriveByteForByte) {
 
     const auto stored = RealSmtpServer::messagesFrom(QString::fromStdString(sender));
     ASSERT_EQ(stored.size(), 3u);
+    EXPECT_NE(stored[0].peerPort, 0);
+    EXPECT_EQ(stored[1].peerPort, stored[0].peerPort); // one connection for all three
+    EXPECT_EQ(stored[2].peerPort, stored[0].peerPort);
     const std::string header = "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?=<" + sender + ">\r\n";
     const std::string common = "Subject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=\r\n"
                                "X-Mailer: Tessaly27S\r\n"
