@@ -493,12 +493,18 @@ AddressSearchResult AddressBook_FindByName(const AddressBook& book, std::string_
 }
 
 std::vector<std::string> RecipientFile_Read(const std::string& fsPath, Dialogs& dialogs, QWidget* parent) {
+    std::vector<std::string> addresses;
+    RecipientFile_Read(fsPath, dialogs, parent, [&](const std::string& a) { addresses.push_back(a); });
+    return addresses;
+}
+
+void RecipientFile_Read(const std::string& fsPath, Dialogs& dialogs, QWidget* parent,
+                        const std::function<void(const std::string&)>& add) {
     TVexo_CSV reader;
     reader.ItemCount = 0; // lines only, no fields
     reader.OpenRead(fsPath);
     if (reader.ErrorDetect)
         throw FileError("ファイル：" + fsPath + "\r\n読み込みに失敗しました。");
-    std::vector<std::string> addresses;
     std::string address;
     do {
         reader.ReadRecord();
@@ -506,12 +512,11 @@ std::vector<std::string> RecipientFile_Read(const std::string& fsPath, Dialogs& 
         if (line.empty())
             continue;
         if (MailAddress_Check(line, address))
-            addresses.push_back(address);
+            add(address);
         else
             dialogs.message(parent, utf(line) + QStringLiteral("は\r\nアドレス入力に誤りがあります。"));
     } while (!reader.eof);
     reader.CloseFile();
-    return addresses;
 }
 
 // ---- Window commands ----

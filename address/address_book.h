@@ -183,9 +183,13 @@ struct AddressSearchResult {
 };
 AddressSearchResult AddressBook_FindByName(const AddressBook& book, std::string_view text);
 
-// Reads a file of bare addresses (file-system path). Gives the valid lines, trimmed, in order;
-// every invalid line is shown as line + "は\r\nアドレス入力に誤りがあります。" and skipped.
+// Reads a file of bare addresses (file-system path). Hands each valid line, trimmed, to `add` as
+// soon as it is read, so that the lines before a read error are kept; every invalid line is shown
+// as line + "は\r\nアドレス入力に誤りがあります。" and skipped.
 // Throws tessaly::FileError when the file cannot be read.
+void RecipientFile_Read(const std::string& fsPath, Dialogs& dialogs, QWidget* parent,
+                        const std::function<void(const std::string&)>& add);
+// The same, giving the valid lines at the end.
 std::vector<std::string> RecipientFile_Read(const std::string& fsPath, Dialogs& dialogs,
                                             QWidget* parent = nullptr);
 

@@ -470,7 +470,8 @@ void TTSY_MainF::Cmd_ToClick() {
     const QString path = dialogs_.openFile(this, options);
     if (!path.isEmpty()) {
         tessaly::guarded(dialogs_, this, [&] {
-            addRecipients(tessaly::RecipientFile_Read(path.toStdString(), dialogs_, this));
+            tessaly::RecipientFile_Read(path.toStdString(), dialogs_, this,
+                                        [this](const std::string& a) { addRecipients({a}); });
         });
     }
     if (List_To->count() > 0)

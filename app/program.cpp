@@ -30,7 +30,12 @@ Program::Program(Dialogs& dialogs) : dialogs_(dialogs) {
     address_ = std::make_unique<TTSY_AddressF>(
         dialogs_, *dataModule_->addressBook, settings_, main_->StartDirectory(), mainWindow,
         [mainWindow](const std::vector<std::string>& lines) { mainWindow->addRecipients(lines); },
-        [settei] { settei->assignText(settei->Edt_Address, std::string()); });
+        [this, settei] {
+            // The record is cleared itself: when the field already shows nothing, assigning
+            // it runs no rule, and the unreadable path would stay in the record.
+            settings_.Address.clear();
+            settei->assignText(settei->Edt_Address, std::string());
+        });
     settei_->setAddressWindow(address_.get());
 
     hitList_ = std::make_unique<TTSY_Adrs_HitF>(*main_);

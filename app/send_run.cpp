@@ -259,6 +259,9 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     // still ends the run before its first recipient.
     const bool atesaki = settei_ && settei_->atesakiOn();
     const bool logOn = settei_ && settei_->logOn();
+    // The path is taken with its switch: an edit of the path in the settings window during the
+    // run turns the switch off there, and must not send the rest of the records to an unchecked file.
+    const std::string logPathSjis = logOn ? settei_->logPathSjis() : std::string();
     // An empty list still gets a range, or the bar would show a busy animation.
     ProgressBar1->setRange(0, std::max(1, List_To->count()));
     StopRequested = closeAfterRun_;
@@ -287,7 +290,7 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
         }
         ++sentCount_;
         if (logOn)
-            tessaly::SendLog_Append(true, settei_->logPathSjis(), run.subjectSjis,
+            tessaly::SendLog_Append(true, logPathSjis, run.subjectSjis,
                                     parts.addresseeName);
         ProgressBar1->setValue(ProgressBar1->value() + 1);
         dispatchPendingEvents();

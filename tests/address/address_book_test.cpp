@@ -259,6 +259,18 @@ TEST_F(AddressBookTest, RecipientFileKeepsValidLinesAndReportsTheOthers) {
     EXPECT_THROW(RecipientFile_Read(dir.filePathBytes(QStringLiteral("none.txt")), dialogs), FileError);
 }
 
+TEST_F(AddressBookTest, RecipientFileHandsOverEachAddressAsItIsRead) {
+    // Lines before a later failure must already be in the caller's list.
+    dir.write(QStringLiteral("to.txt"), "a@example.jp\r\nbad line\r\nb@example.jp\r\n");
+    Strings added;
+    Strings addedWhenReported;
+    dialogs.onCall = [&](const FakeDialogs::Call&) { addedWhenReported = added; };
+    RecipientFile_Read(dir.filePathBytes(QStringLiteral("to.txt")), dialogs, nullptr,
+                       [&](const std::string& a) { added.push_back(a); });
+    EXPECT_EQ(addedWhenReported, Strings{"a@example.jp"});
+    EXPECT_EQ(added, (Strings{"a@example.jp", "b@example.jp"}));
+}
+
 TEST_F(AddressBookTest, GroupCommands) {
     loadSample();
     struct Refusal {
