@@ -405,6 +405,21 @@ TEST_F(SmtpClientTest, RecipientAddedByTheIncompleteHeaderHandlerGetsTheMessageB
         << server.messages().value(0).toStdString();
 }
 
+TEST_F(SmtpClientTest, RecipientsAddedDuringTheExchangeAreNotSent) {
+    // Only the checked recipients go out: an address with a line break added by a handler
+    // would otherwise reach the server as a command of its own.
+    server.greet();
+    toData(server, "550 no such user\r\n");
+    server.expect("DATA").send("503 no valid recipients\r\n");
+    client.OnRecipientNotFound = [&](const std::string&) {
+        client.PostMessage.ToBlindCarbonCopy.push_back("evil@example.jp>\r\nDATA\r\n");
+    };
+    client.PostMessage.ToAddress = {"taro@example.jp"};
+    client.Connect();
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), "503 no valid recipients\r\n");
+    EXPECT_TRUE(server.played());
+}
+
 TEST_F(SmtpClientTest, ClearParamsDecidesWhetherRecipientsStay) {
     server.greet().mail().mail();
     client.Connect();
