@@ -292,26 +292,25 @@ void TSmtpClient::SendMail() {
     // Handlers above may have changed the record and the header: check what will really be sent.
     checkEnvelope();
     checkFinalHeader();
-    // The recipients as checked: a handler that changes the lists during the exchange can
-    // neither add an unchecked address nor drop one that is still to come.
-    std::vector<std::string> recipients;
-    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy})
-        recipients.insert(recipients.end(), list->begin(), list->end());
-    const std::string sender = PostMessage.FromAddress;
 
     Transaction("RSET");
     if (ReplyNumber() >= 400)
         throw Error(LastReply());
-    Transaction("MAIL FROM:<" + sender + ">");
+    Transaction("MAIL FROM:<" + PostMessage.FromAddress + ">");
     if (ReplyNumber() >= 400)
         throw Error(LastReply());
-    for (const std::string& entry : recipients) {
-        const std::string address = ExtractAddress(entry);
-        if (address.empty())
-            continue;
-        Transaction("RCPT TO:<" + address + ">");
-        if (ReplyNumber() > 300 && OnRecipientNotFound)
-            OnRecipientNotFound(entry);
+    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
+        const std::vector<std::string> entries = *list; // a handler may change the record
+        for (const std::string& entry : entries) {
+            // Checked again: a recipient handler may have added this entry after the first check.
+            CheckOneLine("Recipient", entry);
+            const std::string address = ExtractAddress(entry);
+            if (address.empty())
+                continue;
+            Transaction("RCPT TO:<" + address + ">");
+            if (ReplyNumber() > 300 && OnRecipientNotFound)
+                OnRecipientNotFound(entry);
+        }
     }
     Transaction("DATA");
     if (ReplyNumber() >= 400)

@@ -405,19 +405,23 @@ TEST_F(SmtpClientTest, RecipientAddedByTheIncompleteHeaderHandlerGetsTheMessageB
         << server.messages().value(0).toStdString();
 }
 
-TEST_F(SmtpClientTest, RecipientsAddedDuringTheExchangeAreNotSent) {
-    // Only the checked recipients go out: an address with a line break added by a handler
-    // would otherwise reach the server as a command of its own.
+TEST_F(SmtpClientTest, RecipientsAddedDuringTheExchangeAreSentWhenSafe) {
+    // A recipient handler may add entries to a list still to come; one with a line break would
+    // reach the server as a command of its own, so it ends the message instead.
     server.greet();
     toData(server, "550 no such user\r\n");
-    server.expect("DATA").send("503 no valid recipients\r\n");
-    client.OnRecipientNotFound = [&](const std::string&) {
-        client.PostMessage.ToBlindCarbonCopy.push_back("evil@example.jp>\r\nDATA\r\n");
+    server.expect("RCPT TO:<jiro@example.jp>").send("550 no such user either\r\n");
+    client.OnRecipientNotFound = [&](const std::string& entry) {
+        if (entry == "taro@example.jp")
+            client.PostMessage.ToBlindCarbonCopy = {"jiro@example.jp", "evil@example.jp>\r\nDATA\r\n"};
     };
     client.PostMessage.ToAddress = {"taro@example.jp"};
     client.Connect();
-    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), "503 no valid recipients\r\n");
-    EXPECT_TRUE(server.played());
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }),
+              "Recipient must not contain a line break (CR, LF) or a zero byte");
+    EXPECT_FALSE(client.Busy());
+    ASSERT_TRUE(server.played());
+    EXPECT_EQ(server.lines().size(), 5); // HELO, RSET, MAIL, two RCPT: nothing of the bad entry
 }
 
 TEST_F(SmtpClientTest, ClearParamsDecidesWhetherRecipientsStay) {
