@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST(SendRunFailure, UnknownHostIsReportedByTheClient) {
-    App app(settingsFor(QStringLiteral("no-such-host.invalid"), 25));
+    App app(settingsFor(QStringLiteral("no such host"), 25));
     app.main().setOsVersion(4, 0); // no host check before the run: the client meets the name
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
