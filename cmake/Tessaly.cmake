@@ -23,15 +23,23 @@ function(tessaly_add_library name)
   tessaly_target_options(${name})
 endfunction()
 
-# tessaly_add_test(name LABELS unit|widget|smtp|real-server SOURCES ... [DEPS ...] [PROPERTIES ...])
-# Every test executable uses the Qt-aware GoogleTest main; each test case becomes one ctest test.
+# tessaly_add_test(name LABELS unit|widget|smtp|real-server SOURCES ... [DEPS ...] [PROPERTIES ...] [WHOLE])
+# Every test executable uses the Qt-aware GoogleTest main; each test case becomes one ctest test,
+# or, with WHOLE, the executable is one ctest test (cases that share a server's stored mail must
+# not run side by side).
 function(tessaly_add_test name)
-  cmake_parse_arguments(A "" "" "LABELS;SOURCES;DEPS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(A "WHOLE" "" "LABELS;SOURCES;DEPS;PROPERTIES" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE tessaly_test_support ${A_DEPS} GTest::gtest GTest::gmock)
   # Readable failure output for QString and QByteArray in every test, whatever it includes.
   target_compile_options(${name} PRIVATE -include ${PROJECT_SOURCE_DIR}/tests/fixtures/qt_printers.h)
   tessaly_target_options(${name})
+  if(A_WHOLE)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}" TIMEOUT 300
+                         ENVIRONMENT QT_QPA_PLATFORM=offscreen ${A_PROPERTIES})
+    return()
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
