@@ -2,6 +2,7 @@
 // beside a minimal client on blocking sockets that sends 1,000 messages of the same size over one
 // connection. The two alternate round by round; see README.md.
 #include "app/main_window.h"
+#include "bench/support/smtp_bench_support.h"
 #include "app/program.h"
 #include "common/dialogs.h"
 #include "common/text.h"
@@ -11,23 +12,13 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QToolButton>
-#include <algorithm>
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <stdexcept>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -106,69 +97,6 @@ void BM_SendRun(benchmark::State& state) {
     state.counters["msgs_per_s"] = benchmark::Counter(kRecipients, benchmark::Counter::kIsRate);
 }
 
-// ------------------------------------------------------------ minimal blocking client
-
-class MinimalClient {
-public:
-    explicit MinimalClient(quint16 port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-            throw std::runtime_error("connect failed");
-        int one = 1;
-        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        reply(true);
-        command("HELO pc01", true);
-    }
-    ~MinimalClient() {
-        try {
-            command("QUIT", false);
-        } catch (...) {
-        }
-        ::close(m_fd);
-    }
-    void send(const std::string& bytes) {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                throw std::runtime_error("send failed");
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    int command(const std::string& line, bool multiLine) {
-        send(line + "\r\n");
-        return reply(multiLine);
-    }
-
-private:
-    int reply(bool multiLine) {
-        std::string line = readLine();
-        while (multiLine && line.size() >= 4 && line[3] == '-')
-            line = readLine();
-        return std::atoi(line.c_str());
-    }
-    std::string readLine() {
-        for (;;) {
-            const std::size_t lf = m_buffer.find('\n');
-            if (lf != std::string::npos) {
-                std::string line = m_buffer.substr(0, lf + 1);
-                m_buffer.erase(0, lf + 1);
-                return line;
-            }
-            char chunk[4096];
-            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-            if (n <= 0)
-                throw std::runtime_error("connection closed");
-            m_buffer.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    int m_fd = -1;
-    std::string m_buffer;
-};
-
 void BM_MinimalBlockingClient(benchmark::State& state) {
     // A message of the same size as the run's: header of eight lines, 17 body lines of JIS.
     std::string header =
@@ -181,52 +109,13 @@ void BM_MinimalBlockingClient(benchmark::State& state) {
     for (int i = 0; i < 17; ++i)
         body += std::string(70, 'x') + "\r\n";
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        {
-            MinimalClient c(g_port);
-            for (int i = 0; i < kRecipients; ++i) {
-                if (c.command("RSET", false) >= 400 ||
-                    c.command("MAIL FROM:<bench@tessaly.test>", false) >= 400 ||
-                    c.command("RCPT TO:<member" + std::to_string(i) + "@example.jp>", false) > 300 ||
-                    c.command("DATA", false) >= 400)
-                    throw std::runtime_error("refused");
-                c.send(header);
-                c.send(body);
-                if (c.command(".", false) >= 400)
-                    throw std::runtime_error("refused");
-            }
-        }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        g_minimalRates.push_back(kRecipients / seconds);
-        state.SetIterationTime(seconds);
+        const double rate = bench::minimalClientRound(
+            g_port, kRecipients, "bench@tessaly.test",
+            [](int i) { return "member" + std::to_string(i) + "@example.jp"; }, header, body);
+        g_minimalRates.push_back(rate);
+        state.SetIterationTime(kRecipients / rate);
     }
     state.counters["msgs_per_s"] = benchmark::Counter(kRecipients, benchmark::Counter::kIsRate);
-}
-
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-bool waitForListener(quint16 port) {
-    for (int attempt = 0; attempt < 100; ++attempt) { // at most about 5 s
-        QTcpSocket s;
-        s.connectToHost(QHostAddress::LocalHost, port);
-        if (s.waitForConnected(200)) {
-            s.waitForReadyRead(1000);
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    return false;
 }
 
 } // namespace
@@ -235,19 +124,10 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString sink = qEnvironmentVariableIsSet("SMTP_SINK") ? qEnvironmentVariable("SMTP_SINK")
-                                                                 : QStringLiteral("/usr/sbin/smtp-sink");
-    g_port = freePort();
-    QProcess sinkProcess;
-    QStringList args;
-    if (::geteuid() == 0)
-        args << QStringLiteral("-u") << QStringLiteral("nobody"); // it refuses to keep root privileges
-    args << QStringLiteral("127.0.0.1:%1").arg(g_port) << QStringLiteral("256");
-    sinkProcess.start(sink, args);
-    if (!sinkProcess.waitForStarted(5000) || !waitForListener(g_port)) {
-        std::fprintf(stderr, "could not start %s (Debian package postfix)\n", qPrintable(sink));
+    bench::SmtpSink sink;
+    if (!sink.start())
         return 1;
-    }
+    g_port = sink.port();
 
     const QString originalDir = QDir::currentPath();
     const int rounds = qEnvironmentVariableIsSet("SEND_RUN_BENCH_ROUNDS")
@@ -268,13 +148,9 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     QDir::setCurrent(originalDir);
 
-    sinkProcess.terminate();
-    if (!sinkProcess.waitForFinished(3000))
-        sinkProcess.kill();
-
-    const double run = median(g_runRates);
-    const double logged = median(g_loggedRates);
-    const double minimal = median(g_minimalRates);
+    const double run = bench::median(g_runRates);
+    const double logged = bench::median(g_loggedRates);
+    const double minimal = bench::median(g_minimalRates);
     if (minimal > 0)
         std::printf("\nmedian messages per second: minimal blocking client %.0f; send run %.0f "
                     "(%.1f %%); send run with the send log %.0f (%.1f %%)\n",
