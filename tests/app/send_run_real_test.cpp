@@ -7,10 +7,16 @@
 #include "smtp/smtp_client.h"
 
 #include <QDateTime>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QProgressBar>
 #include <QRegularExpression>
-#include <algorithm>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -103,6 +109,45 @@ IniValues runSettings(const QString& sender, const IniValues& more = {}) {
             values.emplace_back(key, value);
     }
     return values;
+}
+
+// What a mail reader makes of a stored message: Python's email package run on its bytes (see
+// tests/fixtures/decode_mail.py for the keys). With `cp932` the JIS pairs are read as code page
+// 932 reads them, as Windows and web mail readers do; otherwise with Python's own codec.
+QJsonObject readAsMailReader(const QByteArray& data, bool cp932 = false) {
+    QTemporaryDir tmp;
+    const QString file = tmp.filePath(QStringLiteral("message.eml"));
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size()) {
+        ADD_FAILURE() << "cannot write " << file.toStdString();
+        return {};
+    }
+    out.close();
+    const QString script = QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
+                           QStringLiteral("/../fixtures/decode_mail.py");
+    QStringList args = {script, file};
+    if (cp932)
+        args << QStringLiteral("--cp932");
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), args);
+    if (!python.waitForFinished(30000)) {
+        python.kill();
+        python.waitForFinished(5000);
+        ADD_FAILURE() << "decode_mail.py did not finish";
+        return {};
+    }
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    QJsonParseError error{};
+    const QJsonDocument json = QJsonDocument::fromJson(python.readAllStandardOutput(), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return json.object();
+}
+
+QStringList strings(const QJsonValue& array) {
+    QStringList list;
+    for (const QJsonValue& v : array.toArray())
+        list << v.toString();
+    return list;
 }
 
 void expectIdleAfterRun(App& app) {
@@ -298,6 +343,95 @@ TEST(SendRun, LongSubjectAndSenderNameFoldIntoSeveralEncodedWords) {
         }
     }
     EXPECT_GE(continuation, 2);
+}
+
+TEST(SendRun, MailReadersDecodeWhatWasTyped) {
+    const QString sender = uniqueSender(QStringLiteral("reader"));
+    App app(runSettings(sender, {{QStringLiteral("UserMei"), QStringLiteral("ﾃｻﾘｰ商事　総務部")},
+                                 {QStringLiteral("ChkBox_Atesaki"), QStringLiteral("1")},
+                                 {QStringLiteral("Keisyou"), QStringLiteral("様")}}));
+    app.main().addRecipients({sjis(QStringLiteral("山田 花子 <hanako@example.jp>")).toStdString()});
+    app.typeRecipient(QStringLiteral("taro@example.jp"));
+    // Long enough to fold; half-width katakana, full-width symbols and a blank in it.
+    const QString subject = QStringLiteral("【重要】ｶﾞｲﾄﾞﾗｲﾝ改訂～第２版－のお知らせ："
+                                           "令和八年度 全社安全衛生講習会の日程と会場のご案内");
+    app.edit("Edt_Subject")->setText(subject);
+    const QStringList typed = {QStringLiteral("Dear all,"), QStringLiteral("各位"),
+                               QStringLiteral("ﾊﾝｶｸｶﾀｶﾅﾃﾞｽ｡ﾊﾟﾋﾟﾌﾟ｢ｳﾞｱﾞｶﾟ､･｣"), QStringLiteral("."),
+                               QStringLiteral(".hidden?"), QString(), QStringLiteral("..two"),
+                               QStringLiteral("以上～－")};
+    app.setBody(typed.join(QLatin1Char('\n')));
+    ASSERT_EQ(app.main().displayedBodyLines(), typed); // no line wraps in the field
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 2u);
+    // Half-width katakana arrive full-width. Python reads the JIS pairs of "～" and "－" as
+    // WAVE DASH and MINUS SIGN (the JIS meaning); Windows readers show them as typed.
+    const auto asJisReads = [](QString text) {
+        return text.replace(QChar(0xFF5E), QChar(0x301C)).replace(QChar(0xFF0D), QChar(0x2212));
+    };
+    const QString expectedSubject =
+        asJisReads(QStringLiteral("【重要】ガイドライン改訂～第２版－のお知らせ："
+                                  "令和八年度 全社安全衛生講習会の日程と会場のご案内"));
+    const QStringList to = {QStringLiteral("hanako@example.jp"), QStringLiteral("taro@example.jp")};
+    const QStringList names = {QStringLiteral("山田 花子"), QStringLiteral("taro")};
+    QStringList ids;
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const QJsonObject mail = readAsMailReader(stored[std::size_t(i)].data);
+        EXPECT_EQ(strings(mail[QStringLiteral("problems")]), QStringList());
+        // The only complaint: the client puts "<" right after the sender's encoded name, and
+        // readers decode it all the same.
+        for (const QString& defect : strings(mail[QStringLiteral("defects")]))
+            EXPECT_EQ(defect, QStringLiteral("From: missing trailing whitespace after encoded-word"));
+        EXPECT_EQ(mail[QStringLiteral("subject")].toString(), expectedSubject);
+        EXPECT_EQ(mail[QStringLiteral("from_name")].toString(), QStringLiteral("テサリー商事　総務部"));
+        EXPECT_EQ(mail[QStringLiteral("from_address")].toString(), sender);
+        EXPECT_EQ(strings(mail[QStringLiteral("to")]), QStringList{to[i]});
+        EXPECT_EQ(mail[QStringLiteral("content_type")].toString(), QStringLiteral("text/plain"));
+        EXPECT_EQ(mail[QStringLiteral("charset")].toString(), QStringLiteral("iso-2022-jp"));
+        const QDateTime date =
+            QDateTime::fromString(mail[QStringLiteral("date")].toString(), Qt::ISODate);
+        EXPECT_TRUE(date.isValid());
+        EXPECT_LE(std::abs(date.secsTo(QDateTime::currentDateTime())), 600);
+        const QString id = mail[QStringLiteral("message_id")].toString();
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^<[^<>@\\s]+@[^<>@\\s]+>$")).match(id).hasMatch())
+            << id.toStdString();
+        ids << id;
+        // The client's empty line, the addressee line, then the body as typed, dots and all.
+        QStringList body = {QString(), names[i] + QStringLiteral(" 様"), typed[0], typed[1],
+                            QStringLiteral("ハンカクカタカナデス。パピプ「ヴア゛カ゜、・」")};
+        body << typed.mid(3, 4) << asJisReads(typed[7]);
+        EXPECT_EQ(mail[QStringLiteral("body")].toString(), body.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    }
+    EXPECT_NE(ids[0], ids[1]);
+    // The Subject needed folding: more than one encoded word, on more than one line.
+    EXPECT_TRUE(stored[0].data.contains("\r\n =?ISO-2022-JP?B?"));
+}
+
+// The NEC special characters (circled digits, "㈱", Roman numerals) are in code page 932 and go
+// out as JIS row 13, as Windows mailers send them. Python's own codec stops at that row; readers
+// that read ISO-2022-JP as code page 932 does get the text back.
+TEST(SendRun, NecSpecialCharactersGoOutAsJisRow13) {
+    const QString sender = uniqueSender(QStringLiteral("nec-row13"));
+    App app(runSettings(sender, {{QStringLiteral("UserMei"), QStringLiteral("㈱テサリー")}}));
+    app.typeRecipient(QStringLiteral("a@example.jp"));
+    const QString subject = QStringLiteral("①㈱の会合～Ⅲ期～");
+    app.edit("Edt_Subject")->setText(subject);
+    app.setBody(QStringLiteral("①②③ ㈱ № ℡ Ⅰ\nｱｲｳ"));
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_TRUE(stored[0].data.contains("\x1b$B-!")); // "①" as JIS 2D21
+    const QJsonObject mail = readAsMailReader(stored[0].data, true);
+    EXPECT_EQ(strings(mail[QStringLiteral("problems")]), QStringList());
+    EXPECT_EQ(mail[QStringLiteral("subject")].toString(), subject);
+    EXPECT_EQ(mail[QStringLiteral("from_name")].toString(), QStringLiteral("㈱テサリー"));
+    EXPECT_EQ(mail[QStringLiteral("body")].toString(), QStringLiteral("\n①②③ ㈱ № ℡ Ⅰ\nアイウ\n"));
 }
 
 TEST(SendRun, StopDuringTheLoopFinishesTheCurrentMessageOnly) {
