@@ -345,6 +345,33 @@ TEST(SendRun, LongSubjectAndSenderNameFoldIntoSeveralEncodedWords) {
     EXPECT_GE(continuation, 2);
 }
 
+// The reader's checks of the raw form find what they are there to find.
+TEST(MailReader, ReportsEveryFaultOfTheRawForm) {
+    const QByteArray longWord =
+        "=?ISO-2022-JP?B?" + QByteArray(64, 'Q').toBase64().left(64) + "?=";
+    const QByteArray bad = "From: <a@example.jp>\r\n"
+                           "Subject: " + longWord + "\r\n"
+                           " \r\n"
+                           "X-Open: =?ISO-2022-JP?B?GyRCOzNFRA==?=\r\n"
+                           "no field name\r\n"
+                           "\r\n"
+                           "caf\xc3\xa9\n" + QByteArray(999, 'x') + "\r\n"
+                           "\x1b$B;3ED\r\n";
+    const QStringList problems = strings(readAsMailReader(bad)[QStringLiteral("problems")]);
+    const QStringList expected = {QStringLiteral("8-bit byte in the message"),
+                                  QStringLiteral("line 2: encoded word of 82 characters"),
+                                  QStringLiteral("line 3: continuation of blanks only"),
+                                  QStringLiteral("line 4: encoded word does not end in ASCII"),
+                                  QStringLiteral("line 5: neither a field nor a continuation"),
+                                  QStringLiteral("line 7: bare CR or LF"),
+                                  QStringLiteral("line 7: 1005 bytes"),
+                                  QStringLiteral("body line 8 does not end in ASCII")};
+    for (const QString& want : expected)
+        EXPECT_TRUE(std::any_of(problems.begin(), problems.end(),
+                                [&](const QString& p) { return p.startsWith(want); }))
+            << want.toStdString() << "\nfound: " << problems.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST(SendRun, MailReadersDecodeWhatWasTyped) {
     const QString sender = uniqueSender(QStringLiteral("reader"));
     App app(runSettings(sender, {{QStringLiteral("UserMei"), QStringLiteral("ﾃｻﾘｰ商事　総務部")},
