@@ -214,6 +214,7 @@ void TTSY_MainF::buildControls() {
     Memo_Sjis->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo_Sjis->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo_Sjis->setTabChangesFocus(true);
+    Memo_Sjis->installEventFilter(this);
     place(Memo_Sjis, 10, 136, 541, 255);
 
     setTabOrder(Edt_To, Cmd_To);
@@ -399,6 +400,16 @@ bool TTSY_MainF::eventFilter(QObject* watched, QEvent* event) {
             if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
                 isEnabled())
                 tessaly::guarded(dialogs_, this, [this] { Edt_ToExit(); });
+        }
+    } else if (watched == Memo_Sjis && event->type() == QEvent::KeyPress) {
+        // Shift+Enter would put an invisible line separator (U+2028) inside one line, which
+        // looks like a line break but cannot be mailed; it makes a line break like Enter.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & Qt::ShiftModifier)) {
+            Memo_Sjis->textCursor().insertBlock();
+            Memo_Sjis->ensureCursorVisible();
+            return true;
         }
     } else if (watched == List_To->viewport() && event->type() == QEvent::MouseButtonRelease) {
         List_ToClick();

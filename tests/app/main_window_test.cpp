@@ -370,6 +370,17 @@ TEST(BodyFiles, LineEndsAndUnreadableFile) {
     EXPECT_EQ(app.body()->toPlainText(), QStringLiteral("書きかけの本文"));
 }
 
+TEST(BodyField, ShiftEnterBreaksTheLineLikeEnter) {
+    // Otherwise an invisible line separator would stand inside the line and the run refuse it.
+    App app;
+    app.body()->setFocus();
+    QTest::keyClicks(app.body(), QStringLiteral("one"));
+    QTest::keyClick(app.body(), Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(app.body(), QStringLiteral("two"));
+    EXPECT_EQ(app.body()->toPlainText(), QStringLiteral("one\ntwo"));
+    EXPECT_EQ(app.body()->document()->blockCount(), 2);
+}
+
 TEST(Clear, StartsANewMailWithTheSignature) {
     TempStartDir sigDir;
     sigDir.write(QStringLiteral("sig.txt"), "Sig\r\n");
