@@ -6,6 +6,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/text.h"
+#include "common/secondary_window.h"
 #include "common/window_fonts.h"
 
 #include <QAbstractListModel>
@@ -346,11 +347,7 @@ void TTSY_AddressF::open() {
     Cmd_To_Set->setEnabled(true);
     Cmd_Settei->setEnabled(true);
     Lbl_Msg->show();
-    if (mainWindow_)
-        mainWindow_->setEnabled(false);
-    show();
-    raise();
-    activateWindow();
+    tessaly::showOverMainWindow(*this, mainWindow_);
 }
 
 void TTSY_AddressF::showEvent(QShowEvent* event) {

@@ -4,6 +4,7 @@
 #include "address/address_window.h"
 #include "app/hit_list_window.h"
 #include "app/toolbar_icons.h"
+#include "common/secondary_window.h"
 #include "common/window_fonts.h"
 #include "common/cp932.h"
 #include "common/dialogs.h"
@@ -623,8 +624,6 @@ void TTSY_MainF::TB_Log_DispClick() {
 }
 
 void TTSY_MainF::TB_SetteiClick() {
-    if (!settei_)
-        return;
-    setEnabled(false);
-    settei_->show();
+    if (settei_)
+        tessaly::showOverMainWindow(*settei_, this);
 }

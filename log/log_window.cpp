@@ -4,6 +4,7 @@
 #include "common/error_guard.h"
 #include "log/log_view_model.h"
 #include "log/send_log.h"
+#include "common/secondary_window.h"
 #include "common/window_fonts.h"
 
 #include <QCloseEvent>
@@ -96,13 +97,9 @@ void TTSY_LogF::buildControls() {
 }
 
 void TTSY_LogF::open() {
-    if (mainWindow_) {
+    if (mainWindow_)
         move(mainWindow_->pos());
-        mainWindow_->setEnabled(false);
-    }
-    show();
-    raise();
-    activateWindow();
+    tessaly::showOverMainWindow(*this, mainWindow_);
 }
 
 void TTSY_LogF::showEvent(QShowEvent* event) {
