@@ -6,6 +6,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/text.h"
+#include "common/controls.h"
 #include "common/secondary_window.h"
 #include "common/window_fonts.h"
 
@@ -27,6 +28,8 @@
 #include <QTableView>
 
 namespace {
+
+using tessaly::makeLabel;
 
 // Texts the entry fields return to after every entry command.
 const QString kResetAtena = QStringLiteral("宛名名");
@@ -81,14 +84,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     // Enter in an edit field must not press a button: the commands change the book.
     button->setAutoDefault(false);
     return button;
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->move(x, y);
-    label->adjustSize();
-    return label;
 }
 
 QLineEdit* makeEdit(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {

@@ -4,6 +4,7 @@
 #include "common/error_guard.h"
 #include "log/log_view_model.h"
 #include "log/send_log.h"
+#include "common/controls.h"
 #include "common/secondary_window.h"
 #include "common/window_fonts.h"
 
@@ -17,6 +18,8 @@
 #include <QStyle>
 
 namespace {
+
+using tessaly::makeLabel;
 
 // The window is 570 x 448 from frame edge to frame edge; without the 4-pixel borders and the
 // 19-pixel caption bar that leaves this client area, in which the controls are placed.
@@ -35,14 +38,6 @@ QListView* makeList(QWidget* parent, const char* name, tessaly::SjisListModel* m
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setModel(model);
     return list;
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->move(x, y);
-    label->adjustSize();
-    return label;
 }
 
 } // namespace

@@ -1,0 +1,15 @@
+#include "common/controls.h"
+
+#include <QLabel>
+
+namespace tessaly {
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace tessaly
