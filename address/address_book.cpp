@@ -5,6 +5,7 @@
 #include "common/cp932.h"
 #include "common/dialogs.h"
 #include "common/errors.h"
+#include "common/sjis_bytes.h"
 
 #include <QString>
 
@@ -31,19 +32,11 @@ QString utf(std::string_view sjis) { return QString::fromStdString(cp932::toUtf8
 
 void show(const AddressBook& book, const QString& text) { book.dialogs().message(book.dialogParent(), text); }
 
-bool isSjisLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 unsigned char foldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
-bool isBlank(unsigned char c) { return c <= 0x20; }
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
+using tessaly::isBlankByte;
+using tessaly::isSjisLeadByte;
+std::string_view trimmed(std::string_view s) { return tessaly::trimBlanks(s); }
 
 // The five fields as views into `joined`, without copying; false without four separators.
 struct RecordView {
@@ -187,7 +180,7 @@ bool AddressRecord_Less(std::string_view a, std::string_view b) {
         const auto cb = static_cast<unsigned char>(b[i]);
         if (ca == cb) {
             // The trail byte of a double-byte character is compared as it is, never folded.
-            if (isSjisLead(ca) && i + 1 < n) {
+            if (isSjisLeadByte(ca) && i + 1 < n) {
                 const auto ta = static_cast<unsigned char>(a[i + 1]);
                 const auto tb = static_cast<unsigned char>(b[i + 1]);
                 if (ta != tb)

@@ -1,6 +1,7 @@
 #include "address/vexo_csv.h"
 
 #include "common/errors.h"
+#include "common/sjis_bytes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +15,7 @@ namespace {
 constexpr char kEndOfData = 0x1A;
 constexpr std::size_t kBufferSize = 1 << 16;
 
-bool isBlank(unsigned char c) { return c <= 0x20; }
+using tessaly::isBlankByte;
 
 int effectiveCount(int itemCount) { return std::clamp(itemCount, 0, 100); }
 
@@ -195,7 +196,7 @@ void TVexo_CSV::ReadRecord() {
                 in.atEnd = true;
                 break;
             }
-            if (!isBlank(static_cast<unsigned char>(c))) {
+            if (!isBlankByte(static_cast<unsigned char>(c))) {
                 eof = false;
                 break;
             }
@@ -220,10 +221,10 @@ void unquote(const char* f, std::size_t n, char quote, bool hasQuote, std::strin
     const char* q1 = hasQuote ? static_cast<const char*>(std::memchr(f, quote, n)) : nullptr;
     if (q1 == nullptr) {
         const char* b = f;
-        while (b < end && isBlank(static_cast<unsigned char>(*b)))
+        while (b < end && isBlankByte(static_cast<unsigned char>(*b)))
             ++b;
         const char* e = end;
-        while (e > b && isBlank(static_cast<unsigned char>(e[-1])))
+        while (e > b && isBlankByte(static_cast<unsigned char>(e[-1])))
             --e;
         out.assign(b, e);
         return;

@@ -1,6 +1,7 @@
 #include "app/mail_text.h"
 
 #include "common/errors.h"
+#include "common/sjis_bytes.h"
 #include "jconvert/jconvert.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,6 @@ constexpr std::string_view kWordEnd = "?=";
 constexpr std::size_t kMaxLine = 78;
 constexpr std::size_t kMaxWord = 75;
 
-bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool isHalfKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
 bool isSoundMark(unsigned char c) { return c == 0xDE || c == 0xDF; }
 
@@ -25,7 +25,7 @@ bool isSoundMark(unsigned char c) { return c == 0xDE || c == 0xDF; }
 // with it, because the two may become one full-width character.
 std::size_t unitLength(std::string_view s, std::size_t pos) {
     const auto c = static_cast<unsigned char>(s[pos]);
-    if (isLeadByte(c) && pos + 1 < s.size())
+    if (isSjisLeadByte(c) && pos + 1 < s.size())
         return 2;
     if (isHalfKana(c) && !isSoundMark(c) && pos + 1 < s.size() &&
         isSoundMark(static_cast<unsigned char>(s[pos + 1])))
@@ -33,20 +33,12 @@ std::size_t unitLength(std::string_view s, std::size_t pos) {
     return 1;
 }
 
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20)
-        s.remove_suffix(1);
-    return s;
-}
-
 // Position of the first single-byte `c` (never the second byte of a double-byte character).
 std::size_t findByte(std::string_view s, char c, std::size_t from = 0) {
     for (std::size_t i = from; i < s.size();) {
         if (s[i] == c)
             return i;
-        i += isLeadByte(static_cast<unsigned char>(s[i])) ? 2 : 1;
+        i += isSjisLeadByte(static_cast<unsigned char>(s[i])) ? 2 : 1;
     }
     return std::string_view::npos;
 }
@@ -125,7 +117,7 @@ void CheckJisSendable(std::string_view sjis, const QString& text, const QString&
     qsizetype column = 0;
     for (std::size_t i = 0; i < sjis.size(); ++column) {
         const auto lead = static_cast<unsigned char>(sjis[i]);
-        if (isLeadByte(lead) && i + 1 < sjis.size()) {
+        if (isSjisLeadByte(lead) && i + 1 < sjis.size()) {
             const std::string jis =
                 jconvert::SjisCharToJis(lead, static_cast<unsigned char>(sjis[i + 1]));
             const auto first = static_cast<unsigned char>(jis[0]);

@@ -7,6 +7,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/errors.h"
+#include "common/sjis_bytes.h"
 #include "common/text.h"
 #include "log/send_log.h"
 #include "settings/settings_window.h"
@@ -57,13 +58,7 @@ bool hostResolves(const std::string& hostSjis) {
     return info.error() == QHostInfo::NoError && !info.addresses().isEmpty();
 }
 
-std::string trimmed(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20)
-        s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20)
-        s.remove_suffix(1);
-    return std::string(s);
-}
+std::string trimmed(std::string_view s) { return std::string(tessaly::trimBlanks(s)); }
 
 // While recipients go out hundreds a second, drawing the status bar for every text would cost
 // more than sending the message: during the loop it is drawn from a 40 ms timer instead. The

@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 #include "common/errors.h"
+#include "common/sjis_bytes.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -26,7 +27,7 @@ std::string_view trim(std::string_view s) {
 
 // First byte of a Shift-JIS double-byte character. Its second byte may look like an ASCII
 // letter, which must then not be folded or taken for a separator.
-bool isLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+using tessaly::isSjisLeadByte;
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -34,7 +35,7 @@ bool equalNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (isLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+        if (isSjisLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1])
                 return false;
             ++i;
@@ -51,7 +52,7 @@ std::size_t findSingleByte(std::string_view s, char c) {
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] == c)
             return i;
-        if (isLeadByte(static_cast<unsigned char>(s[i])))
+        if (isSjisLeadByte(static_cast<unsigned char>(s[i])))
             ++i;
     }
     return std::string_view::npos;
@@ -93,7 +94,7 @@ std::string_view cutToLimit(std::string_view v) {
         return v;
     std::size_t i = 0;
     while (i < v.size()) {
-        const std::size_t len = (isLeadByte(static_cast<unsigned char>(v[i])) && i + 1 < v.size()) ? 2 : 1;
+        const std::size_t len = (isSjisLeadByte(static_cast<unsigned char>(v[i])) && i + 1 < v.size()) ? 2 : 1;
         if (i + len > MaxValueBytes)
             break;
         i += len;
@@ -113,7 +114,7 @@ bool usableName(std::string_view name, char closing) {
         return false;
     std::size_t i = 0;
     while (i < name.size())
-        i += isLeadByte(static_cast<unsigned char>(name[i])) ? 2 : 1;
+        i += isSjisLeadByte(static_cast<unsigned char>(name[i])) ? 2 : 1;
     return i == name.size();
 }
 
