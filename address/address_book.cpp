@@ -6,6 +6,7 @@
 #include "common/dialogs.h"
 #include "common/errors.h"
 #include "common/sjis_bytes.h"
+#include "common/text.h"
 
 #include <QString>
 
@@ -27,8 +28,6 @@ constexpr const char* kNoMemberSelected = "グループメンバーが選択さ�
 constexpr const char* kBrokenBook = "アドレス帳の状態が異常です。";
 constexpr const char* kBadAddress = "アドレス入力に誤りがあります。";
 constexpr std::string_view kBookMarkerLine = "\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n";
-
-QString utf(std::string_view sjis) { return QString::fromStdString(cp932::toUtf8(sjis)); }
 
 void show(const AddressBook& book, const QString& text) { book.dialogs().message(book.dialogParent(), text); }
 
@@ -97,7 +96,7 @@ const NameRules kMemberRules{kMemberLabel, "新しいメンバー名がセット
 
 // Shows the first refusal of `name` for an add (`current` null) or a rename of `current`;
 // `listed` is the group or member list the name must not be in.
-bool nameAccepted(const AddressBook& book, const NameRules& rules, const ByteListModel& listed,
+bool nameAccepted(const AddressBook& book, const NameRules& rules, const SjisListModel& listed,
                   const std::string& name, const std::string* current) {
     const char* refusal = nullptr;
     if (name.empty())
@@ -314,7 +313,7 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
     csv.ItemCount = 5;
     csv.OpenRead(fsPath);
     if (csv.ErrorDetect) {
-        show(book, utf(addressPath) + QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。"));
+        show(book, fromSjis(addressPath) + QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。"));
         if (disableAddressBook)
             disableAddressBook();
         return AddressBookLoad::Disabled;
@@ -336,7 +335,7 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
 }
 
 bool AddressBook_Save(const AddressBook& book, const std::string& addressPath) {
-    const QString failure = QStringLiteral("アドレス帳ファイル：") + utf(addressPath) +
+    const QString failure = QStringLiteral("アドレス帳ファイル：") + fromSjis(addressPath) +
                             QStringLiteral("\r\nファイルの作成に失敗しました。");
     if (addressPath.empty()) {
         show(book, failure);
@@ -395,9 +394,9 @@ bool AddressBook_Import(AddressBook& book, int groupRow, int memberRow) {
         csv.ReadRecord();
         const std::string& name = csv.Items[1];
         const std::string& mail = csv.Items[2];
-        const QString which = QStringLiteral("宛名：") + utf(name) + QStringLiteral("\r\n");
+        const QString which = QStringLiteral("宛名：") + fromSjis(name) + QStringLiteral("\r\n");
         if (!MailAddress_Check(mail, ignored)) {
-            show(book, which + QStringLiteral("メール：") + utf(mail) +
+            show(book, which + QStringLiteral("メール：") + fromSjis(mail) +
                            QStringLiteral("\r\nはアドレス入力に誤りがあるため登録しません。"));
             continue;
         }
@@ -507,7 +506,7 @@ void RecipientFile_Read(const std::string& fsPath, Dialogs& dialogs, QWidget* pa
         if (MailAddress_Check(line, address))
             add(address);
         else
-            dialogs.message(parent, utf(line) + QStringLiteral("は\r\nアドレス入力に誤りがあります。"));
+            dialogs.message(parent, fromSjis(line) + QStringLiteral("は\r\nアドレス入力に誤りがあります。"));
     } while (!reader.eof);
     reader.CloseFile();
 }
@@ -541,7 +540,7 @@ bool AddressBook_DeleteGroup(AddressBook& book, int groupRow) {
     if (groupRow < 0 || static_cast<std::size_t>(groupRow) >= book.groups().size())
         return false;
     const std::string group = book.groupAt(groupRow);
-    const QString question = utf(group) + QStringLiteral("グループの\r\nメンバーは全て削除されます。\r\nよろしいですか？");
+    const QString question = fromSjis(group) + QStringLiteral("グループの\r\nメンバーは全て削除されます。\r\nよろしいですか？");
     if (!book.dialogs().askYesNo(book.dialogParent(), QStringLiteral("警告"), question))
         return false;
     rebuild(book, [&](const RecordView& r) -> std::optional<std::string> {
@@ -582,7 +581,7 @@ bool AddressBook_DeleteMember(AddressBook& book, int groupRow, int memberRow) {
         return false;
     const std::string group = book.groupAt(groupRow);
     const std::string member = book.memberAt(memberRow);
-    const QString question = utf(group) + QStringLiteral("グループの\r\nメンバー：") + utf(member) +
+    const QString question = fromSjis(group) + QStringLiteral("グループの\r\nメンバー：") + fromSjis(member) +
                              QStringLiteral("は全て削除されます。\r\nよろしいですか？");
     if (!book.dialogs().askYesNo(book.dialogParent(), QStringLiteral("警告"), question))
         return false;

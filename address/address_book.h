@@ -114,11 +114,11 @@ public:
     void assignUnsorted(std::vector<std::string> records);
 
     // --- the window's lists ---
-    ByteListModel& groups() { return groups_; }         // Cmb_AG
-    ByteListModel& members() { return members_; }       // Lst_AM
+    SjisListModel& groups() { return groups_; }         // Cmb_AG
+    SjisListModel& members() { return members_; }       // Lst_AM
     AddressEntryModel& entries() { return entries_; }   // Grd_Adrs
-    const ByteListModel& groups() const { return groups_; }
-    const ByteListModel& members() const { return members_; }
+    const SjisListModel& groups() const { return groups_; }
+    const SjisListModel& members() const { return members_; }
     const AddressEntryModel& entries() const { return entries_; }
     // Name of the group at `groupRow`, or empty for -1 / out of range.
     std::string groupAt(int groupRow) const;
@@ -128,8 +128,8 @@ private:
     Dialogs* dialogs_;
     QWidget* dialogParent_ = nullptr;
     std::vector<std::string> records_;
-    ByteListModel groups_;
-    ByteListModel members_;
+    SjisListModel groups_;
+    SjisListModel members_;
     AddressEntryModel entries_;
 };
 

@@ -1,6 +1,6 @@
 #include "address/address_lists.h"
 
-#include "common/cp932.h"
+#include "common/text.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,60 +9,11 @@ namespace tessaly {
 
 namespace {
 
-QString display(const std::string& sjis) { return QString::fromStdString(cp932::toUtf8(sjis)); }
-
 QByteArray bytes(const std::string& sjis) {
     return QByteArray(sjis.data(), static_cast<qsizetype>(sjis.size()));
 }
 
 } // namespace
-
-ByteListModel::ByteListModel(QObject* parent) : QAbstractListModel(parent) {}
-
-int ByteListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(items_.size());
-}
-
-QVariant ByteListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() < 0 || static_cast<std::size_t>(index.row()) >= items_.size())
-        return {};
-    const std::string& item = items_[static_cast<std::size_t>(index.row())];
-    if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return display(item);
-    if (role == BytesRole)
-        return bytes(item);
-    return {};
-}
-
-int ByteListModel::indexOf(std::string_view text) const {
-    for (std::size_t i = 0; i < items_.size(); ++i)
-        if (items_[i] == text)
-            return static_cast<int>(i);
-    return -1;
-}
-
-void ByteListModel::clear() { setItems({}); }
-
-void ByteListModel::append(std::string text) {
-    const int row = static_cast<int>(items_.size());
-    beginInsertRows(QModelIndex(), row, row);
-    items_.push_back(std::move(text));
-    endInsertRows();
-}
-
-void ByteListModel::removeAt(std::size_t row) {
-    if (row >= items_.size())
-        return;
-    beginRemoveRows(QModelIndex(), static_cast<int>(row), static_cast<int>(row));
-    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(row));
-    endRemoveRows();
-}
-
-void ByteListModel::setItems(std::vector<std::string> items) {
-    beginResetModel();
-    items_ = std::move(items);
-    endResetModel();
-}
 
 AddressEntryModel::AddressEntryModel(QObject* parent) : QAbstractTableModel(parent), rows_(1) {}
 
@@ -84,7 +35,7 @@ QVariant AddressEntryModel::data(const QModelIndex& index, int role) const {
     default: return {};
     }
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return display(*cell);
+        return fromSjis(*cell);
     if (role == BytesRole)
         return bytes(*cell);
     return {};

@@ -2,7 +2,7 @@
 
 #include "common/dialogs.h"
 #include "common/error_guard.h"
-#include "log/log_view_model.h"
+#include "common/sjis_list_model.h"
 #include "log/send_log.h"
 #include "common/controls.h"
 #include "common/secondary_window.h"
@@ -114,12 +114,12 @@ void TTSY_LogF::FormShow() {
         tessaly::SendLog_Load(settings_.Log, dialogs_, this, disableLog_, entries);
     } catch (...) {
         // A read error after a good open: the window still shows what was read before it.
-        titles_->setLines(std::move(entries.titleEntries));
-        temps_->setLines(std::move(entries.tempEntries));
+        titles_->setItems(std::move(entries.titleEntries));
+        temps_->setItems(std::move(entries.tempEntries));
         throw;
     }
-    titles_->setLines(std::move(entries.titleEntries));
-    temps_->setLines(std::move(entries.tempEntries));
+    titles_->setItems(std::move(entries.titleEntries));
+    temps_->setItems(std::move(entries.tempEntries));
 }
 
 void TTSY_LogF::Lst_Log_TitleClick() {
@@ -133,7 +133,7 @@ void TTSY_LogF::Lst_Log_TitleClick() {
             first = index.row();
     if (first >= 0)
         wanted = titles_->at(static_cast<std::size_t>(first));
-    details_->setLines(tessaly::SendLog_DetailEntries(temps_->lines(), wanted));
+    details_->setItems(tessaly::SendLog_DetailEntries(temps_->items(), wanted));
 }
 
 void TTSY_LogF::BitBtn1Click() { close(); }
