@@ -4,6 +4,7 @@
 #include "common/cp932.h"
 #include "common/dialogs.h"
 #include "common/errors.h"
+#include "common/text.h"
 
 #include <QString>
 
@@ -104,7 +105,7 @@ bool SendLog_Load(const std::string& logPathSjis, Dialogs& dialogs, QWidget* par
     csv.MojiretsuNinsiki = "\"";
     csv.OpenRead(logPathSjis.empty() ? std::string() : cp932::pathFromSjis(logPathSjis));
     if (csv.ErrorDetect) {
-        dialogs.message(parent, QString::fromStdString(cp932::toUtf8(logPathSjis)) +
+        dialogs.message(parent, fromSjis(logPathSjis) +
                                     QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nログファイルを無効にします。"));
         if (disableLog)
             disableLog();
