@@ -1,14 +1,13 @@
 #include "address/address_book.h"
 #include "common/errors.h"
 
+#include "fixtures/file_size_limit.h"
 #include "fixtures/fake_dialogs.h"
 #include "fixtures/temp_start_dir.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace tessaly;
 using Strings = std::vector<std::string>;
@@ -124,15 +123,11 @@ TEST_F(AddressBookTest, FailedSaveLeavesTheOldFile) {
         book.insert(AddressRecord_Join("work", "team", "N" + std::to_string(i), "n@example.jp", "0"));
 
     // A file size limit makes the write fail part-way, as a full disk would (even for root).
-    struct rlimit old {};
-    getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = 200;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const bool saved = AddressBook_Save(book, path);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool saved = true;
+    {
+        FileSizeLimit limit(200);
+        saved = AddressBook_Save(book, path);
+    }
 
     EXPECT_FALSE(saved);
     EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("アドレス帳ファイル：") + QString::fromStdString(path) +

@@ -1,14 +1,13 @@
 #include "log/send_log.h"
 
 #include "common/errors.h"
+#include "fixtures/file_size_limit.h"
 #include "fixtures/fake_dialogs.h"
 #include "fixtures/temp_start_dir.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace tessaly;
 using Strings = std::vector<std::string>;
@@ -58,20 +57,15 @@ TEST_F(SendLogTest, FailedAppendLeavesNoHalfLine) {
     const QByteArray before = dir.read(QStringLiteral("Log.txt"));
 
     // A file size limit lets only part of the line in, as a full disk would (even for root).
-    struct rlimit old {};
-    getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
-    small.rlim_cur = static_cast<rlim_t>(before.size() + 10);
-    setrlimit(RLIMIT_FSIZE, &small);
     bool threw = false;
-    try {
-        SendLog_Append(true, path, "A", "second", [this] { return now; });
-    } catch (const FileError&) {
-        threw = true;
+    {
+        FileSizeLimit limit(static_cast<std::size_t>(before.size()) + 10);
+        try {
+            SendLog_Append(true, path, "A", "second", [this] { return now; });
+        } catch (const FileError&) {
+            threw = true;
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_TRUE(threw);
     EXPECT_EQ(dir.read(QStringLiteral("Log.txt")), before);

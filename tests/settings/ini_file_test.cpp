@@ -1,14 +1,13 @@
 #include "settings/ini_file.h"
 
 #include "common/errors.h"
+#include "fixtures/file_size_limit.h"
 #include "fixtures/temp_start_dir.h"
 #include "settings/settings.h"
 
 #include <QDir>
-#include <csignal>
 #include <gtest/gtest.h>
 #include <stdexcept>
-#include <sys/resource.h>
 
 namespace {
 
@@ -125,20 +124,15 @@ TEST(IniFile, SaveWritesCrLfAndAFailedSaveKeepsTheOldFile) {
     f.writeString("Settei", "Host", std::string(4000, 'n'));
 
     // The disk fills up in the middle of the write (a file size limit holds even for root).
-    struct rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string error;
-    try {
-        f.save();
-    } catch (const tessaly::FileError& e) {
-        error = e.what();
+    {
+        FileSizeLimit limit(64);
+        try {
+            f.save();
+        } catch (const tessaly::FileError& e) {
+            error = e.what();
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(error, path + " に書き込めません");
     EXPECT_EQ(dir.read(QStringLiteral("TSY2.ini")), QByteArray("[Settei]\nHost=old\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("TSY2.ini")});
