@@ -26,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -425,11 +426,7 @@ void TTSY_MainF::takeTypedRecipient() {
     // must not take the same text a second time.
     if (takingRecipient_ || Edt_To->text().isEmpty())
         return;
-    takingRecipient_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{takingRecipient_};
+    const QScopedValueRollback<bool> reset(takingRecipient_, true);
 
     const std::string typed = tessaly::toSjis(Edt_To->text(), QStringLiteral("宛先"));
     if (addressBook_) {

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStyle>
 
@@ -384,11 +385,7 @@ void TTSY_SetteiF::addressFieldExit(QLineEdit* edit, const QString& message) {
     // Putting the focus back makes another field lose it; that is no leaving by the user.
     if (checkingAddress_ || tessaly::MailAddress_Check(bytesOf(edit)))
         return;
-    checkingAddress_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{checkingAddress_};
+    const QScopedValueRollback<bool> reset(checkingAddress_, true);
     dialogs_.message(this, message);
     edit->setFocus(Qt::OtherFocusReason);
 }
