@@ -193,6 +193,8 @@ IniFile::Found IniFile::find(std::string_view section, std::string_view key) con
     return found;
 }
 
+bool IniFile::hasSection(std::string_view section) const { return find(section, {}).sectionFound; }
+
 std::string IniFile::readString(std::string_view section, std::string_view key, std::string_view def) const {
     const Found found = find(section, key);
     if (!found.keyFound)

@@ -32,6 +32,8 @@ public:
     // Read as an integer: non-zero is true, 0 false, other text gives `def`.
     bool readBool(std::string_view section, std::string_view key, bool def) const;
 
+    bool hasSection(std::string_view section) const;
+
     // Replaces the key where it stands, or adds it (and its section, at the end of the file).
     // A section, key or value that would break the file's lines (CR, LF or NUL; a key with "=",
     // a section with "]") throws std::invalid_argument and changes nothing.

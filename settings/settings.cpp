@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace tessaly {
 
@@ -30,6 +32,92 @@ std::string currentStartDirectory() {
 
 std::string iniPath(const std::string& startDirectory) {
     return startDirectory + std::string(IniFileName);
+}
+
+namespace {
+
+constexpr const char* kSubmission = "Submission";
+
+int readChoice(const ini::IniFile& file, const char* key, int last) {
+    const int value = file.readInteger(kSubmission, key, 0);
+    return value >= 0 && value <= last ? value : 0;
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string trustKey(std::string_view host, int port) {
+    return lowerAscii(host) + ":" + std::to_string(port);
+}
+
+// The TrustedCerts entries as (key, fingerprint) pairs; malformed entries are dropped.
+std::vector<std::pair<std::string, std::string>> trustEntries(const std::string& list) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string entry = list.substr(start, end - start);
+        const std::size_t eq = entry.find('=');
+        if (eq != std::string::npos && eq > 0 && eq + 1 < entry.size())
+            entries.emplace_back(lowerAscii(entry.substr(0, eq)), entry.substr(eq + 1));
+        start = end + 1;
+    }
+    return entries;
+}
+
+} // namespace
+
+void Submission_Load(Settings& s, const ini::IniFile& file) {
+    const Settings defaults;
+    s.Security = readChoice(file, "Security", 2);
+    s.Auth = readChoice(file, "Auth", 1);
+    s.Login = file.readString(kSubmission, "Login", {});
+    s.SavePassword = file.readBool(kSubmission, "SavePassword", defaults.SavePassword);
+    s.TrustedCerts = file.readString(kSubmission, "TrustedCerts", {});
+    s.Charset = readChoice(file, "Charset", 2);
+}
+
+void Submission_Save(const Settings& s, ini::IniFile& file) {
+    const Settings d;
+    const bool allDefault = s.Security == d.Security && s.Auth == d.Auth && s.Login == d.Login &&
+                            s.SavePassword == d.SavePassword && s.TrustedCerts == d.TrustedCerts &&
+                            s.Charset == d.Charset;
+    if (allDefault && !file.hasSection(kSubmission))
+        return;
+    file.writeInteger(kSubmission, "Security", s.Security);
+    file.writeInteger(kSubmission, "Auth", s.Auth);
+    file.writeString(kSubmission, "Login", s.Login);
+    file.writeBool(kSubmission, "SavePassword", s.SavePassword);
+    file.writeString(kSubmission, "TrustedCerts", s.TrustedCerts);
+    file.writeInteger(kSubmission, "Charset", s.Charset);
+}
+
+std::string trustedFingerprint(const Settings& s, std::string_view host, int port) {
+    const std::string key = trustKey(host, port);
+    for (const auto& [entryKey, fingerprint] : trustEntries(s.TrustedCerts))
+        if (entryKey == key)
+            return fingerprint;
+    return {};
+}
+
+void setTrustedFingerprint(Settings& s, std::string_view host, int port,
+                           std::string_view fingerprint) {
+    const std::string key = trustKey(host, port);
+    std::string list;
+    for (const auto& [entryKey, old] : trustEntries(s.TrustedCerts)) {
+        if (entryKey == key)
+            continue;
+        list += (list.empty() ? "" : ",") + entryKey + "=" + old;
+    }
+    list += (list.empty() ? "" : ",") + key + "=" + std::string(fingerprint);
+    s.TrustedCerts = list;
 }
 
 } // namespace tessaly
@@ -61,6 +149,7 @@ bool Settings_Save(const Settings& s, const std::string& startDirectory) {
     file.writeInteger(window, "Settei_Y", s.Settei_Y);
     file.writeInteger(window, "Address_X", s.Address_X);
     file.writeInteger(window, "Address_Y", s.Address_Y);
+    tessaly::Submission_Save(s, file);
     file.save();
     return true;
 }

@@ -39,7 +39,21 @@ struct Settings {
     int Settei_Y = 0;
     int Address_X = 0;
     int Address_Y = 0;
+    // section Submission: what goes beyond the plain exchange, every part off by default. It is
+    // written only once it holds something else, so that a TSY2.ini of a user who never opens
+    // "送信サーバーの詳細" stays as it was.
+    int Security = 0;              // 0 none, 1 STARTTLS, 2 SSL/TLS from the first byte
+    int Auth = 0;                  // 0 no login, 1 SMTP AUTH with a password
+    std::string Login;             // login name (ASCII); User stays the name in the greeting
+    bool SavePassword = true;      // keep the password in the system keyring (never in this file)
+    std::string TrustedCerts;      // certificates the user chose to trust: "host:port=sha256hex"
+                                   // entries separated by ","
+    int Charset = 0;               // 0 ISO-2022-JP, 1 UTF-8 only where ISO-2022-JP cannot, 2 UTF-8
 };
+
+namespace ini {
+class IniFile;
+}
 
 namespace tessaly {
 
@@ -51,6 +65,19 @@ inline constexpr std::string_view IniFileName = "/TSY2.ini";
 inline constexpr std::string_view DefaultAddressName = "/Address.csv";
 inline constexpr std::string_view DefaultLogName = "/Log.txt";
 inline constexpr std::string_view DefaultSendDataName = "/SendData.txt";
+
+// The Submission section: its values as TSY2.ini holds them. A value out of range reads as the
+// default; the section is written after the others, and only when the file already has it or
+// one of its values differs from the default.
+void Submission_Load(Settings& settings, const ini::IniFile& file);
+void Submission_Save(const Settings& settings, ini::IniFile& file);
+
+// The fingerprint stored for `host`:`port` in TrustedCerts, "" when there is none. Host names
+// compare without regard to case.
+std::string trustedFingerprint(const Settings& settings, std::string_view host, int port);
+// Stores (or replaces) the fingerprint trusted for `host`:`port`.
+void setTrustedFingerprint(Settings& settings, std::string_view host, int port,
+                           std::string_view fingerprint);
 
 // StartDirectory from a working directory given as Shift-JIS bytes: one trailing "/" removed,
 // so the root directory "/" gives "" and IniPath then gives "/TSY2.ini".
@@ -65,7 +92,8 @@ std::string iniPath(const std::string& startDirectory);
 } // namespace tessaly
 
 // Writes every field of the record (never the controls) to StartDirectory/TSY2.ini: section
-// Settei Host .. SendData, then section Window Main_X .. Address_Y; other sections, keys and
+// Settei Host .. SendData, then section Window Main_X .. Address_Y, then section Submission as
+// Submission_Save decides; other sections, keys and
 // comment lines are kept. The file is replaced atomically: on failure it throws
 // tessaly::FileError "<path> に書き込めません" and the old file stays as it was. Returns true.
 // Callers: the settings window's Save, and the main window's close query (after copying its left

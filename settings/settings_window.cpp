@@ -437,6 +437,9 @@ bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dial
         dialogs.message(parent, QStringLiteral("Tessalyの環境を初期設定します。"));
     }
     const ini::IniFile file(cp932::pathFromSjis(iniSjis));
+    // First, because no step of it can fail: a path error further down stops the load, and the
+    // connection settings must not be lost with it.
+    tessaly::Submission_Load(s, file);
     const char* settei = "Settei";
 
     auto text = [&](const char* key, std::string_view def, std::string Settings::* field, QLineEdit* edit) {

@@ -179,4 +179,42 @@ TEST(SettingsFile, StartDirectoryAndTheKeyOrderOfANewFile) {
                          "[Window]\r\nMain_X=-5\r\nMain_Y=0\r\nSettei_X=0\r\nSettei_Y=0\r\nAddress_X=0\r\nAddress_Y=300\r\n"));
 }
 
+TEST(SettingsFile, SubmissionSectionOnlyOnceItHoldsSomething) {
+    TempStartDir dir;
+    const std::string start = dir.path().toStdString();
+    Settings s;
+    ASSERT_TRUE(Settings_Save(s, start));
+    const QByteArray plain = dir.read(QStringLiteral("TSY2.ini"));
+    EXPECT_FALSE(plain.contains("[Submission]"));
+
+    s.Security = 1;
+    s.Login = "taro@example.jp";
+    tessaly::setTrustedFingerprint(s, "Mail.Example.JP", 587, "aa11");
+    tessaly::setTrustedFingerprint(s, "other.example.jp", 465, "bb22");
+    tessaly::setTrustedFingerprint(s, "mail.example.jp", 587, "cc33"); // replaces the first
+    s.Charset = 1;
+    ASSERT_TRUE(Settings_Save(s, start));
+    const QByteArray written = dir.read(QStringLiteral("TSY2.ini"));
+    EXPECT_TRUE(written.startsWith(plain)); // after the existing sections, which stay as they were
+    EXPECT_TRUE(written.endsWith("[Submission]\r\nSecurity=1\r\nAuth=0\r\nLogin=taro@example.jp\r\n"
+                                 "SavePassword=1\r\nTrustedCerts=other.example.jp:465=bb22,"
+                                 "mail.example.jp:587=cc33\r\nCharset=1\r\n"));
+
+    Settings back;
+    tessaly::Submission_Load(back, ini::IniFile::fromBytes("x", written.toStdString()));
+    EXPECT_EQ(back.Security, 1);
+    EXPECT_EQ(back.Login, "taro@example.jp");
+    EXPECT_EQ(back.Charset, 1);
+    EXPECT_EQ(tessaly::trustedFingerprint(back, "MAIL.example.jp", 587), "cc33");
+    EXPECT_EQ(tessaly::trustedFingerprint(back, "mail.example.jp", 465), "");
+
+    // Once there, the section is kept even when everything is back to its default; values out
+    // of range read as the default.
+    ASSERT_TRUE(Settings_Save(Settings{}, start));
+    EXPECT_TRUE(dir.read(QStringLiteral("TSY2.ini")).contains("[Submission]\r\nSecurity=0\r\n"));
+    tessaly::Submission_Load(back, ini::IniFile::fromBytes("x", "[Submission]\r\nSecurity=7\r\nCharset=-1\r\n"));
+    EXPECT_EQ(back.Security, 0);
+    EXPECT_EQ(back.Charset, 0);
+}
+
 } // namespace
