@@ -10,10 +10,10 @@
 #include "app/hit_list_window.h"
 #include "app/main_window.h"
 #include "app/program.h"
-#include "common/dialogs.h"
 #include "common/text.h"
 #include "log/log_window.h"
 #include "settings/settings_window.h"
+#include "tests/fixtures/reporting_dialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -33,26 +33,6 @@
 #include <map>
 
 namespace {
-
-// Any message box is a fault of the sample data: say so and go on without waiting.
-class NoDialogs : public tessaly::Dialogs {
-public:
-    void message(QWidget*, const QString& text) override { report("message", text); }
-    void error(QWidget*, const QString& text) override { report("error", text); }
-    bool askYesNo(QWidget*, const QString&, const QString& text) override {
-        report("question", text);
-        return false;
-    }
-    QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
-    QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
-    bool failed = false;
-
-private:
-    void report(const char* kind, const QString& text) {
-        std::fprintf(stderr, "unexpected %s box: %s\n", kind, text.toUtf8().constData());
-        failed = true;
-    }
-};
 
 // A fixed folder, so that the paths the pictures show read the same on every run.
 const QString kHome = QStringLiteral("/tmp/tessaly-screenshots/home/yamada");
@@ -237,7 +217,8 @@ int main(int argc, char** argv) {
     prepareSampleFiles();
     QDir::setCurrent(kDataFolder);
 
-    NoDialogs dialogs;
+    // Any message box is a fault of the sample data: it is printed and fails the run.
+    ReportingDialogs dialogs;
     int status = 0;
     {
         tessaly::Program program(dialogs);
@@ -264,5 +245,5 @@ int main(int argc, char** argv) {
         }
     }
     QDir(QStringLiteral("/tmp/tessaly-screenshots")).removeRecursively();
-    return dialogs.failed ? 1 : status;
+    return dialogs.prompts != 0 ? 1 : status;
 }
