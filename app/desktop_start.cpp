@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPixmap>
 #include <QStandardPaths>
@@ -28,7 +30,10 @@ void enterDataFolderIfAsked(const QStringList& arguments) {
     if (!arguments.mid(1).contains(QLatin1String(kDataFolderSwitch)))
         return;
     const QString folder = dataFolder();
-    if (!QDir().mkpath(folder) || !QDir::setCurrent(folder))
+    // The address book and the send log name other people: a folder made here is the user's alone.
+    const bool made = !QFileInfo::exists(folder) && QDir().mkpath(folder) &&
+                      QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if ((!made && !QFileInfo(folder).isDir()) || !QDir::setCurrent(folder))
         throw Error(QStringLiteral("データフォルダ %1 を作成できません。\r\n"
                                    "ホームフォルダに書き込めるか確かめてください。")
                         .arg(QDir::toNativeSeparators(folder))

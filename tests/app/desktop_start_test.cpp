@@ -56,6 +56,13 @@ TEST_P(DataFolderTest, WorkingDirectoryAfterStart) {
 
     const QString expected = QFileInfo(start.path() + QString::fromUtf8(c.expected)).canonicalFilePath();
     EXPECT_EQ(QDir::currentPath(), expected);
+    if (std::string(c.expected).size() > 0) {
+        // The owner's alone: nothing for the group or others.
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                          QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        EXPECT_EQ(QFileInfo(expected).permissions() & (others | QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner),
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     // The terminal start creates nothing.
     EXPECT_EQ(QFileInfo::exists(start.filePath(QStringLiteral("home"))) ||
                   QFileInfo::exists(start.filePath(QStringLiteral("xdg"))),
