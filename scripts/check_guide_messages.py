@@ -11,6 +11,10 @@ adds to a mail), unless the statement it stands in builds a control (a caption, 
 title, a file dialog's title or filter). A text is split where the program fills something in
 (%1, %2, ... and the places where it is joined with a value) and at its line breaks; every piece
 that holds Japanese must appear in the section as it is written in the source.
+
+What counts as building a control is decided per statement (UI_MARKERS); a text that a window
+shows in a label of its own (setText) therefore counts as a caption, not a message. A statement
+that both builds a control and passes a text to a message box or an error counts as a message.
 """
 
 import pathlib
