@@ -68,6 +68,10 @@ public:
     // SendLog_Load, when the log file cannot be read: empties the record's Log and Edt_Log,
     // which turns ChkBox_Log off (record false too).
     void clearLog();
+    // AddressBook_Load, when the address file cannot be read: empties the record's Address and
+    // Edt_Address. Both clearLog and this keep the path in TSY2.ini (Settings_HoldKey), so that
+    // the feature is off for this session only.
+    void clearAddress();
 
     // Puts Shift-JIS bytes into an edit field the way a user's edit would change it: the field's
     // rule runs only when the shown text changes. Used by Settings_Load.

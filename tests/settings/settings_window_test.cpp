@@ -204,7 +204,7 @@ TEST_F(SettingsWindowTest, PortFieldKeepsOnlyDigits) {
         {"25a", false, "25", 1}, // typed key by key: only the "a" is refused
         {"a25", true, "", 1},
         {"2a5", true, "2", 1},
-        {"a2b5", true, "", 3},   // cut before "b" (two messages), then "a2" is cut once more
+        {"a2b5", true, "", 1},   // cut before "b", then "a2" once more: one edit, one message
         {"8080", true, "8080", 0},
     };
     for (const Case& c : cases) {
