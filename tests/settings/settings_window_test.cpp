@@ -223,6 +223,19 @@ TEST_F(SettingsWindowTest, PortFieldKeepsOnlyDigits) {
     }
 }
 
+TEST_F(SettingsWindowTest, AStoredPortWithNonDigitsIsToldOncePerLoad) {
+    const std::pair<const char*, const char*> stored[] = {
+        {"abc", ""}, {"\x82\x51\x82\x54" /* ２５ */, ""}, {"abcdefghijklmnopqrst", ""}, {"8a0b8c", "8"}};
+    for (const auto& [port, kept] : stored) {
+        writeIni(QByteArray("[Settei]\r\nPort=") + port + "\r\n");
+        window_->assignText(edit("Edt_Port"), "25");
+        dialogs_.clear();
+        load();
+        EXPECT_EQ(dialogs_.texts(), QStringList{MsgPort}) << port;
+        EXPECT_EQ(settings_.Port, kept) << port;
+    }
+}
+
 TEST_F(SettingsWindowTest, SwitchesRefuseWhatCannotWork) {
     load();
     dialogs_.clear();
