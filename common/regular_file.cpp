@@ -53,10 +53,14 @@ FileRead readRegularFile(const std::string& fsPath, std::string& bytes, std::siz
     bytes.clear();
     int fd = -1;
     switch (openRegularFile(fsPath, O_RDONLY, fd)) {
-    case FileOpen::Opened: break;
-    case FileOpen::Missing: return FileRead::Missing;
-    case FileOpen::NotRegular: return FileRead::NotRegular;
-    case FileOpen::Failed: return FileRead::OpenFailed;
+    case FileOpen::Opened:
+        break;
+    case FileOpen::Missing:
+        return FileRead::Missing;
+    case FileOpen::NotRegular:
+        return FileRead::NotRegular;
+    case FileOpen::Failed:
+        return FileRead::OpenFailed;
     }
     FileRead result = FileRead::Read;
     struct stat st {};

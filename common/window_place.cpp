@@ -38,8 +38,9 @@ QPoint reachablePosition(const QWidget& window, QPoint wanted) {
     long long bestDistance = std::numeric_limits<long long>::max();
     for (const QScreen* screen : screens) {
         const QRect area = screen->availableGeometry();
-        const QPoint at(std::clamp(wanted.x(), area.left(), std::max(area.left(), area.right() + 1 - width)),
-                        std::clamp(wanted.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height)));
+        const QPoint at(
+            std::clamp(wanted.x(), area.left(), std::max(area.left(), area.right() + 1 - width)),
+            std::clamp(wanted.y(), area.top(), std::max(area.top(), area.bottom() + 1 - height)));
         const long long dx = at.x() - wanted.x();
         const long long dy = at.y() - wanted.y();
         if (dx * dx + dy * dy < bestDistance) {

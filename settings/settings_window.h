@@ -145,12 +145,14 @@ private:
 };
 
 // Fills the record and the settings window's controls from StartDirectory/TSY2.ini, creates
-// missing log and sent-data files, and places the three windows (null windows are skipped). A
+// missing log and sent-data files, and places the three windows (null windows are skipped) where
+// the user can reach their title bars (the record keeps the corrected place). A
 // missing TSY2.ini shows "Tessalyの環境を初期設定します。" and every value takes its default;
 // nothing is written to TSY2.ini here. Every control is assigned as a user's edit would change
 // it, so switches saved as on are checked again. An empty Log or SendData path counts as a
 // missing file that is not created. A file that cannot be created throws tessaly::FileError and
-// the later steps do not run. Returns true.
+// the later steps do not run; the keys they would have read are then held (Settings::heldKeys),
+// so that no save writes back a value that did not come from the file. Returns true.
 // Callers: the main window when first shown (before AppendSignature and AddressBook_Load), and
 // the settings window's Cancel.
 bool Settings_Load(Settings& settings, const std::string& startDirectory, tessaly::Dialogs& dialogs,

@@ -28,9 +28,12 @@ using Kind = FakeDialogs::Kind;
 // TSY2.ini as the program writes it, every key in its order.
 QByteArray settingsFile(const QString& log, const QString& sendData, const QByteArray& window) {
     return "[Settei]\r\nHost=mail.example.jp\r\nPort=25\r\nUser=taro\r\nFrom=taro@example.jp\r\n"
-           "Reply=taro@example.jp\r\nUserMei=Taro\r\nSyomei=\r\nChkBox_Syomei=0\r\nChkBox_Atesaki=0\r\n"
-           "Keisyou=\x97\x6c\r\nChkBox_EverySend=0\r\nEverySend=\r\nAddress=\r\nChkBox_Log=1\r\nLog=" +
-           log.toUtf8() + "\r\nChkBox_SendData=1\r\nSendData=" + sendData.toUtf8() + "\r\n[Window]\r\n" + window;
+           "Reply=taro@example.jp\r\nUserMei=Taro\r\nSyomei=\r\nChkBox_Syomei=0\r\nChkBox_Atesaki="
+           "0\r\n"
+           "Keisyou=\x97\x6c\r\nChkBox_EverySend=0\r\nEverySend=\r\nAddress=\r\nChkBox_Log="
+           "1\r\nLog=" +
+           log.toUtf8() + "\r\nChkBox_SendData=1\r\nSendData=" + sendData.toUtf8() +
+           "\r\n[Window]\r\n" + window;
 }
 
 const QByteArray kStoredWindows =
@@ -51,9 +54,12 @@ enum class Unwritable { ReadOnly, DiskFull, Pipe };
 
 std::string unwritableName(const ::testing::TestParamInfo<Unwritable>& info) {
     switch (info.param) {
-    case Unwritable::ReadOnly: return "ReadOnly";
-    case Unwritable::DiskFull: return "DiskFull";
-    case Unwritable::Pipe: return "Pipe";
+    case Unwritable::ReadOnly:
+        return "ReadOnly";
+    case Unwritable::DiskFull:
+        return "DiskFull";
+    case Unwritable::Pipe:
+        return "Pipe";
     }
     return "?";
 }
@@ -64,16 +70,17 @@ TEST_P(ClosingWithUnwritableSettings, TheSecondFailedCloseOffersToEndWithoutSavi
     const Unwritable kind = GetParam();
     QByteArray original;
     App app([&](TempStartDir& dir) {
-        original = settingsFile(dir.filePath(QStringLiteral("Log.txt")), dir.filePath(QStringLiteral("SendData.txt")),
-                                kStoredWindows);
+        original = settingsFile(dir.filePath(QStringLiteral("Log.txt")),
+                                dir.filePath(QStringLiteral("SendData.txt")), kStoredWindows);
         if (kind == Unwritable::Pipe) {
             makeFifo(dir, QStringLiteral("TSY2.ini"));
             return QByteArray();
         }
         dir.write(QStringLiteral("TSY2.ini"), original);
         if (kind == Unwritable::ReadOnly) {
-            EXPECT_TRUE(QFile::setPermissions(dir.filePath(QStringLiteral("TSY2.ini")),
-                                              QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+            EXPECT_TRUE(
+                QFile::setPermissions(dir.filePath(QStringLiteral("TSY2.ini")),
+                                      QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         }
         return original;
     });
@@ -82,7 +89,8 @@ TEST_P(ClosingWithUnwritableSettings, TheSecondFailedCloseOffersToEndWithoutSavi
         fullDisk = std::make_unique<FileSizeLimit>(16);
     app.main().move(250, 100); // a position the close would store
     app.dialogs.clear();
-    const QString failure = app.dir.filePath(QStringLiteral("TSY2.ini")) + QStringLiteral(" に書き込めません");
+    const QString failure =
+        app.dir.filePath(QStringLiteral("TSY2.ini")) + QStringLiteral(" に書き込めません");
     const QString question = QStringLiteral("設定を保存できませんでした。保存せずに終了しますか？");
 
     // The first failure keeps the program open, so that the file can be made writable.
@@ -109,12 +117,14 @@ TEST_P(ClosingWithUnwritableSettings, TheSecondFailedCloseOffersToEndWithoutSavi
     } else {
         EXPECT_EQ(app.dir.read(QStringLiteral("TSY2.ini")), original);
     }
-    EXPECT_EQ(QDir(app.dir.path()).entryList({QStringLiteral(".tessaly-*")}, QDir::Files | QDir::Hidden),
-              QStringList());
+    EXPECT_EQ(
+        QDir(app.dir.path()).entryList({QStringLiteral(".tessaly-*")}, QDir::Files | QDir::Hidden),
+        QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ClosingWithUnwritableSettings,
-                         ::testing::Values(Unwritable::ReadOnly, Unwritable::DiskFull, Unwritable::Pipe),
+                         ::testing::Values(Unwritable::ReadOnly, Unwritable::DiskFull,
+                                           Unwritable::Pipe),
                          unwritableName);
 
 // ---- A load that stops early ----
@@ -126,11 +136,13 @@ TEST(StoppedLoad, KeysTheLoadNeverReachedAreKeptUnlessTheUserSetsThem) {
         sendData = dir.filePath(QStringLiteral("Sent.txt"));
         dir.write(QStringLiteral("Sent.txt"), {});
         dir.write(QStringLiteral("New.txt"), {});
-        original = settingsFile(dir.filePath(QStringLiteral("missing/Log.txt")), sendData, kStoredWindows);
+        original =
+            settingsFile(dir.filePath(QStringLiteral("missing/Log.txt")), sendData, kStoredWindows);
         return original;
     });
     ASSERT_EQ(app.dialogs.texts(Kind::Error),
-              QStringList{app.dir.filePath(QStringLiteral("missing/Log.txt")) + QStringLiteral(" を作成できません")});
+              QStringList{app.dir.filePath(QStringLiteral("missing/Log.txt")) +
+                          QStringLiteral(" を作成できません")});
     // As before: the load stopped at the log, the later switches stayed off.
     TTSY_SetteiF& settei = app.program->settingsWindow();
     EXPECT_FALSE(settei.ChkBox_SendData->isChecked());
@@ -157,9 +169,12 @@ TEST(StoppedLoad, KeysTheLoadNeverReachedAreKeptUnlessTheUserSetsThem) {
 TEST(TemporaryReadFailure, TurnsTheFeatureOffForThisSessionAndKeepsThePath) {
     QByteArray original;
     App app([&](TempStartDir& dir) {
-        original = settingsFile(dir.filePath(QStringLiteral("Log.txt")), dir.filePath(QStringLiteral("SendData.txt")),
-                                "Main_X=30\r\nMain_Y=40\r\nSettei_X=0\r\nSettei_Y=0\r\nAddress_X=0\r\nAddress_Y=0\r\n");
-        original.replace("Address=\r\n", "Address=" + dir.filePath(QStringLiteral("Address.csv")).toUtf8() + "\r\n");
+        original = settingsFile(
+            dir.filePath(QStringLiteral("Log.txt")), dir.filePath(QStringLiteral("SendData.txt")),
+            "Main_X=30\r\nMain_Y=40\r\nSettei_X=0\r\nSettei_Y=0\r\nAddress_X=0\r\nAddress_Y=0\r\n");
+        original.replace("Address=\r\n",
+                         "Address=" + dir.filePath(QStringLiteral("Address.csv")).toUtf8() +
+                             "\r\n");
         dir.write(QStringLiteral("Log.txt"), {});
         dir.write(QStringLiteral("SendData.txt"), {});
         dir.write(QStringLiteral("Address.csv"), apptest::sampleAddressBook());
@@ -174,8 +189,9 @@ TEST(TemporaryReadFailure, TurnsTheFeatureOffForThisSessionAndKeepsThePath) {
     log.BitBtn1->click();
     ASSERT_TRUE(app.dialogs.calls.empty());
 
-    const QString thisSession = QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\n今回は%1を無効にします。\r\n"
-                                               "ファイルを確認してから Tessaly を起動し直すと、もう一度読み込みます。");
+    const QString thisSession =
+        QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\n今回は%1を無効にします。\r\n"
+                       "ファイルを確認してから Tessaly を起動し直すと、もう一度読み込みます。");
     {
         const NoFreeDescriptors busy;
         app.tool("TB_Address")->click();
@@ -187,8 +203,10 @@ TEST(TemporaryReadFailure, TurnsTheFeatureOffForThisSessionAndKeepsThePath) {
     }
     log.BitBtn1->click();
     EXPECT_EQ(app.dialogs.texts(),
-              (QStringList{app.dir.filePath(QStringLiteral("Address.csv")) + thisSession.arg(QStringLiteral("アドレス帳")),
-                           app.dir.filePath(QStringLiteral("Log.txt")) + thisSession.arg(QStringLiteral("ログファイル"))}));
+              (QStringList{app.dir.filePath(QStringLiteral("Address.csv")) +
+                               thisSession.arg(QStringLiteral("アドレス帳")),
+                           app.dir.filePath(QStringLiteral("Log.txt")) +
+                               thisSession.arg(QStringLiteral("ログファイル"))}));
     // Off for this session, as before.
     TTSY_SetteiF& settei = app.program->settingsWindow();
     EXPECT_TRUE(settei.Edt_Address->text().isEmpty());
@@ -213,10 +231,12 @@ struct AwkwardFile {
     Kind kind;
 };
 
-const QString kNotRegular = QStringLiteral("ファイル %1 は通常のファイルではないため、読み込みに失敗しました。\r\n"
-                                           "別のファイルを指定してください。");
-const QString kTooLarge = QStringLiteral("ファイル %1 は 1MB を超えているため、読み込みに失敗しました。\r\n"
-                                         "1MB 以下のファイルを指定してください。");
+const QString kNotRegular =
+    QStringLiteral("ファイル %1 は通常のファイルではないため、読み込みに失敗しました。\r\n"
+                   "別のファイルを指定してください。");
+const QString kTooLarge =
+    QStringLiteral("ファイル %1 は 1MB を超えているため、読み込みに失敗しました。\r\n"
+                   "1MB 以下のファイルを指定してください。");
 
 class AwkwardFiles : public ::testing::TestWithParam<AwkwardFile> {};
 
@@ -244,29 +264,41 @@ TEST_P(AwkwardFiles, AreRefusedWithAMessageWithoutBlocking) {
 }
 
 apptest::IniValues signature(const QString& path) {
-    return {{QStringLiteral("Syomei"), path}, {QStringLiteral("ChkBox_Syomei"), QStringLiteral("1")}};
+    return {{QStringLiteral("Syomei"), path},
+            {QStringLiteral("ChkBox_Syomei"), QStringLiteral("1")}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, AwkwardFiles,
     ::testing::Values(
-        AwkwardFile{"SignatureDevice", [](TempStartDir&) { return signature(QStringLiteral("/dev/zero")); }, nullptr, {},
-                    [](const TempStartDir&) { return kNotRegular.arg(QStringLiteral("/dev/zero")); }, Kind::Error},
+        AwkwardFile{
+            "SignatureDevice",
+            [](TempStartDir&) { return signature(QStringLiteral("/dev/zero")); },
+            nullptr,
+            {},
+            [](const TempStartDir&) { return kNotRegular.arg(QStringLiteral("/dev/zero")); },
+            Kind::Error},
         AwkwardFile{"SignaturePipe",
                     [](TempStartDir& dir) {
                         makeFifo(dir, QStringLiteral("sig.txt"));
                         return signature(dir.filePath(QStringLiteral("sig.txt")));
                     },
-                    nullptr, {},
-                    [](const TempStartDir& dir) { return kNotRegular.arg(dir.filePath(QStringLiteral("sig.txt"))); },
+                    nullptr,
+                    {},
+                    [](const TempStartDir& dir) {
+                        return kNotRegular.arg(dir.filePath(QStringLiteral("sig.txt")));
+                    },
                     Kind::Error},
         AwkwardFile{"SignatureTooLarge",
                     [](TempStartDir& dir) {
                         dir.write(QStringLiteral("sig.txt"), QByteArray(1024 * 1024 + 1, 'a'));
                         return signature(dir.filePath(QStringLiteral("sig.txt")));
                     },
-                    nullptr, {},
-                    [](const TempStartDir& dir) { return kTooLarge.arg(dir.filePath(QStringLiteral("sig.txt"))); },
+                    nullptr,
+                    {},
+                    [](const TempStartDir& dir) {
+                        return kTooLarge.arg(dir.filePath(QStringLiteral("sig.txt")));
+                    },
                     Kind::Error},
         AwkwardFile{"BodyPipe",
                     [](TempStartDir& dir) {
@@ -274,7 +306,9 @@ INSTANTIATE_TEST_SUITE_P(
                         return apptest::IniValues{};
                     },
                     "TB_Read", QStringLiteral("body.txt"),
-                    [](const TempStartDir& dir) { return kNotRegular.arg(dir.filePath(QStringLiteral("body.txt"))); },
+                    [](const TempStartDir& dir) {
+                        return kNotRegular.arg(dir.filePath(QStringLiteral("body.txt")));
+                    },
                     Kind::Error},
         AwkwardFile{"BodyTooLarge",
                     [](TempStartDir& dir) {
@@ -282,28 +316,35 @@ INSTANTIATE_TEST_SUITE_P(
                         return apptest::IniValues{};
                     },
                     "TB_Read", QStringLiteral("body.txt"),
-                    [](const TempStartDir& dir) { return kTooLarge.arg(dir.filePath(QStringLiteral("body.txt"))); },
-                    Kind::Error},
-        AwkwardFile{"AddressBookPipe",
-                    [](TempStartDir& dir) {
-                        makeFifo(dir, QStringLiteral("Address.csv"));
-                        return apptest::IniValues{};
-                    },
-                    nullptr, {},
                     [](const TempStartDir& dir) {
-                        return dir.filePath(QStringLiteral("Address.csv")) +
-                               QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。");
+                        return kTooLarge.arg(dir.filePath(QStringLiteral("body.txt")));
                     },
-                    Kind::Message},
+                    Kind::Error},
+        AwkwardFile{
+            "AddressBookPipe",
+            [](TempStartDir& dir) {
+                makeFifo(dir, QStringLiteral("Address.csv"));
+                return apptest::IniValues{};
+            },
+            nullptr,
+            {},
+            [](const TempStartDir& dir) {
+                return dir.filePath(QStringLiteral("Address.csv")) +
+                       QStringLiteral(
+                           "ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。");
+            },
+            Kind::Message},
         AwkwardFile{"LogPipe",
                     [](TempStartDir& dir) {
                         makeFifo(dir, QStringLiteral("Log.txt"));
                         return apptest::IniValues{};
                     },
-                    "TB_Log_Disp", {},
+                    "TB_Log_Disp",
+                    {},
                     [](const TempStartDir& dir) {
                         return dir.filePath(QStringLiteral("Log.txt")) +
-                               QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nログファイルを無効にします。");
+                               QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nログファイ"
+                                              "ルを無効にします。");
                     },
                     Kind::Message}),
     [](const ::testing::TestParamInfo<AwkwardFile>& info) { return std::string(info.param.name); });
@@ -312,8 +353,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WindowsOffScreen, ComeBackWhereTheTitleBarCanBeReachedAndThatPlaceIsSaved) {
     App app([](TempStartDir&) {
-        return QByteArray("[Settei]\r\n[Window]\r\nMain_X=5000\r\nMain_Y=40\r\nSettei_X=-3000\r\nSettei_Y=100\r\n"
-                          "Address_X=5000\r\nAddress_Y=-5000\r\n");
+        return QByteArray(
+            "[Settei]\r\n[Window]\r\nMain_X=5000\r\nMain_Y=40\r\nSettei_X=-3000\r\nSettei_Y=100\r\n"
+            "Address_X=5000\r\nAddress_Y=-5000\r\n");
     });
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     TTSY_MainF& main = app.main();
@@ -335,15 +377,16 @@ TEST(WindowsOffScreen, ComeBackWhereTheTitleBarCanBeReachedAndThatPlaceIsSaved) 
     app.tool("TB_End")->click();
     const QByteArray ini = app.dir.read(QStringLiteral("TSY2.ini"));
     const QByteArray window = ini.mid(ini.indexOf("[Window]"));
-    EXPECT_EQ(window, QStringLiteral("[Window]\r\nMain_X=%1\r\nMain_Y=%2\r\nSettei_X=%3\r\nSettei_Y=%4\r\n"
-                                     "Address_X=%5\r\nAddress_Y=%6\r\n")
-                          .arg(mainAt.x())
-                          .arg(mainAt.y())
-                          .arg(setteiAt.x())
-                          .arg(setteiAt.y())
-                          .arg(addressAt.x())
-                          .arg(addressAt.y())
-                          .toUtf8());
+    EXPECT_EQ(window,
+              QStringLiteral("[Window]\r\nMain_X=%1\r\nMain_Y=%2\r\nSettei_X=%3\r\nSettei_Y=%4\r\n"
+                             "Address_X=%5\r\nAddress_Y=%6\r\n")
+                  .arg(mainAt.x())
+                  .arg(mainAt.y())
+                  .arg(setteiAt.x())
+                  .arg(setteiAt.y())
+                  .arg(addressAt.x())
+                  .arg(addressAt.y())
+                  .toUtf8());
 }
 
 } // namespace
