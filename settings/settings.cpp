@@ -66,9 +66,10 @@ void writeSettings(ini::IniFile& file, const Settings& s) {
     file.writeInteger(window, "Address_Y", s.Address_Y);
 }
 
-// What Settings_Save would write for every key, read from an empty in-memory file.
-std::vector<ini::IniFile::Entry> writtenEntries(const Settings& s) {
-    ini::IniFile file = ini::IniFile::fromBytes({}, {});
+// Every key of `file` after Settings_Save would have written the record into it (a section
+// written only when the file has it must see the file).
+std::vector<ini::IniFile::Entry> writtenEntries(const Settings& s, ini::IniFile file) {
+    file.setWriteFilter({});
     writeSettings(file, s);
     return file.entries();
 }
@@ -81,14 +82,15 @@ void Settings_HoldKey(Settings& s, std::string_view section, std::string_view ke
     std::erase_if(s.heldKeys, [&](const Settings::HeldKey& held) {
         return ini::sameName(held.section, section) && ini::sameName(held.key, key);
     });
-    for (ini::IniFile::Entry& entry : writtenEntries(s))
+    for (ini::IniFile::Entry& entry : writtenEntries(s, ini::IniFile::fromBytes({}, {})))
         if (ini::sameName(entry.section, section) && ini::sameName(entry.key, key))
             s.heldKeys.push_back({std::move(entry.section), std::move(entry.key), std::move(entry.value), false});
 }
 
-void Settings_HoldUnread(Settings& s, const std::vector<std::pair<std::string, std::string>>& keysRead) {
+void Settings_HoldUnread(Settings& s, const ini::IniFile& loaded) {
+    const auto& keysRead = loaded.keysRead();
     std::vector<Settings::HeldKey> held;
-    for (ini::IniFile::Entry& entry : writtenEntries(s)) {
+    for (ini::IniFile::Entry& entry : writtenEntries(s, loaded)) {
         const bool read = std::any_of(keysRead.begin(), keysRead.end(), [&](const auto& k) {
             return ini::sameName(k.first, entry.section) && ini::sameName(k.second, entry.key);
         });

@@ -4,7 +4,6 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 // Every field is named by its INI key. Texts are Shift-JIS (code page 932) bytes, stored in the
@@ -57,6 +56,10 @@ struct Settings {
     std::vector<HeldKey> heldKeys;
 };
 
+namespace ini {
+class IniFile;
+}
+
 namespace tessaly {
 
 // Values a missing key gives (Shift-JIS bytes). The paths are StartDirectory + the name.
@@ -80,10 +83,10 @@ std::string iniPath(const std::string& startDirectory);
 
 // Holds `section`/`key` at the value the record now gives it (see Settings::heldKeys).
 void Settings_HoldKey(Settings& settings, std::string_view section, std::string_view key);
-// After a Settings_Load that stopped early: holds every key Settings_Save writes except those the
-// load read (`keysRead`, as ini::IniFile::keysRead gives them). The windows were not placed
-// either, so the positions in section Window are held whatever the windows do later.
-void Settings_HoldUnread(Settings& settings, const std::vector<std::pair<std::string, std::string>>& keysRead);
+// After a Settings_Load that stopped early, given the file it was reading: holds every key that
+// Settings_Save would write into that file and that the load did not read. The windows were not
+// placed either, so the positions in section Window are held whatever the windows do later.
+void Settings_HoldUnread(Settings& settings, const ini::IniFile& loaded);
 
 } // namespace tessaly
 

@@ -501,7 +501,7 @@ bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dial
     } catch (...) {
         // The steps after the failing one did not run: whatever the record holds for the keys
         // they would have read did not come from the file and must not overwrite it.
-        tessaly::Settings_HoldUnread(s, file.keysRead());
+        tessaly::Settings_HoldUnread(s, file);
         throw;
     }
     s.heldKeys.clear();
