@@ -226,7 +226,7 @@ struct AwkwardFile {
     std::function<apptest::IniValues(TempStartDir&)> prepare;
     // The command that reads it after the start (none: the start reads it).
     const char* command;
-    QString bodyFile; // the file TB_Read is given
+    QString bodyFile; // the file the command's file dialog gives
     std::function<QString(const TempStartDir&)> message;
     Kind kind;
 };
@@ -318,6 +318,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "TB_Read", QStringLiteral("body.txt"),
                     [](const TempStartDir& dir) {
                         return kTooLarge.arg(dir.filePath(QStringLiteral("body.txt")));
+                    },
+                    Kind::Error},
+        AwkwardFile{"BodySavedIntoPipe",
+                    [](TempStartDir& dir) {
+                        makeFifo(dir, QStringLiteral("body.txt"));
+                        return apptest::IniValues{};
+                    },
+                    "TB_Save", QStringLiteral("body.txt"),
+                    [](const TempStartDir& dir) {
+                        return QStringLiteral("ファイル %1 に書き込めません")
+                            .arg(dir.filePath(QStringLiteral("body.txt")));
                     },
                     Kind::Error},
         AwkwardFile{
