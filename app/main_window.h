@@ -141,6 +141,7 @@ private:
     int osMinorVersion_ = 10;
     bool shownOnce_ = false;
     bool takingRecipient_ = false;
+    bool closeSaveFailed_ = false; // a close of this session could not save the settings
     QString openDialogFolder_; // OpenDialog1 keeps its folder between uses
 
     TTSY_SetteiF* settei_ = nullptr;
