@@ -1,6 +1,7 @@
 #include "common/cp932.h"
 
 #include <bit>
+#include <cstdint>
 #include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
@@ -38,9 +39,34 @@ iconv_t encoder() {
     return cd.reset();
 }
 
-iconv_t decoder() {
-    thread_local Iconv cd("UTF-8", "CP932");
-    return cd.reset();
+// The character of every two-byte sequence, by lead byte (81..9F, E0..FC) and trail byte
+// (40..FC); 0 where the sequence is no character.
+constexpr int kTrails = 0xFC - 0x40 + 1;
+constexpr std::uint16_t kDoubleByte[60][kTrails] = {
+#include "common/cp932_table.inc"
+};
+
+int leadRow(unsigned char lead) {
+    if (lead >= 0x81 && lead <= 0x9F)
+        return lead - 0x81;
+    if (lead >= 0xE0 && lead <= 0xFC)
+        return lead - 0xE0 + 0x1F;
+    return -1;
+}
+
+// Writes the UTF-8 form of a character below U+10000 at `out`; returns the end.
+char* putUtf8(char* out, char32_t c) {
+    if (c < 0x80) {
+        *out++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (c >> 6));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        *out++ = static_cast<char>(0xE0 | (c >> 12));
+        *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
 }
 
 bool isAscii(std::string_view text) {
@@ -145,38 +171,52 @@ EncodeResult fromUtf8(std::string_view utf8) {
     return result;
 }
 
-std::string toUtf8(std::string_view bytes) {
+std::string toUtf8(std::string_view bytes, std::size_t* invalid) {
+    if (invalid)
+        *invalid = 0;
     if (isAscii(bytes))
         return std::string(bytes);
     // Every input byte gives at most three output bytes (a half-width katakana, a U+FFFD).
     std::string result(bytes.size() * 3, '\0');
-    iconv_t cd = decoder();
-    char* in = const_cast<char*>(bytes.data()); // iconv's signature; the input is not written
-    std::size_t inLeft = bytes.size();
     char* out = result.data();
-    std::size_t outLeft = result.size();
-    while (inLeft > 0) {
-        if (iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1))
-            break;
-        if (errno == E2BIG) { // cannot happen, see the size above
-            std::size_t used = static_cast<std::size_t>(out - result.data());
-            result.resize(result.size() * 2 + 16);
-            out = result.data() + used;
-            outLeft = result.size() - used;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            *out++ = static_cast<char>(b);
+            ++p;
             continue;
         }
-        // EILSEQ (a byte that starts no character, or a bad second byte) or EINVAL (a lead byte
-        // at the very end): show U+FFFD for the one byte and go on with the next, so that an
-        // ASCII byte after a broken lead byte is kept.
-        *out++ = '\xEF';
-        *out++ = '\xBF';
-        *out++ = '\xBD';
-        outLeft -= 3;
-        ++in;
-        --inLeft;
+        if (b >= 0xA1 && b <= 0xDF) { // half-width katakana
+            out = putUtf8(out, 0xFF61 + (b - 0xA1));
+            ++p;
+            continue;
+        }
+        const int row = leadRow(b);
+        if (row >= 0 && p + 1 < end && p[1] >= 0x40 && p[1] <= 0xFC) {
+            if (const char32_t c = kDoubleByte[row][p[1] - 0x40]) {
+                out = putUtf8(out, c);
+                p += 2;
+                continue;
+            }
+        }
+        // A byte that starts no character, a bad second byte or a lead byte at the very end:
+        // U+FFFD for the one byte, and go on with the next, so that an ASCII byte after a
+        // broken lead byte is kept.
+        out = putUtf8(out, kReplacement);
+        ++p;
+        if (invalid)
+            ++*invalid;
     }
     result.resize(static_cast<std::size_t>(out - result.data()));
     return result;
+}
+
+bool isValid(std::string_view bytes) {
+    std::size_t invalid = 0;
+    toUtf8(bytes, &invalid);
+    return invalid == 0;
 }
 
 std::string pathFromSjis(std::string_view sjisPath) {
