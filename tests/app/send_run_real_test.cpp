@@ -123,8 +123,7 @@ QJsonObject readAsMailReader(const QByteArray& data, bool cp932 = false) {
         return {};
     }
     out.close();
-    const QString script = QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
-                           QStringLiteral("/../fixtures/decode_mail.py");
+    const QString script = QStringLiteral(TESSALY_FIXTURES_DIR "/decode_mail.py");
     QStringList args = {script, file};
     if (cp932)
         args << QStringLiteral("--cp932");
