@@ -82,6 +82,19 @@ Parsed parse(const QByteArray& data, QList<QByteArray>* rawHeader = nullptr) {
     return parsed;
 }
 
+// The continuation lines of a raw header. Every line keeps to 78 characters, but the sender's:
+// its address cannot be broken.
+int foldedLines(const QList<QByteArray>& rawHeader, const QString& sender) {
+    int continuation = 0;
+    for (const QByteArray& line : rawHeader) {
+        continuation += line.startsWith(' ');
+        if (!line.contains(sender.toLatin1())) {
+            EXPECT_LE(line.size(), 78) << line.toStdString();
+        }
+    }
+    return continuation;
+}
+
 // A sender address no other test and no earlier run of this test uses: the server is shared.
 QString uniqueSender(const QString& name) {
     return QStringLiteral("%1-%2-%3@tessaly.test")
@@ -155,6 +168,16 @@ void expectIdleAfterRun(App& app) {
     EXPECT_TRUE(app.tool("TB_Clear")->isEnabled());
     EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
     EXPECT_EQ(app.dialogs.count(FakeDialogs::Kind::Error), 0) << app.dialogs.lastText().toStdString();
+}
+
+// Puts the lines into the body field (none may wrap there), runs, and returns what the server
+// stored for the sender.
+std::vector<StoredMessage> sendLines(App& app, const QStringList& lines, const QString& sender) {
+    app.setBody(lines.join(QLatin1Char('\n')));
+    EXPECT_EQ(app.main().displayedBodyLines(), lines);
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+    return RealSmtpServer::messagesFrom(sender);
 }
 
 class ThreeRecipients : public ::testing::TestWithParam<bool> {};
@@ -334,14 +357,7 @@ TEST(SendRun, LongSubjectAndSenderNameFoldIntoSeveralEncodedWords) {
     EXPECT_EQ(p.decoded("Subject"), subject);
     EXPECT_EQ(p.decoded("From"), name);
     EXPECT_TRUE(p.field("From").endsWith("?=<" + sender.toLatin1() + ">"));
-    int continuation = 0;
-    for (const QByteArray& line : raw) {
-        continuation += line.startsWith(' ');
-        if (!line.contains(sender.toLatin1())) {
-            EXPECT_LE(line.size(), 78) << line.toStdString();
-        }
-    }
-    EXPECT_GE(continuation, 2);
+    EXPECT_GE(foldedLines(raw, sender), 2);
 }
 
 // The reader's checks of the raw form find what they are there to find.
@@ -386,12 +402,7 @@ TEST(SendRun, MailReadersDecodeWhatWasTyped) {
                                QStringLiteral("ﾊﾝｶｸｶﾀｶﾅﾃﾞｽ｡ﾊﾟﾋﾟﾌﾟ｢ｳﾞｱﾞｶﾟ､･｣"), QStringLiteral("."),
                                QStringLiteral(".hidden?"), QString(), QStringLiteral("..two"),
                                QStringLiteral("以上～－")};
-    app.setBody(typed.join(QLatin1Char('\n')));
-    ASSERT_EQ(app.main().displayedBodyLines(), typed); // no line wraps in the field
-    app.tool("TB_Send")->click();
-    expectIdleAfterRun(app);
-
-    const auto stored = RealSmtpServer::messagesFrom(sender);
+    const auto stored = sendLines(app, typed, sender);
     ASSERT_EQ(stored.size(), 2u);
     // Half-width katakana arrive full-width. Python reads the JIS pairs of "～" and "－" as
     // WAVE DASH and MINUS SIGN (the JIS meaning); Windows readers show them as typed.
@@ -567,12 +578,7 @@ TEST(Charset, Utf8CarriesEveryCharacterOfTheCodePageAsTyped) {
     ASSERT_EQ(row13.size(), 83);
     for (qsizetype i = 0; i < row13.size(); i += 16)
         typed << row13.mid(i, 16);
-    app.setBody(typed.join(QLatin1Char('\n')));
-    ASSERT_EQ(app.main().displayedBodyLines(), typed); // no line wraps in the field
-    app.tool("TB_Send")->click();
-    expectIdleAfterRun(app);
-
-    const auto stored = RealSmtpServer::messagesFrom(sender);
+    const auto stored = sendLines(app, typed, sender);
     ASSERT_EQ(stored.size(), 2u);
     const QStringList firstLines = {QStringLiteral("德永 様"), QStringLiteral("taro 様")};
     for (int i = 0; i < 2; ++i) {
@@ -589,14 +595,7 @@ TEST(Charset, Utf8CarriesEveryCharacterOfTheCodePageAsTyped) {
         // The Subject folded over several lines of at most 78 characters.
         QList<QByteArray> raw;
         parse(stored[std::size_t(i)].data, &raw);
-        int continuation = 0;
-        for (const QByteArray& line : raw) {
-            continuation += line.startsWith(' ');
-            if (!line.contains(sender.toLatin1())) {
-                EXPECT_LE(line.size(), 78) << line.toStdString();
-            }
-        }
-        EXPECT_GE(continuation, 2);
+        EXPECT_GE(foldedLines(raw, sender), 2);
         for (char c : stored[std::size_t(i)].data)
             EXPECT_LT(static_cast<unsigned char>(c), 0x80);
     }
