@@ -22,9 +22,10 @@ def main():
                 row.append(ord(text) if len(text) == 1 else 0)
             except UnicodeDecodeError:
                 row.append(0)
-        out.write("    // %02X\n" % lead)
+        out.write("    {// %02X\n" % lead)
         for start in range(0, len(row), 12):
-            out.write("    " + ", ".join("0x%04X" % c for c in row[start:start + 12]) + ",\n")
+            out.write("     " + ", ".join("0x%04X" % c for c in row[start:start + 12]) + ",\n")
+        out.write("    },\n")
     return 0
 
 
