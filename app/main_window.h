@@ -68,7 +68,7 @@ public:
     // The body field's lines as the field displays them: every wrapped piece is a line of its
     // own; an empty last line does not count.
     QStringList displayedBodyLines() const;
-    // The converted body of the last run (ISO-2022-JP lines).
+    // The converted body of the last run (ISO-2022-JP lines; empty when it sent UTF-8 only).
     const std::vector<std::string>& convertedBody() const { return Memo_Jis; }
     // The send run's client, so that tests can watch it.
     tessaly::TSmtpClient& smtpClient() { return *SmtpClient1; }
