@@ -160,6 +160,12 @@ MessageBuilder::MessageBuilder(MessageTexts texts, MessageCharset charset)
         for (const std::string& line : texts_.bodySjis)
             bodyJis_.push_back(ToJisLine(line));
     }
+    if (charset_ != MessageCharset::Iso2022Jp) {
+        for (const std::string& line : texts_.bodySjis) {
+            bodyUtf8_ += cp932::toUtf8(line);
+            bodyUtf8_ += "\r\n";
+        }
+    }
 }
 
 bool MessageBuilder::sendsUtf8(const std::optional<std::string>& addresseeLineSjis) const {
@@ -207,18 +213,10 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
         m.body.insert(m.body.end(), bodyJis_.begin(), bodyJis_.end());
         return m;
     }
-    if (!bodyUtf8_) {
-        std::string text;
-        for (const std::string& line : texts_.bodySjis) {
-            text += cp932::toUtf8(line);
-            text += "\r\n";
-        }
-        bodyUtf8_ = std::move(text);
-    }
     std::string text;
     if (addressee.addresseeLineSjis)
         text = cp932::toUtf8(*addressee.addresseeLineSjis) + "\r\n";
-    text += *bodyUtf8_;
+    text += bodyUtf8_;
     const std::string base64 = jconvert::Base64Encode(text);
     for (std::size_t pos = 0; pos < base64.size(); pos += kBase64Line)
         m.body.push_back(base64.substr(pos, kBase64Line));

@@ -61,15 +61,16 @@ public:
 
     const MessageTexts& texts() const { return texts_; }
     MessageCharset charset() const { return charset_; }
-    // The body lines in ISO-2022-JP, converted once for every message of the run.
+    // The body lines in ISO-2022-JP, converted once for every message of the run (none in
+    // UTF-8 mode).
     const std::vector<std::string>& bodyJis() const { return bodyJis_; }
 
 private:
     MessageTexts texts_;
     MessageCharset charset_;
     bool sharedTextsHaveJisForm_ = true;
-    std::vector<std::string> bodyJis_;
-    mutable std::optional<std::string> bodyUtf8_; // converted on first use
+    std::vector<std::string> bodyJis_; // not made in UTF-8 mode
+    std::string bodyUtf8_;              // every line with CR LF; not made in ISO-2022-JP mode
 };
 
 // --- The text routines the builder is made of ---
