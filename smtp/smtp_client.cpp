@@ -186,19 +186,20 @@ void TSmtpClient::BuildHeaderAndBody() {
             CheckOneLine("Recipient", entry);
     for (const std::string& path : m.Attachments)
         CheckOneLine("Attachment name", path);
-    FinalHeader.Clear();
-    m_bodyStream.clear();
     if (PreparedMessage) {
-        for (const std::string& line : PreparedMessage->header)
-            FinalHeader.Add(line); // checked with every header line before it is sent
         for (const std::string& line : PreparedMessage->body)
             CheckOneLine("Body line", line);
+        FinalHeader.Clear();
+        for (const std::string& line : PreparedMessage->header)
+            FinalHeader.Add(line); // checked with every header line before it is sent
+        m_bodyStream.clear();
         appendBodyLines(m_bodyStream, PreparedMessage->body);
         return;
     }
     for (const std::string& line : m.Body)
         CheckOneLine("Body line", line);
 
+    FinalHeader.Clear();
     FinalHeader.Add("From: " + m.FromName + "<" + m.FromAddress + ">");
     if (!m.ToAddress.empty())
         FinalHeader.Add("To: " + join(m.ToAddress, ','));
@@ -210,6 +211,7 @@ void TSmtpClient::BuildHeaderAndBody() {
     FinalHeader.SetHeaderValue("Date", m.Date);
     FinalHeader.Add("Mime-Version: 1.0");
 
+    m_bodyStream.clear();
     if (m.Attachments.empty()) {
         FinalHeader.Add("Content-Type: text/plain;                        charset=us-ascii");
         appendBodyLines(m_bodyStream, m.Body);
