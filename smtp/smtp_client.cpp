@@ -186,6 +186,16 @@ void TSmtpClient::BuildHeaderAndBody() {
             CheckOneLine("Recipient", entry);
     for (const std::string& path : m.Attachments)
         CheckOneLine("Attachment name", path);
+    if (PreparedMessage) {
+        for (const std::string& line : PreparedMessage->body)
+            CheckOneLine("Body line", line);
+        FinalHeader.Clear();
+        for (const std::string& line : PreparedMessage->header)
+            FinalHeader.Add(line); // checked with every header line before it is sent
+        m_bodyStream.clear();
+        appendBodyLines(m_bodyStream, PreparedMessage->body);
+        return;
+    }
     for (const std::string& line : m.Body)
         CheckOneLine("Body line", line);
 

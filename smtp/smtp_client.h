@@ -12,10 +12,12 @@
 #pragma once
 
 #include "smtp/attachment_encoder.h"
+#include "smtp/message_builder.h"
 #include "smtp/post_message.h"
 #include "smtp/socket_base.h"
 
 #include <QByteArray>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +41,10 @@ public:
     TExStringList FinalHeader;   // header of the message being sent; rebuilt by every SendMail
     UUMethods EncodeType = uuMime;
     bool ClearParams = true;     // after a successful SendMail, empty the recipient lists and attachments
+    // A message assembled by the caller (MessageBuilder). While set, BuildHeaderAndBody takes its
+    // header and body instead of assembling PostMessage's texts; the envelope still comes from
+    // PostMessage, and OnSendStart may still change FinalHeader.
+    std::optional<WireMessage> PreparedMessage;
 
     // --- events (OnConnect replaces the socket-level one: fired once the greeting is accepted)
     TNotifyEvent OnConnect;
