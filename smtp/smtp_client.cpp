@@ -451,6 +451,10 @@ void TSmtpClient::SendMail() {
             m_lastResult = {reply.Transient() ? TSendOutcome::TemporaryFailure : TSendOutcome::PermanentFailure, reply};
             if (which == TSmtpStep::EndOfData && OnFailure)
                 OnFailure(this);
+            // The plain exchange reports the reply as it came; the extended one names the step.
+            if (extended())
+                throw ERefusedError(std::string(StepName(which)) + ": サーバーが受け付けませんでした。\n" + reply.Text(),
+                                    reply);
             throw ERefusedError(reply);
         }
         return reply;

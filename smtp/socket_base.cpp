@@ -429,6 +429,7 @@ void TSocketBase::onBytesWritten(qint64) {
 
 void TSocketBase::onErrorOccurred(int error) {
     m_success = false;
+    m_socketErrorText = m_socket->errorString().toStdString();
     m_lastErrorNo = SocketErrorNumber(error);
     if (m_connected)
         m_ioError = true;
@@ -861,6 +862,7 @@ void TSocketBase::StartTls(const std::string& trustedFingerprint) {
     ssl->setPeerVerifyName(QString::fromStdString(Host));
 
     m_ioError = false;
+    m_socketErrorText.clear();
     startIoTimer();
     ssl->startClientEncryption();
     waitFor([this] { return m_encrypted || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
@@ -874,7 +876,8 @@ void TSocketBase::StartTls(const std::string& trustedFingerprint) {
         return;
     if (m_ioTimedOut)
         failTls("時間内にサーバーから応答がないため、TLS を開始できませんでした。");
-    failTls("サーバーとの TLS を開始できませんでした。");
+    // The socket may have been replaced by now: its reason was kept when the error came.
+    failTls("サーバーとの TLS を開始できませんでした（" + m_socketErrorText + "）。");
 }
 
 int16_t TSocketBase::ReplyCode(const std::string& line) {

@@ -270,6 +270,7 @@ private:
     std::string m_peerFingerprint;
     std::string m_trustedFingerprint;
     std::vector<TCertProblem> m_certProblems;
+    std::string m_socketErrorText; // the socket's own words for its last error
 
     int16_t m_replyNumber = 0;
     std::string m_lastReply;
