@@ -116,6 +116,7 @@ TSmtpClient::TSmtpClient(QObject* parent) : TSocketBase(parent) {
 }
 
 TSmtpClient::~TSmtpClient() {
+    WipeSecret(Password); // set but never used by a Connect
     m_destroying = true;
     try {
         Abort();
