@@ -280,24 +280,11 @@ void TSocketBase::replaceSocket() {
         auto* ssl = new QSslSocket(this);
         m_socket = ssl;
         connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
-            m_peerFingerprint = fingerprintOf(ssl->peerCertificate());
+            safely([&] { m_peerFingerprint = fingerprintOf(ssl->peerCertificate()); });
             m_encrypted = true;
         });
         connect(ssl, &QSslSocket::sslErrors, this, [this, ssl](const QList<QSslError>& errors) {
-            m_peerFingerprint = fingerprintOf(ssl->peerCertificate());
-            if (!m_trustedFingerprint.empty() && m_peerFingerprint == m_trustedFingerprint) {
-                // The user trusts this one certificate for this server: only its own errors pass.
-                ssl->ignoreSslErrors(errors);
-                m_certProblems.clear();
-                return;
-            }
-            for (const QSslError& e : errors) {
-                const TCertProblem problem = problemOf(e.error());
-                if (std::find(m_certProblems.begin(), m_certProblems.end(), problem) == m_certProblems.end())
-                    m_certProblems.push_back(problem);
-            }
-            if (!m_trustedFingerprint.empty())
-                m_certProblems.push_back(TCertProblem::PinMismatch);
+            safely([&] { checkCertificate(*ssl, errors); });
         });
     } else {
         m_socket = new QTcpSocket(this);
@@ -812,6 +799,24 @@ void TSocketBase::SetExtraCaCertificates(const QByteArray& pem) {
 bool TSocketBase::Encrypted() const { return m_encrypted && m_connected; }
 
 bool TSocketBase::PeerIsLoopback() const { return m_connected && m_address.isLoopback(); }
+
+// Runs inside the handshake, from the socket's signal. Errors not ignored here end the handshake.
+void TSocketBase::checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors) {
+    m_peerFingerprint = fingerprintOf(ssl.peerCertificate());
+    if (!m_trustedFingerprint.empty() && m_peerFingerprint == m_trustedFingerprint) {
+        // The user trusts this one certificate for this server: only its own errors pass.
+        ssl.ignoreSslErrors(errors);
+        m_certProblems.clear();
+        return;
+    }
+    for (const QSslError& e : errors) {
+        const TCertProblem problem = problemOf(e.error());
+        if (std::find(m_certProblems.begin(), m_certProblems.end(), problem) == m_certProblems.end())
+            m_certProblems.push_back(problem);
+    }
+    if (!m_trustedFingerprint.empty())
+        m_certProblems.push_back(TCertProblem::PinMismatch);
+}
 
 void TSocketBase::failTls(const std::string& why) {
     std::vector<TCertProblem> problems = m_certProblems;

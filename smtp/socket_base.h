@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,8 @@
 
 class QEventLoop;
 class QIODevice;
+class QSslError;
+class QSslSocket;
 class QTcpSocket;
 class QTimer;
 
@@ -213,6 +216,7 @@ protected:
 private:
     void attachSocket();
     void replaceSocket();
+    void checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors);
     [[noreturn]] void failTls(const std::string& why);
     void waitFor(const std::function<bool()>& done);
     // Sends the device's bytes, or `bytes` when there is no device.
