@@ -861,7 +861,7 @@ void TSocketBase::StartTls(const std::string& trustedFingerprint) {
     configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     configuration.setProtocol(QSsl::SecureProtocols);
     if (!extraCaCertificates().isEmpty())
-        configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + extraCaCertificates());
+        configuration.addCaCertificates(extraCaCertificates());
     ssl->setSslConfiguration(configuration);
     // The certificate must name the host as the user gave it, not the address it resolved to.
     ssl->setPeerVerifyName(QString::fromStdString(Host));

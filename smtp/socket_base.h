@@ -166,8 +166,9 @@ public:
     const std::string& PeerFingerprint() const { return m_peerFingerprint; }
     // True when the connected address is a loopback address.
     bool PeerIsLoopback() const;
-    // Authorities trusted besides the system's, for every later handshake of every socket (PEM
-    // data; tests give the authority they made). Replaces the previous set.
+    // Authorities trusted for every later handshake of every socket (PEM data; tests give the
+    // authority they made). While any is set, the system's authorities are not consulted: their
+    // loading would cost a test run far more than its handshake. Replaces the previous set.
     static void SetExtraCaCertificates(const QByteArray& pem);
 
     // --- state
