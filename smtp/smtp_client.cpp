@@ -261,13 +261,18 @@ void TSmtpClient::login() {
     };
     QByteArray response;
     QByteArray line = QByteArray("AUTH ") + mechanism->Name();
-    if (mechanism->InitialResponse(response))
-        line += ' ' + (response.isEmpty() ? QByteArray("=") : response.toBase64());
+    if (mechanism->InitialResponse(response)) {
+        QByteArray encoded = response.isEmpty() ? QByteArray("=") : response.toBase64();
+        line += ' ';
+        line += encoded;
+        WipeSecret(encoded);
+    }
     WipeSecret(response);
     sendSecret(line);
     TSmtpReply reply = ReadReply(TSmtpStep::Auth);
-    // Bounded: the known mechanisms answer at most two challenges; a server asking on is cancelled.
-    for (int round = 0; reply.Code == 334; ++round) {
+    // Bounded: the known mechanisms answer at most two challenges; a server asking on is cancelled,
+    // and one that goes on asking after that is given up.
+    for (int round = 0; reply.Code == 334 && round < 8; ++round) {
         const std::vector<std::string> texts = reply.Texts();
         const QByteArray challenge = QByteArray::fromBase64(QByteArray::fromStdString(texts.back()));
         if (round < 4 && mechanism->Respond(challenge, response)) {
