@@ -30,6 +30,7 @@ class TTSY_SetteiF;
 namespace tessaly {
 class AddressBook;
 class Dialogs;
+class SmtpPasswords;
 class TSmtpClient;
 } // namespace tessaly
 
@@ -44,6 +45,9 @@ public:
     // before the window is first shown.
     void setWindows(TTSY_SetteiF* settei, tessaly::AddressBook* addressBook,
                     TTSY_Adrs_HitF* hitList, TTSY_AddressF* addressWindow, TTSY_LogF* logWindow);
+
+    // The SMTP passwords of this program start (the start-up object owns them).
+    void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
 
     const std::string& StartDirectory() const { return startDirectory_; }
     int OsMajorVersion() const { return osMajorVersion_; }
@@ -148,6 +152,7 @@ private:
     TTSY_Adrs_HitF* hitList_ = nullptr;
     TTSY_AddressF* addressWindow_ = nullptr;
     TTSY_LogF* logWindow_ = nullptr;
+    tessaly::SmtpPasswords* passwords_ = nullptr;
 
     // Run state.
     bool StopRequested = false;

@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "common/text.h"
 #include "fixtures/fake_dialogs.h"
+#include "fixtures/fake_secret_store.h"
 #include "fixtures/temp_start_dir.h"
 
 #include <QCoreApplication>
@@ -42,7 +43,7 @@ public:
         dir.write(QStringLiteral("TSY2.ini"), ini);
         if (!addressCsv.isEmpty())
             dir.write(QStringLiteral("Address.csv"), addressCsv);
-        program = std::make_unique<tessaly::Program>(dialogs);
+        program = std::make_unique<tessaly::Program>(dialogs, keyring);
         program->start();
     }
     ~App() { program.reset(); }
@@ -97,9 +98,11 @@ public:
 
     void setBody(const QString& text) { body()->setPlainText(text); }
 
-    // Declared in this order: the start directory outlives the dialogs, which outlive the windows.
+    // Declared in this order: the start directory outlives the dialogs and the keyring, which
+    // outlive the windows.
     TempStartDir dir;
     FakeDialogs dialogs;
+    FakeSecretStore keyring;
     std::unique_ptr<tessaly::Program> program;
 };
 
