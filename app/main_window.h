@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ class TTSY_SetteiF;
 namespace tessaly {
 class AddressBook;
 class Dialogs;
+class ETlsError;
 class SmtpPasswords;
 class TSmtpClient;
 } // namespace tessaly
@@ -129,6 +131,11 @@ private:
     void sendRun(const PreparedRun& run);
     void runEnded();
     void closeAfterFailure();
+    void configureSecurity();
+    std::optional<std::string> loginPassword(const std::string& key);
+    bool openConnection();
+    bool offerTrust(const tessaly::ETlsError& e) const;
+    bool trustAccepted(const tessaly::ETlsError& e);
     void foldHeader(const char* name, const std::string& valueSjis);
     void SendData_Append();
     void SmtpClient1SendStart();
@@ -158,6 +165,7 @@ private:
     bool StopRequested = false;
     bool running_ = false;
     bool closeAfterRun_ = false;
+    bool connectStopped_ = false; // the stop button ended the connecting
     std::vector<std::string> Memo_Jis;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run
