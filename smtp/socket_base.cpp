@@ -782,9 +782,9 @@ TSmtpReply TSocketBase::ReadReply(TSmtpStep step) {
             m_lastReply = reply.Text();
             RequestCloseSocket();
             m_received.clear();
-            throw EProtocolError(std::string(StepName(step)) +
-                                     ": サーバーの応答が読めないため、接続を切りました。\n" + reply.Text(),
-                                 std::move(reply));
+            const std::string text =
+                std::string(StepName(step)) + ": サーバーの応答が読めないため、接続を切りました。\n" + m_lastReply;
+            throw EProtocolError(text, std::move(reply));
         }
         reply.Code = code;
         if (line.size() < 4 || line[3] != '-')
