@@ -34,12 +34,14 @@ using IniValues = std::vector<std::pair<QString, QString>>;
 
 class App {
 public:
-    // Writes TSY2.ini (so no first-run message comes) and Address.csv, starts the program.
-    explicit App(const IniValues& settei = {}, const QByteArray& addressCsv = {}) {
+    // Writes TSY2.ini (so no first-run message comes; `moreIni` is appended to it as it
+    // stands) and Address.csv, starts the program.
+    explicit App(const IniValues& settei = {}, const QByteArray& addressCsv = {},
+                 const QByteArray& moreIni = {}) {
         QByteArray ini = "[Settei]\r\n";
         for (const auto& [key, value] : settei)
             ini += sjis(key) + "=" + sjis(value) + "\r\n";
-        ini += "[Window]\r\nMain_X=30\r\nMain_Y=40\r\n";
+        ini += "[Window]\r\nMain_X=30\r\nMain_Y=40\r\n" + moreIni;
         dir.write(QStringLiteral("TSY2.ini"), ini);
         if (!addressCsv.isEmpty())
             dir.write(QStringLiteral("Address.csv"), addressCsv);
