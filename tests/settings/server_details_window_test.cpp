@@ -229,3 +229,38 @@ TEST_F(ServerDetailsTest, PasswordWithoutKeyringAndSavingTurnedOff) {
 }
 
 } // namespace
+
+namespace {
+
+// Draws the window (and the settings window with its new button) into TESSALY_SCREENSHOT_DIR.
+TEST_F(ServerDetailsTest, Screenshot) {
+    const QString target = qEnvironmentVariable("TESSALY_SCREENSHOT_DIR");
+    if (target.isEmpty())
+        GTEST_SKIP() << "TESSALY_SCREENSHOT_DIR not set";
+    openDetails();
+    dialogs_.queueAnswer(true);
+    choose("Cmb_Security", 1);
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro@example.jp"));
+    in<QLineEdit>(details(), "Edt_Password")->setText(QStringLiteral("password"));
+    choose("Cmb_Charset", 1);
+    QTest::qWait(50); // let the window system draw it once
+    EXPECT_TRUE(details()->grab().save(target + QStringLiteral("/server_details_window.png")));
+    ok();
+    const std::pair<const char*, QString> shown[] = {
+        {"Edt_Host", QStringLiteral("smtp.example.jp")},
+        {"Edt_UserMei", QStringLiteral("山田太郎")},
+        {"Edt_UserID", QStringLiteral("taro")},
+        {"Edt_EMail", QStringLiteral("taro@example.jp")},
+        {"Edt_Reply", QStringLiteral("taro@example.jp")},
+        {"Edt_Address", QStringLiteral("/home/taro/Tessaly/Address.csv")},
+        {"Edt_Log", QStringLiteral("/home/taro/Tessaly/Log.txt")},
+        {"Edt_SendData", QStringLiteral("/home/taro/Tessaly/SendData.txt")},
+    };
+    for (const auto& [name, text] : shown)
+        in<QLineEdit>(settei_.get(), name)->setText(text);
+    QTest::qWait(50);
+    EXPECT_TRUE(settei_->grab().save(target + QStringLiteral("/settings_window.png")));
+}
+
+} // namespace
