@@ -134,6 +134,7 @@ private:
     void configureSecurity();
     std::optional<std::string> loginPassword(const std::string& key);
     bool openConnection();
+    void stopConnecting();
     bool offerTrust(const tessaly::ETlsError& e) const;
     bool trustAccepted(const tessaly::ETlsError& e);
     void foldHeader(const char* name, const std::string& valueSjis);

@@ -107,8 +107,12 @@ void TTSY_MainF::dispatchPendingEvents() { QCoreApplication::processEvents(); }
 
 void TTSY_MainF::TB_StopClick() {
     StopRequested = true;
-    // While the connection is being opened no message has started: a connect, handshake or
-    // login that hangs ends at once instead of at the time-out.
+    stopConnecting();
+}
+
+// While the connection is being opened no message has started: a connect, handshake or login
+// that hangs ends at once instead of at the time-out.
+void TTSY_MainF::stopConnecting() {
     if (running_ && SmtpClient1->Connecting()) {
         connectStopped_ = true;
         SmtpClient1->Abort();
@@ -420,8 +424,9 @@ bool TTSY_MainF::openConnection() {
             failureStatus_ = QStringLiteral("TLS エラー");
             if (!e.PinnedFingerprint.empty())
                 throw tessaly::Error(std::string(e.what()) +
-                                     "\r\n証明書が正しく更新されたものかどうか、"
-                                     "サーバーの管理者に確かめてください。");
+                                     "\r\n証明書が正しく更新されたものかどうか、サーバーの管理者に"
+                                     "確かめてください。確かめられたら、設定画面の「送信サーバーの詳細」で"
+                                     "信頼した証明書を消去してから、もう一度送信してください。");
             if (trustOffered || !offerTrust(e))
                 throw;
             if (!trustAccepted(e))

@@ -42,7 +42,7 @@ TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* set
     setObjectName(QStringLiteral("TTSY_ServerSyousaiF"));
     setWindowTitle(kTitle);
     setWindowModality(Qt::WindowModal);
-    setFixedSize(470, 290);
+    setFixedSize(470, 320);
     setFont(tessaly::proportionalGothic(12));
     buildControls();
 }
@@ -102,18 +102,25 @@ void TTSY_ServerSyousaiF::buildControls() {
                            QStringLiteral("自動（ISO-2022-JPで送れない文字があるときだけUTF-8）"),
                            QStringLiteral("UTF-8")});
 
+    Cmd_ClearTrust = new QPushButton(QStringLiteral("信頼した証明書を消去..."), this);
+    Cmd_ClearTrust->setObjectName(QStringLiteral("Cmd_ClearTrust"));
+    Cmd_ClearTrust->setGeometry(110, 242, 170, 25);
+    Cmd_ClearTrust->setToolTip(
+        QStringLiteral("送信のときに信頼すると答えた証明書を忘れ、次の接続で確認し直します"));
+
     Cmd_OK = new QPushButton(QStringLiteral("OK"), this);
     Cmd_OK->setObjectName(QStringLiteral("Cmd_OK"));
-    Cmd_OK->setGeometry(130, 252, 85, 25);
+    Cmd_OK->setGeometry(130, 284, 85, 25);
     Cmd_OK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     Cmd_OK->setDefault(true);
     Cmd_Cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     Cmd_Cancel->setObjectName(QStringLiteral("Cmd_Cancel"));
-    Cmd_Cancel->setGeometry(255, 252, 96, 25);
+    Cmd_Cancel->setGeometry(255, 284, 96, 25);
     Cmd_Cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
-    QWidget* const tabOrder[] = {Cmb_Security, ChkBox_Auth, Edt_Login,  Edt_Password,
-                                 ChkBox_SavePassword, Cmb_Charset, Cmd_OK, Cmd_Cancel};
+    QWidget* const tabOrder[] = {Cmb_Security,        ChkBox_Auth, Edt_Login,      Edt_Password,
+                                 ChkBox_SavePassword, Cmb_Charset, Cmd_ClearTrust, Cmd_OK,
+                                 Cmd_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -125,6 +132,8 @@ void TTSY_ServerSyousaiF::buildControls() {
                             &TTSY_ServerSyousaiF::ChkBox_AuthClick);
     tessaly::connectGuarded(dialogs_, Cmd_OK, &QPushButton::clicked, this,
                             &TTSY_ServerSyousaiF::Cmd_OKClick);
+    tessaly::connectGuarded(dialogs_, Cmd_ClearTrust, &QPushButton::clicked, this,
+                            &TTSY_ServerSyousaiF::Cmd_ClearTrustClick);
     connect(Cmd_Cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -141,6 +150,8 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
     }
     security_ = v.Security;
     port_ = v.Port;
+    clearTrust_ = v.ClearTrust;
+    Cmd_ClearTrust->setEnabled(v.HasTrustedCerts && !v.ClearTrust);
     showPort();
     ChkBox_AuthClick();
     show();
@@ -157,6 +168,8 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
     v.SavePassword = ChkBox_SavePassword->isChecked();
     v.Charset = Cmb_Charset->currentIndex();
     v.Port = port_;
+    v.ClearTrust = clearTrust_;
+    v.HasTrustedCerts = Cmd_ClearTrust->isEnabled();
     QByteArray password = Edt_Password->text().toUtf8();
     v.Password = password.toStdString();
     password.fill('\0');
@@ -195,6 +208,16 @@ void TTSY_ServerSyousaiF::ChkBox_AuthClick() {
     Edt_Login->setEnabled(on);
     Edt_Password->setEnabled(on);
     ChkBox_SavePassword->setEnabled(on);
+}
+
+void TTSY_ServerSyousaiF::Cmd_ClearTrustClick() {
+    if (!dialogs_.askYesNo(this, kTitle,
+                           QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
+                                          "次に接続するとき、サーバーの証明書をもう一度確認します。"
+                                          "よろしいですか？")))
+        return;
+    clearTrust_ = true;
+    Cmd_ClearTrust->setEnabled(false);
 }
 
 void TTSY_ServerSyousaiF::Cmd_OKClick() {

@@ -27,6 +27,8 @@ struct ServerDetails {
     int Charset = 0;
     std::string Port;     // ASCII digits, as Edt_Port holds them
     std::string Password; // UTF-8; empty when nothing was typed (the known one stays)
+    bool HasTrustedCerts = false; // shown: there are certificates the user chose to trust
+    bool ClearTrust = false;      // the user chose to forget them
 };
 
 // A child of the settings window, created with it and kept. showWith() shows it modal over the
@@ -56,6 +58,7 @@ public:
     QComboBox* Cmb_Charset = nullptr;
     QPushButton* Cmd_OK = nullptr;
     QPushButton* Cmd_Cancel = nullptr;
+    QPushButton* Cmd_ClearTrust = nullptr;
     QLabel* Label_Port = nullptr;
 
 protected:
@@ -65,9 +68,11 @@ private:
     void buildControls();
     void Cmb_SecurityChange(int index);
     void ChkBox_AuthClick();
+    void Cmd_ClearTrustClick();
     void showPort();
 
     tessaly::Dialogs& dialogs_;
     std::string port_;
     int security_ = 0; // the protection the port was last matched to
+    bool clearTrust_ = false;
 };

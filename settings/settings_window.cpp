@@ -419,12 +419,15 @@ void TTSY_SetteiF::resetServerDetails() {
     pending_.Login = settings_.Login;
     pending_.SavePassword = settings_.SavePassword;
     pending_.Charset = settings_.Charset;
+    pending_.ClearTrust = false;
 }
 
 void TTSY_SetteiF::Cmd_ServerSyousaiClick() {
     ServerDetails shown = pending_;
     shown.Password.clear();
     shown.Port = portSjis();
+    // Read now: a send run may have added one since the settings were loaded.
+    shown.HasTrustedCerts = !settings_.TrustedCerts.empty();
     ServerSyousaiF->showWith(shown);
 }
 
@@ -463,6 +466,9 @@ void TTSY_SetteiF::Cmd_SetteiHozonClick() {
         settings_.Login = pending_.Login;
         settings_.SavePassword = pending_.SavePassword;
         settings_.Charset = pending_.Charset;
+        if (pending_.ClearTrust)
+            settings_.TrustedCerts.clear();
+        pending_.ClearTrust = false;
         Settings_Save(settings_, startDirectory_);
         storePassword(wasSaved);
         if (mainWindow_)

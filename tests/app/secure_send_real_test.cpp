@@ -159,8 +159,10 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     EXPECT_TRUE(error.contains(QStringLiteral("信頼済みの証明書と違う")));
     EXPECT_TRUE(error.contains(QString::fromStdString(fingerprint)));
     EXPECT_TRUE(error.contains(QString::fromStdString(other)));
-    EXPECT_TRUE(error.endsWith(QStringLiteral("\r\n証明書が正しく更新されたものかどうか、"
-                                              "サーバーの管理者に確かめてください。")));
+    EXPECT_TRUE(error.endsWith(
+        QStringLiteral("\r\n証明書が正しく更新されたものかどうか、サーバーの管理者に確かめてください。"
+                       "確かめられたら、設定画面の「送信サーバーの詳細」で信頼した証明書を消去してから、"
+                       "もう一度送信してください。")));
     EXPECT_EQ(SubmissionServer::messagesFrom(secure.sender).size(), 2u);
     EXPECT_EQ(tessaly::trustedFingerprint(app.program->settings(), "localhost", port), other);
 }

@@ -181,6 +181,30 @@ TEST_F(ServerDetailsTest, ChoicesRoundTripThroughSaveAndCancel) {
     EXPECT_EQ(ini(), saved);
 }
 
+// A certificate trusted during a send (stored in the record, after the settings were loaded)
+// can be forgotten; it goes from TSY2.ini with Save.
+TEST_F(ServerDetailsTest, TrustedCertificatesCanBeForgotten) {
+    openDetails();
+    EXPECT_FALSE(in<QPushButton>(details(), "Cmd_ClearTrust")->isEnabled());
+    in<QPushButton>(details(), "Cmd_Cancel")->click();
+
+    tessaly::setTrustedFingerprint(settings_, "mail.example.jp", 587, std::string(64, 'b'));
+    openDetails();
+    QPushButton* clear = in<QPushButton>(details(), "Cmd_ClearTrust");
+    ASSERT_TRUE(clear->isEnabled());
+    dialogs_.queueAnswer(true);
+    clear->click();
+    EXPECT_EQ(dialogs_.lastText(), QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
+                                                  "次に接続するとき、サーバーの証明書をもう一度確認します。"
+                                                  "よろしいですか？"));
+    EXPECT_FALSE(clear->isEnabled());
+    ok();
+    EXPECT_FALSE(settings_.TrustedCerts.empty()) << "not before Save";
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_TRUE(settings_.TrustedCerts.empty());
+    EXPECT_FALSE(ini().contains("bbbbbbbb"));
+}
+
 TEST_F(ServerDetailsTest, LoginNameMustBePlainAscii) {
     openDetails();
     in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
