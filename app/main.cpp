@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 int main(int argc, char** argv) {
@@ -17,9 +19,18 @@ int main(int argc, char** argv) {
     tessaly::QtDialogs dialogs(title);
     tessaly::KeychainSecretStore keyring(QStringLiteral("Tessaly"));
     try {
-        tessaly::Program program(dialogs, keyring);
-        program.start();
-        return QApplication::exec();
+        int result = 0;
+        {
+            tessaly::Program program(dialogs, keyring);
+            program.start();
+            result = QApplication::exec();
+        }
+        // Everything is saved by now; a keyring call stuck on the bus would hold the end back.
+        if (keyring.callHanging()) {
+            std::fflush(nullptr);
+            std::_Exit(result);
+        }
+        return result;
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, title, QString::fromUtf8(e.what()));
         return 1;

@@ -421,7 +421,7 @@ bool TTSY_MainF::openConnection() {
         } catch (const tessaly::ETlsError& e) {
             if (connectStopped_)
                 return endHere(stopped);
-            failureStatus_ = QStringLiteral("TLS エラー");
+            failureStatus_ = QStringLiteral("TLS エラー"); // for a failure that ends the run here
             if (!e.PinnedFingerprint.empty())
                 throw tessaly::Error(std::string(e.what()) +
                                      "\r\n証明書が正しく更新されたものかどうか、サーバーの管理者に"
@@ -446,6 +446,7 @@ bool TTSY_MainF::openConnection() {
             throw;
         }
     }
+    failureStatus_.clear();
     if (client.UseAuth && passwords_)
         passwords_->accepted(key, settings_.SavePassword);
     return true;
