@@ -8,8 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <sys/resource.h>
 
 int main(int argc, char** argv) {
+    // The SMTP password stays in memory while the program runs; a core file would carry it to
+    // the disk.
+    const struct rlimit noCore = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
     QApplication app(argc, argv);
     const QString title = QStringLiteral("Tessaly 2.7S");
     // The application's title; not its display name, which the platform would append to every
