@@ -113,7 +113,6 @@ private:
     void greetExtended();
     void hello();
     void login();
-    [[noreturn]] void refused(const TSmtpReply& reply);
 
     bool m_busy = false;
     bool m_connecting = false;
