@@ -87,12 +87,10 @@ void TTSY_ServerSyousaiF::buildControls() {
     ChkBox_SavePassword = new QCheckBox(QStringLiteral("パスワードを保存"), this);
     ChkBox_SavePassword->setObjectName(QStringLiteral("ChkBox_SavePassword"));
     ChkBox_SavePassword->setGeometry(130, 140, 200, 17);
-    QLabel* note = makeLabel(this, "Label_PasswordNote",
-                             QStringLiteral("パスワードはシステムのキーリングに保存します。\n"
-                                            "保存しないときは、起動後の最初の送信でお尋ねします。"),
-                             130, 162);
-    note->setFont(tessaly::fixedGothic(12));
-    note->adjustSize();
+    makeLabel(this, "Label_PasswordNote",
+              QStringLiteral("パスワードはシステムのキーリングに保存します。\n"
+                             "保存しないときは、起動後の最初の送信でお尋ねします。"),
+              130, 162);
 
     makeLabel(this, "Label_Charset", QStringLiteral("文字コード"), 10, 210);
     Cmb_Charset = new QComboBox(this);
