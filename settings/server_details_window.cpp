@@ -230,6 +230,16 @@ void TTSY_ServerSyousaiF::Cmd_OKClick() {
         Edt_Login->setFocus(Qt::OtherFocusReason);
         return;
     }
+    // The password would cross the network readable by anyone on the way: the run refuses to
+    // send it (but to a server on this computer). Said now rather than at the next send.
+    if (ChkBox_Auth->isChecked() && Cmb_Security->currentIndex() == 0 &&
+        !dialogs_.askYesNo(this, kTitle,
+                           QStringLiteral("接続の保護が「なし」のため、パスワードは送れません"
+                                          "（このコンピューター上のサーバーを除く）。\r\n"
+                                          "このまま設定しますか？"))) {
+        Cmb_Security->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     accept();
 }
 

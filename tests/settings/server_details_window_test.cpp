@@ -221,6 +221,14 @@ TEST_F(ServerDetailsTest, LoginNameMustBePlainAscii) {
                                 }));
     EXPECT_TRUE(details()->isVisible());
     login->setText(QStringLiteral("taro@example.jp"));
+    dialogs_.clear();
+    dialogs_.queueAnswer(false); // a login without protection: said before it is set
+    ok();
+    EXPECT_EQ(dialogs_.texts(), QStringList{QStringLiteral("接続の保護が「なし」のため、パスワードは送れません"
+                                                         "（このコンピューター上のサーバーを除く）。\r\n"
+                                                         "このまま設定しますか？")});
+    EXPECT_TRUE(details()->isVisible());
+    dialogs_.queueAnswer(true);
     ok();
     EXPECT_FALSE(details()->isVisible());
 }
@@ -233,6 +241,7 @@ TEST_F(ServerDetailsTest, PasswordWithoutKeyringAndSavingTurnedOff) {
     in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
     in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro"));
     in<QLineEdit>(details(), "Edt_Password")->setText(QStringLiteral("pw1"));
+    dialogs_.queueAnswer(true); // a server on this computer
     ok();
     in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
     EXPECT_EQ(dialogs_.lastText(), QStringLiteral("キーリングを使えないため、パスワードを保存できませんでした。\r\n"
@@ -246,6 +255,7 @@ TEST_F(ServerDetailsTest, PasswordWithoutKeyringAndSavingTurnedOff) {
     settei_->show();
     openDetails();
     in<QCheckBox>(details(), "ChkBox_SavePassword")->setChecked(false);
+    dialogs_.queueAnswer(true);
     ok();
     in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
     EXPECT_TRUE(keyring_.secrets.empty());
