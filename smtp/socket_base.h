@@ -167,8 +167,8 @@ public:
     // True when the connected address is a loopback address.
     bool PeerIsLoopback() const;
     // Authorities trusted for every later handshake of every socket (PEM data; tests give the
-    // authority they made). While any is set, the system's authorities are not consulted: their
-    // loading would cost a test run far more than its handshake. Replaces the previous set.
+    // authority they made), added to the socket's own list without reading the system's whole
+    // store, which would cost a test run far more than its handshakes. Replaces the previous set.
     static void SetExtraCaCertificates(const QByteArray& pem);
 
     // --- state
