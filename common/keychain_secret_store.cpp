@@ -41,10 +41,12 @@ KeychainSecretStore::~KeychainSecretStore() {
     if (!thread_)
         return;
     thread_->quit();
-    // A job still hanging in the library keeps its thread until the process ends; waiting for it
-    // would hang the program's end instead.
-    if (thread_->wait(1000))
-        delete thread_;
+    // A job still hanging in the library keeps its thread (and the object its answer would reach)
+    // until the process ends; waiting for it would hang the program's end instead.
+    if (!thread_->wait(1000))
+        return;
+    delete relay_;
+    delete thread_;
 }
 
 SecretStatus KeychainSecretStore::run(Op op, const std::string& key, const std::string& secret,
@@ -58,12 +60,12 @@ SecretStatus KeychainSecretStore::run(Op op, const std::string& key, const std::
         worker_->moveToThread(thread_);
         QObject::connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
         thread_->start();
+        relay_ = new QObject;
         hanging_ = std::make_shared<std::atomic_bool>(false);
     }
     *hanging_ = true;
     auto outcome = std::make_shared<Outcome>();
-    // The answer comes back through an object of this thread; it goes once nobody holds it.
-    std::shared_ptr<QObject> relay(new QObject, [](QObject* o) { o->deleteLater(); });
+    QObject* relay = relay_; // the answer comes back through this thread's object
     const QString service = service_;
     const QString keyText = QString::fromStdString(key);
     QString data = QString::fromStdString(secret);
@@ -98,7 +100,7 @@ SecretStatus KeychainSecretStore::run(Op op, const std::string& key, const std::
                     text = static_cast<QKeychain::ReadPasswordJob*>(job)->textData();
                 job->deleteLater();
                 QMetaObject::invokeMethod(
-                    relay.get(),
+                    relay,
                     [outcome, error, text] {
                         outcome->done = true;
                         outcome->error = error;

@@ -42,6 +42,7 @@ private:
     bool unavailable_ = false;
     QThread* thread_ = nullptr; // where the jobs run, started at the first call
     QObject* worker_ = nullptr; // lives in thread_
+    QObject* relay_ = nullptr;  // lives in the caller's thread: answers reach it
     std::shared_ptr<std::atomic_bool> hanging_; // a job is running in thread_
 };
 

@@ -16,7 +16,9 @@ using tessaly::SecretStatus;
 TEST(KeychainSecretStore, AKeyringThatNeverAnswersCountsAsNone) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
-    // Declared before the store: it goes last, and its end releases the call that hangs on it.
+    KeychainSecretStore store(QStringLiteral("Tessaly-test"), 1000);
+    // Declared after the store, so that it goes first: its end releases the call that hangs on
+    // it, and the store's thread can end with the store.
     QLocalServer silentBus;
     ASSERT_TRUE(silentBus.listen(home.filePath(QStringLiteral("bus"))));
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.filePath(QStringLiteral("bus")).toUtf8());
@@ -25,7 +27,6 @@ TEST(KeychainSecretStore, AKeyringThatNeverAnswersCountsAsNone) {
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
 
-    KeychainSecretStore store(QStringLiteral("Tessaly-test"), 1000);
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(store.write("smtp:host:587:taro", "pw-not-in-a-file"), SecretStatus::NoKeyring);
@@ -36,6 +37,7 @@ TEST(KeychainSecretStore, AKeyringThatNeverAnswersCountsAsNone) {
     EXPECT_TRUE(read.secret.empty());
     EXPECT_EQ(store.erase("smtp:host:587:taro"), SecretStatus::NoKeyring);
     EXPECT_LT(clock.elapsed(), 500) << "asked again after the keyring was found missing";
+    EXPECT_TRUE(store.callHanging());
 
     QDirIterator files(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (files.hasNext()) {
