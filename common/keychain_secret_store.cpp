@@ -92,24 +92,25 @@ SecretStatus KeychainSecretStore::run(Op op, const std::string& key, const std::
             job->setInsecureFallback(false);
             job->setAutoDelete(false);
             job->setKey(keyText);
-            QObject::connect(job, &QKeychain::Job::finished, job, [op, job, outcome, relay, hanging] {
-                *hanging = false;
-                const QKeychain::Error error = job->error();
-                QString text;
-                if (op == Op::Read && error == QKeychain::NoError)
-                    text = static_cast<QKeychain::ReadPasswordJob*>(job)->textData();
-                job->deleteLater();
-                QMetaObject::invokeMethod(
-                    relay,
-                    [outcome, error, text] {
-                        outcome->done = true;
-                        outcome->error = error;
-                        outcome->secret = text;
-                        if (outcome->loop)
-                            outcome->loop->quit();
-                    },
-                    Qt::QueuedConnection);
-            });
+            QObject::connect(
+                job, &QKeychain::Job::finished, job, [op, job, outcome, relay, hanging] {
+                    *hanging = false;
+                    const QKeychain::Error error = job->error();
+                    QString text;
+                    if (op == Op::Read && error == QKeychain::NoError)
+                        text = static_cast<QKeychain::ReadPasswordJob*>(job)->textData();
+                    job->deleteLater();
+                    QMetaObject::invokeMethod(
+                        relay,
+                        [outcome, error, text] {
+                            outcome->done = true;
+                            outcome->error = error;
+                            outcome->secret = text;
+                            if (outcome->loop)
+                                outcome->loop->quit();
+                        },
+                        Qt::QueuedConnection);
+                });
             job->start();
         },
         Qt::QueuedConnection);

@@ -35,14 +35,15 @@ public:
 
 private:
     enum class Op { Read, Write, Erase };
-    SecretStatus run(Op op, const std::string& key, const std::string& secret, std::string* readSecret);
+    SecretStatus run(Op op, const std::string& key, const std::string& secret,
+                     std::string* readSecret);
 
     QString service_;
     int timeoutMs_;
     bool unavailable_ = false;
-    QThread* thread_ = nullptr; // where the jobs run, started at the first call
-    QObject* worker_ = nullptr; // lives in thread_
-    QObject* relay_ = nullptr;  // lives in the caller's thread: answers reach it
+    QThread* thread_ = nullptr;                 // where the jobs run, started at the first call
+    QObject* worker_ = nullptr;                 // lives in thread_
+    QObject* relay_ = nullptr;                  // lives in the caller's thread: answers reach it
     std::shared_ptr<std::atomic_bool> hanging_; // a job is running in thread_
 };
 

@@ -19,9 +19,12 @@ const QString kTitle = QStringLiteral("送信サーバーの詳細");
 
 QString securityName(int security) {
     switch (security) {
-    case 1: return QStringLiteral("STARTTLS");
-    case 2: return QStringLiteral("SSL/TLS");
-    default: return QStringLiteral("保護なしの接続");
+    case 1:
+        return QStringLiteral("STARTTLS");
+    case 2:
+        return QStringLiteral("SSL/TLS");
+    default:
+        return QStringLiteral("保護なしの接続");
     }
 }
 
@@ -47,13 +50,18 @@ TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* set
     buildControls();
 }
 
-TTSY_ServerSyousaiF::~TTSY_ServerSyousaiF() { Edt_Password->clear(); }
+TTSY_ServerSyousaiF::~TTSY_ServerSyousaiF() {
+    Edt_Password->clear();
+}
 
 int TTSY_ServerSyousaiF::usualPort(int security) {
     switch (security) {
-    case 1: return 587;
-    case 2: return 465;
-    default: return 25;
+    case 1:
+        return 587;
+    case 2:
+        return 465;
+    default:
+        return 25;
     }
 }
 
@@ -63,7 +71,8 @@ void TTSY_ServerSyousaiF::buildControls() {
     Cmb_Security = new QComboBox(this);
     Cmb_Security->setObjectName(QStringLiteral("Cmb_Security"));
     Cmb_Security->setGeometry(110, 11, 130, 22);
-    Cmb_Security->addItems({QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    Cmb_Security->addItems(
+        {QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     Cmb_Security->setToolTip(QStringLiteral("プロバイダーの案内に合わせて選んでください"));
     Label_Port = makeLabel(this, "Label_Port", QString(), 255, 15);
 
@@ -141,7 +150,8 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
         const QSignalBlocker auth(ChkBox_Auth);
         Cmb_Security->setCurrentIndex(v.Security);
         ChkBox_Auth->setChecked(v.Auth != 0);
-        Edt_Login->setText(QString::fromLatin1(v.Login.data(), static_cast<qsizetype>(v.Login.size())));
+        Edt_Login->setText(
+            QString::fromLatin1(v.Login.data(), static_cast<qsizetype>(v.Login.size())));
         Edt_Password->clear();
         ChkBox_SavePassword->setChecked(v.SavePassword);
         Cmb_Charset->setCurrentIndex(v.Charset);
@@ -176,10 +186,11 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
 }
 
 void TTSY_ServerSyousaiF::showPort() {
-    Label_Port->setText(QStringLiteral("ポート番号：%1")
-                            .arg(port_.empty() ? QStringLiteral("（未入力）")
-                                               : QString::fromLatin1(port_.data(),
-                                                                     static_cast<qsizetype>(port_.size()))));
+    Label_Port->setText(
+        QStringLiteral("ポート番号：%1")
+            .arg(port_.empty()
+                     ? QStringLiteral("（未入力）")
+                     : QString::fromLatin1(port_.data(), static_cast<qsizetype>(port_.size()))));
     Label_Port->adjustSize();
 }
 
@@ -191,7 +202,8 @@ void TTSY_ServerSyousaiF::Cmb_SecurityChange(int index) {
     const bool usual = port_.empty() || port_ == "25" || port_ == "587" || port_ == "465";
     if (!usual || port_ == proposed)
         return;
-    const QString from = port_.empty() ? QStringLiteral("（未入力）") : QString::fromStdString(port_);
+    const QString from =
+        port_.empty() ? QStringLiteral("（未入力）") : QString::fromStdString(port_);
     const QString text = QStringLiteral("%1では通常、ポート番号 %2 を使います。\r\n"
                                         "ポート番号を %3 から %2 に変更しますか？")
                              .arg(securityName(index), QString::fromStdString(proposed), from);
@@ -209,10 +221,11 @@ void TTSY_ServerSyousaiF::ChkBox_AuthClick() {
 }
 
 void TTSY_ServerSyousaiF::Cmd_ClearTrustClick() {
-    if (!dialogs_.askYesNo(this, kTitle,
-                           QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
-                                          "次に接続するとき、サーバーの証明書をもう一度確認します。"
-                                          "よろしいですか？")))
+    if (!dialogs_.askYesNo(
+            this, kTitle,
+            QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
+                           "次に接続するとき、サーバーの証明書をもう一度確認します。"
+                           "よろしいですか？")))
         return;
     clearTrust_ = true;
     Cmd_ClearTrust->setEnabled(false);

@@ -25,8 +25,8 @@ struct ServerDetails {
     std::string Login;
     bool SavePassword = true;
     int Charset = 0;
-    std::string Port;     // ASCII digits, as Edt_Port holds them
-    std::string Password; // UTF-8; empty when nothing was typed (the known one stays)
+    std::string Port;             // ASCII digits, as Edt_Port holds them
+    std::string Password;         // UTF-8; empty when nothing was typed (the known one stays)
     bool HasTrustedCerts = false; // shown: there are certificates the user chose to trust
     bool ClearTrust = false;      // the user chose to forget them
 };

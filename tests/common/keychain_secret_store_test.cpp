@@ -21,7 +21,8 @@ TEST(KeychainSecretStore, AKeyringThatNeverAnswersCountsAsNone) {
     // it, and the store's thread can end with the store.
     QLocalServer silentBus;
     ASSERT_TRUE(silentBus.listen(home.filePath(QStringLiteral("bus"))));
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.filePath(QStringLiteral("bus")).toUtf8());
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            "unix:path=" + home.filePath(QStringLiteral("bus")).toUtf8());
     // A home of our own, to see that nothing lands in a file there.
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
@@ -43,7 +44,8 @@ TEST(KeychainSecretStore, AKeyringThatNeverAnswersCountsAsNone) {
     while (files.hasNext()) {
         QFile file(files.next());
         if (file.open(QIODevice::ReadOnly)) {
-            EXPECT_FALSE(file.readAll().contains("pw-not-in-a-file")) << files.filePath().toStdString();
+            EXPECT_FALSE(file.readAll().contains("pw-not-in-a-file"))
+                << files.filePath().toStdString();
         }
     }
 }
