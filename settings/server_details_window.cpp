@@ -156,7 +156,6 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
         ChkBox_SavePassword->setChecked(v.SavePassword);
         Cmb_Charset->setCurrentIndex(v.Charset);
     }
-    security_ = v.Security;
     port_ = v.Port;
     clearTrust_ = v.ClearTrust;
     Cmd_ClearTrust->setEnabled(v.HasTrustedCerts && !v.ClearTrust);
@@ -195,7 +194,6 @@ void TTSY_ServerSyousaiF::showPort() {
 }
 
 void TTSY_ServerSyousaiF::Cmb_SecurityChange(int index) {
-    security_ = index;
     const std::string proposed = std::to_string(usualPort(index));
     // Only a port that stands at one of the usual numbers is proposed to change: a port of the
     // user's own (a provider's 2525, say) is left as it is without a question.

@@ -73,6 +73,5 @@ private:
 
     tessaly::Dialogs& dialogs_;
     std::string port_;
-    int security_ = 0; // the protection the port was last matched to
     bool clearTrust_ = false;
 };
