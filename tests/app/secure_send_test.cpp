@@ -157,26 +157,41 @@ TEST(SecureSend, CancelledPasswordPromptConnectsNowhere) {
     EXPECT_TRUE(app.tool("TB_Clear")->isEnabled());
 }
 
-// A login the server never answers: the stop button ends it at once, nothing was sent, and the
-// window is ready for the next run.
-TEST(SecureSend, StopEndsAStuckLoginAtOnce) {
-    SmtpScriptedServer server;
-    server.send("220 ready\r\n").expect("EHLO pc01").send("250-scripted\r\n250 AUTH PLAIN\r\n");
-    server.expect("AUTH PLAIN *").hang();
-    App app(settingsFor(server.port()), {}, kLoginIni);
-    app.keyring.secrets[keyFor(server.port())] = "pw";
-    prepareMail(app, 1);
-    QTimer::singleShot(200, app.tool("TB_Stop"), [&] { app.tool("TB_Stop")->click(); });
-    QElapsedTimer clock;
-    clock.start();
-    app.tool("TB_Send")->click();
-    EXPECT_LT(clock.elapsed(), 10000); // the time-out is 30 s
-    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("接続を中止しました"));
-    EXPECT_FALSE(server.received().contains("MAIL FROM"));
-    EXPECT_FALSE(app.main().smtpClient().Connected());
-    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
-    EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
+// A login, or a TLS handshake, the server never answers: the stop button ends it at once,
+// nothing was sent, and the window is ready for the next run.
+TEST(SecureSend, StopEndsAStuckLoginOrHandshakeAtOnce) {
+    struct Case {
+        const char* name;
+        QByteArray ini;
+        std::function<void(SmtpScriptedServer&)> script;
+    };
+    const Case cases[] = {
+        {"login", kLoginIni,
+         [](SmtpScriptedServer& s) {
+             s.send("220 ready\r\n").expect("EHLO pc01").send("250-scripted\r\n250 AUTH PLAIN\r\n");
+             s.expect("AUTH PLAIN *").hang();
+         }},
+        {"handshake", kLoginIni + "Security=2\r\n", [](SmtpScriptedServer& s) { s.hang(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpScriptedServer server;
+        c.script(server);
+        App app(settingsFor(server.port()), {}, c.ini);
+        app.keyring.secrets[keyFor(server.port())] = "pw";
+        prepareMail(app, 1);
+        QTimer::singleShot(200, app.tool("TB_Stop"), [&] { app.tool("TB_Stop")->click(); });
+        QElapsedTimer clock;
+        clock.start();
+        app.tool("TB_Send")->click();
+        EXPECT_LT(clock.elapsed(), 10000); // the time-out is 30 s
+        EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+        EXPECT_EQ(app.main().statusText(), QStringLiteral("接続を中止しました"));
+        EXPECT_FALSE(server.received().contains("MAIL FROM"));
+        EXPECT_FALSE(app.main().smtpClient().Connected());
+        EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+        EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
+    }
 }
 
 // Every reply may come in several lines. Message 1 of 3 is accepted with multi-line replies at
