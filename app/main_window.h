@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ class TTSY_SetteiF;
 namespace tessaly {
 class AddressBook;
 class Dialogs;
+class ETlsError;
+class SmtpPasswords;
 class TSmtpClient;
 } // namespace tessaly
 
@@ -45,6 +48,9 @@ public:
     // before the window is first shown.
     void setWindows(TTSY_SetteiF* settei, tessaly::AddressBook* addressBook,
                     TTSY_Adrs_HitF* hitList, TTSY_AddressF* addressWindow, TTSY_LogF* logWindow);
+
+    // The SMTP passwords of this program start (the start-up object owns them).
+    void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
 
     const std::string& StartDirectory() const { return startDirectory_; }
     int OsMajorVersion() const { return osMajorVersion_; }
@@ -127,6 +133,12 @@ private:
     void sendRun(const PreparedRun& run);
     void runEnded();
     void closeAfterFailure();
+    void configureSecurity();
+    std::optional<std::string> loginPassword(const std::string& key);
+    bool openConnection();
+    void stopConnecting();
+    bool offerTrust(const tessaly::ETlsError& e) const;
+    bool trustAccepted(const tessaly::ETlsError& e);
     void SendData_Append();
     void SmtpClient1InvalidHost(bool& handled);
     void SmtpClient1ConnectionFailed();
@@ -149,11 +161,13 @@ private:
     TTSY_Adrs_HitF* hitList_ = nullptr;
     TTSY_AddressF* addressWindow_ = nullptr;
     TTSY_LogF* logWindow_ = nullptr;
+    tessaly::SmtpPasswords* passwords_ = nullptr;
 
     // Run state.
     bool StopRequested = false;
     bool running_ = false;
     bool closeAfterRun_ = false;
+    bool connectStopped_ = false; // the stop button ended the connecting
     std::vector<std::string> Memo_Jis;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run
