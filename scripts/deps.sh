@@ -20,7 +20,7 @@ tessaly_ensure_packages() {
 
 # What building the program needs.
 TESSALY_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-                        libgtest-dev libgmock-dev libbenchmark-dev)
+                        libgtest-dev libgmock-dev libbenchmark-dev qt6-networkauth-dev)
 # What running it needs on top: a Japanese font so that the text renders.
 TESSALY_RUN_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho)
 # What the tests need on top: the real SMTP server, and clang for the fuzz targets.
