@@ -121,7 +121,7 @@ std::string SignInAgainText(const std::string& serverError) {
                       "取り消されたか期限が切れています。ブラウザでもう一度サインインしてください。");
 }
 
-TOAuthSession::TOAuthSession(TOAuthProvider provider, TSecretStore& store, std::string secretKey)
+TOAuthSession::TOAuthSession(TOAuthProvider provider, SecretStore& store, std::string secretKey)
     : m_provider(std::move(provider)), m_store(store), m_secretKey(std::move(secretKey)) {}
 
 void TOAuthSession::Cancel() {
@@ -258,21 +258,28 @@ TOAuthToken TOAuthSession::refresh(const std::string& refreshToken) {
 }
 
 std::string TOAuthSession::keep(TOAuthToken token) {
+    // Without a keyring the refresh token still serves this program start from memory.
     if (!token.RefreshToken.empty())
-        m_store.Write(m_secretKey, token.RefreshToken);
+        m_store.write(m_secretKey, token.RefreshToken);
     m_token = std::move(token);
     return m_token.AccessToken;
 }
 
 std::string TOAuthSession::obtain() {
     m_canceled = false;
-    if (const std::optional<std::string> stored = m_store.Read(m_secretKey); stored && !stored->empty()) {
+    std::string refreshToken = m_token.RefreshToken;
+    if (refreshToken.empty()) {
+        SecretRead stored = m_store.read(m_secretKey);
+        if (stored.status == SecretStatus::Ok)
+            refreshToken = std::move(stored.secret);
+    }
+    if (!refreshToken.empty()) {
         try {
-            return keep(refresh(*stored));
+            return keep(refresh(refreshToken));
         } catch (const EOAuthError& e) {
             if (e.kind != EOAuthError::Kind::Refused)
                 throw;
-            m_store.Remove(m_secretKey);
+            m_store.erase(m_secretKey);
             m_token = {};
             if (OnSignInAgain)
                 OnSignInAgain(SignInAgainText(e.ServerError));

@@ -1,7 +1,7 @@
 // Sign-in with OAuth 2.0 the way a native application does it: the authorization code grant with
 // PKCE (S256) in the system browser, redirected to a port on 127.0.0.1 that is listened on only
-// while the sign-in runs, `state` checked. The refresh token lives in the secret store; the
-// access token only in memory.
+// while the sign-in runs, `state` checked. The refresh token lives in the secret store (in memory
+// for this program start when no keyring answers); the access token only in memory.
 //
 //   TOAuthSession session(provider, keyring, "oauth:" + account);
 //   session.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
@@ -65,7 +65,7 @@ std::string PkceChallenge(const std::string& verifier);
 class TOAuthSession {
 public:
     // `secretKey` names this account's refresh token in `store`.
-    TOAuthSession(TOAuthProvider provider, TSecretStore& store, std::string secretKey);
+    TOAuthSession(TOAuthProvider provider, SecretStore& store, std::string secretKey);
 
     TOpenUrl OpenUrl;             // opens the sign-in page in the system browser
     // Told why a browser sign-in must be done again (the stored one was refused) before the
@@ -98,7 +98,7 @@ private:
     void wake();
 
     TOAuthProvider m_provider;
-    TSecretStore& m_store;
+    SecretStore& m_store;
     std::string m_secretKey;
     TOAuthToken m_token;
     bool m_canceled = false;

@@ -1,5 +1,5 @@
 // Sign-in in the browser and the tokens it gives, against the fake authorization server.
-#include "fixtures/memory_secret_store.h"
+#include "fixtures/fake_secret_store.h"
 #include "fixtures/oauth_servers.h"
 #include "smtp/oauth_signin.h"
 
@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 using namespace tessaly;
-using tessaly::test::MemorySecretStore;
 using tessaly::test::OAuthServers;
 
 namespace {
@@ -38,7 +37,7 @@ QStringList grants(const QJsonObject& state) {
 TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     OAuthServers servers(QStringLiteral("desktop-secret"));
     ASSERT_NE(servers.httpPort(), 0);
-    MemorySecretStore store;
+    FakeSecretStore store;
     QUrl page;
     auto follow = servers.browser();
 
@@ -78,7 +77,7 @@ TEST(OAuthSignIn, ATokenThatExpiresWithinFiveMinutesIsRenewedBeforeUse) {
     OAuthServers servers;
     ASSERT_NE(servers.httpPort(), 0);
     servers.admin(QStringLiteral("/admin/set?access_lifetime=240"));
-    MemorySecretStore store;
+    FakeSecretStore store;
     TOAuthSession session(providerOf(servers), store, kKey);
     session.OpenUrl = servers.browser();
     const std::string token = session.AccessToken();
@@ -91,7 +90,7 @@ TEST(OAuthSignIn, ATokenThatExpiresWithinFiveMinutesIsRenewedBeforeUse) {
 TEST(OAuthSignIn, ARevokedRefreshTokenLeadsToANewSignInThatSaysWhy) {
     OAuthServers servers;
     ASSERT_NE(servers.httpPort(), 0);
-    MemorySecretStore store;
+    FakeSecretStore store;
     {
         TOAuthSession session(providerOf(servers), store, kKey);
         session.OpenUrl = servers.browser();
@@ -136,7 +135,7 @@ TEST_P(OAuthSignInFails, WithAMessageAndNoTokenAsked) {
     ASSERT_NE(servers.httpPort(), 0);
     if (*c.deny)
         servers.admin(QStringLiteral("/admin/set?deny=") + QString::fromLatin1(c.deny));
-    MemorySecretStore store;
+    FakeSecretStore store;
     TOAuthSession session(providerOf(servers), store, kKey);
     session.SignInTimeOut = 3000;
     session.OpenUrl = servers.browser(c.redirect);
