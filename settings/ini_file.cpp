@@ -195,6 +195,8 @@ IniFile::Found IniFile::find(std::string_view section, std::string_view key) con
 
 bool IniFile::hasSection(std::string_view section) const { return find(section, {}).sectionFound; }
 
+bool IniFile::hasKey(std::string_view section, std::string_view key) const { return find(section, key).keyFound; }
+
 std::string IniFile::readString(std::string_view section, std::string_view key, std::string_view def) const {
     const Found found = find(section, key);
     if (!found.keyFound)

@@ -33,6 +33,7 @@ public:
     bool readBool(std::string_view section, std::string_view key, bool def) const;
 
     bool hasSection(std::string_view section) const;
+    bool hasKey(std::string_view section, std::string_view key) const;
 
     // Replaces the key where it stands, or adds it (and its section, at the end of the file).
     // A section, key or value that would break the file's lines (CR, LF or NUL; a key with "=",
