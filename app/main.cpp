@@ -1,5 +1,6 @@
 #include "app/program.h"
 #include "app/toolbar_icons.h"
+#include "common/keychain_secret_store.h"
 #include "common/qt_dialogs.h"
 
 #include <QApplication>
@@ -14,8 +15,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(title);
     QApplication::setWindowIcon(tessaly::toolIcon(tessaly::ToolIcon::Send));
     tessaly::QtDialogs dialogs(title);
+    tessaly::KeychainSecretStore keyring(QStringLiteral("Tessaly"));
     try {
-        tessaly::Program program(dialogs);
+        tessaly::Program program(dialogs, keyring);
         program.start();
         return QApplication::exec();
     } catch (const std::exception& e) {

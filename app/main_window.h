@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ class TTSY_SetteiF;
 namespace tessaly {
 class AddressBook;
 class Dialogs;
+class ETlsError;
+class SmtpPasswords;
 class TSmtpClient;
 } // namespace tessaly
 
@@ -44,6 +47,9 @@ public:
     // before the window is first shown.
     void setWindows(TTSY_SetteiF* settei, tessaly::AddressBook* addressBook,
                     TTSY_Adrs_HitF* hitList, TTSY_AddressF* addressWindow, TTSY_LogF* logWindow);
+
+    // The SMTP passwords of this program start (the start-up object owns them).
+    void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
 
     const std::string& StartDirectory() const { return startDirectory_; }
     int OsMajorVersion() const { return osMajorVersion_; }
@@ -125,6 +131,11 @@ private:
     void sendRun(const PreparedRun& run);
     void runEnded();
     void closeAfterFailure();
+    void configureSecurity();
+    std::optional<std::string> loginPassword(const std::string& key);
+    bool openConnection();
+    bool offerTrust(const tessaly::ETlsError& e) const;
+    bool trustAccepted(const tessaly::ETlsError& e);
     void foldHeader(const char* name, const std::string& valueSjis);
     void SendData_Append();
     void SmtpClient1SendStart();
@@ -148,11 +159,13 @@ private:
     TTSY_Adrs_HitF* hitList_ = nullptr;
     TTSY_AddressF* addressWindow_ = nullptr;
     TTSY_LogF* logWindow_ = nullptr;
+    tessaly::SmtpPasswords* passwords_ = nullptr;
 
     // Run state.
     bool StopRequested = false;
     bool running_ = false;
     bool closeAfterRun_ = false;
+    bool connectStopped_ = false; // the stop button ended the connecting
     std::vector<std::string> Memo_Jis;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run

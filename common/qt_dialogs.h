@@ -15,6 +15,8 @@ public:
     bool askYesNo(QWidget* parent, const QString& title, const QString& text) override;
     QString openFile(QWidget* parent, const FileDialogOptions& options) override;
     QString saveFile(QWidget* parent, const FileDialogOptions& options) override;
+    std::optional<QString> askPassword(QWidget* parent, const QString& title,
+                                       const QString& text) override;
 
 private:
     QString caption_;

@@ -20,8 +20,11 @@ tessaly_ensure_packages() {
 
 # What building the program needs.
 TESSALY_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-                        libgtest-dev libgmock-dev libbenchmark-dev qt6-networkauth-dev)
-# What running it needs on top: a Japanese font so that the text renders.
-TESSALY_RUN_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho)
+                        libgtest-dev libgmock-dev libbenchmark-dev qtkeychain-qt6-dev
+                        qt6-networkauth-dev)
+# What running it needs on top: a Japanese font so that the text renders, and the keyring library
+# that keeps the SMTP password.
+TESSALY_RUN_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho libqt6keychain1
+                      libqt6networkauth6)
 # What the tests need on top: the real SMTP server, and clang for the fuzz targets.
 TESSALY_TEST_PACKAGES=(python3 python3-aiosmtpd clang libclang-rt-14-dev)

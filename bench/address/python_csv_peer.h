@@ -44,6 +44,10 @@ public:
     bool askYesNo(QWidget*, const QString&, const QString&) override { return false; }
     QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
     QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
+    std::optional<QString> askPassword(QWidget*, const QString&, const QString&) override {
+        ++messages;
+        return std::nullopt;
+    }
 };
 
 } // namespace bench

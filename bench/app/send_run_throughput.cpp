@@ -5,6 +5,7 @@
 #include "bench/support/smtp_bench_support.h"
 #include "app/program.h"
 #include "common/dialogs.h"
+#include "common/secret_store.h"
 #include "common/text.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +40,10 @@ public:
     }
     QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
     QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
+    std::optional<QString> askPassword(QWidget*, const QString&, const QString& text) override {
+        report("password prompt", text);
+        return std::nullopt;
+    }
     int prompts = 0;
 
 private:
@@ -73,7 +79,8 @@ void BM_SendRun(benchmark::State& state) {
             QString()));
         ini.close();
         ReportingDialogs dialogs;
-        tessaly::Program program(dialogs);
+        tessaly::NoSecretStore keyring;
+        tessaly::Program program(dialogs, keyring);
         program.start();
         TTSY_MainF& main = program.mainWindow();
         std::vector<std::string> recipients;

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "common/qt_dialogs.h"
+#include "common/secret_store.h"
 #include "common/text.h"
 
 #include <QApplication>
@@ -32,7 +33,8 @@ int main(int argc, char** argv) {
     ini.close();
 
     tessaly::QtDialogs dialogs(QStringLiteral("Tessaly 2.7S"));
-    tessaly::Program program(dialogs);
+    tessaly::NoSecretStore keyring; // drawing a window needs no password
+    tessaly::Program program(dialogs, keyring);
     program.start();
     TTSY_MainF& main = program.mainWindow();
     main.addRecipients({tessaly::toSjis(QStringLiteral("山田花子 <hanako@example.jp>"), QString()),
