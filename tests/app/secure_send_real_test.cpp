@@ -4,19 +4,19 @@
 // Tessaly writes or prints, whatever the run's end.
 #include "app_harness.h"
 
+#include "fixtures/captured_output.h"
 #include "fixtures/smtp_real_server.h"
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
 
 #include <QDirIterator>
-#include <QTemporaryFile>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
 using apptest::App;
 using apptest::IniValues;
+using tessaly::test::CapturedOutput;
 using tessaly::test::SubmissionServer;
 using Kind = FakeDialogs::Kind;
 
@@ -164,42 +164,6 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     EXPECT_EQ(SubmissionServer::messagesFrom(secure.sender).size(), 2u);
     EXPECT_EQ(tessaly::trustedFingerprint(app.program->settings(), "localhost", port), other);
 }
-
-// Everything this process writes to its standard output and error, while it lives.
-class CapturedOutput {
-public:
-    CapturedOutput() {
-        file_.open();
-        std::fflush(stdout);
-        std::fflush(stderr);
-        savedOut_ = ::dup(1);
-        savedErr_ = ::dup(2);
-        ::dup2(file_.handle(), 1);
-        ::dup2(file_.handle(), 2);
-    }
-    ~CapturedOutput() { restore(); }
-    QByteArray take() {
-        restore();
-        file_.seek(0);
-        return file_.readAll();
-    }
-
-private:
-    void restore() {
-        if (savedOut_ < 0)
-            return;
-        std::fflush(stdout);
-        std::fflush(stderr);
-        ::dup2(savedOut_, 1);
-        ::dup2(savedErr_, 2);
-        ::close(savedOut_);
-        ::close(savedErr_);
-        savedOut_ = savedErr_ = -1;
-    }
-    QTemporaryFile file_; // outside the start directory, which is searched on its own
-    int savedOut_ = -1;
-    int savedErr_ = -1;
-};
 
 // The password, a wrong one, and the forms they take on the wire, searched for in every file in
 // the start directory, in everything printed and in every text shown, after a successful run
