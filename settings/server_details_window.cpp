@@ -155,6 +155,7 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
         field->setObjectName(QString::fromLatin1(name));
         field->setGeometry(160, y, 300, 20);
     };
+    Label_OAuthServer = makeLabel(this, "Label_OAuthServer", QString(), 30, 203);
     makeLabel(this, "Label_OAuthProvider", QStringLiteral("プロバイダー"), 30, 228);
     Cmb_OAuthProvider = new QComboBox(this);
     Cmb_OAuthProvider->setObjectName(QStringLiteral("Cmb_OAuthProvider"));
@@ -183,9 +184,11 @@ void TTSY_ServerSyousaiF::Cmb_OAuthProviderChange(int index) {
     const tessaly::OAuthProviderDefaults* known = tessaly::oauthProviderDefaults(index);
     if (!known)
         return;
-    Edt_OAuthAuthorizationUrl->setText(QString::fromLatin1(known->AuthorizationUrl));
-    Edt_OAuthTokenUrl->setText(QString::fromLatin1(known->TokenUrl));
-    Edt_OAuthScope->setText(QString::fromLatin1(known->Scope));
+    for (auto [field, text] : {std::pair{Edt_OAuthAuthorizationUrl, known->AuthorizationUrl},
+                               std::pair{Edt_OAuthTokenUrl, known->TokenUrl}, std::pair{Edt_OAuthScope, known->Scope}}) {
+        field->setText(QString::fromLatin1(text));
+        field->setCursorPosition(0); // the start of an address says most
+    }
     {
         const QSignalBlocker security(Cmb_Security);
         Cmb_Security->setCurrentIndex(known->Security);
@@ -215,6 +218,8 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
         Edt_OAuthAuthorizationUrl->setText(QString::fromStdString(v.OAuthAuthorizationUrl));
         Edt_OAuthTokenUrl->setText(QString::fromStdString(v.OAuthTokenUrl));
         Edt_OAuthScope->setText(QString::fromStdString(v.OAuthScope));
+        for (QLineEdit* field : {Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl, Edt_OAuthScope})
+            field->setCursorPosition(0);
     }
     security_ = v.Security;
     port_ = v.Port;
@@ -253,12 +258,15 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
 }
 
 void TTSY_ServerSyousaiF::showPort() {
-    QString text = QStringLiteral("ポート番号：%1")
-                       .arg(port_.empty() ? QStringLiteral("（未入力）")
-                                          : QString::fromLatin1(port_.data(), static_cast<qsizetype>(port_.size())));
-    if (!host_.empty())
-        text = QStringLiteral("サーバー：%1　").arg(QString::fromStdString(host_)) + text;
-    Label_Port->setText(text);
+    Label_Port->setText(QStringLiteral("ポート番号：%1")
+                            .arg(port_.empty() ? QStringLiteral("（未入力）")
+                                               : QString::fromLatin1(port_.data(),
+                                                                     static_cast<qsizetype>(port_.size()))));
+    Label_OAuthServer->setText(host_.empty() ? QString()
+                                             : QStringLiteral("サーバー：%1（ポート番号 %2、%3）")
+                                                   .arg(QString::fromStdString(host_), QString::fromStdString(port_),
+                                                        securityName(security_)));
+    Label_OAuthServer->adjustSize();
     Label_Port->adjustSize();
 }
 

@@ -283,4 +283,22 @@ INSTANTIATE_TEST_SUITE_P(
                       ProviderChoice{"Google", 1, "smtp.gmail.com", "465", 2, "https://mail.google.com/"}),
     [](const ::testing::TestParamInfo<ProviderChoice>& info) { return std::string(info.param.name); });
 
+// Draws docs/server_details_oauth.png (the folder given absolute: the test works in a temporary
+// one): TESSALY_SCREENSHOT_DIR=$PWD/docs QT_QPA_PLATFORM=xcb xvfb-run -a
+// build/tests/settings/server_details_window_test --gtest_filter='*Screenshot*'
+TEST_F(ServerDetailsTest, ScreenshotWithOAuth) {
+    const QString target = qEnvironmentVariable("TESSALY_SCREENSHOT_DIR");
+    if (target.isEmpty())
+        GTEST_SKIP() << "TESSALY_SCREENSHOT_DIR not set";
+    openDetails();
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    choose("Cmb_AuthKind", 1);
+    choose("Cmb_OAuthProvider", 1);
+    choose("Cmb_OAuthProvider", 0);
+    in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro@example.jp"));
+    in<QLineEdit>(details(), "Edt_OAuthClientId")->setText(QStringLiteral("your-organisation-client-id"));
+    QTest::qWait(50); // let the window system draw it once
+    EXPECT_TRUE(details()->grab().save(target + QStringLiteral("/server_details_oauth.png")));
+}
+
 } // namespace
