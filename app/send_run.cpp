@@ -111,8 +111,9 @@ void TTSY_MainF::TB_StopClick() {
     StopRequested = true;
     // While the connection is being opened no message has started: a connect, handshake or
     // login that hangs ends at once instead of at the time-out.
-    if (running_ && signingIn_ && oauth_) {
-        connectStopped_ = true;
+    // A sign-in in the browser, or the wait for a token, ends at once too.
+    if (running_ && oauth_) {
+        connectStopped_ = connectStopped_ || signingIn_;
         oauth_->Cancel();
     }
     if (running_ && SmtpClient1->Connecting()) {

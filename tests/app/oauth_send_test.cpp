@@ -11,6 +11,8 @@
 #include "smtp/smtp_client.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QJsonArray>
 
 namespace {
@@ -116,6 +118,33 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
             masked.replace(secret, "<secret>");
         std::fwrite(masked.constData(), 1, std::size_t(masked.size()), stdout);
     }
+}
+
+TEST(OAuthSend, TheStopButtonEndsASignInThatWaitsForTheBrowser) {
+    OAuthServers servers;
+    ASSERT_NE(servers.smtpPort(), 0);
+    App app({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+             {QStringLiteral("Port"), QString::number(servers.smtpPort())},
+             {QStringLiteral("From"), QStringLiteral("circular@example.jp")}},
+            {}, submission(servers));
+    app.program->settings().ChkBox_EverySend = false;
+    auto ignore = servers.browser(OAuthServers::Redirect::Ignore);
+    app.main().setOpenUrl([&](const QUrl& url) {
+        ignore(url); // the user never finishes the sign-in ...
+        QTimer::singleShot(50, &app.main(), [&] { app.tool("TB_Stop")->click(); }); // ... but stops
+    });
+    app.edit("Edt_Subject")->setText(QStringLiteral("中止のお知らせ"));
+    app.setBody(QStringLiteral("本文です。"));
+    app.typeRecipient(QStringLiteral("r1@example.jp"));
+    QElapsedTimer took;
+    took.start();
+    app.tool("TB_Send")->click();
+    EXPECT_LT(took.elapsed(), 20000);
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("サインインを中止しました"));
+    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+    EXPECT_TRUE(app.dialogs.calls.empty());
+    EXPECT_TRUE(servers.state()["token_requests"].toArray().isEmpty());
+    EXPECT_TRUE(servers.state()["auth"].toArray().isEmpty()) << "nothing connected";
 }
 
 } // namespace
