@@ -82,6 +82,17 @@ TokenReply readTokenReply(QNetworkReply* reply) {
     return out;
 }
 
+// The token a finished wait brought, or the reason it brought none.
+TOAuthToken tokenOf(const std::optional<TokenReply>& result, bool canceled, const char* timedOutText) {
+    if (!result && canceled)
+        throw EOAuthError(EOAuthError::Kind::Canceled, "サインインを中止しました。");
+    if (!result)
+        throw EOAuthError(EOAuthError::Kind::TimedOut, timedOutText);
+    if (result->error)
+        throw *result->error;
+    return *result->token;
+}
+
 // A reply handler of Qt's that hands the token endpoint's answer to `onReply` instead of its own
 // reading.
 template <typename Base> class TokenReplyHandler : public Base {
@@ -214,16 +225,9 @@ TOAuthToken TOAuthSession::signIn() {
     flow.grant();
     waitFor([&] { return result.has_value(); }, SignInTimeOut);
     handler->close();
-    if (!result) {
-        if (m_canceled)
-            throw EOAuthError(EOAuthError::Kind::Canceled, "サインインを中止しました。");
-        throw EOAuthError(EOAuthError::Kind::TimedOut,
-                          "ブラウザでのサインインが時間内に終わりませんでした。"
-                          "もう一度送信し、ブラウザでサインインしてください。");
-    }
-    if (result->error)
-        throw *result->error;
-    return *result->token;
+    return tokenOf(result, m_canceled,
+                   "ブラウザでのサインインが時間内に終わりませんでした。"
+                   "もう一度送信し、ブラウザでサインインしてください。");
 }
 
 TOAuthToken TOAuthSession::refresh(const std::string& refreshToken) {
@@ -242,16 +246,9 @@ TOAuthToken TOAuthSession::refresh(const std::string& refreshToken) {
     };
     flow.refreshAccessToken();
     waitFor([&] { return result.has_value(); }, TimeOut);
-    if (!result) {
-        if (m_canceled)
-            throw EOAuthError(EOAuthError::Kind::Canceled, "サインインを中止しました。");
-        throw EOAuthError(EOAuthError::Kind::TimedOut,
-                          "トークン エンドポイントから時間内に応答がありませんでした。"
-                          "ネットワークを確かめてから、もう一度送信してください。");
-    }
-    if (result->error)
-        throw *result->error;
-    TOAuthToken token = *result->token;
+    TOAuthToken token = tokenOf(result, m_canceled,
+                                "トークン エンドポイントから時間内に応答がありませんでした。"
+                                "ネットワークを確かめてから、もう一度送信してください。");
     if (token.RefreshToken.empty())
         token.RefreshToken = refreshToken;
     return token;

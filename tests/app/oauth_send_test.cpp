@@ -10,7 +10,6 @@
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QJsonArray>
@@ -85,12 +84,7 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
         app.main().close();
         for (const FakeDialogs::Call& call : app.dialogs.calls)
             shown << call.title << call.text;
-        QDirIterator it(app.dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << it.filePath().toStdString();
-            files += file.readAll();
-        }
+        files = tessaly::test::filesUnder(app.dir.path());
         EXPECT_TRUE(app.dir.read(QStringLiteral("TSY2.ini")).contains("Auth=2\r\n"));
         EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 9);
     }
@@ -112,12 +106,8 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
         EXPECT_FALSE(printed.contains(secret)) << secret.toStdString();
         EXPECT_FALSE(texts.contains(secret)) << secret.toStdString();
     }
-    if (HasFailure()) {
-        QByteArray masked = printed;
-        for (const QByteArray& secret : secrets)
-            masked.replace(secret, "<secret>");
-        std::fwrite(masked.constData(), 1, std::size_t(masked.size()), stdout);
-    }
+    if (HasFailure())
+        tessaly::test::showMasked(printed, secrets);
 }
 
 TEST(OAuthSend, TheStopButtonEndsASignInThatWaitsForTheBrowser) {

@@ -9,7 +9,6 @@
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
 
-#include <QDirIterator>
 #include <cstdio>
 
 namespace {
@@ -210,12 +209,7 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
         app.main().close();
         for (const FakeDialogs::Call& call : app.dialogs.calls)
             shown << call.title << call.text;
-        QDirIterator it(app.dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << it.filePath().toStdString();
-            files += file.readAll();
-        }
+        files = tessaly::test::filesUnder(app.dir.path());
         // The files searched hold what they should: the settings, the log of the one run that
         // got through (four recipients by then), the text it sent.
         EXPECT_TRUE(app.dir.read(QStringLiteral("TSY2.ini")).contains("Login=tessaly-user\r\n"));
@@ -230,13 +224,8 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
         EXPECT_FALSE(printed.contains(secret)) << secret.toStdString();
         EXPECT_FALSE(texts.contains(secret)) << secret.toStdString();
     }
-    // What failed while the output was captured went there: show it, the secrets masked.
-    if (HasFailure()) {
-        QByteArray masked = printed;
-        for (const QByteArray& secret : secrets)
-            masked.replace(secret, "<secret>");
-        std::fwrite(masked.constData(), 1, std::size_t(masked.size()), stdout);
-    }
+    if (HasFailure())
+        tessaly::test::showMasked(printed, secrets);
 }
 
 } // namespace
