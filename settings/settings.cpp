@@ -91,11 +91,11 @@ void Submission_Load(Settings& s, const ini::IniFile& file) {
 
 void Submission_Save(const Settings& s, ini::IniFile& file) {
     const Settings d;
+    const bool oauthDefault = s.OAuthProvider == d.OAuthProvider && s.OAuthClientId.empty() &&
+                              s.OAuthAuthorizationUrl.empty() && s.OAuthTokenUrl.empty() && s.OAuthScope.empty();
     const bool allDefault = s.Security == d.Security && s.Auth == d.Auth && s.Login == d.Login &&
                             s.SavePassword == d.SavePassword && s.TrustedCerts == d.TrustedCerts &&
-                            s.Charset == d.Charset && s.OAuthProvider == d.OAuthProvider &&
-                            s.OAuthClientId.empty() && s.OAuthAuthorizationUrl.empty() &&
-                            s.OAuthTokenUrl.empty() && s.OAuthScope.empty();
+                            s.Charset == d.Charset && oauthDefault;
     if (allDefault && !file.hasSection(kSubmission))
         return;
     file.writeInteger(kSubmission, "Security", s.Security);
@@ -105,8 +105,6 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
     file.writeString(kSubmission, "TrustedCerts", s.TrustedCerts);
     file.writeInteger(kSubmission, "Charset", s.Charset);
     // The OAuth keys come only with OAuth, so that a section written without them stays as it was.
-    const bool oauthDefault = s.OAuthProvider == d.OAuthProvider && s.OAuthClientId.empty() &&
-                              s.OAuthAuthorizationUrl.empty() && s.OAuthTokenUrl.empty() && s.OAuthScope.empty();
     if (oauthDefault && !file.hasKey(kSubmission, "OAuthProvider"))
         return;
     file.writeInteger(kSubmission, "OAuthProvider", s.OAuthProvider);
