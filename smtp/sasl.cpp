@@ -6,9 +6,7 @@ namespace tessaly {
 
 namespace {
 
-QByteArray bytesOf(const std::string& text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
+void append(QByteArray& to, const std::string& text) { to.append(text.data(), static_cast<qsizetype>(text.size())); }
 
 // RFC 4616: no authorisation identity, the login, the password, separated by zero bytes.
 class TPlainMechanism : public TSaslMechanism {
@@ -16,11 +14,13 @@ public:
     TPlainMechanism(const std::string& login, const std::string& password) : m_login(login), m_password(password) {}
     const char* Name() const override { return "PLAIN"; }
     bool InitialResponse(QByteArray& response) override {
+        // Sized once, so that no reallocation leaves a copy of the password behind.
         response.clear();
+        response.reserve(static_cast<qsizetype>(m_login.size() + m_password.size() + 2));
         response.append('\0');
-        response.append(bytesOf(m_login));
+        append(response, m_login);
         response.append('\0');
-        response.append(bytesOf(m_password));
+        append(response, m_password);
         return true;
     }
     bool Respond(const QByteArray&, QByteArray&) override { return false; }
@@ -40,7 +40,8 @@ public:
         ++m_round;
         if (m_round > 2)
             return false;
-        response = bytesOf(m_round == 1 ? m_login : m_password);
+        response.clear();
+        append(response, m_round == 1 ? m_login : m_password);
         return true;
     }
 

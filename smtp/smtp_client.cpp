@@ -118,6 +118,7 @@ TSmtpClient::TSmtpClient(QObject* parent) : TSocketBase(parent) {
 }
 
 TSmtpClient::~TSmtpClient() {
+    WipeSecret(Password); // set but never used by a Connect
     m_destroying = true;
     try {
         Abort();
@@ -302,13 +303,18 @@ TSmtpReply TSmtpClient::authenticate(TSaslMechanism& mechanism) {
     };
     QByteArray response;
     QByteArray line = QByteArray("AUTH ") + mechanism.Name();
-    if (mechanism.InitialResponse(response))
-        line += ' ' + (response.isEmpty() ? QByteArray("=") : response.toBase64());
+    if (mechanism.InitialResponse(response)) {
+        QByteArray encoded = response.isEmpty() ? QByteArray("=") : response.toBase64();
+        line += ' ';
+        line += encoded;
+        WipeSecret(encoded);
+    }
     WipeSecret(response);
     sendSecret(line);
     TSmtpReply reply = ReadReply(TSmtpStep::Auth);
-    // Bounded: the known mechanisms answer at most two challenges; a server asking on is cancelled.
-    for (int round = 0; reply.Code == 334; ++round) {
+    // Bounded: the known mechanisms answer at most two challenges; a server asking on is cancelled,
+    // and one that goes on asking after that is given up.
+    for (int round = 0; reply.Code == 334 && round < 8; ++round) {
         const std::vector<std::string> texts = reply.Texts();
         const QByteArray challenge = QByteArray::fromBase64(QByteArray::fromStdString(texts.back()));
         if (round < 4 && mechanism.Respond(challenge, response)) {
@@ -510,6 +516,10 @@ void TSmtpClient::SendMail() {
             m_lastResult = {reply.Transient() ? TSendOutcome::TemporaryFailure : TSendOutcome::PermanentFailure, reply};
             if (which == TSmtpStep::EndOfData && OnFailure)
                 OnFailure(this);
+            // The plain exchange reports the reply as it came; the extended one names the step.
+            if (extended())
+                throw ERefusedError(std::string(StepName(which)) + ": サーバーが受け付けませんでした。\n" + reply.Text(),
+                                    reply);
             throw ERefusedError(reply);
         }
         return reply;

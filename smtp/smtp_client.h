@@ -127,7 +127,6 @@ private:
     TSmtpReply authenticate(TSaslMechanism& mechanism);
     static bool sessionEnded(const TSmtpReply& reply);
     void reconnect();
-    [[noreturn]] void refused(const TSmtpReply& reply);
 
     bool m_busy = false;
     bool m_connecting = false;

@@ -280,24 +280,11 @@ void TSocketBase::replaceSocket() {
         auto* ssl = new QSslSocket(this);
         m_socket = ssl;
         connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
-            m_peerFingerprint = fingerprintOf(ssl->peerCertificate());
+            safely([&] { m_peerFingerprint = fingerprintOf(ssl->peerCertificate()); });
             m_encrypted = true;
         });
         connect(ssl, &QSslSocket::sslErrors, this, [this, ssl](const QList<QSslError>& errors) {
-            m_peerFingerprint = fingerprintOf(ssl->peerCertificate());
-            if (!m_trustedFingerprint.empty() && m_peerFingerprint == m_trustedFingerprint) {
-                // The user trusts this one certificate for this server: only its own errors pass.
-                ssl->ignoreSslErrors(errors);
-                m_certProblems.clear();
-                return;
-            }
-            for (const QSslError& e : errors) {
-                const TCertProblem problem = problemOf(e.error());
-                if (std::find(m_certProblems.begin(), m_certProblems.end(), problem) == m_certProblems.end())
-                    m_certProblems.push_back(problem);
-            }
-            if (!m_trustedFingerprint.empty())
-                m_certProblems.push_back(TCertProblem::PinMismatch);
+            safely([&] { checkCertificate(*ssl, errors); });
         });
     } else {
         m_socket = new QTcpSocket(this);
@@ -429,6 +416,7 @@ void TSocketBase::onBytesWritten(qint64) {
 
 void TSocketBase::onErrorOccurred(int error) {
     m_success = false;
+    m_socketErrorText = m_socket->errorString().toStdString();
     m_lastErrorNo = SocketErrorNumber(error);
     if (m_connected)
         m_ioError = true;
@@ -812,6 +800,24 @@ bool TSocketBase::Encrypted() const { return m_encrypted && m_connected; }
 
 bool TSocketBase::PeerIsLoopback() const { return m_connected && m_address.isLoopback(); }
 
+// Runs inside the handshake, from the socket's signal. Errors not ignored here end the handshake.
+void TSocketBase::checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors) {
+    m_peerFingerprint = fingerprintOf(ssl.peerCertificate());
+    if (!m_trustedFingerprint.empty() && m_peerFingerprint == m_trustedFingerprint) {
+        // The user trusts this one certificate for this server: only its own errors pass.
+        ssl.ignoreSslErrors(errors);
+        m_certProblems.clear();
+        return;
+    }
+    for (const QSslError& e : errors) {
+        const TCertProblem problem = problemOf(e.error());
+        if (std::find(m_certProblems.begin(), m_certProblems.end(), problem) == m_certProblems.end())
+            m_certProblems.push_back(problem);
+    }
+    if (!m_trustedFingerprint.empty())
+        m_certProblems.push_back(TCertProblem::PinMismatch);
+}
+
 void TSocketBase::failTls(const std::string& why) {
     std::vector<TCertProblem> problems = m_certProblems;
     if (problems.empty())
@@ -855,12 +861,13 @@ void TSocketBase::StartTls(const std::string& trustedFingerprint) {
     configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     configuration.setProtocol(QSsl::SecureProtocols);
     if (!extraCaCertificates().isEmpty())
-        configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + extraCaCertificates());
+        configuration.addCaCertificates(extraCaCertificates());
     ssl->setSslConfiguration(configuration);
     // The certificate must name the host as the user gave it, not the address it resolved to.
     ssl->setPeerVerifyName(QString::fromStdString(Host));
 
     m_ioError = false;
+    m_socketErrorText.clear();
     startIoTimer();
     ssl->startClientEncryption();
     waitFor([this] { return m_encrypted || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
@@ -874,7 +881,8 @@ void TSocketBase::StartTls(const std::string& trustedFingerprint) {
         return;
     if (m_ioTimedOut)
         failTls("時間内にサーバーから応答がないため、TLS を開始できませんでした。");
-    failTls("サーバーとの TLS を開始できませんでした。");
+    // The socket may have been replaced by now: its reason was kept when the error came.
+    failTls("サーバーとの TLS を開始できませんでした（" + m_socketErrorText + "）。");
 }
 
 int16_t TSocketBase::ReplyCode(const std::string& line) {

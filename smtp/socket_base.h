@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,8 @@
 
 class QEventLoop;
 class QIODevice;
+class QSslError;
+class QSslSocket;
 class QTcpSocket;
 class QTimer;
 
@@ -163,8 +166,9 @@ public:
     const std::string& PeerFingerprint() const { return m_peerFingerprint; }
     // True when the connected address is a loopback address.
     bool PeerIsLoopback() const;
-    // Authorities trusted besides the system's, for every later handshake of every socket (PEM
-    // data; tests give the authority they made). Replaces the previous set.
+    // Authorities trusted for every later handshake of every socket (PEM data; tests give the
+    // authority they made), added to the socket's own list without reading the system's whole
+    // store, which would cost a test run far more than its handshakes. Replaces the previous set.
     static void SetExtraCaCertificates(const QByteArray& pem);
 
     // --- state
@@ -213,6 +217,7 @@ protected:
 private:
     void attachSocket();
     void replaceSocket();
+    void checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors);
     [[noreturn]] void failTls(const std::string& why);
     void waitFor(const std::function<bool()>& done);
     // Sends the device's bytes, or `bytes` when there is no device.
@@ -270,6 +275,7 @@ private:
     std::string m_peerFingerprint;
     std::string m_trustedFingerprint;
     std::vector<TCertProblem> m_certProblems;
+    std::string m_socketErrorText; // the socket's own words for its last error
 
     int16_t m_replyNumber = 0;
     std::string m_lastReply;

@@ -166,7 +166,11 @@ INSTANTIATE_TEST_SUITE_P(
         SecureCase{"HostMismatch", "wrong_host", TSecurity::StartTls, nullptr, {TCertProblem::HostMismatch},
                    "ホスト名の不一致", kUpToStartTls, nullptr},
         SecureCase{"UnknownAuthority", "untrusted", TSecurity::StartTls, nullptr, {TCertProblem::UntrustedIssuer},
-                   "発行者を確認できない", kUpToStartTls, nullptr}),
+                   "発行者を確認できない", kUpToStartTls, nullptr},
+        // A line forged into the plain reply to STARTTLS is dropped: taken for the reply to the
+        // second EHLO, it would hide the login the server offers.
+        SecureCase{"PlainTextAfterStartTlsDropped", "injecting", TSecurity::StartTls, nullptr, {}, "", kUpToStartTls,
+                   "AUTH PLAIN "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Submission, AnUntrustedCertificateIsAcceptedOnlyWhenItIsTheOneTrusted) {
