@@ -6,9 +6,16 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <sys/resource.h>
 
 int main(int argc, char** argv) {
+    // The SMTP password stays in memory while the program runs; a core file would carry it to
+    // the disk.
+    const struct rlimit noCore = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
     QApplication app(argc, argv);
     // Qt's sign-in code reports what it receives; nothing of a sign-in belongs in the output.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.networkauth*=false"));
@@ -20,9 +27,18 @@ int main(int argc, char** argv) {
     tessaly::QtDialogs dialogs(title);
     tessaly::KeychainSecretStore keyring(QStringLiteral("Tessaly"));
     try {
-        tessaly::Program program(dialogs, keyring);
-        program.start();
-        return QApplication::exec();
+        int result = 0;
+        {
+            tessaly::Program program(dialogs, keyring);
+            program.start();
+            result = QApplication::exec();
+        }
+        // Everything is saved by now; a keyring call stuck on the bus would hold the end back.
+        if (keyring.callHanging()) {
+            std::fflush(nullptr);
+            std::_Exit(result);
+        }
+        return result;
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, title, QString::fromUtf8(e.what()));
         return 1;

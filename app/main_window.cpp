@@ -339,6 +339,7 @@ void TTSY_MainF::closeEvent(QCloseEvent* event) {
     if (running_) {
         StopRequested = true;
         closeAfterRun_ = true;
+        stopConnecting();
         event->ignore();
         return;
     }

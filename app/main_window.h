@@ -140,6 +140,7 @@ private:
     std::optional<std::string> loginPassword(const std::string& key);
     bool openConnection();
     bool prepareOAuth();
+    void stopConnecting();
     bool offerTrust(const tessaly::ETlsError& e) const;
     bool trustAccepted(const tessaly::ETlsError& e);
     void foldHeader(const char* name, const std::string& valueSjis);

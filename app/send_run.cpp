@@ -109,9 +109,13 @@ void TTSY_MainF::dispatchPendingEvents() { QCoreApplication::processEvents(); }
 
 void TTSY_MainF::TB_StopClick() {
     StopRequested = true;
-    // While the connection is being opened no message has started: a connect, handshake or
-    // login that hangs ends at once instead of at the time-out.
-    // A sign-in in the browser, or the wait for a token, ends at once too.
+    stopConnecting();
+}
+
+// While the connection is being opened no message has started: a connect, handshake or login
+// that hangs ends at once instead of at the time-out. A sign-in in the browser, or the wait for
+// a token, ends at once too.
+void TTSY_MainF::stopConnecting() {
     if (running_ && oauth_) {
         connectStopped_ = connectStopped_ || signingIn_;
         oauth_->Cancel();
@@ -430,11 +434,12 @@ bool TTSY_MainF::openConnection() {
         } catch (const tessaly::ETlsError& e) {
             if (connectStopped_)
                 return endHere(stopped);
-            failureStatus_ = QStringLiteral("TLS エラー");
+            failureStatus_ = QStringLiteral("TLS エラー"); // for a failure that ends the run here
             if (!e.PinnedFingerprint.empty())
                 throw tessaly::Error(std::string(e.what()) +
-                                     "\r\n証明書が正しく更新されたものかどうか、"
-                                     "サーバーの管理者に確かめてください。");
+                                     "\r\n証明書が正しく更新されたものかどうか、サーバーの管理者に"
+                                     "確かめてください。確かめられたら、設定画面の「送信サーバーの詳細」で"
+                                     "信頼した証明書を消去してから、もう一度送信してください。");
             if (trustOffered || !offerTrust(e))
                 throw;
             if (!trustAccepted(e))
@@ -456,6 +461,7 @@ bool TTSY_MainF::openConnection() {
             throw;
         }
     }
+    failureStatus_.clear();
     if (client.UseAuth && !client.OAuthToken && passwords_)
         passwords_->accepted(key, settings_.SavePassword);
     return true;

@@ -21,9 +21,12 @@ const QString kTitle = QStringLiteral("送信サーバーの詳細");
 
 QString securityName(int security) {
     switch (security) {
-    case 1: return QStringLiteral("STARTTLS");
-    case 2: return QStringLiteral("SSL/TLS");
-    default: return QStringLiteral("保護なしの接続");
+    case 1:
+        return QStringLiteral("STARTTLS");
+    case 2:
+        return QStringLiteral("SSL/TLS");
+    default:
+        return QStringLiteral("保護なしの接続");
     }
 }
 
@@ -44,7 +47,7 @@ TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* set
     setObjectName(QStringLiteral("TTSY_ServerSyousaiF"));
     setWindowTitle(kTitle);
     setWindowModality(Qt::WindowModal);
-    setFixedSize(470, 490);
+    setFixedSize(470, 515);
     setFont(tessaly::proportionalGothic(12));
     buildControls();
 }
@@ -56,9 +59,12 @@ TTSY_ServerSyousaiF::~TTSY_ServerSyousaiF() {
 
 int TTSY_ServerSyousaiF::usualPort(int security) {
     switch (security) {
-    case 1: return 587;
-    case 2: return 465;
-    default: return 25;
+    case 1:
+        return 587;
+    case 2:
+        return 465;
+    default:
+        return 25;
     }
 }
 
@@ -68,7 +74,8 @@ void TTSY_ServerSyousaiF::buildControls() {
     Cmb_Security = new QComboBox(this);
     Cmb_Security->setObjectName(QStringLiteral("Cmb_Security"));
     Cmb_Security->setGeometry(110, 11, 130, 22);
-    Cmb_Security->addItems({QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    Cmb_Security->addItems(
+        {QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     Cmb_Security->setToolTip(QStringLiteral("プロバイダーの案内に合わせて選んでください"));
     Label_Port = makeLabel(this, "Label_Port", QString(), 255, 15);
 
@@ -92,12 +99,10 @@ void TTSY_ServerSyousaiF::buildControls() {
     ChkBox_SavePassword = new QCheckBox(QStringLiteral("パスワードを保存"), this);
     ChkBox_SavePassword->setObjectName(QStringLiteral("ChkBox_SavePassword"));
     ChkBox_SavePassword->setGeometry(130, 140, 200, 17);
-    QLabel* note = makeLabel(this, "Label_PasswordNote",
-                             QStringLiteral("パスワードはシステムのキーリングに保存します。\n"
-                                            "保存しないときは、起動後の最初の送信でお尋ねします。"),
-                             130, 162);
-    note->setFont(tessaly::fixedGothic(12));
-    note->adjustSize();
+    makeLabel(this, "Label_PasswordNote",
+              QStringLiteral("パスワードはシステムのキーリングに保存します。\n"
+                             "保存しないときは、起動後の最初の送信でお尋ねします。"),
+              130, 162);
 
     makeLabel(this, "Label_Charset", QStringLiteral("文字コード"), 10, 415);
     Cmb_Charset = new QComboBox(this);
@@ -107,14 +112,20 @@ void TTSY_ServerSyousaiF::buildControls() {
                            QStringLiteral("自動（ISO-2022-JPで送れない文字があるときだけUTF-8）"),
                            QStringLiteral("UTF-8")});
 
+    Cmd_ClearTrust = new QPushButton(QStringLiteral("信頼した証明書を消去..."), this);
+    Cmd_ClearTrust->setObjectName(QStringLiteral("Cmd_ClearTrust"));
+    Cmd_ClearTrust->setGeometry(110, 442, 170, 25);
+    Cmd_ClearTrust->setToolTip(
+        QStringLiteral("送信のときに信頼すると答えた証明書を忘れ、次の接続で確認し直します"));
+
     Cmd_OK = new QPushButton(QStringLiteral("OK"), this);
     Cmd_OK->setObjectName(QStringLiteral("Cmd_OK"));
-    Cmd_OK->setGeometry(130, 452, 85, 25);
+    Cmd_OK->setGeometry(130, 480, 85, 25);
     Cmd_OK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     Cmd_OK->setDefault(true);
     Cmd_Cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     Cmd_Cancel->setObjectName(QStringLiteral("Cmd_Cancel"));
-    Cmd_Cancel->setGeometry(255, 452, 96, 25);
+    Cmd_Cancel->setGeometry(255, 480, 96, 25);
     Cmd_Cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
     buildOAuthControls();
@@ -122,7 +133,7 @@ void TTSY_ServerSyousaiF::buildControls() {
     QWidget* const tabOrder[] = {Cmb_Security, ChkBox_Auth, Cmb_AuthKind, Edt_Login, Edt_Password,
                                  ChkBox_SavePassword, Cmb_OAuthProvider, Edt_OAuthClientId,
                                  Edt_OAuthClientSecret, Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl,
-                                 Edt_OAuthScope, Cmb_Charset, Cmd_OK, Cmd_Cancel};
+                                 Edt_OAuthScope, Cmb_Charset, Cmd_ClearTrust, Cmd_OK, Cmd_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -138,6 +149,8 @@ void TTSY_ServerSyousaiF::buildControls() {
                             [this](int) { ChkBox_AuthClick(); });
     tessaly::connectGuarded(dialogs_, Cmb_OAuthProvider, &QComboBox::currentIndexChanged, this,
                             &TTSY_ServerSyousaiF::Cmb_OAuthProviderChange);
+    tessaly::connectGuarded(dialogs_, Cmd_ClearTrust, &QPushButton::clicked, this,
+                            &TTSY_ServerSyousaiF::Cmd_ClearTrustClick);
     connect(Cmd_Cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -193,7 +206,6 @@ void TTSY_ServerSyousaiF::Cmb_OAuthProviderChange(int index) {
         const QSignalBlocker security(Cmb_Security);
         Cmb_Security->setCurrentIndex(known->Security);
     }
-    security_ = known->Security;
     port_ = std::to_string(known->Port);
     host_ = known->Host;
     showPort();
@@ -205,7 +217,8 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
         const QSignalBlocker auth(ChkBox_Auth);
         Cmb_Security->setCurrentIndex(v.Security);
         ChkBox_Auth->setChecked(v.Auth != 0);
-        Edt_Login->setText(QString::fromLatin1(v.Login.data(), static_cast<qsizetype>(v.Login.size())));
+        Edt_Login->setText(
+            QString::fromLatin1(v.Login.data(), static_cast<qsizetype>(v.Login.size())));
         Edt_Password->clear();
         ChkBox_SavePassword->setChecked(v.SavePassword);
         Cmb_Charset->setCurrentIndex(v.Charset);
@@ -221,9 +234,10 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
         for (QLineEdit* field : {Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl, Edt_OAuthScope})
             field->setCursorPosition(0);
     }
-    security_ = v.Security;
     port_ = v.Port;
     host_.clear();
+    clearTrust_ = v.ClearTrust;
+    Cmd_ClearTrust->setEnabled(v.HasTrustedCerts && !v.ClearTrust);
     showPort();
     ChkBox_AuthClick();
     show();
@@ -250,6 +264,8 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
     v.SavePassword = ChkBox_SavePassword->isChecked();
     v.Charset = Cmb_Charset->currentIndex();
     v.Port = port_;
+    v.ClearTrust = clearTrust_;
+    v.HasTrustedCerts = Cmd_ClearTrust->isEnabled();
     QByteArray password = Edt_Password->text().toUtf8();
     v.Password = password.toStdString();
     password.fill('\0');
@@ -258,27 +274,28 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
 }
 
 void TTSY_ServerSyousaiF::showPort() {
-    Label_Port->setText(QStringLiteral("ポート番号：%1")
-                            .arg(port_.empty() ? QStringLiteral("（未入力）")
-                                               : QString::fromLatin1(port_.data(),
-                                                                     static_cast<qsizetype>(port_.size()))));
+    Label_Port->setText(
+        QStringLiteral("ポート番号：%1")
+            .arg(port_.empty()
+                     ? QStringLiteral("（未入力）")
+                     : QString::fromLatin1(port_.data(), static_cast<qsizetype>(port_.size()))));
     Label_OAuthServer->setText(host_.empty() ? QString()
                                              : QStringLiteral("サーバー：%1（ポート番号 %2、%3）")
                                                    .arg(QString::fromStdString(host_), QString::fromStdString(port_),
-                                                        securityName(security_)));
+                                                        securityName(Cmb_Security->currentIndex())));
     Label_OAuthServer->adjustSize();
     Label_Port->adjustSize();
 }
 
 void TTSY_ServerSyousaiF::Cmb_SecurityChange(int index) {
-    security_ = index;
     const std::string proposed = std::to_string(usualPort(index));
     // Only a port that stands at one of the usual numbers is proposed to change: a port of the
     // user's own (a provider's 2525, say) is left as it is without a question.
     const bool usual = port_.empty() || port_ == "25" || port_ == "587" || port_ == "465";
     if (!usual || port_ == proposed)
         return;
-    const QString from = port_.empty() ? QStringLiteral("（未入力）") : QString::fromStdString(port_);
+    const QString from =
+        port_.empty() ? QStringLiteral("（未入力）") : QString::fromStdString(port_);
     const QString text = QStringLiteral("%1では通常、ポート番号 %2 を使います。\r\n"
                                         "ポート番号を %3 から %2 に変更しますか？")
                              .arg(securityName(index), QString::fromStdString(proposed), from);
@@ -317,6 +334,17 @@ QString TTSY_ServerSyousaiF::oauthRefusal() const {
     return {};
 }
 
+void TTSY_ServerSyousaiF::Cmd_ClearTrustClick() {
+    if (!dialogs_.askYesNo(
+            this, kTitle,
+            QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
+                           "次に接続するとき、サーバーの証明書をもう一度確認します。"
+                           "よろしいですか？")))
+        return;
+    clearTrust_ = true;
+    Cmd_ClearTrust->setEnabled(false);
+}
+
 void TTSY_ServerSyousaiF::Cmd_OKClick() {
     const QString login = Edt_Login->text();
     QString refusal;
@@ -332,6 +360,16 @@ void TTSY_ServerSyousaiF::Cmd_OKClick() {
     if (const QString oauth = oauthRefusal(); !oauth.isEmpty()) {
         dialogs_.message(this, oauth);
         Edt_OAuthClientId->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // The password would cross the network readable by anyone on the way: the run refuses to
+    // send it (but to a server on this computer). Said now rather than at the next send.
+    if (ChkBox_Auth->isChecked() && Cmb_Security->currentIndex() == 0 &&
+        !dialogs_.askYesNo(this, kTitle,
+                           QStringLiteral("接続の保護が「なし」のため、パスワードは送れません"
+                                          "（このコンピューター上のサーバーを除く）。\r\n"
+                                          "このまま設定しますか？"))) {
+        Cmb_Security->setFocus(Qt::OtherFocusReason);
         return;
     }
     accept();

@@ -25,8 +25,10 @@ struct ServerDetails {
     std::string Login;
     bool SavePassword = true;
     int Charset = 0;
-    std::string Port;     // ASCII digits, as Edt_Port holds them
-    std::string Password; // UTF-8; empty when nothing was typed (the known one stays)
+    std::string Port;             // ASCII digits, as Edt_Port holds them
+    std::string Password;         // UTF-8; empty when nothing was typed (the known one stays)
+    bool HasTrustedCerts = false; // shown: there are certificates the user chose to trust
+    bool ClearTrust = false;      // the user chose to forget them
     // OAuth 2.0 (Auth 2): the provider and the organisation's application registration (ASCII).
     int OAuthProvider = 0;
     std::string OAuthClientId;
@@ -64,6 +66,7 @@ public:
     QComboBox* Cmb_Charset = nullptr;
     QPushButton* Cmd_OK = nullptr;
     QPushButton* Cmd_Cancel = nullptr;
+    QPushButton* Cmd_ClearTrust = nullptr;
     QLabel* Label_Port = nullptr;
     QLabel* Label_OAuthServer = nullptr; // the server a provider choice set
     QComboBox* Cmb_AuthKind = nullptr; // password, or OAuth 2.0 with a sign-in in the browser
@@ -85,10 +88,11 @@ private:
     void buildOAuthControls();
     bool oauthChosen() const;
     QString oauthRefusal() const;
+    void Cmd_ClearTrustClick();
     void showPort();
 
     tessaly::Dialogs& dialogs_;
     std::string port_;
     std::string host_; // proposed by the last provider choice; empty: none
-    int security_ = 0; // the protection the port was last matched to
+    bool clearTrust_ = false;
 };

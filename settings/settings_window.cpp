@@ -426,12 +426,15 @@ void TTSY_SetteiF::resetServerDetails() {
     pending_.OAuthScope = settings_.OAuthScope;
     tessaly::wipe(pending_.OAuthClientSecret);
     pending_.Host.clear();
+    pending_.ClearTrust = false;
 }
 
 void TTSY_SetteiF::Cmd_ServerSyousaiClick() {
     ServerDetails shown = pending_;
     shown.Password.clear();
     shown.Port = portSjis();
+    // Read now: a send run may have added one since the settings were loaded.
+    shown.HasTrustedCerts = !settings_.TrustedCerts.empty();
     ServerSyousaiF->showWith(shown);
 }
 
@@ -488,6 +491,9 @@ void TTSY_SetteiF::Cmd_SetteiHozonClick() {
         settings_.OAuthAuthorizationUrl = pending_.OAuthAuthorizationUrl;
         settings_.OAuthTokenUrl = pending_.OAuthTokenUrl;
         settings_.OAuthScope = pending_.OAuthScope;
+        if (pending_.ClearTrust)
+            settings_.TrustedCerts.clear();
+        pending_.ClearTrust = false;
         Settings_Save(settings_, startDirectory_);
         storePassword(wasSaved);
         if (mainWindow_)

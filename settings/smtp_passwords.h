@@ -17,8 +17,8 @@ public:
     SmtpPasswords(const SmtpPasswords&) = delete;
     SmtpPasswords& operator=(const SmtpPasswords&) = delete;
 
-    // The keyring key of the password of `login` at `hostSjis`:`port`: "smtp:<host>:<port>:<login>",
-    // the host in lower case.
+    // The keyring key of the password of `login` at `hostSjis`:`port`:
+    // "smtp:<host>:<port>:<login>", the host in lower case.
     static std::string keyFor(const std::string& hostSjis, int port, const std::string& login);
 
     // The password to log in with: the one typed or used during this program start, else (with
@@ -45,8 +45,8 @@ public:
 
 private:
     struct Entry {
-        std::string password;     // empty: none known in this program start
-        bool inKeyring = false;   // `password` is what the keyring holds
+        std::string password;   // empty: none known in this program start
+        bool inKeyring = false; // `password` is what the keyring holds
         bool keyringRefused = false;
     };
 

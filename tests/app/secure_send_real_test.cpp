@@ -32,16 +32,17 @@ struct Secure {
     QString sender = uniqueName("from") + QStringLiteral("@tessaly.test");
 
     IniValues settings(quint16 port) const {
-        return {{QStringLiteral("Host"), QStringLiteral("localhost")}, // the name in the certificates
-                {QStringLiteral("Port"), QString::number(port)},
-                {QStringLiteral("User"), helo},
-                {QStringLiteral("From"), sender},
-                {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
-                {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
+        return {
+            {QStringLiteral("Host"), QStringLiteral("localhost")}, // the name in the certificates
+            {QStringLiteral("Port"), QString::number(port)},
+            {QStringLiteral("User"), helo},
+            {QStringLiteral("From"), sender},
+            {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
+            {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
     }
     static QByteArray submission(int security) {
-        return "[Submission]\r\nSecurity=" + QByteArray::number(security) + "\r\nAuth=1\r\nLogin=" +
-               SubmissionServer::Login + "\r\n";
+        return "[Submission]\r\nSecurity=" + QByteArray::number(security) +
+               "\r\nAuth=1\r\nLogin=" + SubmissionServer::Login + "\r\n";
     }
     // Every line the server received from this test's connections.
     QList<QByteArray> lines(bool plainOnly = false) const {
@@ -64,11 +65,15 @@ void prepareMail(App& app, int recipients) {
     app.setBody(QStringLiteral("本文です。"));
 }
 
-int logRecords(App& app) { return int(app.dir.read(QStringLiteral("Log.txt")).count('\n')); }
+int logRecords(App& app) {
+    return int(app.dir.read(QStringLiteral("Log.txt")).count('\n'));
+}
 
 class SecureSendReal : public ::testing::Test {
 protected:
-    void SetUp() override { tessaly::TSocketBase::SetExtraCaCertificates(SubmissionServer::caPem()); }
+    void SetUp() override {
+        tessaly::TSocketBase::SetExtraCaCertificates(SubmissionServer::caPem());
+    }
     void TearDown() override { tessaly::TSocketBase::SetExtraCaCertificates({}); }
     Secure secure;
 };
@@ -114,17 +119,19 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
 
     app.dialogs.queueAnswer(false);
     app.tool("TB_Send")->click();
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("証明書を信頼しなかったため、送信を中止しました"));
+    EXPECT_EQ(app.main().statusText(),
+              QStringLiteral("証明書を信頼しなかったため、送信を中止しました"));
     EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
     const FakeDialogs::Call question = app.dialogs.last(Kind::Question);
     EXPECT_EQ(question.title, QStringLiteral("証明書の確認"));
-    EXPECT_TRUE(question.text.startsWith(
-        QStringLiteral("TLS: サーバーの証明書を確認できないため、接続を中止しました（発行者を確認できない）。\n"
-                       "証明書の SHA-256 指紋: ")))
+    EXPECT_TRUE(question.text.startsWith(QStringLiteral(
+        "TLS: サーバーの証明書を確認できないため、接続を中止しました（発行者を確認できない）。\n"
+        "証明書の SHA-256 指紋: ")))
         << question.text.toStdString();
     EXPECT_TRUE(question.text.endsWith(
-        QStringLiteral("\r\n\r\nこの証明書を localhost:%1 の証明書として信頼して、接続しますか？\r\n"
-                       "信頼するのはこの指紋の証明書だけです。確かでないときは「いいえ」を選んでください。")
+        QStringLiteral(
+            "\r\n\r\nこの証明書を localhost:%1 の証明書として信頼して、接続しますか？\r\n"
+            "信頼するのはこの指紋の証明書だけです。確かでないときは「いいえ」を選んでください。")
             .arg(port)));
     EXPECT_FALSE(app.dir.read(QStringLiteral("TSY2.ini")).contains("TrustedCerts=localhost"));
     EXPECT_TRUE(SubmissionServer::messagesFrom(secure.sender).empty());
@@ -138,8 +145,8 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
         tessaly::trustedFingerprint(app.program->settings(), "localhost", port);
     ASSERT_EQ(fingerprint.size(), 64u);
     EXPECT_TRUE(app.dir.read(QStringLiteral("TSY2.ini"))
-                    .contains(QByteArray("TrustedCerts=localhost:") + QByteArray::number(port) + "=" +
-                              fingerprint.c_str() + "\r\n"))
+                    .contains(QByteArray("TrustedCerts=localhost:") + QByteArray::number(port) +
+                              "=" + fingerprint.c_str() + "\r\n"))
         << "saved at once";
     EXPECT_EQ(SubmissionServer::messagesFrom(secure.sender).size(), 1u);
 
@@ -158,8 +165,10 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     EXPECT_TRUE(error.contains(QStringLiteral("信頼済みの証明書と違う")));
     EXPECT_TRUE(error.contains(QString::fromStdString(fingerprint)));
     EXPECT_TRUE(error.contains(QString::fromStdString(other)));
-    EXPECT_TRUE(error.endsWith(QStringLiteral("\r\n証明書が正しく更新されたものかどうか、"
-                                              "サーバーの管理者に確かめてください。")));
+    EXPECT_TRUE(error.endsWith(QStringLiteral(
+        "\r\n証明書が正しく更新されたものかどうか、サーバーの管理者に確かめてください。"
+        "確かめられたら、設定画面の「送信サーバーの詳細」で信頼した証明書を消去してから、"
+        "もう一度送信してください。")));
     EXPECT_EQ(SubmissionServer::messagesFrom(secure.sender).size(), 2u);
     EXPECT_EQ(tessaly::trustedFingerprint(app.program->settings(), "localhost", port), other);
 }
@@ -173,8 +182,9 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
     const quint16 starttls = SubmissionServer::port("starttls");
     QList<QByteArray> secrets;
     for (const QByteArray& p : {right, wrong}) {
-        secrets << p << p.toBase64()
-                << (QByteArray("\0", 1) + SubmissionServer::Login + QByteArray("\0", 1) + p).toBase64();
+        secrets
+            << p << p.toBase64()
+            << (QByteArray("\0", 1) + SubmissionServer::Login + QByteArray("\0", 1) + p).toBase64();
     }
 
     CapturedOutput output;
@@ -194,14 +204,16 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
             shown << app.main().statusText();
         };
         run("starttls"); // the stored password is wrong: refused
-        EXPECT_TRUE(app.dialogs.lastText().contains(QStringLiteral("認証: サーバーがログインを断りました。")));
+        EXPECT_TRUE(app.dialogs.lastText().contains(
+            QStringLiteral("認証: サーバーがログインを断りました。")));
         app.dialogs.queuePassword(QString::fromLatin1(right));
         run("starttls"); // asked, accepted
         EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
         app.dialogs.queuePassword(QString::fromLatin1(right));
         app.dialogs.queueAnswer(false);
         run("untrusted");
-        EXPECT_EQ(app.main().statusText(), QStringLiteral("証明書を信頼しなかったため、送信を中止しました"));
+        EXPECT_EQ(app.main().statusText(),
+                  QStringLiteral("証明書を信頼しなかったため、送信を中止しました"));
         app.dialogs.queuePassword(QString::fromLatin1(right));
         run("no_starttls");
         EXPECT_TRUE(app.dialogs.lastText().contains(QStringLiteral("STARTTLS に対応していない")));

@@ -28,7 +28,9 @@ IniValues settingsFor(quint16 port) {
 
 const QByteArray kLoginIni = "[Submission]\r\nAuth=1\r\nLogin=taro\r\n";
 
-std::string keyFor(quint16 port) { return "smtp:127.0.0.1:" + std::to_string(port) + ":taro"; }
+std::string keyFor(quint16 port) {
+    return "smtp:127.0.0.1:" + std::to_string(port) + ":taro";
+}
 
 QByteArray plainResponse(const QByteArray& password) {
     return (QByteArray("\0taro\0", 6) + password).toBase64();
@@ -36,7 +38,9 @@ QByteArray plainResponse(const QByteArray& password) {
 
 // EHLO with AUTH PLAIN, then the login answered by `reply`.
 void login(SmtpScriptedServer& s, const QByteArray& password, const QByteArray& reply) {
-    s.send("220 ready\r\n").expect("EHLO pc01").send("250-scripted\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n");
+    s.send("220 ready\r\n")
+        .expect("EHLO pc01")
+        .send("250-scripted\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n");
     s.expect("AUTH PLAIN " + plainResponse(password)).send(reply);
 }
 
@@ -47,7 +51,9 @@ void prepareMail(App& app, int recipients) {
     app.setBody(QStringLiteral("本文"));
 }
 
-int logRecords(App& app) { return int(app.dir.read(QStringLiteral("Log.txt")).count('\n')); }
+int logRecords(App& app) {
+    return int(app.dir.read(QStringLiteral("Log.txt")).count('\n'));
+}
 
 const QString kDone = QStringLiteral("メッセージ送信完了！");
 
@@ -55,7 +61,8 @@ const QString kDone = QStringLiteral("メッセージ送信完了！");
 // the stored one; the run after that asks nobody.
 TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
     SmtpScriptedServer server;
-    login(server, "old", "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n");
+    login(server, "old",
+          "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n");
     server.quit().accept();
     login(server, "new", "235 ok\r\n");
     server.mail().mail().quit().accept();
@@ -66,10 +73,12 @@ TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
     app.keyring.secrets[keyFor(server.port())] = "old";
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
-    EXPECT_EQ(app.dialogs.texts(),
-              QStringList{QStringLiteral("認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n"
-                                         "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"
-                                         "\r\n次に送信するときに、パスワードをもう一度お尋ねします。")});
+    EXPECT_EQ(
+        app.dialogs.texts(),
+        QStringList{QStringLiteral(
+            "認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n"
+            "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"
+            "\r\n次に送信するときに、パスワードをもう一度お尋ねします。")});
     EXPECT_EQ(app.main().statusText(), QStringLiteral("認証エラー（0件送信済みで中断）"));
     EXPECT_EQ(logRecords(app), 0);
 
@@ -77,10 +86,12 @@ TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
     app.dialogs.queuePassword(QStringLiteral("new"));
     app.typeRecipient(QStringLiteral("r2@example.jp")); // a refused run leaves TB_Send off
     app.tool("TB_Send")->click();
-    EXPECT_EQ(app.dialogs.texts(),
-              QStringList{QStringLiteral("送信サーバー 127.0.0.1:%1 にログインするパスワードを入力してください。\r\n"
-                                         "ログイン名：taro")
-                              .arg(server.port())});
+    EXPECT_EQ(
+        app.dialogs.texts(),
+        QStringList{QStringLiteral(
+                        "送信サーバー 127.0.0.1:%1 にログインするパスワードを入力してください。\r\n"
+                        "ログイン名：taro")
+                        .arg(server.port())});
     EXPECT_EQ(app.dialogs.last(Kind::Password).title, QStringLiteral("SMTP 認証"));
     EXPECT_EQ(app.main().statusText(), kDone);
     EXPECT_EQ(app.keyring.secrets[keyFor(server.port())], "new");
@@ -138,33 +149,49 @@ TEST(SecureSend, CancelledPasswordPromptConnectsNowhere) {
     prepareMail(app, 1);
     app.dialogs.queuePassword(std::nullopt);
     app.tool("TB_Send")->click();
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("パスワードが入力されなかったため、送信を中止しました"));
+    EXPECT_EQ(app.main().statusText(),
+              QStringLiteral("パスワードが入力されなかったため、送信を中止しました"));
     EXPECT_EQ(server.connections(), 0);
     EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
     EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
     EXPECT_TRUE(app.tool("TB_Clear")->isEnabled());
 }
 
-// A login the server never answers: the stop button ends it at once, nothing was sent, and the
-// window is ready for the next run.
-TEST(SecureSend, StopEndsAStuckLoginAtOnce) {
-    SmtpScriptedServer server;
-    server.send("220 ready\r\n").expect("EHLO pc01").send("250-scripted\r\n250 AUTH PLAIN\r\n");
-    server.expect("AUTH PLAIN *").hang();
-    App app(settingsFor(server.port()), {}, kLoginIni);
-    app.keyring.secrets[keyFor(server.port())] = "pw";
-    prepareMail(app, 1);
-    QTimer::singleShot(200, app.tool("TB_Stop"), [&] { app.tool("TB_Stop")->click(); });
-    QElapsedTimer clock;
-    clock.start();
-    app.tool("TB_Send")->click();
-    EXPECT_LT(clock.elapsed(), 10000); // the time-out is 30 s
-    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("接続を中止しました"));
-    EXPECT_FALSE(server.received().contains("MAIL FROM"));
-    EXPECT_FALSE(app.main().smtpClient().Connected());
-    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
-    EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
+// A login, or a TLS handshake, the server never answers: the stop button ends it at once,
+// nothing was sent, and the window is ready for the next run.
+TEST(SecureSend, StopEndsAStuckLoginOrHandshakeAtOnce) {
+    struct Case {
+        const char* name;
+        QByteArray ini;
+        std::function<void(SmtpScriptedServer&)> script;
+    };
+    const Case cases[] = {
+        {"login", kLoginIni,
+         [](SmtpScriptedServer& s) {
+             s.send("220 ready\r\n").expect("EHLO pc01").send("250-scripted\r\n250 AUTH PLAIN\r\n");
+             s.expect("AUTH PLAIN *").hang();
+         }},
+        {"handshake", kLoginIni + "Security=2\r\n", [](SmtpScriptedServer& s) { s.hang(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SmtpScriptedServer server;
+        c.script(server);
+        App app(settingsFor(server.port()), {}, c.ini);
+        app.keyring.secrets[keyFor(server.port())] = "pw";
+        prepareMail(app, 1);
+        QTimer::singleShot(200, app.tool("TB_Stop"), [&] { app.tool("TB_Stop")->click(); });
+        QElapsedTimer clock;
+        clock.start();
+        app.tool("TB_Send")->click();
+        EXPECT_LT(clock.elapsed(), 10000); // the time-out is 30 s
+        EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+        EXPECT_EQ(app.main().statusText(), QStringLiteral("接続を中止しました"));
+        EXPECT_FALSE(server.received().contains("MAIL FROM"));
+        EXPECT_FALSE(app.main().smtpClient().Connected());
+        EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+        EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
+    }
 }
 
 // Every reply may come in several lines. Message 1 of 3 is accepted with multi-line replies at
@@ -176,7 +203,9 @@ struct MultiLine {
     int records;
 };
 
-void PrintTo(const MultiLine& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const MultiLine& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MultiLineReplies : public ::testing::TestWithParam<MultiLine> {};
 
@@ -215,7 +244,8 @@ TEST_P(MultiLineReplies, SendLogHoldsOnlyAcceptedMessages) {
     EXPECT_TRUE(server.played());
 }
 
-const QByteArray kRefusal = "554-5.7.1 Message rejected\r\n554-see the policy\r\n554 5.7.1 at example.jp\r\n";
+const QByteArray kRefusal =
+    "554-5.7.1 Message rejected\r\n554-see the policy\r\n554 5.7.1 at example.jp\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, MultiLineReplies,

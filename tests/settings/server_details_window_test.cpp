@@ -44,7 +44,9 @@ protected:
         in<QPushButton>(settei_.get(), "Cmd_ServerSyousai")->click();
         ASSERT_TRUE(details()->isVisible());
     }
-    void choose(const char* combo, int index) { in<QComboBox>(details(), combo)->setCurrentIndex(index); }
+    void choose(const char* combo, int index) {
+        in<QComboBox>(details(), combo)->setCurrentIndex(index);
+    }
     void ok() { in<QPushButton>(details(), "Cmd_OK")->click(); }
     QByteArray ini() const { return dir_.read(QStringLiteral("TSY2.ini")); }
 
@@ -86,9 +88,9 @@ class PortProposal : public ServerDetailsTest, public ::testing::WithParamInterf
 
 TEST_P(PortProposal, LandsInThePortFieldOnOkOnly) {
     const PortCase& c = GetParam();
-    dir_.write(QStringLiteral("TSY2.ini"), QByteArray("[Settei]\r\nHost=Mail.Example.JP\r\nPort=") +
-                                               c.before + "\r\n[Submission]\r\nSecurity=" +
-                                               QByteArray::number(c.from) + "\r\n");
+    dir_.write(QStringLiteral("TSY2.ini"),
+               QByteArray("[Settei]\r\nHost=Mail.Example.JP\r\nPort=") + c.before +
+                   "\r\n[Submission]\r\nSecurity=" + QByteArray::number(c.from) + "\r\n");
     Settings_Load(settings_, start_, dialogs_, *settei_, &main_, nullptr);
     openDetails();
     if (c.answer >= 0)
@@ -104,23 +106,23 @@ TEST_P(PortProposal, LandsInThePortFieldOnOkOnly) {
     EXPECT_EQ(settings_.Port, c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ServerDetails, PortProposal,
-    ::testing::Values(PortCase{"StartTlsOn25Yes", 0, "25", 1, 1, "587"},
-                      PortCase{"SslTlsOn25Yes", 0, "25", 2, 1, "465"},
-                      PortCase{"StartTlsOn25No", 0, "25", 1, 0, "25"},
-                      PortCase{"SslTlsOn587Yes", 1, "587", 2, 1, "465"},
-                      PortCase{"NoneOn465Yes", 2, "465", 0, 1, "25"},
-                      PortCase{"OwnPortKept", 0, "2525", 1, -1, "2525"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ServerDetails, PortProposal,
+                         ::testing::Values(PortCase{"StartTlsOn25Yes", 0, "25", 1, 1, "587"},
+                                           PortCase{"SslTlsOn25Yes", 0, "25", 2, 1, "465"},
+                                           PortCase{"StartTlsOn25No", 0, "25", 1, 0, "25"},
+                                           PortCase{"SslTlsOn587Yes", 1, "587", 2, 1, "465"},
+                                           PortCase{"NoneOn465Yes", 2, "465", 0, 1, "25"},
+                                           PortCase{"OwnPortKept", 0, "2525", 1, -1, "2525"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ServerDetailsTest, ThePortQuestionNamesBothPortsAndCancelKeepsThePort) {
     openDetails();
     dialogs_.queueAnswer(true);
     choose("Cmb_Security", 1);
     EXPECT_EQ(dialogs_.last(FakeDialogs::Kind::Question).title, kTitle);
-    EXPECT_EQ(dialogs_.lastText(), QStringLiteral("STARTTLSでは通常、ポート番号 587 を使います。\r\n"
-                                                  "ポート番号を 25 から 587 に変更しますか？"));
+    EXPECT_EQ(dialogs_.lastText(),
+              QStringLiteral("STARTTLSでは通常、ポート番号 587 を使います。\r\n"
+                             "ポート番号を 25 から 587 に変更しますか？"));
     in<QPushButton>(details(), "Cmd_Cancel")->click();
     EXPECT_FALSE(details()->isVisible());
     EXPECT_EQ(port()->text(), QStringLiteral("25"));
@@ -181,6 +183,31 @@ TEST_F(ServerDetailsTest, ChoicesRoundTripThroughSaveAndCancel) {
     EXPECT_EQ(ini(), saved);
 }
 
+// A certificate trusted during a send (stored in the record, after the settings were loaded)
+// can be forgotten; it goes from TSY2.ini with Save.
+TEST_F(ServerDetailsTest, TrustedCertificatesCanBeForgotten) {
+    openDetails();
+    EXPECT_FALSE(in<QPushButton>(details(), "Cmd_ClearTrust")->isEnabled());
+    in<QPushButton>(details(), "Cmd_Cancel")->click();
+
+    tessaly::setTrustedFingerprint(settings_, "mail.example.jp", 587, std::string(64, 'b'));
+    openDetails();
+    QPushButton* clear = in<QPushButton>(details(), "Cmd_ClearTrust");
+    ASSERT_TRUE(clear->isEnabled());
+    dialogs_.queueAnswer(true);
+    clear->click();
+    EXPECT_EQ(dialogs_.lastText(),
+              QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
+                             "次に接続するとき、サーバーの証明書をもう一度確認します。"
+                             "よろしいですか？"));
+    EXPECT_FALSE(clear->isEnabled());
+    ok();
+    EXPECT_FALSE(settings_.TrustedCerts.empty()) << "not before Save";
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_TRUE(settings_.TrustedCerts.empty());
+    EXPECT_FALSE(ini().contains("bbbbbbbb"));
+}
+
 TEST_F(ServerDetailsTest, LoginNameMustBePlainAscii) {
     openDetails();
     in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
@@ -190,13 +217,23 @@ TEST_F(ServerDetailsTest, LoginNameMustBePlainAscii) {
     ok();
     login->setText(QStringLiteral("taro yamada"));
     ok();
-    EXPECT_EQ(dialogs_.texts(), (QStringList{
-                                    QStringLiteral("ログイン名が未入力です。"),
-                                    QStringLiteral("ログイン名には半角の英数字と記号だけを入力してください。"),
-                                    QStringLiteral("ログイン名には半角の英数字と記号だけを入力してください。"),
-                                }));
+    EXPECT_EQ(dialogs_.texts(),
+              (QStringList{
+                  QStringLiteral("ログイン名が未入力です。"),
+                  QStringLiteral("ログイン名には半角の英数字と記号だけを入力してください。"),
+                  QStringLiteral("ログイン名には半角の英数字と記号だけを入力してください。"),
+              }));
     EXPECT_TRUE(details()->isVisible());
     login->setText(QStringLiteral("taro@example.jp"));
+    dialogs_.clear();
+    dialogs_.queueAnswer(false); // a login without protection: said before it is set
+    ok();
+    EXPECT_EQ(dialogs_.texts(),
+              QStringList{QStringLiteral("接続の保護が「なし」のため、パスワードは送れません"
+                                         "（このコンピューター上のサーバーを除く）。\r\n"
+                                         "このまま設定しますか？")});
+    EXPECT_TRUE(details()->isVisible());
+    dialogs_.queueAnswer(true);
     ok();
     EXPECT_FALSE(details()->isVisible());
 }
@@ -209,10 +246,12 @@ TEST_F(ServerDetailsTest, PasswordWithoutKeyringAndSavingTurnedOff) {
     in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
     in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro"));
     in<QLineEdit>(details(), "Edt_Password")->setText(QStringLiteral("pw1"));
+    dialogs_.queueAnswer(true); // a server on this computer
     ok();
     in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
-    EXPECT_EQ(dialogs_.lastText(), QStringLiteral("キーリングを使えないため、パスワードを保存できませんでした。\r\n"
-                                                  "Tessalyを終了するまでは、入力したパスワードを使います。"));
+    EXPECT_EQ(dialogs_.lastText(),
+              QStringLiteral("キーリングを使えないため、パスワードを保存できませんでした。\r\n"
+                             "Tessalyを終了するまでは、入力したパスワードを使います。"));
     const std::string key = "smtp:mail.example.jp:25:taro";
     EXPECT_EQ(passwords_.find(key, true), std::optional<std::string>("pw1"));
 
@@ -222,6 +261,7 @@ TEST_F(ServerDetailsTest, PasswordWithoutKeyringAndSavingTurnedOff) {
     settei_->show();
     openDetails();
     in<QCheckBox>(details(), "ChkBox_SavePassword")->setChecked(false);
+    dialogs_.queueAnswer(true);
     ok();
     in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
     EXPECT_TRUE(keyring_.secrets.empty());
@@ -299,6 +339,41 @@ TEST_F(ServerDetailsTest, ScreenshotWithOAuth) {
     in<QLineEdit>(details(), "Edt_OAuthClientId")->setText(QStringLiteral("your-organisation-client-id"));
     QTest::qWait(50); // let the window system draw it once
     EXPECT_TRUE(details()->grab().save(target + QStringLiteral("/server_details_oauth.png")));
+}
+
+} // namespace
+
+namespace {
+
+// Draws the window (and the settings window with its new button) into TESSALY_SCREENSHOT_DIR.
+TEST_F(ServerDetailsTest, Screenshot) {
+    const QString target = qEnvironmentVariable("TESSALY_SCREENSHOT_DIR");
+    if (target.isEmpty())
+        GTEST_SKIP() << "TESSALY_SCREENSHOT_DIR not set";
+    openDetails();
+    dialogs_.queueAnswer(true);
+    choose("Cmb_Security", 1);
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro@example.jp"));
+    in<QLineEdit>(details(), "Edt_Password")->setText(QStringLiteral("password"));
+    choose("Cmb_Charset", 1);
+    QTest::qWait(50); // let the window system draw it once
+    EXPECT_TRUE(details()->grab().save(target + QStringLiteral("/server_details_window.png")));
+    ok();
+    const std::pair<const char*, QString> shown[] = {
+        {"Edt_Host", QStringLiteral("smtp.example.jp")},
+        {"Edt_UserMei", QStringLiteral("山田太郎")},
+        {"Edt_UserID", QStringLiteral("taro")},
+        {"Edt_EMail", QStringLiteral("taro@example.jp")},
+        {"Edt_Reply", QStringLiteral("taro@example.jp")},
+        {"Edt_Address", QStringLiteral("/home/taro/Tessaly/Address.csv")},
+        {"Edt_Log", QStringLiteral("/home/taro/Tessaly/Log.txt")},
+        {"Edt_SendData", QStringLiteral("/home/taro/Tessaly/SendData.txt")},
+    };
+    for (const auto& [name, text] : shown)
+        in<QLineEdit>(settei_.get(), name)->setText(text);
+    QTest::qWait(50);
+    EXPECT_TRUE(settei_->grab().save(target + QStringLiteral("/settings_window.png")));
 }
 
 } // namespace
