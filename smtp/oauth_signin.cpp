@@ -17,7 +17,9 @@ namespace tessaly {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 QByteArray base64Url(const QByteArray& bytes) {
     return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
@@ -51,9 +53,10 @@ TokenReply readTokenReply(QNetworkReply* reply) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     TokenReply out;
     if (status == 0) {
-        out.error.emplace(EOAuthError::Kind::Failed,
-                          "トークンを取得できませんでした（" + reply->errorString().toStdString() +
-                              "）。ネットワークとトークン エンドポイントの設定を確かめてください。");
+        out.error.emplace(
+            EOAuthError::Kind::Failed,
+            "トークンを取得できませんでした（" + reply->errorString().toStdString() +
+                "）。ネットワークとトークン エンドポイントの設定を確かめてください。");
         return out;
     }
     const QString accessToken = o.value(QStringLiteral("access_token")).toString();
@@ -74,7 +77,8 @@ TokenReply readTokenReply(QNetworkReply* reply) {
     if (serverError.empty())
         serverError = "HTTP " + std::to_string(status);
     // invalid_grant: the code or refresh token is revoked, expired or used; a new sign-in helps.
-    const bool grantRefused = o.value(QStringLiteral("error")).toString() == QStringLiteral("invalid_grant");
+    const bool grantRefused =
+        o.value(QStringLiteral("error")).toString() == QStringLiteral("invalid_grant");
     out.error.emplace(grantRefused ? EOAuthError::Kind::Refused : EOAuthError::Kind::Failed,
                       withServer("トークンを取得できませんでした", serverError,
                                  "クライアント ID などの設定を確かめてください。"),
@@ -83,7 +87,8 @@ TokenReply readTokenReply(QNetworkReply* reply) {
 }
 
 // The token a finished wait brought, or the reason it brought none.
-TOAuthToken tokenOf(const std::optional<TokenReply>& result, bool canceled, const char* timedOutText) {
+TOAuthToken tokenOf(const std::optional<TokenReply>& result, bool canceled,
+                    const char* timedOutText) {
     if (!result && canceled)
         throw EOAuthError(EOAuthError::Kind::Canceled, "サインインを中止しました。");
     if (!result)
@@ -123,13 +128,15 @@ std::string PkceVerifier() {
 }
 
 std::string PkceChallenge(const std::string& verifier) {
-    return base64Url(QCryptographicHash::hash(QByteArray::fromStdString(verifier), QCryptographicHash::Sha256))
+    return base64Url(QCryptographicHash::hash(QByteArray::fromStdString(verifier),
+                                              QCryptographicHash::Sha256))
         .toStdString();
 }
 
 std::string SignInAgainText(const std::string& serverError) {
-    return withServer("保存されていたサインインが使えなくなりました", serverError,
-                      "取り消されたか期限が切れています。ブラウザでもう一度サインインしてください。");
+    return withServer(
+        "保存されていたサインインが使えなくなりました", serverError,
+        "取り消されたか期限が切れています。ブラウザでもう一度サインインしてください。");
 }
 
 TOAuthSession::TOAuthSession(TOAuthProvider provider, SecretStore& store, std::string secretKey)
@@ -163,26 +170,30 @@ TOAuthToken TOAuthSession::signIn() {
     QOAuth2AuthorizationCodeFlow flow(&network);
     configure(flow, m_provider);
     // Listening starts here and ends with this function: the port exists only for the sign-in.
-    auto* handler = new TokenReplyHandler<QOAuthHttpServerReplyHandler>(QHostAddress(QHostAddress::LocalHost), 0, &flow);
+    auto* handler = new TokenReplyHandler<QOAuthHttpServerReplyHandler>(
+        QHostAddress(QHostAddress::LocalHost), 0, &flow);
     if (!handler->isListening())
         throw EOAuthError(EOAuthError::Kind::Failed,
                           "サインインの応答を受ける 127.0.0.1 のポートを開けませんでした。");
-    handler->setCallbackText(QStringLiteral("サインインしました。このページを閉じて Tessaly に戻ってください。"));
+    handler->setCallbackText(
+        QStringLiteral("サインインしました。このページを閉じて Tessaly に戻ってください。"));
     flow.setReplyHandler(handler);
 
     const QString verifier = qs(PkceVerifier());
     const QString challenge = qs(PkceChallenge(verifier.toStdString()));
-    flow.setModifyParametersFunction([verifier, challenge](QAbstractOAuth::Stage stage, QMultiMap<QString, QVariant>* p) {
-        if (stage == QAbstractOAuth::Stage::RequestingAuthorization) {
-            p->insert(QStringLiteral("code_challenge"), challenge);
-            p->insert(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
-        } else if (stage == QAbstractOAuth::Stage::RequestingAccessToken) {
-            p->insert(QStringLiteral("code_verifier"), verifier);
-        }
-    });
+    flow.setModifyParametersFunction(
+        [verifier, challenge](QAbstractOAuth::Stage stage, QMultiMap<QString, QVariant>* p) {
+            if (stage == QAbstractOAuth::Stage::RequestingAuthorization) {
+                p->insert(QStringLiteral("code_challenge"), challenge);
+                p->insert(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+            } else if (stage == QAbstractOAuth::Stage::RequestingAccessToken) {
+                p->insert(QStringLiteral("code_verifier"), verifier);
+            }
+        });
 
     std::optional<TokenReply> result;
-    auto fail = [&](EOAuthError::Kind kind, const std::string& text, const std::string& serverError = {}) {
+    auto fail = [&](EOAuthError::Kind kind, const std::string& text,
+                    const std::string& serverError = {}) {
         if (!result)
             result.emplace().error.emplace(kind, text, serverError);
         wake();
@@ -192,31 +203,36 @@ TOAuthToken TOAuthSession::signIn() {
             result = reply;
         wake();
     };
-    QObject::connect(handler, &QAbstractOAuthReplyHandler::callbackReceived, [&](const QVariantMap& values) {
-        // The redirect's query is form-encoded: "+" stands for a blank, which Qt 6.4 leaves as it is.
-        auto formValue = [&values](const char* key) {
-            return values.value(QLatin1String(key)).toString().replace(QLatin1Char('+'), QLatin1Char(' '));
-        };
-        const QString error = formValue("error");
-        if (!error.isEmpty()) {
-            QJsonObject o;
-            o.insert(QStringLiteral("error"), error);
-            o.insert(QStringLiteral("error_description"), formValue("error_description"));
-            const std::string serverError = serverErrorOf(o);
-            fail(EOAuthError::Kind::Denied,
-                 withServer("サインインできませんでした", serverError,
-                            "アカウントとアプリケーションの登録を確かめてください。"),
-                 serverError);
-        } else if (values.value(QStringLiteral("state")).toString() != flow.state()) {
-            // Not the answer to this sign-in: whoever sent it must not get a token for it.
-            fail(EOAuthError::Kind::StateMismatch,
-                 "サインインの応答を受け付けませんでした（state が一致しません）。"
-                 "もう一度送信し、ブラウザでサインインし直してください。");
-        } else if (values.value(QStringLiteral("code")).toString().isEmpty()) {
-            fail(EOAuthError::Kind::Failed, "サインインの応答に認可コードがありません。もう一度送信してください。");
-        }
-        // Otherwise the flow now asks the token endpoint for the tokens.
-    });
+    QObject::connect(
+        handler, &QAbstractOAuthReplyHandler::callbackReceived, [&](const QVariantMap& values) {
+            // The redirect's query is form-encoded: "+" stands for a blank, which Qt 6.4 leaves as
+            // it is.
+            auto formValue = [&values](const char* key) {
+                return values.value(QLatin1String(key))
+                    .toString()
+                    .replace(QLatin1Char('+'), QLatin1Char(' '));
+            };
+            const QString error = formValue("error");
+            if (!error.isEmpty()) {
+                QJsonObject o;
+                o.insert(QStringLiteral("error"), error);
+                o.insert(QStringLiteral("error_description"), formValue("error_description"));
+                const std::string serverError = serverErrorOf(o);
+                fail(EOAuthError::Kind::Denied,
+                     withServer("サインインできませんでした", serverError,
+                                "アカウントとアプリケーションの登録を確かめてください。"),
+                     serverError);
+            } else if (values.value(QStringLiteral("state")).toString() != flow.state()) {
+                // Not the answer to this sign-in: whoever sent it must not get a token for it.
+                fail(EOAuthError::Kind::StateMismatch,
+                     "サインインの応答を受け付けませんでした（state が一致しません）。"
+                     "もう一度送信し、ブラウザでサインインし直してください。");
+            } else if (values.value(QStringLiteral("code")).toString().isEmpty()) {
+                fail(EOAuthError::Kind::Failed,
+                     "サインインの応答に認可コードがありません。もう一度送信してください。");
+            }
+            // Otherwise the flow now asks the token endpoint for the tokens.
+        });
     QObject::connect(&flow, &QAbstractOAuth::authorizeWithBrowser, [this](const QUrl& url) {
         if (OpenUrl)
             OpenUrl(url);
@@ -286,9 +302,10 @@ std::string TOAuthSession::obtain() {
 }
 
 std::string TOAuthSession::AccessToken() {
-    const bool fresh = !m_token.AccessToken.empty() &&
-                       (!m_token.ExpiresAt.isValid() ||
-                        QDateTime::currentDateTimeUtc().addSecs(RenewBeforeSeconds) < m_token.ExpiresAt);
+    const bool fresh =
+        !m_token.AccessToken.empty() &&
+        (!m_token.ExpiresAt.isValid() ||
+         QDateTime::currentDateTimeUtc().addSecs(RenewBeforeSeconds) < m_token.ExpiresAt);
     return fresh ? m_token.AccessToken : obtain();
 }
 

@@ -29,7 +29,7 @@ namespace tessaly {
 struct TOAuthProvider {
     std::string AuthorizationUrl;
     std::string TokenUrl;
-    std::string Scope;        // blank-separated
+    std::string Scope; // blank-separated
     std::string ClientId;
     std::string ClientSecret; // "" when the registration has none
 };
@@ -67,12 +67,12 @@ public:
     // `secretKey` names this account's refresh token in `store`.
     TOAuthSession(TOAuthProvider provider, SecretStore& store, std::string secretKey);
 
-    TOpenUrl OpenUrl;             // opens the sign-in page in the system browser
+    TOpenUrl OpenUrl; // opens the sign-in page in the system browser
     // Told why a browser sign-in must be done again (the stored one was refused) before the
     // browser opens; the text says what happened and what to do.
     std::function<void(const std::string& why)> OnSignInAgain;
-    int SignInTimeOut = 300000;   // ms the user has in the browser
-    int TimeOut = 60000;          // ms for one answer of the token endpoint
+    int SignInTimeOut = 300000; // ms the user has in the browser
+    int TimeOut = 60000;        // ms for one answer of the token endpoint
 
     // An access token that is good for at least five more minutes: the one in memory, else one
     // from the stored refresh token, else one from a sign-in in the browser.

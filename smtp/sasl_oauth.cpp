@@ -20,10 +20,14 @@ std::string errorText(const QByteArray& challenge) {
 
 class TXOAuth2Mechanism : public TOAuthMechanism {
 public:
-    TXOAuth2Mechanism(const std::string& login, const std::string& token) : m_login(login), m_token(token) {}
+    TXOAuth2Mechanism(const std::string& login, const std::string& token)
+        : m_login(login), m_token(token) {}
     const char* Name() const override { return "XOAUTH2"; }
     bool InitialResponse(QByteArray& response) override {
-        response = "user=" + bytesOf(m_login) + "\x01" "auth=Bearer " + bytesOf(m_token) + "\x01\x01";
+        response = "user=" + bytesOf(m_login) +
+                   "\x01"
+                   "auth=Bearer " +
+                   bytesOf(m_token) + "\x01\x01";
         return true;
     }
     // The only challenge is the error; its answer is an empty response.
@@ -42,15 +46,24 @@ private:
 
 class TOAuthBearerMechanism : public TOAuthMechanism {
 public:
-    TOAuthBearerMechanism(const std::string& login, const std::string& token, const std::string& host, int port)
+    TOAuthBearerMechanism(const std::string& login, const std::string& token,
+                          const std::string& host, int port)
         : m_login(login), m_token(token), m_host(host), m_port(port) {}
     const char* Name() const override { return "OAUTHBEARER"; }
     bool InitialResponse(QByteArray& response) override {
         // The GS2 header names the account; "," and "=" in it are escaped (RFC 5801).
         QByteArray account = bytesOf(m_login);
         account.replace("=", "=3D").replace(",", "=2C");
-        response = "n,a=" + account + ",\x01" "host=" + bytesOf(m_host) + "\x01" "port=" +
-                   QByteArray::number(m_port) + "\x01" "auth=Bearer " + bytesOf(m_token) + "\x01\x01";
+        response = "n,a=" + account +
+                   ",\x01"
+                   "host=" +
+                   bytesOf(m_host) +
+                   "\x01"
+                   "port=" +
+                   QByteArray::number(m_port) +
+                   "\x01"
+                   "auth=Bearer " +
+                   bytesOf(m_token) + "\x01\x01";
         return true;
     }
     // The error challenge is answered with a single 0x01 (RFC 7628 3.2.3).
@@ -72,9 +85,12 @@ private:
 } // namespace
 
 std::unique_ptr<TOAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
-                                                      const std::string& login, const std::string& token,
+                                                      const std::string& login,
+                                                      const std::string& token,
                                                       const std::string& host, int port) {
-    auto has = [&](const char* name) { return std::find(offered.begin(), offered.end(), name) != offered.end(); };
+    auto has = [&](const char* name) {
+        return std::find(offered.begin(), offered.end(), name) != offered.end();
+    };
     if (has("XOAUTH2"))
         return std::make_unique<TXOAuth2Mechanism>(login, token);
     if (has("OAUTHBEARER"))

@@ -21,7 +21,8 @@ protected:
 // is the mail address the token belongs to; `host` and `port` are the server's as the user gave
 // them (OAUTHBEARER names them). The strings must outlive the mechanism.
 std::unique_ptr<TOAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
-                                                      const std::string& login, const std::string& token,
+                                                      const std::string& login,
+                                                      const std::string& token,
                                                       const std::string& host, int port);
 
 } // namespace tessaly

@@ -11,8 +11,8 @@
 #include "smtp/smtp_client.h"
 
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QJsonArray>
+#include <QTimer>
 
 namespace {
 
@@ -24,7 +24,8 @@ const QByteArray kClientSecret = "org-secret-4f1c9a";
 
 QByteArray submission(const OAuthServers& servers) {
     return "[Submission]\r\nSecurity=0\r\nAuth=2\r\nLogin=taro@example.jp\r\nOAuthProvider=2\r\n"
-           "OAuthClientId=" + QByteArray::fromStdString(OAuthServers::clientId()) +
+           "OAuthClientId=" +
+           QByteArray::fromStdString(OAuthServers::clientId()) +
            "\r\nOAuthAuthorizationUrl=" + QByteArray::fromStdString(servers.url("/authorize")) +
            "\r\nOAuthTokenUrl=" + QByteArray::fromStdString(servers.url("/token")) +
            "\r\nOAuthScope=https://mail.test/smtp offline_access\r\n";
@@ -53,7 +54,8 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
                  {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}},
                 {}, submission(servers));
         app.program->settings().ChkBox_EverySend = false;
-        app.keyring.secrets[tessaly::oauthClientSecretKey(app.program->settings())] = kClientSecret.toStdString();
+        app.keyring.secrets[tessaly::oauthClientSecretKey(app.program->settings())] =
+            kClientSecret.toStdString();
         app.main().setOpenUrl(servers.browser());
         app.main().smtpClient().ReportLevel = 0xff;
         app.edit("Edt_Subject")->setText(QStringLiteral("サインインのお知らせ"));
@@ -68,7 +70,8 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
         };
         run(2);
         EXPECT_EQ(servers.pagesOpened(), 1);
-        const std::string key = tessaly::oauthRefreshTokenKey(app.program->settings(), "taro@example.jp");
+        const std::string key =
+            tessaly::oauthRefreshTokenKey(app.program->settings(), "taro@example.jp");
         EXPECT_EQ(QString::fromStdString(app.keyring.secrets[key]),
                   servers.state()["issued_refresh"].toArray().last().toString());
         run(1);
@@ -77,9 +80,11 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
         servers.admin(QStringLiteral("/admin/revoke"));
         run(1);
         EXPECT_EQ(servers.pagesOpened(), 2);
-        EXPECT_EQ(app.dialogs.texts(),
-                  QStringList{"保存されていたサインインが使えなくなりました（サーバーの応答: invalid_grant: refresh token "
-                              "revoked or unknown）。取り消されたか期限が切れています。ブラウザでもう一度サインインしてください。"});
+        EXPECT_EQ(app.dialogs.texts(), QStringList{"保存されていたサインインが使えなくなりました（"
+                                                   "サーバーの応答: invalid_grant: refresh token "
+                                                   "revoked or "
+                                                   "unknown）。取り消されたか期限が切れています。ブ"
+                                                   "ラウザでもう一度サインインしてください。"});
         app.program->settingsWindow().Cmd_SetteiHozonClick();
         app.main().close();
         for (const FakeDialogs::Call& call : app.dialogs.calls)
@@ -90,16 +95,17 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
     }
     const QByteArray printed = output.take();
     // The recipient list stays from run to run: 2, then 3, then 4 recipients, each once a run.
-    EXPECT_EQ(stored(servers), (QStringList{"r1@example.jp", "r2@example.jp", "r1@example.jp", "r2@example.jp",
-                                            "r3@example.jp", "r1@example.jp", "r2@example.jp", "r3@example.jp",
-                                            "r4@example.jp"}));
+    EXPECT_EQ(stored(servers), (QStringList{"r1@example.jp", "r2@example.jp", "r1@example.jp",
+                                            "r2@example.jp", "r3@example.jp", "r1@example.jp",
+                                            "r2@example.jp", "r3@example.jp", "r4@example.jp"}));
 
     const QJsonObject state = servers.state();
     QList<QByteArray> secrets{kClientSecret};
     for (const char* kind : {"issued_access", "issued_refresh"})
         for (const QJsonValue& token : state[QLatin1String(kind)].toArray())
             secrets << token.toString().toLatin1();
-    EXPECT_EQ(secrets.size(), 5); // the secret, two sign-ins with an access and a refresh token each
+    EXPECT_EQ(secrets.size(),
+              5); // the secret, two sign-ins with an access and a refresh token each
     const QByteArray texts = shown.join(QLatin1Char('\n')).toUtf8();
     tessaly::test::expectNowhere(secrets, files, printed, texts);
 }

@@ -16,8 +16,8 @@ namespace {
 const std::string kKey = "oauth:taro@example.jp";
 
 TOAuthProvider providerOf(const OAuthServers& servers, const std::string& secret = {}) {
-    return {servers.url("/authorize"), servers.url("/token"), "https://mail.test/smtp offline_access",
-            OAuthServers::clientId(), secret};
+    return {servers.url("/authorize"), servers.url("/token"),
+            "https://mail.test/smtp offline_access", OAuthServers::clientId(), secret};
 }
 
 QStringList strings(const QJsonValue& array) {
@@ -30,7 +30,8 @@ QStringList strings(const QJsonValue& array) {
 QStringList grants(const QJsonObject& state) {
     QStringList out;
     for (const QJsonValue& v : state.value(QStringLiteral("token_requests")).toArray())
-        out << v[QStringLiteral("grant_type")].toString() + (v[QStringLiteral("ok")].toBool() ? "" : " refused");
+        out << v[QStringLiteral("grant_type")].toString() +
+                   (v[QStringLiteral("ok")].toBool() ? "" : " refused");
     return out;
 }
 
@@ -43,15 +44,21 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
 
     TOAuthSession first(providerOf(servers, "desktop-secret"), store, kKey);
     first.SignInTimeOut = 20000;
-    first.OpenUrl = [&](const QUrl& url) { page = url; follow(url); };
+    first.OpenUrl = [&](const QUrl& url) {
+        page = url;
+        follow(url);
+    };
     const std::string token = first.AccessToken();
 
     QJsonObject state = servers.state();
-    EXPECT_EQ(grants(state), QStringList{"authorization_code"}); // PKCE, redirect address and secret passed
+    EXPECT_EQ(grants(state),
+              QStringList{"authorization_code"}); // PKCE, redirect address and secret passed
     EXPECT_TRUE(strings(state["live_access"]).contains(QString::fromStdString(token)));
-    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)), strings(state["issued_refresh"]).last());
+    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)),
+              strings(state["issued_refresh"]).last());
     // The loopback listener was there for the sign-in only.
-    const QUrl redirect(QUrlQuery(page).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+    const QUrl redirect(
+        QUrlQuery(page).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
     EXPECT_EQ(redirect.host(), QStringLiteral("127.0.0.1"));
     QTcpSocket probe;
     probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(redirect.port()));
@@ -69,7 +76,8 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     EXPECT_NE(next, token);
     EXPECT_TRUE(strings(state["live_access"]).contains(QString::fromStdString(next)));
     // The server replaced the refresh token; the store holds the new one.
-    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)), strings(state["issued_refresh"]).last());
+    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)),
+              strings(state["issued_refresh"]).last());
     EXPECT_EQ(servers.pagesOpened(), 1);
 }
 
@@ -108,13 +116,19 @@ TEST(OAuthSignIn, ARevokedRefreshTokenLeadsToANewSignInThatSaysWhy) {
     const std::string token = session.AccessToken();
 
     ASSERT_EQ(told.size(), 1u);
-    EXPECT_EQ(told[0], "保存されていたサインインが使えなくなりました（サーバーの応答: invalid_grant: refresh token "
-                       "revoked or unknown）。取り消されたか期限が切れています。ブラウザでもう一度サインインしてください。");
+    EXPECT_EQ(
+        told[0],
+        "保存されていたサインインが使えなくなりました（サーバーの応答: invalid_grant: refresh "
+        "token "
+        "revoked or "
+        "unknown）。取り消されたか期限が切れています。ブラウザでもう一度サインインしてください。");
     EXPECT_EQ(servers.pagesOpened(), 2);
     const QJsonObject state = servers.state();
-    EXPECT_EQ(grants(state), (QStringList{"authorization_code", "refresh_token refused", "authorization_code"}));
+    EXPECT_EQ(grants(state),
+              (QStringList{"authorization_code", "refresh_token refused", "authorization_code"}));
     EXPECT_TRUE(strings(state["live_access"]).contains(QString::fromStdString(token)));
-    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)), strings(state["issued_refresh"]).last());
+    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)),
+              strings(state["issued_refresh"]).last());
 }
 
 struct FailedSignIn {
@@ -125,7 +139,9 @@ struct FailedSignIn {
     const char* text;
 };
 
-void PrintTo(const FailedSignIn& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FailedSignIn& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class OAuthSignInFails : public ::testing::TestWithParam<FailedSignIn> {};
 
@@ -153,15 +169,19 @@ TEST_P(OAuthSignInFails, WithAMessageAndNoTokenAsked) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, OAuthSignInFails,
     ::testing::Values(
-        FailedSignIn{"WrongState", OAuthServers::Redirect::WrongState, "", EOAuthError::Kind::StateMismatch,
-                     "サインインの応答を受け付けませんでした（state が一致しません）。もう一度送信し、"
-                     "ブラウザでサインインし直してください。"},
-        FailedSignIn{"Denied", OAuthServers::Redirect::Follow, "access_denied", EOAuthError::Kind::Denied,
-                     "サインインできませんでした（サーバーの応答: access_denied: The user said no）。"
-                     "アカウントとアプリケーションの登録を確かめてください。"},
+        FailedSignIn{
+            "WrongState", OAuthServers::Redirect::WrongState, "", EOAuthError::Kind::StateMismatch,
+            "サインインの応答を受け付けませんでした（state が一致しません）。もう一度送信し、"
+            "ブラウザでサインインし直してください。"},
+        FailedSignIn{
+            "Denied", OAuthServers::Redirect::Follow, "access_denied", EOAuthError::Kind::Denied,
+            "サインインできませんでした（サーバーの応答: access_denied: The user said no）。"
+            "アカウントとアプリケーションの登録を確かめてください。"},
         FailedSignIn{"NoRedirect", OAuthServers::Redirect::Ignore, "", EOAuthError::Kind::TimedOut,
                      "ブラウザでのサインインが時間内に終わりませんでした。もう一度送信し、"
                      "ブラウザでサインインしてください。"}),
-    [](const ::testing::TestParamInfo<FailedSignIn>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FailedSignIn>& info) {
+        return std::string(info.param.name);
+    });
 
 } // namespace

@@ -22,8 +22,8 @@ protected:
 
     std::unique_ptr<TOAuthSession> session() {
         auto s = std::make_unique<TOAuthSession>(
-            TOAuthProvider{servers.url("/authorize"), servers.url("/token"), "https://mail.test/smtp",
-                           OAuthServers::clientId(), ""},
+            TOAuthProvider{servers.url("/authorize"), servers.url("/token"),
+                           "https://mail.test/smtp", OAuthServers::clientId(), ""},
             store, kKey);
         s->OpenUrl = servers.browser();
         s->SignInTimeOut = 20000;
@@ -39,7 +39,9 @@ protected:
         client.UserID = "pc01";
         client.UseAuth = true;
         client.LoginName = kAccount;
-        client.OAuthToken = [&s](bool renew) { return renew ? s.RenewAccessToken() : s.AccessToken(); };
+        client.OAuthToken = [&s](bool renew) {
+            return renew ? s.RenewAccessToken() : s.AccessToken();
+        };
         client.PostMessage.FromAddress = "circular@example.jp"; // the user's From, not the account
         client.PostMessage.Subject = "Hello";
         client.PostMessage.Body = {"line"};
@@ -133,11 +135,13 @@ TEST_F(SmtpOAuth, AServerThatOffersOnlyOAuthBearerGetsIt) {
 
 struct ErrorChallenge {
     const char* mechanisms;
-    const char* answer;   // base64 of what the client answered the error challenge with
-    const char* refused;  // the message when even the fresh token is refused
+    const char* answer;  // base64 of what the client answered the error challenge with
+    const char* refused; // the message when even the fresh token is refused
 };
 
-void PrintTo(const ErrorChallenge& c, std::ostream* os) { *os << c.mechanisms; }
+void PrintTo(const ErrorChallenge& c, std::ostream* os) {
+    *os << c.mechanisms;
+}
 
 class SmtpOAuthRefused : public SmtpOAuth, public ::testing::WithParamInterface<ErrorChallenge> {};
 
@@ -174,14 +178,20 @@ TEST_P(SmtpOAuthRefused, TheErrorChallengeIsAnsweredAndOneFreshTokenTried) {
 INSTANTIATE_TEST_SUITE_P(
     Mechanisms, SmtpOAuthRefused,
     ::testing::Values(
-        ErrorChallenge{"XOAUTH2", "",
-                       "認証: サーバーがトークンを受け付けませんでした（{\"status\": \"401\", \"schemes\": "
-                       "\"Bearer\", \"scope\": \"https://mail.test/smtp\"}）。ログイン名がサインインしたアカウントの"
-                       "メールアドレスか確かめてください。\n535 5.7.8 Username and Password not accepted\r\n"},
-        ErrorChallenge{"OAUTHBEARER", "AQ==",
-                       "認証: サーバーがトークンを受け付けませんでした（{\"status\": \"invalid_token\", \"scope\": "
-                       "\"https://mail.test/smtp\"}）。ログイン名がサインインしたアカウントのメールアドレスか"
-                       "確かめてください。\n535 5.7.8 Username and Password not accepted\r\n"}),
-    [](const ::testing::TestParamInfo<ErrorChallenge>& info) { return std::string(info.param.mechanisms); });
+        ErrorChallenge{
+            "XOAUTH2", "",
+            "認証: サーバーがトークンを受け付けませんでした（{\"status\": \"401\", \"schemes\": "
+            "\"Bearer\", \"scope\": "
+            "\"https://mail.test/smtp\"}）。ログイン名がサインインしたアカウントの"
+            "メールアドレスか確かめてください。\n535 5.7.8 Username and Password not accepted\r\n"},
+        ErrorChallenge{
+            "OAUTHBEARER", "AQ==",
+            "認証: サーバーがトークンを受け付けませんでした（{\"status\": \"invalid_token\", "
+            "\"scope\": "
+            "\"https://mail.test/smtp\"}）。ログイン名がサインインしたアカウントのメールアドレスか"
+            "確かめてください。\n535 5.7.8 Username and Password not accepted\r\n"}),
+    [](const ::testing::TestParamInfo<ErrorChallenge>& info) {
+        return std::string(info.param.mechanisms);
+    });
 
 } // namespace
