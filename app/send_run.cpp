@@ -16,8 +16,8 @@
 #include "smtp/smtp_client.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QLineEdit>
@@ -473,23 +473,31 @@ bool TTSY_MainF::openConnection() {
 bool TTSY_MainF::prepareOAuth() {
     tessaly::TSmtpClient& client = *SmtpClient1;
     const std::string& account = client.LoginName;
-    const std::string identity = settings_.OAuthAuthorizationUrl + "\n" + settings_.OAuthTokenUrl + "\n" +
-                                 settings_.OAuthClientId + "\n" + settings_.OAuthScope + "\n" + account;
+    const std::string identity = settings_.OAuthAuthorizationUrl + "\n" + settings_.OAuthTokenUrl +
+                                 "\n" + settings_.OAuthClientId + "\n" + settings_.OAuthScope +
+                                 "\n" + account;
     if (!oauth_ || identity != oauthIdentity_) {
-        tessaly::TOAuthProvider provider{settings_.OAuthAuthorizationUrl, settings_.OAuthTokenUrl, settings_.OAuthScope,
-                                         settings_.OAuthClientId, {}};
+        tessaly::TOAuthProvider provider{settings_.OAuthAuthorizationUrl,
+                                         settings_.OAuthTokenUrl,
+                                         settings_.OAuthScope,
+                                         settings_.OAuthClientId,
+                                         {}};
         if (passwords_) {
-            tessaly::SecretRead secret = passwords_->store().read(tessaly::oauthClientSecretKey(settings_));
+            tessaly::SecretRead secret =
+                passwords_->store().read(tessaly::oauthClientSecretKey(settings_));
             if (secret.status == tessaly::SecretStatus::Ok)
                 provider.ClientSecret.swap(secret.secret);
             tessaly::wipe(secret.secret);
         }
         static tessaly::NoSecretStore noKeyring;
-        tessaly::SecretStore& store = passwords_ ? passwords_->store() : static_cast<tessaly::SecretStore&>(noKeyring);
-        oauth_ = std::make_unique<tessaly::TOAuthSession>(std::move(provider), store,
-                                                          tessaly::oauthRefreshTokenKey(settings_, account));
+        tessaly::SecretStore& store =
+            passwords_ ? passwords_->store() : static_cast<tessaly::SecretStore&>(noKeyring);
+        oauth_ = std::make_unique<tessaly::TOAuthSession>(
+            std::move(provider), store, tessaly::oauthRefreshTokenKey(settings_, account));
         oauthIdentity_ = identity;
-        oauth_->OnSignInAgain = [this](const std::string& why) { dialogs_.message(this, QString::fromUtf8(why)); };
+        oauth_->OnSignInAgain = [this](const std::string& why) {
+            dialogs_.message(this, QString::fromUtf8(why));
+        };
     }
     oauth_->OpenUrl = [this](const QUrl& url) {
         setStatus(QStringLiteral("ブラウザでサインインしてください"));
@@ -515,7 +523,9 @@ bool TTSY_MainF::prepareOAuth() {
         throw tessaly::Error(std::string("認証: ") + e.what());
     }
     signingIn_ = false;
-    client.OAuthToken = [session](bool renew) { return renew ? session->RenewAccessToken() : session->AccessToken(); };
+    client.OAuthToken = [session](bool renew) {
+        return renew ? session->RenewAccessToken() : session->AccessToken();
+    };
     return true;
 }
 

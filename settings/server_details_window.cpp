@@ -130,10 +130,22 @@ void TTSY_ServerSyousaiF::buildControls() {
 
     buildOAuthControls();
 
-    QWidget* const tabOrder[] = {Cmb_Security, ChkBox_Auth, Cmb_AuthKind, Edt_Login, Edt_Password,
-                                 ChkBox_SavePassword, Cmb_OAuthProvider, Edt_OAuthClientId,
-                                 Edt_OAuthClientSecret, Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl,
-                                 Edt_OAuthScope, Cmb_Charset, Cmd_ClearTrust, Cmd_OK, Cmd_Cancel};
+    QWidget* const tabOrder[] = {Cmb_Security,
+                                 ChkBox_Auth,
+                                 Cmb_AuthKind,
+                                 Edt_Login,
+                                 Edt_Password,
+                                 ChkBox_SavePassword,
+                                 Cmb_OAuthProvider,
+                                 Edt_OAuthClientId,
+                                 Edt_OAuthClientSecret,
+                                 Edt_OAuthAuthorizationUrl,
+                                 Edt_OAuthTokenUrl,
+                                 Edt_OAuthScope,
+                                 Cmb_Charset,
+                                 Cmd_ClearTrust,
+                                 Cmd_OK,
+                                 Cmd_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -159,10 +171,13 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
     Cmb_AuthKind = new QComboBox(this);
     Cmb_AuthKind->setObjectName(QStringLiteral("Cmb_AuthKind"));
     Cmb_AuthKind->setGeometry(200, 47, 260, 22);
-    Cmb_AuthKind->addItems({QStringLiteral("パスワード"), QStringLiteral("OAuth 2.0（ブラウザでサインイン）")});
-    Cmb_AuthKind->setToolTip(QStringLiteral("OAuth 2.0 では、ログイン名にサインインするアカウントのメールアドレスを入力します"));
+    Cmb_AuthKind->addItems(
+        {QStringLiteral("パスワード"), QStringLiteral("OAuth 2.0（ブラウザでサインイン）")});
+    Cmb_AuthKind->setToolTip(QStringLiteral(
+        "OAuth 2.0 では、ログイン名にサインインするアカウントのメールアドレスを入力します"));
 
-    auto edit = [this](QLineEdit*& field, const char* name, const char* label, const QString& caption, int y) {
+    auto edit = [this](QLineEdit*& field, const char* name, const char* label,
+                       const QString& caption, int y) {
         makeLabel(this, label, caption, 30, y + 3);
         field = new QLineEdit(this);
         field->setObjectName(QString::fromLatin1(name));
@@ -173,32 +188,42 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
     Cmb_OAuthProvider = new QComboBox(this);
     Cmb_OAuthProvider->setObjectName(QStringLiteral("Cmb_OAuthProvider"));
     Cmb_OAuthProvider->setGeometry(160, 224, 200, 22);
-    Cmb_OAuthProvider->addItems({QStringLiteral("Microsoft 365"), QStringLiteral("Google"), QStringLiteral("その他")});
-    Cmb_OAuthProvider->setToolTip(QStringLiteral("選ぶと、サーバー名・ポート番号・接続の保護も合わせて設定します"));
-    edit(Edt_OAuthClientId, "Edt_OAuthClientId", "Label_OAuthClientId", QStringLiteral("クライアント ID"), 254);
+    Cmb_OAuthProvider->addItems(
+        {QStringLiteral("Microsoft 365"), QStringLiteral("Google"), QStringLiteral("その他")});
+    Cmb_OAuthProvider->setToolTip(
+        QStringLiteral("選ぶと、サーバー名・ポート番号・接続の保護も合わせて設定します"));
+    edit(Edt_OAuthClientId, "Edt_OAuthClientId", "Label_OAuthClientId",
+         QStringLiteral("クライアント ID"), 254);
     edit(Edt_OAuthClientSecret, "Edt_OAuthClientSecret", "Label_OAuthClientSecret",
          QStringLiteral("クライアント シークレット"), 280);
     Edt_OAuthClientSecret->setEchoMode(QLineEdit::Password);
-    Edt_OAuthClientSecret->setPlaceholderText(QStringLiteral("不要なときと変更しないときは空欄のまま"));
-    QLabel* note = makeLabel(this, "Label_OAuthNote",
-                             QStringLiteral("組織の管理者が登録したアプリケーションの ID を入力してください。"), 30, 306);
+    Edt_OAuthClientSecret->setPlaceholderText(
+        QStringLiteral("不要なときと変更しないときは空欄のまま"));
+    QLabel* note = makeLabel(
+        this, "Label_OAuthNote",
+        QStringLiteral("組織の管理者が登録したアプリケーションの ID を入力してください。"), 30,
+        306);
     note->setFont(tessaly::fixedGothic(12));
     note->adjustSize();
     edit(Edt_OAuthAuthorizationUrl, "Edt_OAuthAuthorizationUrl", "Label_OAuthAuthorizationUrl",
          QStringLiteral("認可エンドポイント"), 328);
-    edit(Edt_OAuthTokenUrl, "Edt_OAuthTokenUrl", "Label_OAuthTokenUrl", QStringLiteral("トークン エンドポイント"), 354);
+    edit(Edt_OAuthTokenUrl, "Edt_OAuthTokenUrl", "Label_OAuthTokenUrl",
+         QStringLiteral("トークン エンドポイント"), 354);
     edit(Edt_OAuthScope, "Edt_OAuthScope", "Label_OAuthScope", QStringLiteral("スコープ"), 380);
 }
 
-bool TTSY_ServerSyousaiF::oauthChosen() const { return ChkBox_Auth->isChecked() && Cmb_AuthKind->currentIndex() == 1; }
+bool TTSY_ServerSyousaiF::oauthChosen() const {
+    return ChkBox_Auth->isChecked() && Cmb_AuthKind->currentIndex() == 1;
+}
 
 // A known provider fills in its server and endpoints; another leaves them to be typed.
 void TTSY_ServerSyousaiF::Cmb_OAuthProviderChange(int index) {
     const tessaly::OAuthProviderDefaults* known = tessaly::oauthProviderDefaults(index);
     if (!known)
         return;
-    for (auto [field, text] : {std::pair{Edt_OAuthAuthorizationUrl, known->AuthorizationUrl},
-                               std::pair{Edt_OAuthTokenUrl, known->TokenUrl}, std::pair{Edt_OAuthScope, known->Scope}}) {
+    for (auto [field, text] :
+         {std::pair{Edt_OAuthAuthorizationUrl, known->AuthorizationUrl},
+          std::pair{Edt_OAuthTokenUrl, known->TokenUrl}, std::pair{Edt_OAuthScope, known->Scope}}) {
         field->setText(QString::fromLatin1(text));
         field->setCursorPosition(0); // the start of an address says most
     }
@@ -279,10 +304,11 @@ void TTSY_ServerSyousaiF::showPort() {
             .arg(port_.empty()
                      ? QStringLiteral("（未入力）")
                      : QString::fromLatin1(port_.data(), static_cast<qsizetype>(port_.size()))));
-    Label_OAuthServer->setText(host_.empty() ? QString()
-                                             : QStringLiteral("サーバー：%1（ポート番号 %2、%3）")
-                                                   .arg(QString::fromStdString(host_), QString::fromStdString(port_),
-                                                        securityName(Cmb_Security->currentIndex())));
+    Label_OAuthServer->setText(
+        host_.empty() ? QString()
+                      : QStringLiteral("サーバー：%1（ポート番号 %2、%3）")
+                            .arg(QString::fromStdString(host_), QString::fromStdString(port_),
+                                 securityName(Cmb_Security->currentIndex())));
     Label_OAuthServer->adjustSize();
     Label_Port->adjustSize();
 }
@@ -312,8 +338,9 @@ void TTSY_ServerSyousaiF::ChkBox_AuthClick() {
     Edt_Login->setEnabled(on);
     Edt_Password->setEnabled(on && !oauth);
     ChkBox_SavePassword->setEnabled(on && !oauth);
-    for (QWidget* w : std::initializer_list<QWidget*>{Cmb_OAuthProvider, Edt_OAuthClientId, Edt_OAuthClientSecret,
-                                                      Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl, Edt_OAuthScope})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Cmb_OAuthProvider, Edt_OAuthClientId, Edt_OAuthClientSecret, Edt_OAuthAuthorizationUrl,
+             Edt_OAuthTokenUrl, Edt_OAuthScope})
         w->setEnabled(oauth);
 }
 
@@ -326,10 +353,13 @@ QString TTSY_ServerSyousaiF::oauthRefusal() const {
     for (const QLineEdit* endpoint : {Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl}) {
         const QUrl url(endpoint->text().trimmed(), QUrl::StrictMode);
         // Codes and tokens travel only encrypted; a server on this machine is the exception.
-        const bool loopback = url.scheme() == QStringLiteral("http") &&
-                              (url.host() == QStringLiteral("127.0.0.1") || url.host() == QStringLiteral("localhost"));
-        if (!url.isValid() || url.host().isEmpty() || (url.scheme() != QStringLiteral("https") && !loopback))
-            return QStringLiteral("認可エンドポイントとトークン エンドポイントには、https:// で始まるアドレスを入力してください。");
+        const bool loopback =
+            url.scheme() == QStringLiteral("http") && (url.host() == QStringLiteral("127.0.0.1") ||
+                                                       url.host() == QStringLiteral("localhost"));
+        if (!url.isValid() || url.host().isEmpty() ||
+            (url.scheme() != QStringLiteral("https") && !loopback))
+            return QStringLiteral("認可エンドポイントとトークン エンドポイントには、https:// "
+                                  "で始まるアドレスを入力してください。");
     }
     return {};
 }

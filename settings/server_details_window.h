@@ -69,7 +69,7 @@ public:
     QPushButton* Cmd_ClearTrust = nullptr;
     QLabel* Label_Port = nullptr;
     QLabel* Label_OAuthServer = nullptr; // the server a provider choice set
-    QComboBox* Cmb_AuthKind = nullptr; // password, or OAuth 2.0 with a sign-in in the browser
+    QComboBox* Cmb_AuthKind = nullptr;   // password, or OAuth 2.0 with a sign-in in the browser
     QComboBox* Cmb_OAuthProvider = nullptr;
     QLineEdit* Edt_OAuthClientId = nullptr;
     QLineEdit* Edt_OAuthClientSecret = nullptr;

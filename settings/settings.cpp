@@ -92,7 +92,8 @@ void Submission_Load(Settings& s, const ini::IniFile& file) {
 void Submission_Save(const Settings& s, ini::IniFile& file) {
     const Settings d;
     const bool oauthDefault = s.OAuthProvider == d.OAuthProvider && s.OAuthClientId.empty() &&
-                              s.OAuthAuthorizationUrl.empty() && s.OAuthTokenUrl.empty() && s.OAuthScope.empty();
+                              s.OAuthAuthorizationUrl.empty() && s.OAuthTokenUrl.empty() &&
+                              s.OAuthScope.empty();
     const bool allDefault = s.Security == d.Security && s.Auth == d.Auth && s.Login == d.Login &&
                             s.SavePassword == d.SavePassword && s.TrustedCerts == d.TrustedCerts &&
                             s.Charset == d.Charset && oauthDefault;
@@ -118,10 +119,16 @@ const OAuthProviderDefaults* oauthProviderDefaults(int provider) {
     static const OAuthProviderDefaults microsoft{
         "https://login.microsoftonline.com/organizations/oauth2/v2.0/authorize",
         "https://login.microsoftonline.com/organizations/oauth2/v2.0/token",
-        "https://outlook.office.com/SMTP.Send offline_access", "smtp.office365.com", 587, 1};
+        "https://outlook.office.com/SMTP.Send offline_access",
+        "smtp.office365.com",
+        587,
+        1};
     static const OAuthProviderDefaults google{"https://accounts.google.com/o/oauth2/v2/auth",
-                                              "https://oauth2.googleapis.com/token", "https://mail.google.com/",
-                                              "smtp.gmail.com", 465, 2};
+                                              "https://oauth2.googleapis.com/token",
+                                              "https://mail.google.com/",
+                                              "smtp.gmail.com",
+                                              465,
+                                              2};
     switch (static_cast<OAuthProviderKind>(provider)) {
     case OAuthProviderKind::Microsoft365:
         return &microsoft;

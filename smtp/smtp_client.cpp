@@ -254,9 +254,10 @@ void TSmtpClient::login() {
         throw Error("認証: サーバーが PLAIN と LOGIN のどちらの認証方式にも対応していません。");
     const TSmtpReply reply = authenticate(*mechanism);
     if (reply.Code != 235)
-        throw EAuthError("認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n" +
-                             reply.Text(),
-                         reply);
+        throw EAuthError(
+            "認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n" +
+                reply.Text(),
+            reply);
 }
 
 void TSmtpClient::loginWithToken(const std::vector<std::string>& offered) {
@@ -270,20 +271,24 @@ void TSmtpClient::loginWithToken(const std::vector<std::string>& offered) {
         token = OAuthToken(m_renewToken || attempt > 0);
         m_renewToken = false;
         CheckOneLine("OAuth token", token);
-        const std::unique_ptr<TOAuthMechanism> mechanism = ChooseOAuthMechanism(offered, LoginName, token, Host, Port);
+        const std::unique_ptr<TOAuthMechanism> mechanism =
+            ChooseOAuthMechanism(offered, LoginName, token, Host, Port);
         if (!mechanism)
-            throw Error("認証: サーバーが XOAUTH2 と OAUTHBEARER のどちらの認証方式にも対応していません。"
-                        "SMTP 認証の種類を確かめてください。");
+            throw Error(
+                "認証: サーバーが XOAUTH2 と OAUTHBEARER のどちらの認証方式にも対応していません。"
+                "SMTP 認証の種類を確かめてください。");
         const TSmtpReply reply = authenticate(*mechanism);
         if (reply.Code == 235)
             return;
         if (attempt > 0) {
-            const std::string said = mechanism->ServerError().empty() ? std::string()
-                                                                      : "（" + mechanism->ServerError() + "）";
-            throw EAuthError("認証: サーバーがトークンを受け付けませんでした" + said +
-                                 "。ログイン名がサインインしたアカウントのメールアドレスか確かめてください。\n" +
-                                 reply.Text(),
-                             reply);
+            const std::string said = mechanism->ServerError().empty()
+                                         ? std::string()
+                                         : "（" + mechanism->ServerError() + "）";
+            throw EAuthError(
+                "認証: サーバーがトークンを受け付けませんでした" + said +
+                    "。ログイン名がサインインしたアカウントのメールアドレスか確かめてください。\n" +
+                    reply.Text(),
+                reply);
         }
     }
 }
