@@ -158,7 +158,7 @@ void TTSY_ServerSyousaiF::buildControls() {
     tessaly::connectGuarded(dialogs_, Cmd_OK, &QPushButton::clicked, this,
                             &TTSY_ServerSyousaiF::Cmd_OKClick);
     tessaly::connectGuarded(dialogs_, Cmb_AuthKind, &QComboBox::currentIndexChanged, this,
-                            [this](int) { ChkBox_AuthClick(); });
+                            [this](int) { Cmb_AuthKindChange(); });
     tessaly::connectGuarded(dialogs_, Cmb_OAuthProvider, &QComboBox::currentIndexChanged, this,
                             &TTSY_ServerSyousaiF::Cmb_OAuthProviderChange);
     tessaly::connectGuarded(dialogs_, Cmd_ClearTrust, &QPushButton::clicked, this,
@@ -210,6 +210,15 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
     edit(Edt_OAuthTokenUrl, "Edt_OAuthTokenUrl", "Label_OAuthTokenUrl",
          QStringLiteral("トークン エンドポイント"), 354);
     edit(Edt_OAuthScope, "Edt_OAuthScope", "Label_OAuthScope", QStringLiteral("スコープ"), 380);
+}
+
+// The provider shown at first needs no choice of the user's: what it fills in comes with OAuth.
+void TTSY_ServerSyousaiF::Cmb_AuthKindChange() {
+    ChkBox_AuthClick();
+    const bool blank = Edt_OAuthAuthorizationUrl->text().isEmpty() &&
+                       Edt_OAuthTokenUrl->text().isEmpty() && Edt_OAuthScope->text().isEmpty();
+    if (oauthChosen() && blank)
+        Cmb_OAuthProviderChange(Cmb_OAuthProvider->currentIndex());
 }
 
 bool TTSY_ServerSyousaiF::oauthChosen() const {

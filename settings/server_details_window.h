@@ -84,6 +84,7 @@ private:
     void buildControls();
     void Cmb_SecurityChange(int index);
     void ChkBox_AuthClick();
+    void Cmb_AuthKindChange();
     void Cmb_OAuthProviderChange(int index);
     void buildOAuthControls();
     bool oauthChosen() const;
