@@ -1,8 +1,8 @@
 // TB_Send's menu: the preview of a run and the test send to the user's own address. Both take
 // the run's own checks, texts and message builder, so that what they show or send is what the
 // run sends.
-#include "app/main_window.h"
 #include "app/mail_text.h"
+#include "app/main_window.h"
 #include "app/preview_window.h"
 
 #include "address/address_book.h"
@@ -36,12 +36,10 @@ void TTSY_MainF::buildSendMenu() {
     };
     add("Act_Preview", QStringLiteral("プレビュー..."), QKeySequence(Qt::CTRL | Qt::Key_P),
         &TTSY_MainF::TB_PreviewClick);
-    add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"), QKeySequence(Qt::CTRL | Qt::Key_T),
-        &TTSY_MainF::TB_TestSendClick);
+    add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"),
+        QKeySequence(Qt::CTRL | Qt::Key_T), &TTSY_MainF::TB_TestSendClick);
     TB_Send->setMenu(menu);
     TB_Send->setPopupMode(QToolButton::MenuButtonPopup);
-    TB_Send->setAccessibleDescription(
-        QStringLiteral("矢印のメニューからプレビューとテスト送信ができます（Ctrl+P、Ctrl+T）"));
 }
 
 // Every message the run would send now, and what it would refuse, without a connection.
@@ -73,11 +71,10 @@ tessaly::RunPreview TTSY_MainF::previewOfRun() const {
         const QListWidgetItem* item = List_To->item(i);
         const tessaly::RecipientParts parts =
             tessaly::SplitRecipient(item->data(Qt::UserRole).toByteArray().toStdString());
-        tessaly::PreviewEntry entry{item->text(), builder.build(addresseeFor(parts, run, atesaki)),
-                                    {}};
+        tessaly::PreviewEntry entry{
+            item->text(), builder.build(addresseeFor(parts, run, atesaki)), {}};
         if (!tessaly::MailAddress_Check(parts.address))
-            entry.refusal = QStringLiteral("%1 件目の宛先のアドレスに誤りがあります。")
-                                .arg(i + 1);
+            entry.refusal = QStringLiteral("%1 件目の宛先のアドレスに誤りがあります。").arg(i + 1);
         preview.entries.push_back(std::move(entry));
     }
     if (settings_.ChkBox_EverySend) {

@@ -19,11 +19,13 @@ namespace tessaly {
 
 namespace {
 
-QString fromJis(const std::string& jis) { return fromSjis(jconvert::JisToSjis(jis)); }
+QString fromJis(const std::string& jis) {
+    return fromSjis(jconvert::JisToSjis(jis));
+}
 QString fromUtf8Bytes(const QByteArray& utf8) {
-    return fromSjis(cp932::fromUtf8(std::string_view(utf8.constData(),
-                                                     static_cast<std::size_t>(utf8.size())))
-                        .bytes);
+    return fromSjis(
+        cp932::fromUtf8(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())))
+            .bytes);
 }
 
 // A header value with its encoded words decoded; the blanks between two words are folding.
@@ -55,7 +57,7 @@ QString decodedValue(const std::string& value) {
 QString visibleSource(const QByteArray& wire) {
     QString text = QString::fromLatin1(wire);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QChar(0x1B), QChar(0x241B));
+    text.replace(QChar(0x1B), QStringLiteral("<ESC>"));
     return text;
 }
 

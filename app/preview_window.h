@@ -29,7 +29,7 @@ struct RunPreview {
     std::vector<PreviewEntry> entries;
 };
 
-// The wire bytes as text: ESC, which would otherwise not be seen, becomes U+241B; lines end
+// The wire bytes as text: ESC, which would otherwise not be seen, becomes "<ESC>"; lines end
 // with "\n".
 QString visibleSource(const QByteArray& wire);
 // What a mail reader shows: From, To, Subject and Date decoded, an empty line, the body lines.

@@ -44,8 +44,9 @@ IniValues settingsFor(const QString& sender) {
 void writeCircular(App& app) {
     app.typeRecipient(QStringLiteral("taro@example.jp"));
     app.main().addRecipients({sjis(QStringLiteral("山田 花子 <hanako@example.jp>")).toStdString()});
-    app.edit("Edt_Subject")->setText(
-        QStringLiteral("【ご案内】年末の大掃除と忘年会の日程と会場と会費についてのお知らせです"));
+    app.edit("Edt_Subject")
+        ->setText(QStringLiteral(
+            "【ご案内】年末の大掃除と忘年会の日程と会場と会費についてのお知らせです"));
     app.setBody(QStringLiteral("各位\n\n明日の会議は１０時からです。\n半角ｶﾅも入ります。"));
 }
 
@@ -86,8 +87,8 @@ TEST(PreviewThenRun, TheSourceIsWhatTheServerStores) {
     for (int row = 0; row < list->count(); ++row) {
         list->setCurrentRow(row);
         const QByteArray wire = source->property("wireBytes").toByteArray();
-        // The tab shows these very bytes, with ESC drawn as a visible sign.
-        EXPECT_EQ(source->toPlainText().replace(QChar(0x241B), QChar(0x1B)).toLatin1(),
+        // The tab shows these very bytes, with ESC written out.
+        EXPECT_EQ(source->toPlainText().replace(QStringLiteral("<ESC>"), QChar(0x1B)).toLatin1(),
                   QByteArray(wire).replace("\r\n", "\n"));
         shown << wire;
     }
@@ -100,7 +101,8 @@ TEST(PreviewThenRun, TheSourceIsWhatTheServerStores) {
     ASSERT_EQ(shown.size(), 3);
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(withoutSendTimeLines(shown[i]), withoutSendTimeLines(stored[std::size_t(i)].data));
+        EXPECT_EQ(withoutSendTimeLines(shown[i]),
+                  withoutSendTimeLines(stored[std::size_t(i)].data));
         EXPECT_NE(withoutSendTimeLines(shown[i]), shown[i]);
     }
 }
@@ -124,7 +126,7 @@ TEST(TestSend, SendsTheFirstRecipientsMessageToTheSenderAlone) {
     ASSERT_EQ(stored.size(), 1u); // no notify copy
     EXPECT_EQ(stored[0].rcptTos, QStringList{sender});
     EXPECT_TRUE(stored[0].data.contains("\r\nTo: taro@example.jp\r\n"));
-    EXPECT_TRUE(stored[0].data.contains("\r\n\r\n\x1b$B"))  // the addressee line first
+    EXPECT_TRUE(stored[0].data.contains("\r\n\r\n\x1b$B")) // the addressee line first
         << stored[0].data.toStdString();
     EXPECT_EQ(app.body()->toPlainText(), body);
     EXPECT_EQ(filesIn(app.dir.path()), filesBefore); // no send log, no sent data, no settings

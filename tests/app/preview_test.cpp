@@ -2,11 +2,14 @@
 #include "app_harness.h"
 
 #include "app/preview_window.h"
+#include "fixtures/smtp_scripted_server.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace {
 
@@ -14,8 +17,8 @@ using apptest::App;
 using apptest::IniValues;
 using apptest::sjis;
 
-const QString kLongSubject =
-    QStringLiteral("【ご案内】年末の大掃除と忘年会の日程と会場と会費についてのお知らせです。必ずお読みください");
+const QString kLongSubject = QStringLiteral(
+    "【ご案内】年末の大掃除と忘年会の日程と会場と会費についてのお知らせです。必ずお読みください");
 
 IniValues previewSettings(const QString& sigPath, bool atesaki) {
     return {{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
@@ -65,8 +68,9 @@ TEST_P(Preview, ShowsEveryMessageOfTheRunAsItGoesOut) {
     EXPECT_TRUE(preview->isModal());
     EXPECT_LE(preview->width(), app.main().width());
     EXPECT_LE(preview->height(), app.main().height());
-    EXPECT_EQ(preview->findChild<QLabel*>(QStringLiteral("Label_Summary"))->text(),
-              QStringLiteral("送信するメッセージは 3 通です。送信サーバー：127.0.0.1（ポート 2525）"));
+    EXPECT_EQ(
+        preview->findChild<QLabel*>(QStringLiteral("Label_Summary"))->text(),
+        QStringLiteral("送信するメッセージは 3 通です。送信サーバー：127.0.0.1（ポート 2525）"));
     EXPECT_FALSE(preview->findChild<QLabel*>(QStringLiteral("Label_Refusal"))->isVisible());
     auto* list = preview->findChild<QListWidget*>(QStringLiteral("List_Preview"));
     ASSERT_EQ(list->count(), 3);
@@ -81,9 +85,9 @@ TEST_P(Preview, ShowsEveryMessageOfTheRunAsItGoesOut) {
         list->setCurrentRow(row);
         const QStringList lines = shownLines(*preview);
         ASSERT_GE(lines.size(), 5);
-        EXPECT_EQ(lines.mid(0, 3),
-                  (QStringList{QStringLiteral("From: 山田太郎<yamada@example.jp>"),
-                               QStringLiteral("To: ") + to, QStringLiteral("Subject: ") + subject}));
+        EXPECT_EQ(lines.mid(0, 3), (QStringList{QStringLiteral("From: 山田太郎<yamada@example.jp>"),
+                                                QStringLiteral("To: ") + to,
+                                                QStringLiteral("Subject: ") + subject}));
         EXPECT_TRUE(lines[3].startsWith(QStringLiteral("Date: "))) << lines[3].toStdString();
         EXPECT_EQ(lines.mid(4), QStringList{QString()} + bodyLines);
     };
@@ -94,7 +98,8 @@ TEST_P(Preview, ShowsEveryMessageOfTheRunAsItGoesOut) {
                   addressee(QStringLiteral("taro 殿")) + body);
     expectMessage(1, QStringLiteral("hanako@example.jp"), kLongSubject,
                   addressee(QStringLiteral("山田 花子 殿")) + body);
-    expectMessage(2, QStringLiteral("boss@example.jp"), kLongSubject + QStringLiteral("（毎回通知）"),
+    expectMessage(2, QStringLiteral("boss@example.jp"),
+                  kLongSubject + QStringLiteral("（毎回通知）"),
                   body + QStringList{QStringLiteral("----------------------------------------")} +
                       addressee(QStringLiteral("<○○　殿>で宛先編集されました。")) +
                       QStringList{QStringLiteral("taro@example.jp"),
@@ -106,7 +111,8 @@ TEST_P(Preview, ShowsEveryMessageOfTheRunAsItGoesOut) {
         preview->findChild<QPlainTextEdit*>(QStringLiteral("Memo_Source"))->toPlainText();
     EXPECT_TRUE(source.contains(QStringLiteral("\nSubject: =?ISO-2022-JP?B?")));
     EXPECT_TRUE(source.contains(QStringLiteral("?=\n =?ISO-2022-JP?B?")));
-    EXPECT_TRUE(source.contains(QStringLiteral("␛$B")) && source.contains(QStringLiteral("␛(B")));
+    EXPECT_TRUE(source.contains(QStringLiteral("<ESC>$B")) &&
+                source.contains(QStringLiteral("<ESC>(B")));
     EXPECT_FALSE(source.contains(QChar(0x1B)));
 
     // Looking changes nothing: the notify lines are not added to the body field.
@@ -154,6 +160,31 @@ TEST(Preview, ShowsWhatTheRunWouldRefuseInItsWords) {
     EXPECT_TRUE(refusal->text().isEmpty());
     preview->findChild<QListWidget*>(QStringLiteral("List_Preview"))->setCurrentRow(1);
     EXPECT_EQ(refusal->text(), QStringLiteral("2 件目の宛先のアドレスに誤りがあります。"));
+}
+
+// A test send is a run of one message: the stop button ends it while the server keeps silent.
+TEST(TestSend, StopEndsItWhileConnecting) {
+    tessaly::test::SmtpScriptedServer server;
+    server.hang();
+    App app({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+             {QStringLiteral("Port"), QString::number(server.port())},
+             {QStringLiteral("From"), QStringLiteral("me@tessaly.test")}});
+    app.typeRecipient(QStringLiteral("taro@example.jp"));
+    app.edit("Edt_Subject")->setText(QStringLiteral("件名"));
+    bool busyButtons = false;
+    QTimer::singleShot(200, app.tool("TB_Stop"), [&] {
+        busyButtons = !app.tool("TB_Send")->isEnabled() && !app.tool("TB_Clear")->isEnabled();
+        app.tool("TB_Stop")->click();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    app.tool("TB_Send")->menu()->findChild<QAction*>(QStringLiteral("Act_TestSend"))->trigger();
+    EXPECT_LT(clock.elapsed(), 10000); // the time-out is 30 s
+    EXPECT_TRUE(busyButtons);
+    EXPECT_TRUE(app.dialogs.texts().isEmpty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("接続を中止しました"));
+    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+    EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
 }
 
 } // namespace
