@@ -21,6 +21,7 @@
 void TTSY_MainF::buildSendMenu() {
     auto* menu = new QMenu(TB_Send);
     menu->setObjectName(QStringLiteral("Menu_Send"));
+    menu->setAccessibleName(QStringLiteral("送信のメニュー"));
     const auto add = [&](const char* name, const QString& text, const QKeySequence& keys,
                          void (TTSY_MainF::*handler)()) {
         QAction* action = menu->addAction(text);

@@ -162,6 +162,27 @@ TEST(Preview, ShowsWhatTheRunWouldRefuseInItsWords) {
     EXPECT_EQ(refusal->text(), QStringLiteral("2 件目の宛先のアドレスに誤りがあります。"));
 }
 
+// A message that goes out in UTF-8 (Base64 body, UTF-8 encoded words) reads as typed.
+TEST(Preview, ReadsAUtf8MessageAsTyped) {
+    App app({{QStringLiteral("From"), QStringLiteral("yamada@example.jp")},
+             {QStringLiteral("UserMei"), QStringLiteral("髙橋")}},
+            {}, "[Submission]\r\nCharset=1\r\n");
+    app.typeRecipient(QStringLiteral("taro@example.jp"));
+    app.edit("Edt_Subject")->setText(QStringLiteral("﨑さんの件"));
+    app.setBody(QStringLiteral("一行目\n\n三行目"));
+    tessaly::TTSY_PreviewF* preview = openPreview(app);
+    ASSERT_NE(preview, nullptr);
+    const QStringList lines = shownLines(*preview);
+    ASSERT_GE(lines.size(), 8);
+    EXPECT_EQ(lines[0], QStringLiteral("From: 髙橋 <yamada@example.jp>"));
+    EXPECT_EQ(lines[2], QStringLiteral("Subject: 﨑さんの件"));
+    EXPECT_EQ(lines.mid(4), (QStringList{QString(), QStringLiteral("一行目"), QString(),
+                                         QStringLiteral("三行目")}));
+    EXPECT_TRUE(preview->findChild<QPlainTextEdit*>(QStringLiteral("Memo_Source"))
+                    ->toPlainText()
+                    .contains(QStringLiteral("Content-Transfer-Encoding: base64")));
+}
+
 // A test send is a run of one message: the stop button ends it while the server keeps silent.
 TEST(TestSend, StopEndsItWhileConnecting) {
     tessaly::test::SmtpScriptedServer server;
