@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -38,6 +39,7 @@ class ETlsError;
 struct RecipientParts;
 struct RunPreview;
 class SmtpPasswords;
+class TOAuthSession;
 class TSmtpClient;
 } // namespace tessaly
 
@@ -55,6 +57,8 @@ public:
 
     // The SMTP passwords of this program start (the start-up object owns them).
     void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
+    // Opens the OAuth sign-in page; the system browser unless a test stands in for it.
+    void setOpenUrl(std::function<void(const QUrl&)> openUrl) { openUrl_ = std::move(openUrl); }
 
     const std::string& StartDirectory() const { return startDirectory_; }
     int OsMajorVersion() const { return osMajorVersion_; }
@@ -159,6 +163,7 @@ private:
     void configureSecurity();
     std::optional<std::string> loginPassword(const std::string& key);
     bool openConnection();
+    bool prepareOAuth();
     void stopConnecting();
     bool offerTrust(const tessaly::ETlsError& e) const;
     bool trustAccepted(const tessaly::ETlsError& e);
@@ -185,6 +190,11 @@ private:
     TTSY_AddressF* addressWindow_ = nullptr;
     TTSY_LogF* logWindow_ = nullptr;
     tessaly::SmtpPasswords* passwords_ = nullptr;
+    // The OAuth tokens of this program start, for the registration and account named by the key.
+    std::unique_ptr<tessaly::TOAuthSession> oauth_;
+    std::string oauthIdentity_;
+    bool signingIn_ = false;
+    std::function<void(const QUrl&)> openUrl_;
 
     // Run state.
     bool StopRequested = false;

@@ -29,6 +29,14 @@ struct ServerDetails {
     std::string Password;         // UTF-8; empty when nothing was typed (the known one stays)
     bool HasTrustedCerts = false; // shown: there are certificates the user chose to trust
     bool ClearTrust = false;      // the user chose to forget them
+    // OAuth 2.0 (Auth 2): the provider and the organisation's application registration (ASCII).
+    int OAuthProvider = 0;
+    std::string OAuthClientId;
+    std::string OAuthAuthorizationUrl;
+    std::string OAuthTokenUrl;
+    std::string OAuthScope;
+    std::string OAuthClientSecret; // typed; empty when nothing was typed (the known one stays)
+    std::string Host;              // the server a provider choice proposes; empty: Edt_Host stays
 };
 
 // A child of the settings window, created with it and kept. showWith() shows it modal over the
@@ -60,6 +68,14 @@ public:
     QPushButton* Cmd_Cancel = nullptr;
     QPushButton* Cmd_ClearTrust = nullptr;
     QLabel* Label_Port = nullptr;
+    QLabel* Label_OAuthServer = nullptr; // the server a provider choice set
+    QComboBox* Cmb_AuthKind = nullptr;   // password, or OAuth 2.0 with a sign-in in the browser
+    QComboBox* Cmb_OAuthProvider = nullptr;
+    QLineEdit* Edt_OAuthClientId = nullptr;
+    QLineEdit* Edt_OAuthClientSecret = nullptr;
+    QLineEdit* Edt_OAuthAuthorizationUrl = nullptr;
+    QLineEdit* Edt_OAuthTokenUrl = nullptr;
+    QLineEdit* Edt_OAuthScope = nullptr;
 
 protected:
     void done(int result) override;
@@ -68,10 +84,16 @@ private:
     void buildControls();
     void Cmb_SecurityChange(int index);
     void ChkBox_AuthClick();
+    void Cmb_AuthKindChange();
+    void Cmb_OAuthProviderChange(int index);
+    void buildOAuthControls();
+    bool oauthChosen() const;
+    QString oauthRefusal() const;
     void Cmd_ClearTrustClick();
     void showPort();
 
     tessaly::Dialogs& dialogs_;
     std::string port_;
+    std::string host_; // proposed by the last provider choice; empty: none
     bool clearTrust_ = false;
 };
