@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QLabel;
@@ -35,6 +36,8 @@ namespace tessaly {
 class AddressBook;
 class Dialogs;
 class ETlsError;
+struct RecipientParts;
+struct RunPreview;
 class SmtpPasswords;
 class TOAuthSession;
 class TSmtpClient;
@@ -99,6 +102,10 @@ public:
     void TB_EndClick();
     void TB_SendClick();
     void TB_StopClick();
+    // TB_Send's menu: the run's messages shown without sending, and the first recipient's
+    // message sent to the user's own address (before_run.cpp).
+    void TB_PreviewClick();
+    void TB_TestSendClick();
 
 
 protected:
@@ -135,6 +142,21 @@ private:
     };
     void createSmtpClient();
     PreparedRun prepareRun() const;
+    QString subjectRefusal() const;
+    void runChecked(const std::function<void(const PreparedRun&)>& send);
+    bool hostChecked();
+    tessaly::MessageTexts runTexts(const PreparedRun& run) const;
+    tessaly::MessageAddressee addresseeFor(const tessaly::RecipientParts& parts,
+                                           const PreparedRun& run, bool atesaki) const;
+    tessaly::MessageTexts notifyTexts(const tessaly::MessageTexts& texts, const PreparedRun& run,
+                                      bool atesaki, QStringList* shownLines) const;
+    std::string notifyAddress() const;
+    std::pair<std::string, int> runServer() const;
+    void aimClient();
+    // TB_Send's menu (before_run.cpp).
+    void buildSendMenu();
+    tessaly::RunPreview previewOfRun() const;
+    void testSend(const PreparedRun& run);
     void sendRun(const PreparedRun& run);
     void runEnded();
     void closeAfterFailure();
@@ -205,5 +227,6 @@ private:
     QToolButton* TB_Log_Disp = nullptr;
     QToolButton* TB_Settei = nullptr;
     QToolButton* TB_End = nullptr;
+    QPointer<QWidget> preview_; // the open preview window
     std::unique_ptr<tessaly::TSmtpClient> SmtpClient1;
 };
