@@ -26,6 +26,28 @@ std::string logSafe(std::string_view reply) {
 
 } // namespace
 
+QString ResumeQuestionText(const JournalState& journal) {
+    const std::size_t count = journal.recipients.size();
+    return QStringLiteral("前回の送信は%1件目で中断しています。残りの%2件に送信しますか？")
+        .arg(journal.stoppedAt() + 1)
+        .arg(count - journal.acceptedCount());
+}
+
+QString SendAllAgainQuestionText(std::size_t acceptedCount) {
+    return QStringLiteral("前回受け付けられた%1件の宛先にも、同じメールがもう一度届きます。\r\n"
+                          "全員に送信してよろしいですか？")
+        .arg(acceptedCount);
+}
+
+QString InFlightQuestionText(const JournalState& journal) {
+    QString names;
+    for (const std::size_t i : journal.inFlight())
+        names += QStringLiteral("\r\n%1件目: %2").arg(i + 1).arg(fromSjis(journal.recipients[i].entrySjis));
+    return QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。%1\r\n"
+                          "この宛先にもう一度送信しますか？")
+        .arg(names);
+}
+
 RunConduct RunConduct_From(const Settings& s) {
     RunConduct c;
     c.skipRefused = s.SkipRefused;

@@ -70,6 +70,15 @@ public:
     virtual void drop() = 0;
 };
 
+// The questions of a resumed run. The first one offers はい (send to the rest), いいえ (send to
+// everyone again) and キャンセル; "N" is where the run stopped (from 1), "M" how many have not
+// been accepted.
+QString ResumeQuestionText(const JournalState& journal);
+// Asked after いいえ: everyone already sent to gets the mail a second time.
+QString SendAllAgainQuestionText(std::size_t acceptedCount);
+// Asked after はい when messages were in flight: names them; はい sends to them again.
+QString InFlightQuestionText(const JournalState& journal);
+
 class SendRun : public QObject {
     Q_OBJECT
 public:

@@ -213,6 +213,12 @@ TEST_F(SendRunLoopTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserS
         EXPECT_EQ(left.recipients[3].entrySjis, "m4@example.jp");
         EXPECT_EQ(left.stoppedAt(), 3u);
 
+        EXPECT_EQ(ResumeQuestionText(left),
+                  QStringLiteral("前回の送信は4件目で中断しています。残りの3件に送信しますか？"));
+        EXPECT_EQ(InFlightQuestionText(left),
+                  QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
+                                 "4件目: m4@example.jp\r\nこの宛先にもう一度送信しますか？"));
+
         server.script.clear();
         server.open = false;
         auto again = makeRun(s);
