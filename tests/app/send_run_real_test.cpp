@@ -1,6 +1,7 @@
 // Whole send runs against the real SMTP server; the checks read what the server stored.
 #include "app_harness.h"
 
+#include "fixtures/fixtures_dir.h"
 #include "fixtures/smtp_real_server.h"
 #include "jconvert/jconvert.h"
 #include "settings/settings_window.h"
@@ -123,8 +124,7 @@ QJsonObject readAsMailReader(const QByteArray& data, bool cp932 = false) {
         return {};
     }
     out.close();
-    const QString script = QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
-                           QStringLiteral("/../fixtures/decode_mail.py");
+    const QString script = fixturesDir() + QStringLiteral("/decode_mail.py");
     QStringList args = {script, file};
     if (cp932)
         args << QStringLiteral("--cp932");
