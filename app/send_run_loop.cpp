@@ -193,6 +193,13 @@ void SendRun::notifySent() {
         journal_->notifySent();
 }
 
+void SendRun::sentDataWritten() {
+    if (journal_) {
+        journal_->sentDataWritten();
+        journal_->sync();
+    }
+}
+
 void SendRun::finish() {
     if (journal_) {
         journal_->finish();

@@ -100,8 +100,10 @@ public:
     }
     // Ends a pause or a wait before a retry at once; no further recipient is started.
     void requestStop();
-    // The notify copy was accepted (recorded so that a resumed run does not send it again).
+    // The notify copy was accepted, the sent-data file written: recorded so that the run that
+    // completes a stopped one does neither twice.
     void notifySent();
+    void sentDataWritten();
     // The run is over: the journal is closed and removed.
     void finish();
 

@@ -105,6 +105,10 @@ void applyRecord(std::string_view line, JournalState& state) {
         state.notifySent = true;
         return;
     }
+    if (line == "D") {
+        state.sentDataWritten = true;
+        return;
+    }
     if (line == "F") {
         state.finished = true;
         return;
@@ -340,6 +344,8 @@ void RunJournal::refused(std::size_t index, std::string_view reply) {
 void RunJournal::noAnswer(std::size_t index) { append("U," + std::to_string(index + 1)); }
 
 void RunJournal::notifySent() { append("N"); }
+
+void RunJournal::sentDataWritten() { append("D"); }
 
 void RunJournal::sync() {
     if (fd_ >= 0 && ::fsync(fd_) != 0)

@@ -14,6 +14,7 @@
 //   "R,<n>,<server reply>"                 the server refused recipient n; the run went on
 //   "U,<n>"                                the run ended with no answer to recipient n's "."
 //   "N"                                    the notify copy was accepted
+//   "D"                                    the body was appended to the sent-data file
 //   "F"                                    the run finished (the file is removed right after)
 #pragma once
 
@@ -58,6 +59,7 @@ struct JournalState {
     std::string identity;
     std::string subjectSjis;
     bool notifySent = false;
+    bool sentDataWritten = false;
     std::vector<JournalRecipient> recipients; // one per recipient of the run, in order
 
     // True when a run with `identity` and `count` recipients can continue this journal.
@@ -98,6 +100,9 @@ public:
     void refused(std::size_t index, std::string_view reply);
     void noAnswer(std::size_t index);
     void notifySent();
+    // The sent-data file has this run's body: a stopped run writes it, and the run that later
+    // completes it must not write it again.
+    void sentDataWritten();
     // Forces everything written so far to the disk; the run calls it when it ends in any way.
     void sync();
     // Records the end, syncs, and removes the file.

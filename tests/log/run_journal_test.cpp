@@ -67,9 +67,12 @@ TEST_F(RunJournalTest, RecordsReadBackAsTheRunLeftThem) {
         journal.accepted(3);
         journal.sending(4, "abe@example.jp");
         journal.noAnswer(4);
+        journal.sentDataWritten();
         journal.sync();
     }
     const JournalState resumed = RunJournal_Read(path);
+    EXPECT_TRUE(resumed.sentDataWritten);
+    EXPECT_FALSE(resumed.notifySent);
     EXPECT_EQ(outcomes(resumed).back(), Outcome::InFlight);
     EXPECT_EQ(resumed.stoppedAt(), 4u);
     EXPECT_EQ(resumed.acceptedCount(), 3u);
