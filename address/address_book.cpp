@@ -5,10 +5,12 @@
 #include "common/cp932.h"
 #include "common/dialogs.h"
 #include "common/errors.h"
+#include "common/regular_file.h"
 #include "common/sjis_bytes.h"
 #include "common/text.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <filesystem>
@@ -30,6 +32,26 @@ constexpr const char* kBadAddress = "アドレス入力に誤りがあります�
 constexpr std::string_view kBookMarkerLine = "\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n";
 
 void show(const AddressBook& book, const QString& text) { book.dialogs().message(book.dialogParent(), text); }
+
+std::string backupPath(const std::string& addressPath) { return addressPath + ".bak"; }
+
+QString unreadLinesMessage(const std::string& addressPath, const std::vector<int>& lines) {
+    // Enough line numbers to find the place; a file broken throughout does not need them all.
+    constexpr std::size_t kListed = 10;
+    QStringList numbers;
+    for (std::size_t i = 0; i < lines.size() && i < kListed; ++i)
+        numbers << QString::number(lines[i]);
+    if (lines.size() > kListed)
+        numbers << QStringLiteral("…");
+    const std::string backup = backupPath(addressPath);
+    const QString backupName = fromSjis(std::string_view(backup).substr(backup.rfind('/') + 1));
+    return fromSjis(addressPath) +
+           QStringLiteral("ファイルの\r\n%1 行（%2 行目）は引用符が閉じていないため、読み込めませんでした。\r\n"
+                          "保存する前に、テキストエディタで該当する行を直してください。\r\n"
+                          "そのまま保存すると、元のファイルを %3 として残します。")
+               .arg(lines.size())
+               .arg(numbers.join(QStringLiteral(", ")), backupName);
+}
 
 unsigned char foldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
@@ -313,15 +335,19 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
     csv.ItemCount = 5;
     csv.OpenRead(fsPath);
     if (csv.ErrorDetect) {
-        show(book, fromSjis(addressPath) + QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。"));
+        show(book, fromSjis(addressPath) + QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\n") +
+                       featureDisabledText(QStringLiteral("アドレス帳"), readFailureMayPass(fsPath)));
         if (disableAddressBook)
             disableAddressBook();
         return AddressBookLoad::Disabled;
     }
     std::vector<std::string> records;
     std::vector<std::string> groups;
+    std::vector<int> unread;
     do {
         csv.ReadRecord();
+        if (csv.UnclosedQuote)
+            unread.push_back(csv.LineNumber);
         const std::string& group = csv.Items[1];
         const std::string& member = csv.Items[2];
         if (group != kDummy && member == kDummy)
@@ -331,15 +357,33 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
     csv.CloseFile();
     book.assignUnsorted(std::move(records));
     book.groups().setItems(std::move(groups));
+    if (!unread.empty())
+        show(book, unreadLinesMessage(addressPath, unread));
+    book.setUnreadLines(std::move(unread));
     return AddressBookLoad::Loaded;
 }
 
-bool AddressBook_Save(const AddressBook& book, const std::string& addressPath) {
+bool AddressBook_Save(AddressBook& book, const std::string& addressPath) {
     const QString failure = QStringLiteral("アドレス帳ファイル：") + fromSjis(addressPath) +
                             QStringLiteral("\r\nファイルの作成に失敗しました。");
     if (addressPath.empty()) {
         show(book, failure);
         return false;
+    }
+    // The lines the load could not read go out of the file with this save: the file as it was
+    // is kept beside it first, so that they can still be mended by hand.
+    if (!book.unreadLines().empty()) {
+        std::string previous;
+        const FileRead read = readRegularFile(cp932::pathFromSjis(addressPath), previous);
+        try {
+            if (read == FileRead::Read)
+                writeFileAtomically(cp932::pathFromSjis(backupPath(addressPath)), previous);
+            else if (read != FileRead::Missing)
+                throw FileError(failure.toStdString());
+        } catch (const FileError&) {
+            show(book, failure);
+            return false;
+        }
     }
     TVexo_CSV csv;
     csv.ItemCount = 5;
@@ -364,6 +408,7 @@ bool AddressBook_Save(const AddressBook& book, const std::string& addressPath) {
         show(book, failure);
         return false;
     }
+    book.setUnreadLines({});
     return true;
 }
 

@@ -124,10 +124,17 @@ public:
     std::string groupAt(int groupRow) const;
     std::string memberAt(int memberRow) const;
 
+    // Lines of the address file (1-based) the last load could not read as records: an opening
+    // quotation mark without its partner. Their records are in the book as far as they could be
+    // read; the next save keeps the previous file beside the new one first.
+    const std::vector<int>& unreadLines() const { return unreadLines_; }
+    void setUnreadLines(std::vector<int> lines) { unreadLines_ = std::move(lines); }
+
 private:
     Dialogs* dialogs_;
     QWidget* dialogParent_ = nullptr;
     std::vector<std::string> records_;
+    std::vector<int> unreadLines_;
     SjisListModel groups_;
     SjisListModel members_;
     AddressEntryModel entries_;
@@ -144,17 +151,21 @@ enum class AddressBookLoad {
 // Empties the book, the group list and the member list, then reads `addressPath` (the Address
 // setting, Shift-JIS). Groups are listed in file order; the caller selects row 0 when there is
 // one and rebuilds the member list. When the file cannot be opened it shows
-// path + "ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。" and calls
-// `disableAddressBook`, which must empty the Address setting (record and Edt_Address).
+// path + "ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。" (when the file is
+// there but could not be read just now, the last line says the next start tries it again
+// instead) and calls `disableAddressBook`, which must empty the Address setting (record and
+// Edt_Address) for this session. Lines with an unclosed quotation mark are reported in one
+// message with their count and numbers (see AddressBook::unreadLines).
 // An empty path counts as a disabled book: no message, nothing is created.
 // Throws tessaly::FileError when a missing file cannot be created.
 AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPath,
                                  const std::function<void()>& disableAddressBook);
 
 // Writes the whole book to `addressPath` through a temporary file that replaces the old one, so
-// a failed save leaves the old file as it was. On failure shows
+// a failed save leaves the old file as it was. When the last load left unread lines, the old
+// file is first copied to `addressPath` + ".bak". On failure shows
 // "アドレス帳ファイル：" + path + "\r\nファイルの作成に失敗しました。" and gives false.
-bool AddressBook_Save(const AddressBook& book, const std::string& addressPath);
+bool AddressBook_Save(AddressBook& book, const std::string& addressPath);
 
 // Asks for a two-column file (addressee name, mail address) and adds its lines as entries with
 // flag "0" to the member at `memberRow` of the group at `groupRow`; then lists that member's

@@ -1,6 +1,7 @@
 #include "address/vexo_csv.h"
 
 #include "common/errors.h"
+#include "common/regular_file.h"
 #include "common/sjis_bytes.h"
 
 #include <algorithm>
@@ -35,6 +36,10 @@ struct TVexo_CSV::Impl {
     std::size_t len = 0;
     bool atEnd = false;
     std::string path;
+    // Line ends (CR LF, CR or a lone LF, as an editor counts them) consumed so far, and whether
+    // the last byte consumed was a CR, whose LF then belongs to the same line end.
+    int lineEnds = 0;
+    bool afterCr = false;
 
     // Makes at least one unread byte available; false at the end of the data.
     bool fill() {
@@ -135,24 +140,20 @@ bool TVexo_CSV::openFile(const std::string& fileName, bool forWriting) {
     ErrorDetect = true;
     if (FileName.empty() || isOpen())
         return false;
-    const int flags = forWriting ? O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC : O_RDONLY | O_CLOEXEC;
-    int fd;
-    do {
-        fd = ::open(FileName.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    struct stat st {};
-    // A folder or a device is no file of records; reading it would fail or block later.
-    if (fd >= 0 && !forWriting && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        fd = -1;
-    }
-    if (fd < 0)
+    // A folder, a device or a named pipe is no file of records: reading it would fail, never
+    // end, or wait for ever (a pipe even blocks the open).
+    int fd = -1;
+    const int flags = forWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY;
+    if (tessaly::openRegularFile(FileName, flags, fd) != tessaly::FileOpen::Opened)
         return false;
     impl_->fd = fd;
     impl_->writing = forWriting;
     impl_->path = FileName;
     impl_->pos = impl_->len = 0;
     impl_->atEnd = false;
+    impl_->lineEnds = 0;
+    impl_->afterCr = false;
+    LineNumber = 0;
     ErrorDetect = false;
     return true;
 }
@@ -168,6 +169,7 @@ void TVexo_CSV::ReadRecord() {
     Impl& in = *impl_;
     text.clear();
     if (in.fd >= 0 && !in.writing) {
+        LineNumber = in.lineEnds + 1;
         // The line: up to CR (an LF right after it belongs to the line end), 0x1A or the end.
         bool sawCr = false;
         while (in.fill()) {
@@ -175,6 +177,7 @@ void TVexo_CSV::ReadRecord() {
             const char* end = in.buffer.data() + in.len;
             const char* stop = std::find_if(begin, end, [](char c) { return c == '\r' || c == kEndOfData; });
             text.append(begin, stop);
+            in.lineEnds += static_cast<int>(std::count(begin, stop, '\n'));
             in.pos += static_cast<std::size_t>(stop - begin);
             if (stop == end)
                 continue;
@@ -182,12 +185,14 @@ void TVexo_CSV::ReadRecord() {
                 in.atEnd = true;
             } else {
                 ++in.pos;
+                ++in.lineEnds;
                 sawCr = true;
             }
             break;
         }
         if (sawCr && in.fill() && in.buffer[in.pos] == '\n')
             ++in.pos;
+        in.afterCr = false;
         // Look ahead past blanks and empty lines: eof only when nothing printable is left.
         eof = true;
         while (in.fill()) {
@@ -200,6 +205,9 @@ void TVexo_CSV::ReadRecord() {
                 eof = false;
                 break;
             }
+            if (c == '\r' || (c == '\n' && !in.afterCr))
+                ++in.lineEnds;
+            in.afterCr = c == '\r';
             ++in.pos;
         }
     } else {
@@ -211,11 +219,11 @@ void TVexo_CSV::ReadRecord() {
 namespace {
 
 // One raw field to its value: trimmed when unquoted, the bytes between the first two quotation
-// marks when quoted, unchanged when a quotation mark has no partner.
-void unquote(const char* f, std::size_t n, char quote, bool hasQuote, std::string& out) {
+// marks when quoted, unchanged when a quotation mark has no partner (false then).
+bool unquote(const char* f, std::size_t n, char quote, bool hasQuote, std::string& out) {
     if (n == 0) {
         out.clear();
-        return;
+        return true;
     }
     const char* end = f + n;
     const char* q1 = hasQuote ? static_cast<const char*>(std::memchr(f, quote, n)) : nullptr;
@@ -227,13 +235,15 @@ void unquote(const char* f, std::size_t n, char quote, bool hasQuote, std::strin
         while (e > b && isBlankByte(static_cast<unsigned char>(e[-1])))
             --e;
         out.assign(b, e);
-        return;
+        return true;
     }
     const char* q2 = static_cast<const char*>(std::memchr(q1 + 1, quote, static_cast<std::size_t>(end - q1 - 1)));
-    if (q2 == nullptr)
+    if (q2 == nullptr) {
         out.assign(f, n);
-    else
-        out.assign(q1 + 1, q2);
+        return false;
+    }
+    out.assign(q1 + 1, q2);
+    return true;
 }
 
 } // namespace
@@ -241,6 +251,7 @@ void unquote(const char* f, std::size_t n, char quote, bool hasQuote, std::strin
 void TVexo_CSV::SplitLine(const std::string& line) {
     const int count = effectiveCount(ItemCount);
     ErrorDetect = false;
+    UnclosedQuote = false;
     for (int i = 1; i <= count; ++i)
         Items[static_cast<std::size_t>(i)].clear();
     if (line.empty())
@@ -260,13 +271,15 @@ void TVexo_CSV::SplitLine(const std::string& line) {
     std::size_t p = 0;
     for (; p < n && k <= count; ++p) {
         if (separator[static_cast<unsigned char>(data[p])]) {
-            unquote(data + s, p - s, quote, hasQuote, Items[static_cast<std::size_t>(k)]);
+            if (!unquote(data + s, p - s, quote, hasQuote, Items[static_cast<std::size_t>(k)]))
+                UnclosedQuote = true;
             ++k;
             s = p + 1;
         }
     }
     if (p >= n && k <= count) {
-        unquote(data + s, n - s, quote, hasQuote, Items[static_cast<std::size_t>(k)]);
+        if (!unquote(data + s, n - s, quote, hasQuote, Items[static_cast<std::size_t>(k)]))
+            UnclosedQuote = true;
         ++k;
     }
     if (k <= count)

@@ -25,12 +25,19 @@ public:
     int ItemCount = 0;
     bool eof = false;
     bool ErrorDetect = false;
+    // Line of the file the current record began on (1 for the first line; CR LF, CR and a lone
+    // LF each end a line, as an editor shows them); 0 before the first record.
+    int LineNumber = 0;
+    // A field of the current record had an opening quotation mark without its partner: the
+    // record was not written as this component writes records, and its fields are unreliable.
+    bool UnclosedQuote = false;
 
     // Field values of the current record, Items[1] to Items[ItemCount] (Items[0] unused).
     std::array<std::string, 101> Items;
 
     // An empty argument keeps FileName. Failure (no name, already open, missing or unreadable
-    // file, or not a plain file) only sets ErrorDetect; nothing is raised.
+    // file, or not a plain file: a named pipe or a device is refused without waiting for it) only
+    // sets ErrorDetect; nothing is raised.
     void OpenRead(const std::string& fileName = {});
     void OpenWrite(const std::string& fileName = {});
     void ReadRecord();  // throws tessaly::FileError on an I/O error

@@ -1,6 +1,7 @@
 #include "app/hit_list_window.h"
 
 #include "app/main_window.h"
+#include "common/window_place.h"
 #include "common/secondary_window.h"
 #include "common/window_fonts.h"
 #include "common/text.h"
@@ -54,7 +55,7 @@ void TTSY_Adrs_HitF::showHits(const std::vector<std::string>& entriesSjis) {
         item->setData(Qt::UserRole, QByteArray::fromStdString(entry));
         item->setSizeHint(QSize(0, 12));
     }
-    move(main_.x() + 100, main_.y() + 100);
+    tessaly::placeWindow(*this, QPoint(main_.x() + 100, main_.y() + 100));
     tessaly::showOverMainWindow(*this, &main_);
     Hit_List->setFocus();
 }

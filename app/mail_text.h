@@ -1,6 +1,9 @@
-// The send run's text routines: one mail line to ISO-2022-JP, header encoded words, the parts of
-// a recipient entry, and the Date and Message-ID values. Bytes in, bytes out.
+// The send run's text routines: the parts of a recipient entry, the check of text against
+// ISO-2022-JP, and the Date and Message-ID values. Bytes in, bytes out. The mail line and
+// encoded-word routines are the message builder's.
 #pragma once
+
+#include "smtp/message_builder.h"
 
 #include <QDateTime>
 #include <QString>
@@ -9,20 +12,6 @@
 #include <string_view>
 
 namespace tessaly {
-
-// One Shift-JIS line to ISO-2022-JP, ending in ASCII mode. The text is always Shift-JIS here, so
-// it is converted as such, never guessed at: a guess would send a line of half-width katakana
-// as raw 8-bit Shift-JIS.
-std::string ToJisLine(std::string_view sjis);
-
-// "=?ISO-2022-JP?B?" + Base64 of ToJisLine(text) + "?=": one encoded word, whatever the length.
-std::string EncodedWord(std::string_view sjis);
-
-// The header value for `sjis`: the single encoded word when the header line ("Subject: " etc.,
-// `prefixLength` characters, then the word) fits in 78 characters; otherwise several encoded
-// words of at most 75 characters, each a whole ISO-2022-JP text beginning and ending in ASCII,
-// joined by CR LF and a blank (folded continuation lines).
-std::string EncodedHeaderValue(std::string_view sjis, std::size_t prefixLength);
 
 // A recipient list entry taken apart: a bare address, or a name, "<", an address and ">".
 struct RecipientParts {
@@ -34,8 +23,14 @@ RecipientParts SplitRecipient(std::string_view entrySjis);
 // Checks that every character of the Shift-JIS text has an ISO-2022-JP form of 7-bit bytes
 // (user-defined characters and the IBM extensions have none and would corrupt the mail). Throws
 // tessaly::Error naming `field`, the character and its column in `text` (the same text as
-// Unicode) when one has not.
-void CheckJisSendable(std::string_view sjis, const QString& text, const QString& field);
+// Unicode), followed by `advice` when given, when one has not.
+void CheckJisSendable(std::string_view sjis, const QString& text, const QString& field,
+                      const QString& advice = {});
+
+// Checks that the bytes (read from a file, never typed) are code page 932 characters throughout:
+// UTF-8 mail carries each character as it is, and a byte that is none would arrive as U+FFFD.
+// Throws tessaly::Error naming `field` when one is not.
+void CheckCp932Text(std::string_view sjis, const QString& field);
 
 // "Mon, 07 Dec 2026 21:54:27 +0900"
 std::string Rfc5322Date(const QDateTime& local);

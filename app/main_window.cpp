@@ -10,6 +10,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/errors.h"
+#include "common/regular_file.h"
 #include "common/text.h"
 #include "log/log_window.h"
 #include "settings/settings_window.h"
@@ -34,11 +35,11 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <fcntl.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -48,17 +49,36 @@ const QString kComposing = QStringLiteral("送信メッセージの作成！");
 const QString kTextFilter = QStringLiteral("Text files (*.txt)");
 const QString kAllFilesFilter = QStringLiteral("全てのファイル(*.*) (*)");
 
+// A signature or a body is a page or two of text; a file far beyond that is the wrong file, and
+// reading it whole (a device such as /dev/zero never ends) would exhaust the memory.
+constexpr std::size_t kTextFileLimit = 1024 * 1024;
+
 // Lines of a Shift-JIS text file: a CR or an LF ends a line, an LF right after a CR is part of
 // that line end. A last line without a line end still counts.
 std::vector<std::string> readTextFileLines(const std::string& fsPath, const QString& shownPath) {
-    std::ifstream in(fsPath, std::ios::binary);
-    if (!in)
-        throw tessaly::FileError(
-            QStringLiteral("ファイル %1 は開けません").arg(shownPath).toStdString());
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw tessaly::FileError(
-            QStringLiteral("ファイル %1 を読み込めません").arg(shownPath).toStdString());
+    std::string bytes;
+    QString failure;
+    switch (tessaly::readRegularFile(fsPath, bytes, kTextFileLimit)) {
+    case tessaly::FileRead::Read:
+        break;
+    case tessaly::FileRead::Missing:
+    case tessaly::FileRead::OpenFailed:
+        failure = QStringLiteral("ファイル %1 は開けません");
+        break;
+    case tessaly::FileRead::ReadFailed:
+        failure = QStringLiteral("ファイル %1 を読み込めません");
+        break;
+    case tessaly::FileRead::NotRegular:
+        failure = QStringLiteral("ファイル %1 は通常のファイルではないため、読み込みに失敗しました。\r\n"
+                                 "別のファイルを指定してください。");
+        break;
+    case tessaly::FileRead::TooLarge:
+        failure = QStringLiteral("ファイル %1 は 1MB を超えているため、読み込みに失敗しました。\r\n"
+                                 "1MB 以下のファイルを指定してください。");
+        break;
+    }
+    if (!failure.isEmpty())
+        throw tessaly::FileError(failure.arg(shownPath).toStdString());
     std::vector<std::string> lines;
     std::string line;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -325,9 +345,10 @@ void TTSY_MainF::FormShow() {
     AppendSignature();
     if (addressBook_) {
         tessaly::AddressBook_Load(*addressBook_, settings_.Address, [this] {
-            settings_.Address.clear();
             if (settei_)
-                settei_->assignText(settei_->Edt_Address, std::string());
+                settei_->clearAddress();
+            else
+                settings_.Address.clear();
         });
     }
 }
@@ -345,10 +366,17 @@ void TTSY_MainF::closeEvent(QCloseEvent* event) {
     settings_.Main_Y = y();
     const bool saved = tessaly::guarded(dialogs_, this,
                                         [this] { Settings_Save(settings_, startDirectory_); });
-    if (saved)
+    // The first failure keeps the program open, so that the user can make TSY2.ini writable and
+    // close again. Once it has failed before, the user may end without saving rather than be
+    // trapped in the program with nothing left but to kill it.
+    if (saved || (closeSaveFailed_ &&
+                  dialogs_.askYesNo(this, QStringLiteral("警告"),
+                                    QStringLiteral("設定を保存できませんでした。保存せずに終了しますか？")))) {
         event->accept();
-    else
-        event->ignore();
+        return;
+    }
+    closeSaveFailed_ = true;
+    event->ignore();
 }
 
 void TTSY_MainF::TB_EndClick() { close(); }
@@ -562,11 +590,15 @@ void TTSY_MainF::writeLines(const std::string& fsPath, const QString& shownPath,
         bytes += tessaly::toSjis(line, QStringLiteral("本文 %1 行目").arg(++number));
         bytes += "\r\n";
     }
-    std::ofstream out(fsPath, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
-    if (out)
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
+    // Only into a regular file: a named pipe would hold the program until someone reads it.
+    int fd = -1;
+    bool ok = tessaly::openRegularFile(fsPath, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), fd) ==
+              tessaly::FileOpen::Opened;
+    if (ok) {
+        ok = tessaly::writeWhole(fd, bytes);
+        ok = ::close(fd) == 0 && ok;
+    }
+    if (!ok)
         throw tessaly::FileError(
             QStringLiteral("ファイル %1 に書き込めません").arg(shownPath).toStdString());
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "settings/settings.h"
+#include "smtp/message_builder.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -67,7 +68,7 @@ public:
     // The body field's lines as the field displays them: every wrapped piece is a line of its
     // own; an empty last line does not count.
     QStringList displayedBodyLines() const;
-    // The converted body of the last run (ISO-2022-JP lines).
+    // The converted body of the last run (ISO-2022-JP lines; empty when it sent UTF-8 only).
     const std::vector<std::string>& convertedBody() const { return Memo_Jis; }
     // The send run's client, so that tests can watch it.
     tessaly::TSmtpClient& smtpClient() { return *SmtpClient1; }
@@ -119,15 +120,14 @@ private:
         std::vector<std::string> bodySjis; // displayed lines
         std::string userMeiSjis;
         std::string keisyouSjis;
+        tessaly::MessageCharset charset = tessaly::MessageCharset::Iso2022Jp;
     };
     void createSmtpClient();
     PreparedRun prepareRun() const;
     void sendRun(const PreparedRun& run);
     void runEnded();
     void closeAfterFailure();
-    void foldHeader(const char* name, const std::string& valueSjis);
     void SendData_Append();
-    void SmtpClient1SendStart();
     void SmtpClient1InvalidHost(bool& handled);
     void SmtpClient1ConnectionFailed();
     void SmtpClient1Failure();
@@ -141,6 +141,7 @@ private:
     int osMinorVersion_ = 10;
     bool shownOnce_ = false;
     bool takingRecipient_ = false;
+    bool closeSaveFailed_ = false; // a close of this session could not save the settings
     QString openDialogFolder_; // OpenDialog1 keeps its folder between uses
 
     TTSY_SetteiF* settei_ = nullptr;
@@ -156,8 +157,6 @@ private:
     std::vector<std::string> Memo_Jis;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run
-    std::string headerSubjectSjis_; // Subject and sender name of the message being sent,
-    std::string headerFromNameSjis_; // for folding long encoded words
 
     // Controls.
     QLabel* Label1 = nullptr;

@@ -30,12 +30,7 @@ Program::Program(Dialogs& dialogs) : dialogs_(dialogs) {
     address_ = std::make_unique<TTSY_AddressF>(
         dialogs_, *dataModule_->addressBook, settings_, main_->StartDirectory(), mainWindow,
         [mainWindow](const std::vector<std::string>& lines) { mainWindow->addRecipients(lines); },
-        [this, settei] {
-            // The record is cleared itself: when the field already shows nothing, assigning
-            // it runs no rule, and the unreadable path would stay in the record.
-            settings_.Address.clear();
-            settei->assignText(settei->Edt_Address, std::string());
-        });
+        [settei] { settei->clearAddress(); });
     settei_->setAddressWindow(address_.get());
 
     hitList_ = std::make_unique<TTSY_Adrs_HitF>(*main_);

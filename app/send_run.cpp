@@ -34,7 +34,6 @@ namespace {
 
 const QString kNoSubject = QStringLiteral("無題");
 constexpr std::string_view kSeparator = "----------------------------------------";
-constexpr std::size_t kMaxHeaderLine = 78;
 
 std::string sjisOf(const QString& fixedText) { return tessaly::toSjis(fixedText, QString()); }
 
@@ -59,6 +58,15 @@ bool hostResolves(const std::string& hostSjis) {
 }
 
 std::string trimmed(std::string_view s) { return std::string(tessaly::trimBlanks(s)); }
+
+// One message's own header values: the To entry, the Date and a new Message-ID.
+tessaly::MessageAddressee addresseeOf(const std::string& address, const std::string& fromAddress) {
+    tessaly::MessageAddressee addressee;
+    addressee.to = address;
+    addressee.date = tessaly::Rfc5322Date(QDateTime::currentDateTime());
+    addressee.messageId = tessaly::NewMessageId(fromAddress);
+    return addressee;
+}
 
 // While recipients go out hundreds a second, drawing the status bar for every text would cost
 // more than sending the message: during the loop it is drawn from a 40 ms timer instead. The
@@ -96,7 +104,6 @@ void TTSY_MainF::createSmtpClient() {
     SmtpClient1->ReportLevel = 0;
     SmtpClient1->EncodeType = tessaly::uuMime;
     SmtpClient1->ClearParams = true;
-    SmtpClient1->OnSendStart = [this](QObject*) { SmtpClient1SendStart(); };
     SmtpClient1->OnInvalidHost = [this](bool& handled) { SmtpClient1InvalidHost(handled); };
     SmtpClient1->OnConnectionFailed = [this](QObject*) { SmtpClient1ConnectionFailed(); };
     SmtpClient1->OnFailure = [this](QObject*) { SmtpClient1Failure(); };
@@ -110,9 +117,21 @@ void TTSY_MainF::TB_StopClick() { StopRequested = true; }
 // character that cannot be sent stops the run before a connection is opened.
 TTSY_MainF::PreparedRun TTSY_MainF::prepareRun() const {
     PreparedRun run;
+    run.charset = tessaly::MessageCharsetFromSetting(settings_.Charset);
+    // Only ISO-2022-JP refuses characters of code page 932; UTF-8 carries every one of them, but
+    // no byte that is not one (the texts read from files could hold such bytes).
+    const bool jisOnly = run.charset == tessaly::MessageCharset::Iso2022Jp;
+    const QString advice = QStringLiteral("「送信サーバーの詳細」の「文字コード」を自動か UTF-8 に"
+                                          "すると、UTF-8 で送れます。");
+    const auto check = [&](const std::string& sjis, const QString& text, const QString& field) {
+        if (jisOnly)
+            tessaly::CheckJisSendable(sjis, text, field, advice);
+        else
+            tessaly::CheckCp932Text(sjis, field);
+    };
     const QString subject = Edt_Subject->text();
     run.subjectSjis = tessaly::toSjis(subject, QStringLiteral("件名"));
-    tessaly::CheckJisSendable(run.subjectSjis, subject, QStringLiteral("件名"));
+    check(run.subjectSjis, subject, QStringLiteral("件名"));
 
     // Checked line by line as typed, so that the message names the line the user sees.
     int number = 0;
@@ -120,23 +139,21 @@ TTSY_MainF::PreparedRun TTSY_MainF::prepareRun() const {
          block = block.next()) {
         const QString field = QStringLiteral("本文 %1 行目").arg(++number);
         const QString text = block.text();
-        tessaly::CheckJisSendable(tessaly::toSjis(text, field), text, field);
+        check(tessaly::toSjis(text, field), text, field);
     }
     for (const QString& line : displayedBodyLines())
         run.bodySjis.push_back(tessaly::toSjis(line, QStringLiteral("本文")));
 
     if (settei_) {
         run.userMeiSjis = settei_->userMeiSjis();
-        tessaly::CheckJisSendable(run.userMeiSjis, tessaly::fromSjis(run.userMeiSjis),
-                                  QStringLiteral("発信者名"));
+        check(run.userMeiSjis, tessaly::fromSjis(run.userMeiSjis), QStringLiteral("発信者名"));
         run.keisyouSjis = settei_->keisyouSjis();
-        tessaly::CheckJisSendable(run.keisyouSjis, tessaly::fromSjis(run.keisyouSjis),
-                                  QStringLiteral("敬称"));
+        check(run.keisyouSjis, tessaly::fromSjis(run.keisyouSjis), QStringLiteral("敬称"));
     }
     for (int i = 0; i < List_To->count(); ++i) {
         const QListWidgetItem* item = List_To->item(i);
-        tessaly::CheckJisSendable(item->data(Qt::UserRole).toByteArray().toStdString(),
-                                  item->text(), QStringLiteral("宛先 %1 件目").arg(i + 1));
+        check(item->data(Qt::UserRole).toByteArray().toStdString(), item->text(),
+              QStringLiteral("宛先 %1 件目").arg(i + 1));
     }
     return run;
 }
@@ -215,10 +232,15 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
 
     // 4. The body is converted once; per recipient only the addressee line is.
     setStatus(QStringLiteral("文字コード変換中！"));
-    Memo_Jis.clear();
-    Memo_Jis.reserve(run.bodySjis.size());
-    for (const std::string& line : run.bodySjis)
-        Memo_Jis.push_back(tessaly::ToJisLine(line));
+    tessaly::MessageTexts texts;
+    texts.fromAddress = settei_ ? settei_->fromSjis() : std::string();
+    texts.fromNameSjis = run.userMeiSjis;
+    texts.replyTo = settei_ ? settei_->replySjis() : std::string();
+    texts.localProgram = "Tessaly27S";
+    texts.subjectSjis = run.subjectSjis;
+    texts.bodySjis = run.bodySjis;
+    const tessaly::MessageBuilder builder(texts, run.charset);
+    Memo_Jis = builder.bodyJis();
 
     // 5.
     dispatchPendingEvents();
@@ -234,21 +256,14 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     setStatus(QStringLiteral("HOST-OPEN中！"));
     client.Connect();
 
-    // 7.
-    message.FromAddress = settei_ ? settei_->fromSjis() : std::string();
-    message.ReplyTo = settei_ ? settei_->replySjis() : std::string();
-    message.LocalProgram = "Tessaly27S";
-    message.FromName = tessaly::EncodedWord(run.userMeiSjis);
-    message.Subject = tessaly::EncodedWord(run.subjectSjis);
-    headerFromNameSjis_ = run.userMeiSjis;
-    headerSubjectSjis_ = run.subjectSjis;
+    // 7. The envelope; the message builder makes each header and body.
+    message.FromAddress = texts.fromAddress;
+    message.ReplyTo = texts.replyTo;
+    message.LocalProgram = texts.localProgram;
 
     // 8.
     setStatus(QStringLiteral("ホスト接続！"));
     dispatchPendingEvents();
-
-    // 9.
-    message.Body = Memo_Jis;
 
     // 10. A stop asked for while connecting is dropped, but not a close of the window: that
     // still ends the run before its first recipient.
@@ -274,15 +289,11 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
         message.ToAddress.assign(1, parts.address);
         setStatus(QString::number(i + 1) + QStringLiteral("件目を送信中(") +
                   tessaly::fromSjis(parts.addresseeName) + QStringLiteral(")"));
-        message.Date = tessaly::Rfc5322Date(QDateTime::currentDateTime());
-        if (atesaki) {
-            message.Body.insert(message.Body.begin(),
-                                tessaly::ToJisLine(parts.addresseeName + " " + run.keisyouSjis));
-            client.SendMail();
-            message.Body.erase(message.Body.begin());
-        } else {
-            client.SendMail();
-        }
+        tessaly::MessageAddressee addressee = addresseeOf(parts.address, texts.fromAddress);
+        if (atesaki)
+            addressee.addresseeLineSjis = parts.addresseeName + " " + run.keisyouSjis;
+        client.PreparedMessage = builder.build(addressee);
+        client.SendMail();
         ++sentCount_;
         if (logOn)
             tessaly::SendLog_Append(true, logPathSjis, run.subjectSjis,
@@ -294,29 +305,31 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
 
     // 12. The notify copy lists the recipients as the list holds them now.
     if (!stopped && settings_.ChkBox_EverySend) {
-        message.Body.emplace_back(kSeparator);
+        tessaly::MessageTexts notify = texts;
+        notify.bodySjis.emplace_back(kSeparator);
         appendBodyLine(QString::fromLatin1(kSeparator.data(),
                                            static_cast<qsizetype>(kSeparator.size())));
         if (atesaki) {
             const std::string note = sjisOf(QStringLiteral("<○○　")) + run.keisyouSjis +
                                      sjisOf(QStringLiteral(">で宛先編集されました。"));
-            message.Body.push_back(tessaly::ToJisLine(note));
+            notify.bodySjis.push_back(note);
             appendBodyLine(tessaly::fromSjis(note));
         }
         for (int i = 0; i < List_To->count(); ++i) {
             const QListWidgetItem* item = List_To->item(i);
-            message.Body.push_back(
-                tessaly::ToJisLine(item->data(Qt::UserRole).toByteArray().toStdString()));
+            notify.bodySjis.push_back(item->data(Qt::UserRole).toByteArray().toStdString());
             appendBodyLine(item->text());
         }
-        message.ToAddress.assign(1, trimmed(settings_.EverySend));
+        notify.subjectSjis += sjisOf(QStringLiteral("（毎回通知）"));
+        const std::string everySend = trimmed(settings_.EverySend);
+        message.ToAddress.assign(1, everySend);
         setStatus(QStringLiteral("毎回の通知先へ送信中！"));
-        headerSubjectSjis_ = run.subjectSjis + sjisOf(QStringLiteral("（毎回通知）"));
-        message.Subject = tessaly::EncodedWord(headerSubjectSjis_);
-        message.Date = tessaly::Rfc5322Date(QDateTime::currentDateTime());
+        client.PreparedMessage = tessaly::MessageBuilder(std::move(notify), run.charset)
+                                     .build(addresseeOf(everySend, texts.fromAddress));
         client.SendMail();
         dispatchPendingEvents();
     }
+    client.PreparedMessage.reset();
 
     // 13.
     ProgressBar1->setValue(0);
@@ -338,43 +351,6 @@ void TTSY_MainF::SendData_Append() {
         throw tessaly::FileError(
             QStringLiteral("ファイル %1 が見つかりません").arg(shown).toStdString());
     writeLines(fsPath, shown, displayedBodyLines(), true);
-}
-
-// Splits the encoded word of header `name` over continuation lines when its line is too long.
-void TTSY_MainF::foldHeader(const char* name, const std::string& valueSjis) {
-    tessaly::TExStringList& header = SmtpClient1->FinalHeader;
-    const int index = header.FindHeader(name);
-    if (index < 0)
-        return;
-    const std::string prefix = std::string(name) + ": ";
-    const std::string word = tessaly::EncodedWord(valueSjis);
-    const std::string line = header[index];
-    if (line.compare(0, prefix.size() + word.size(), prefix + word) != 0 ||
-        prefix.size() + word.size() <= kMaxHeaderLine)
-        return;
-    const std::string rest = line.substr(prefix.size() + word.size()); // "<address>" in From
-    const std::string folded = tessaly::EncodedHeaderValue(valueSjis, prefix.size());
-    std::vector<std::string> pieces;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = folded.find("\r\n ", start);
-        pieces.push_back(folded.substr(start, end == std::string::npos ? end : end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 3;
-    }
-    pieces.back() += rest;
-    header.Delete(index);
-    header.Insert(index, prefix + pieces.front());
-    for (std::size_t k = 1; k < pieces.size(); ++k)
-        header.Insert(index + static_cast<int>(k), " " + pieces[k]);
-}
-
-void TTSY_MainF::SmtpClient1SendStart() {
-    tessaly::TExStringList& header = SmtpClient1->FinalHeader;
-    header.SetHeaderValue("Content-Type", "text/plain; charset=iso-2022-jp");
-    header.SetHeaderValue("Message-ID", tessaly::NewMessageId(SmtpClient1->PostMessage.FromAddress));
-    foldHeader("From", headerFromNameSjis_);
-    foldHeader("Subject", headerSubjectSjis_);
 }
 
 void TTSY_MainF::reportClientFailure(const QString& errorText, const QString& statusText) {

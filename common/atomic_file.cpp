@@ -1,6 +1,7 @@
 #include "common/atomic_file.h"
 
 #include "common/errors.h"
+#include "common/regular_file.h"
 
 #include <atomic>
 #include <cerrno>
@@ -40,22 +41,6 @@ std::string temporaryName(const std::string& folder) {
     return folder + "/.tessaly-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 void syncFolder(const std::string& folder) {
     // Makes the rename itself durable; a file system that cannot do it loses nothing else.
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -78,6 +63,11 @@ void writeFileAtomically(const std::string& path, std::string_view bytes, const 
     const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed && !S_ISREG(old.st_mode))
         fail(); // a folder or a device is never replaced by a file
+    // A file the user made read-only stays as it is: the rename below would replace it all the
+    // same, since only the folder's permissions govern a rename. No write permission for anyone
+    // counts too, so that it holds for the administrator, whom permissions do not stop.
+    if (existed && (::access(target.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0))
+        fail();
 
     std::string temp;
     int fd = -1;
@@ -91,7 +81,7 @@ void writeFileAtomically(const std::string& path, std::string_view bytes, const 
     if (fd < 0)
         fail();
 
-    bool ok = writeAll(fd, bytes);
+    bool ok = writeWhole(fd, bytes);
     if (ok && existed)
         ok = ::fchmod(fd, old.st_mode & 07777) == 0;
     if (ok)

@@ -1,7 +1,9 @@
 #include "common/cp932.h"
 
 #include <bit>
+#include <cstdint>
 #include <cerrno>
+#include <cstring>
 #include <iconv.h>
 #include <stdexcept>
 
@@ -38,14 +40,78 @@ iconv_t encoder() {
     return cd.reset();
 }
 
-iconv_t decoder() {
-    thread_local Iconv cd("UTF-8", "CP932");
-    return cd.reset();
+// The character of every two-byte sequence, by lead byte (81..9F, E0..FC) and trail byte
+// (40..FC); 0 where the sequence is no character.
+constexpr int kLeads = 60;
+constexpr int kTrails = 0xFC - 0x40 + 1;
+constexpr std::uint16_t kDoubleByte[kLeads][kTrails] = {
+#include "common/cp932_table.inc"
+};
+
+// A character's UTF-8 bytes packed for one 4-byte store: the bytes from the lowest byte up, and
+// their count in the highest byte; 0 for no character.
+constexpr std::uint32_t packUtf8(char32_t c) {
+    if (c == 0)
+        return 0;
+    if (c < 0x80)
+        return c | 1u << 24;
+    if (c < 0x800)
+        return (0xC0 | (c >> 6)) | (0x80 | (c & 0x3F)) << 8 | 2u << 24;
+    return (0xE0 | (c >> 12)) | (0x80 | ((c >> 6) & 0x3F)) << 8 | (0x80 | (c & 0x3F)) << 16 |
+           3u << 24;
+}
+
+struct DecodeTables {
+    // Per first byte: a packed character of its own (ASCII, half-width katakana); or, with no
+    // count, the lead byte's row in `pair` (row 0, all empty, for a byte that starts nothing).
+    std::uint32_t first[256] = {};
+    std::uint32_t pair[kLeads + 1][kTrails] = {};
+};
+
+constexpr DecodeTables makeDecodeTables() {
+    DecodeTables t;
+    for (int b = 0; b < 256; ++b) {
+        if (b < 0x80)
+            t.first[b] = b == 0 ? 1u << 24 : packUtf8(static_cast<char32_t>(b));
+        else if (b >= 0xA1 && b <= 0xDF)
+            t.first[b] = packUtf8(static_cast<char32_t>(0xFF61 + (b - 0xA1)));
+        else if (b >= 0x81 && b <= 0x9F)
+            t.first[b] = static_cast<std::uint32_t>(b - 0x81 + 1);
+        else if (b >= 0xE0 && b <= 0xFC)
+            t.first[b] = static_cast<std::uint32_t>(b - 0xE0 + 0x1F + 1);
+    }
+    for (int r = 0; r < kLeads; ++r)
+        for (int c = 0; c < kTrails; ++c)
+            t.pair[r + 1][c] = packUtf8(kDoubleByte[r][c]);
+    return t;
+}
+
+constexpr DecodeTables kDecode = makeDecodeTables();
+constexpr std::uint32_t kPackedReplacement = packUtf8(kReplacement);
+
+// Stores the packed character at `out` (one byte past it may be overwritten); returns the end.
+char* put(char* out, std::uint32_t packed) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &packed, 4);
+    } else {
+        out[0] = static_cast<char>(packed);
+        out[1] = static_cast<char>(packed >> 8);
+        out[2] = static_cast<char>(packed >> 16);
+    }
+    return out + (packed >> 24);
 }
 
 bool isAscii(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80)
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (word & 0x8080808080808080u)
+            return false;
+    }
+    for (; p < end; ++p)
+        if (static_cast<unsigned char>(*p) >= 0x80)
             return false;
     return true;
 }
@@ -145,38 +211,63 @@ EncodeResult fromUtf8(std::string_view utf8) {
     return result;
 }
 
-std::string toUtf8(std::string_view bytes) {
+std::string toUtf8(std::string_view bytes, std::size_t* invalid) {
+    if (invalid)
+        *invalid = 0;
     if (isAscii(bytes))
         return std::string(bytes);
-    // Every input byte gives at most three output bytes (a half-width katakana, a U+FFFD).
-    std::string result(bytes.size() * 3, '\0');
-    iconv_t cd = decoder();
-    char* in = const_cast<char*>(bytes.data()); // iconv's signature; the input is not written
-    std::size_t inLeft = bytes.size();
-    char* out = result.data();
-    std::size_t outLeft = result.size();
-    while (inLeft > 0) {
-        if (iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1))
-            break;
-        if (errno == E2BIG) { // cannot happen, see the size above
-            std::size_t used = static_cast<std::size_t>(out - result.data());
-            result.resize(result.size() * 2 + 16);
-            out = result.data() + used;
-            outLeft = result.size() - used;
+    // Every input byte gives at most three output bytes (a half-width katakana, a U+FFFD); one
+    // more for the last 4-byte store. Short texts, the usual case, are converted in a work area
+    // kept per thread: making a fresh string of that size costs as much as the conversion.
+    thread_local char area[4096];
+    std::string large;
+    const std::size_t room = bytes.size() * 3 + 1;
+    if (room > sizeof area)
+        large.resize(room);
+    char* const start = room > sizeof area ? large.data() : area;
+    char* out = start;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    // A byte that starts no character, a bad second byte or a lead byte at the very end gives
+    // U+FFFD for the one byte, and the next byte is read afresh, so that an ASCII byte after a
+    // broken lead byte is kept.
+    std::size_t bad = 0;
+    while (end - p >= 2) {
+        const std::uint32_t first = kDecode.first[*p];
+        if (first >> 24) {
+            out = put(out, first);
+            ++p;
             continue;
         }
-        // EILSEQ (a byte that starts no character, or a bad second byte) or EINVAL (a lead byte
-        // at the very end): show U+FFFD for the one byte and go on with the next, so that an
-        // ASCII byte after a broken lead byte is kept.
-        *out++ = '\xEF';
-        *out++ = '\xBF';
-        *out++ = '\xBD';
-        outLeft -= 3;
-        ++in;
-        --inLeft;
+        const unsigned trail = p[1] - 0x40u; // wraps for bytes below 40
+        const std::uint32_t packed =
+            trail < static_cast<unsigned>(kTrails) ? kDecode.pair[first][trail] : 0;
+        if (packed) {
+            out = put(out, packed);
+            p += 2;
+        } else {
+            out = put(out, kPackedReplacement);
+            ++p;
+            ++bad;
+        }
     }
-    result.resize(static_cast<std::size_t>(out - result.data()));
-    return result;
+    if (p < end) {
+        const std::uint32_t first = kDecode.first[*p];
+        out = put(out, first >> 24 ? first : kPackedReplacement);
+        bad += first >> 24 ? 0 : 1;
+    }
+    if (invalid)
+        *invalid = bad;
+    if (start == area)
+        return std::string(start, out);
+    large.resize(static_cast<std::size_t>(out - start));
+    return large;
+}
+
+bool isValid(std::string_view bytes) {
+    std::size_t invalid = 0;
+    toUtf8(bytes, &invalid);
+    return invalid == 0;
 }
 
 std::string pathFromSjis(std::string_view sjisPath) {

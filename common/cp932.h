@@ -23,8 +23,12 @@ struct EncodeResult {
 
 // Unicode (UTF-8) to code page 932. U+301C and U+FF5E both become 81 60.
 EncodeResult fromUtf8(std::string_view utf8);
-// Code page 932 to Unicode (UTF-8). Never fails: an invalid sequence becomes U+FFFD.
-std::string toUtf8(std::string_view bytes);
+// Code page 932 to Unicode (UTF-8), table-driven. Never fails: a byte that starts no character
+// becomes U+FFFD and the byte after it is read afresh; `invalid`, when given, receives how many
+// bytes did.
+std::string toUtf8(std::string_view bytes, std::size_t* invalid = nullptr);
+// True when every byte of `bytes` belongs to a character of code page 932.
+bool isValid(std::string_view bytes);
 
 // File names: the program keeps paths as code page 932 bytes; the file system speaks UTF-8.
 std::string pathFromSjis(std::string_view sjisPath);

@@ -13,7 +13,9 @@ namespace tessaly {
 
 class Dialogs;
 
-// Runs `command`; an exception that escapes it is shown by `dialogs.error` with its text.
+// Runs `command`; a tessaly::Error that escapes it is shown by `dialogs.error` with its text, any
+// other exception with a Japanese text of the program's own (running out of memory, or an
+// unexpected error), never the library's English one.
 // Returns true when the command ended without an exception.
 bool guarded(Dialogs& dialogs, QWidget* parent, const std::function<void()>& command);
 

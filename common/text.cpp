@@ -47,4 +47,12 @@ bool isSjisEncodable(const QString& text) {
     return cp932::fromUtf8(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size()))).ok();
 }
 
+QString featureDisabledText(const QString& feature, bool forThisSessionOnly) {
+    if (!forThisSessionOnly)
+        return feature + QStringLiteral("を無効にします。");
+    return QStringLiteral("今回は%1を無効にします。\r\n"
+                          "ファイルを確認してから Tessaly を起動し直すと、もう一度読み込みます。")
+        .arg(feature);
+}
+
 } // namespace tessaly

@@ -23,4 +23,9 @@ QByteArray toSjisBytes(const QString& text, const QString& field);
 // True when every character of `text` has a Shift-JIS form.
 bool isSjisEncodable(const QString& text);
 
+// The end of the message shown when the address book or the send log cannot be read:
+// `feature` + "を無効にします。"; for a file that may be readable again (the setting is kept
+// for the next start), the feature is off for this session only and the text says so.
+QString featureDisabledText(const QString& feature, bool forThisSessionOnly);
+
 } // namespace tessaly

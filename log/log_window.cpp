@@ -1,5 +1,6 @@
 #include "log/log_window.h"
 
+#include "common/window_place.h"
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/sjis_list_model.h"
@@ -93,7 +94,7 @@ void TTSY_LogF::buildControls() {
 
 void TTSY_LogF::open() {
     if (mainWindow_)
-        move(mainWindow_->pos());
+        tessaly::placeWindow(*this, mainWindow_->pos());
     tessaly::showOverMainWindow(*this, mainWindow_);
 }
 

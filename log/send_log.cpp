@@ -4,6 +4,7 @@
 #include "common/cp932.h"
 #include "common/dialogs.h"
 #include "common/errors.h"
+#include "common/regular_file.h"
 #include "common/text.h"
 
 #include <QString>
@@ -59,27 +60,14 @@ bool SendLog_Append(bool logOn, const std::string& logPathSjis, std::string_view
 
     if (logPathSjis.empty())
         throw appendError(logPathSjis);
-    // No O_CREAT: the log is created by the settings load, never here.
-    int fd;
-    do {
-        fd = ::open(cp932::pathFromSjis(logPathSjis).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    // No O_CREAT: the log is created by the settings load, never here. Only a regular file: a
+    // named pipe would hold the send run until someone reads it.
+    int fd = -1;
+    if (openRegularFile(cp932::pathFromSjis(logPathSjis), O_WRONLY | O_APPEND, fd) != FileOpen::Opened)
         throw appendError(logPathSjis);
     struct stat st {};
     const bool sized = ::fstat(fd, &st) == 0;
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    bool ok = writeWhole(fd, line);
     // A half-written line would merge with the next record: take it back out.
     if (!ok && sized)
         (void)::ftruncate(fd, st.st_size);
@@ -103,10 +91,11 @@ bool SendLog_Load(const std::string& logPathSjis, Dialogs& dialogs, QWidget* par
     csv.ItemCount = 3;
     csv.Kugirimoji = ",";
     csv.MojiretsuNinsiki = "\"";
-    csv.OpenRead(logPathSjis.empty() ? std::string() : cp932::pathFromSjis(logPathSjis));
+    const std::string fsPath = logPathSjis.empty() ? std::string() : cp932::pathFromSjis(logPathSjis);
+    csv.OpenRead(fsPath);
     if (csv.ErrorDetect) {
-        dialogs.message(parent, fromSjis(logPathSjis) +
-                                    QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\nログファイルを無効にします。"));
+        dialogs.message(parent, fromSjis(logPathSjis) + QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\n") +
+                                    featureDisabledText(QStringLiteral("ログファイル"), readFailureMayPass(fsPath)));
         if (disableLog)
             disableLog();
         return false;

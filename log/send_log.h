@@ -51,7 +51,8 @@ inline constexpr std::string_view kSendLogColon = "\x81\x40\x81\x46\x81\x40";
 
 // Reads the log at `logPathSjis` (the Settings record's Log). When it cannot be opened (empty
 // path, missing or unreadable file) it shows path + "ファイルの\r\n読み込みに失敗しました。\r\n
-// ログファイルを無効にします。", calls `disableLog` (which must empty the record's Log and the
+// ログファイルを無効にします。" (when the file is there but could not be read just now, the last
+// line says the next start tries it again instead), calls `disableLog` (which must empty the record's Log and the
 // settings window's Edt_Log, whose rule turns the log switch off) and gives empty entries.
 // An I/O error after a successful open raises tessaly::FileError; `entries` then holds what was
 // read so far.

@@ -19,9 +19,16 @@ tessaly_ensure_packages() {
 }
 
 # What building the program needs.
-TESSALY_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-                        libgtest-dev libgmock-dev libbenchmark-dev)
+TESSALY_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev
+                        libgl-dev libgtest-dev libgmock-dev libbenchmark-dev)
 # What running it needs on top: a Japanese font so that the text renders.
 TESSALY_RUN_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho)
-# What the tests need on top: the real SMTP server, and clang for the fuzz targets.
-TESSALY_TEST_PACKAGES=(python3 python3-aiosmtpd clang libclang-rt-14-dev)
+# What making the Debian package needs on top: dpkg-shlibdeps computes its dependencies and
+# looks at the files with `file`.
+TESSALY_PACKAGE_PACKAGES=(dpkg-dev file)
+# What the tests need on top: the real SMTP server, clang for the fuzz targets, and the package
+# build with the checkers of its desktop entry, AppStream data and Debian form.
+TESSALY_TEST_PACKAGES=(python3 python3-aiosmtpd clang libclang-rt-14-dev "${TESSALY_PACKAGE_PACKAGES[@]}"
+                       desktop-file-utils appstream lintian)
+# What drawing the screenshots of docs/ needs on top (scripts/screenshots.sh).
+TESSALY_SCREENSHOT_PACKAGES=(xvfb xauth)

@@ -2,14 +2,11 @@
 
 #include "common/atomic_file.h"
 #include "common/errors.h"
+#include "common/regular_file.h"
 #include "common/sjis_bytes.h"
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <system_error>
 
 namespace ini {
 
@@ -121,29 +118,19 @@ bool usableName(std::string_view name, char closing) {
 } // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(path_, ec);
-    if (!std::filesystem::exists(status))
-        return;
-    existed_ = true;
     std::string content;
-    bool ok = !std::filesystem::is_directory(status);
-    if (ok) {
-        try {
-            std::ifstream in(path_, std::ios::binary);
-            ok = static_cast<bool>(in);
-            if (ok)
-                content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            ok = ok && !in.bad();
-        } catch (const std::exception&) {
-            ok = false;
-        }
-    }
-    if (!ok) {
+    switch (tessaly::readRegularFile(path_, content)) {
+    case tessaly::FileRead::Missing:
+        return;
+    case tessaly::FileRead::Read:
+        existed_ = true;
+        parse(content);
+        return;
+    default:
+        existed_ = true;
         unreadable_ = true;
         return;
     }
-    parse(content);
 }
 
 IniFile IniFile::fromBytes(std::string path, std::string_view content) {
@@ -195,7 +182,26 @@ IniFile::Found IniFile::find(std::string_view section, std::string_view key) con
 
 bool IniFile::hasSection(std::string_view section) const { return find(section, {}).sectionFound; }
 
+bool sameName(std::string_view a, std::string_view b) { return equalNoCase(a, b); }
+
+std::vector<IniFile::Entry> IniFile::entries() const {
+    std::vector<Entry> result;
+    std::string_view section;
+    bool inSection = false;
+    for (const std::string& raw : lines_) {
+        const Line line = classify(raw);
+        if (line.kind == LineKind::Section) {
+            section = line.name;
+            inSection = true;
+        } else if (line.kind == LineKind::Entry && inSection) {
+            result.push_back({std::string(section), std::string(line.name), std::string(cutToLimit(line.value))});
+        }
+    }
+    return result;
+}
+
 std::string IniFile::readString(std::string_view section, std::string_view key, std::string_view def) const {
+    keysRead_.emplace_back(section, key);
     const Found found = find(section, key);
     if (!found.keyFound)
         return std::string(def);
@@ -203,6 +209,7 @@ std::string IniFile::readString(std::string_view section, std::string_view key, 
 }
 
 int IniFile::readInteger(std::string_view section, std::string_view key, int def) const {
+    keysRead_.emplace_back(section, key);
     const Found found = find(section, key);
     if (!found.keyFound)
         return def;
@@ -221,6 +228,8 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
         throw std::invalid_argument("INI key name unusable");
     if (breaksLine(value))
         throw std::invalid_argument("INI value holds a line break");
+    if (writeFilter_ && !writeFilter_(section, key, value))
+        return;
 
     const Found found = find(section, key);
     if (found.keyFound) {

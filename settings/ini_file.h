@@ -3,8 +3,10 @@
 // keys and comment lines stay untouched. Plain standard C++.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ini {
@@ -15,7 +17,8 @@ inline constexpr std::size_t MaxValueBytes = 2047;
 class IniFile {
 public:
     // Reads `path` (a file-system path); a missing file reads as empty. A file that exists but
-    // cannot be read also reads as empty, and save() then refuses to replace it.
+    // cannot be read, or is no regular file (a folder, a device, a named pipe: never waited
+    // for), also reads as empty, and save() then refuses to replace it.
     explicit IniFile(std::string path);
     // An in-memory file holding `content` (lines ended by CR LF or LF), for parsing alone.
     static IniFile fromBytes(std::string path, std::string_view content);
@@ -34,12 +37,27 @@ public:
 
     bool hasSection(std::string_view section) const;
 
+    // Every (section, key) the three reads above were asked for, in order, as the caller named them.
+    const std::vector<std::pair<std::string, std::string>>& keysRead() const { return keysRead_; }
+
+    struct Entry {
+        std::string section;
+        std::string key;
+        std::string value;
+    };
+    // Every key of the file in file order, with its section and value as the file writes them.
+    std::vector<Entry> entries() const;
+
     // Replaces the key where it stands, or adds it (and its section, at the end of the file).
     // A section, key or value that would break the file's lines (CR, LF or NUL; a key with "=",
     // a section with "]") throws std::invalid_argument and changes nothing.
     void writeString(std::string_view section, std::string_view key, std::string_view value);
     void writeInteger(std::string_view section, std::string_view key, int value);
     void writeBool(std::string_view section, std::string_view key, bool value);
+
+    // Asked before every write; a write it answers false for leaves the file as it is.
+    using WriteFilter = std::function<bool(std::string_view section, std::string_view key, std::string_view value)>;
+    void setWriteFilter(WriteFilter filter) { writeFilter_ = std::move(filter); }
 
     // Writes the whole file atomically. On failure throws tessaly::FileError with the text
     // "<path> に書き込めません" and leaves the old file intact.
@@ -63,7 +81,13 @@ private:
     bool existed_ = false;
     bool unreadable_ = false;
     std::vector<std::string> lines_; // the file's lines without their line ends
+    mutable std::vector<std::pair<std::string, std::string>> keysRead_;
+    WriteFilter writeFilter_;
 };
+
+// Section and key names compare as the file's reader compares them: ASCII letters without
+// regard to case, double-byte characters exactly.
+bool sameName(std::string_view a, std::string_view b);
 
 // Parses an integer the way the private-profile functions do; false when the text is not one.
 bool parseProfileInt(std::string_view text, int& out);

@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "settings/ini_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <utility>
@@ -149,8 +150,10 @@ void setTrustedFingerprint(Settings& s, std::string_view host, int port,
 
 } // namespace tessaly
 
-bool Settings_Save(const Settings& s, const std::string& startDirectory) {
-    ini::IniFile file(cp932::pathFromSjis(tessaly::iniPath(startDirectory)));
+namespace {
+
+// Every key Settings_Save writes, in its order.
+void writeSettings(ini::IniFile& file, const Settings& s) {
     const char* settei = "Settei";
     file.writeString(settei, "Host", s.Host);
     file.writeString(settei, "Port", s.Port);
@@ -177,6 +180,57 @@ bool Settings_Save(const Settings& s, const std::string& startDirectory) {
     file.writeInteger(window, "Address_X", s.Address_X);
     file.writeInteger(window, "Address_Y", s.Address_Y);
     tessaly::Submission_Save(s, file);
+}
+
+// Every key of `file` after Settings_Save would have written the record into it (a section
+// written only when the file has it must see the file).
+std::vector<ini::IniFile::Entry> writtenEntries(const Settings& s, ini::IniFile file) {
+    file.setWriteFilter({});
+    writeSettings(file, s);
+    return file.entries();
+}
+
+} // namespace
+
+namespace tessaly {
+
+void Settings_HoldKey(Settings& s, std::string_view section, std::string_view key) {
+    std::erase_if(s.heldKeys, [&](const Settings::HeldKey& held) {
+        return ini::sameName(held.section, section) && ini::sameName(held.key, key);
+    });
+    for (ini::IniFile::Entry& entry : writtenEntries(s, ini::IniFile::fromBytes({}, {})))
+        if (ini::sameName(entry.section, section) && ini::sameName(entry.key, key))
+            s.heldKeys.push_back({std::move(entry.section), std::move(entry.key), std::move(entry.value), false});
+}
+
+void Settings_HoldUnread(Settings& s, const ini::IniFile& loaded) {
+    const auto& keysRead = loaded.keysRead();
+    std::vector<Settings::HeldKey> held;
+    for (ini::IniFile::Entry& entry : writtenEntries(s, loaded)) {
+        const bool read = std::any_of(keysRead.begin(), keysRead.end(), [&](const auto& k) {
+            return ini::sameName(k.first, entry.section) && ini::sameName(k.second, entry.key);
+        });
+        if (read)
+            continue;
+        const bool position = ini::sameName(entry.section, "Window");
+        held.push_back({std::move(entry.section), std::move(entry.key), std::move(entry.value), position});
+    }
+    s.heldKeys = std::move(held);
+}
+
+} // namespace tessaly
+
+bool Settings_Save(const Settings& s, const std::string& startDirectory) {
+    ini::IniFile file(cp932::pathFromSjis(tessaly::iniPath(startDirectory)));
+    if (!s.heldKeys.empty()) {
+        file.setWriteFilter([&s](std::string_view section, std::string_view key, std::string_view value) {
+            return std::none_of(s.heldKeys.begin(), s.heldKeys.end(), [&](const Settings::HeldKey& held) {
+                return ini::sameName(held.section, section) && ini::sameName(held.key, key) &&
+                       (held.anyValue || held.value == value);
+            });
+        });
+    }
+    writeSettings(file, s);
     file.save();
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Every field is named by its INI key. Texts are Shift-JIS (code page 932) bytes, stored in the
 // file as they are; paths among them become file-system paths through cp932::pathFromSjis.
@@ -56,6 +57,20 @@ struct Settings {
     int PauseSeconds = 60;         // the length of that pause
     bool Retry = false;            // wait and try again after a temporary failure
     int RetryTries = 3;            // tries after the first one, for one recipient
+
+    // A key Settings_Save leaves as TSY2.ini holds it.
+    struct HeldKey {
+        std::string section;
+        std::string key;
+        std::string value; // ... as long as the record would still write this value
+        bool anyValue = false; // ... whatever the record holds
+    };
+    // Values of this session that did not come from the user and must not replace what the file
+    // holds: the keys a Settings_Load that stopped at a failing step never reached, and paths
+    // turned off for this session after their file could not be read. A change by the user (a
+    // value other than the one held) is written as usual. A Settings_Load that runs to its end
+    // empties the list.
+    std::vector<HeldKey> heldKeys;
 };
 
 namespace ini {
@@ -96,12 +111,20 @@ std::string currentStartDirectory();
 // StartDirectory + "/TSY2.ini" (Shift-JIS bytes).
 std::string iniPath(const std::string& startDirectory);
 
+// Holds `section`/`key` at the value the record now gives it (see Settings::heldKeys).
+void Settings_HoldKey(Settings& settings, std::string_view section, std::string_view key);
+// After a Settings_Load that stopped early, given the file it was reading: holds every key that
+// Settings_Save would write into that file and that the load did not read. The windows were not
+// placed either, so the positions in section Window are held whatever the windows do later.
+void Settings_HoldUnread(Settings& settings, const ini::IniFile& loaded);
+
 } // namespace tessaly
 
 // Writes every field of the record (never the controls) to StartDirectory/TSY2.ini: section
 // Settei Host .. SendData, then section Window Main_X .. Address_Y, then section Submission as
-// Submission_Save decides; other sections, keys and
-// comment lines are kept. The file is replaced atomically: on failure it throws
+// Submission_Save decides; other sections, keys and comment lines are kept, and so are the
+// record's held keys (Settings::heldKeys) while the record still gives them their held value.
+// The file is replaced atomically: on failure it throws
 // tessaly::FileError "<path> に書き込めません" and the old file stays as it was. Returns true.
 // Callers: the settings window's Save, and the main window's close query (after copying its left
 // and top into Main_X/Main_Y).

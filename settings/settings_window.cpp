@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "settings/ini_file.h"
 #include "common/window_fonts.h"
+#include "common/window_place.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,6 +21,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -249,6 +251,17 @@ void TTSY_SetteiF::clearSignature() {
 void TTSY_SetteiF::clearLog() {
     settings_.Log.clear();
     assignText(Edt_Log, {});
+    // Off for this session only: the next start tries the file again.
+    tessaly::Settings_HoldKey(settings_, "Settei", "Log");
+    tessaly::Settings_HoldKey(settings_, "Settei", "ChkBox_Log");
+}
+
+void TTSY_SetteiF::clearAddress() {
+    // The record is cleared itself: when the field already shows nothing, assigning it runs no
+    // rule, and the unreadable path would stay in the record.
+    settings_.Address.clear();
+    assignText(Edt_Address, {});
+    tessaly::Settings_HoldKey(settings_, "Settei", "Address");
 }
 
 void TTSY_SetteiF::assignText(QLineEdit* edit, const std::string& sjis) {
@@ -318,26 +331,23 @@ void TTSY_SetteiF::plainFieldChanged(QLineEdit* edit, std::string Settings::* fi
 void TTSY_SetteiF::Edt_PortChange() {
     if (!takeText(Edt_Port))
         return;
-    // Every byte that is not a digit is told; the text is cut before the last of them, and the
-    // shortened text goes through the same rule again until only digits remain. A double-byte
-    // character counts as two bytes.
+    // The text is cut before the last byte that is not a digit, and the shortened text goes
+    // through the same rule again until only digits remain (a double-byte character counts as
+    // two bytes). The user is told once per edit, not once per byte and pass: a stored value of
+    // twenty letters would otherwise stack two hundred boxes before the main window appears.
     std::string text = bytesOf(Edt_Port);
     bool cut = false;
     for (;;) {
-        std::size_t last = std::string::npos;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (text[i] < '0' || text[i] > '9') {
-                dialogs_.message(this, MsgPortDigits);
-                last = i;
-            }
-        }
-        if (last == std::string::npos)
+        const auto last = std::find_if(text.rbegin(), text.rend(), [](char c) { return c < '0' || c > '9'; });
+        if (last == text.rend())
             break;
-        text.resize(last);
+        text.resize(static_cast<std::size_t>(text.rend() - last - 1));
         cut = true;
     }
-    if (cut)
+    if (cut) {
+        dialogs_.message(this, MsgPortDigits);
         assignText(Edt_Port, text);
+    }
     settings_.Port = bytesOf(Edt_Port);
 }
 
@@ -456,34 +466,47 @@ bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dial
             createEmptyFile(path);
     };
 
-    text("Host", tessaly::DefaultHost, &Settings::Host, w.Edt_Host);
-    text("Port", tessaly::DefaultPort, &Settings::Port, w.Edt_Port);
-    text("User", {}, &Settings::User, w.Edt_UserID);
-    text("From", {}, &Settings::From, w.Edt_EMail);
-    text("Reply", {}, &Settings::Reply, w.Edt_Reply);
-    text("UserMei", {}, &Settings::UserMei, w.Edt_UserMei);
-    text("Syomei", {}, &Settings::Syomei, w.Edt_Syomei);
-    flag("ChkBox_Syomei", &Settings::ChkBox_Syomei, w.ChkBox_Syomei);
-    text("Keisyou", tessaly::DefaultKeisyou, &Settings::Keisyou, w.Edt_Keisyou);
-    flag("ChkBox_Atesaki", &Settings::ChkBox_Atesaki, w.ChkBox_Atesaki);
-    text("EverySend", {}, &Settings::EverySend, w.Edt_EverySend);
-    flag("ChkBox_EverySend", &Settings::ChkBox_EverySend, w.ChkBox_EverySend);
-    text("Address", startDirectory + std::string(tessaly::DefaultAddressName), &Settings::Address, w.Edt_Address);
-    text("Log", startDirectory + std::string(tessaly::DefaultLogName), &Settings::Log, w.Edt_Log);
-    ensureFile(s.Log);
-    flag("ChkBox_Log", &Settings::ChkBox_Log, w.ChkBox_Log);
-    text("SendData", startDirectory + std::string(tessaly::DefaultSendDataName), &Settings::SendData, w.Edt_SendData);
-    ensureFile(s.SendData);
-    flag("ChkBox_SendData", &Settings::ChkBox_SendData, w.ChkBox_SendData);
+    try {
+        text("Host", tessaly::DefaultHost, &Settings::Host, w.Edt_Host);
+        text("Port", tessaly::DefaultPort, &Settings::Port, w.Edt_Port);
+        text("User", {}, &Settings::User, w.Edt_UserID);
+        text("From", {}, &Settings::From, w.Edt_EMail);
+        text("Reply", {}, &Settings::Reply, w.Edt_Reply);
+        text("UserMei", {}, &Settings::UserMei, w.Edt_UserMei);
+        text("Syomei", {}, &Settings::Syomei, w.Edt_Syomei);
+        flag("ChkBox_Syomei", &Settings::ChkBox_Syomei, w.ChkBox_Syomei);
+        text("Keisyou", tessaly::DefaultKeisyou, &Settings::Keisyou, w.Edt_Keisyou);
+        flag("ChkBox_Atesaki", &Settings::ChkBox_Atesaki, w.ChkBox_Atesaki);
+        text("EverySend", {}, &Settings::EverySend, w.Edt_EverySend);
+        flag("ChkBox_EverySend", &Settings::ChkBox_EverySend, w.ChkBox_EverySend);
+        text("Address", startDirectory + std::string(tessaly::DefaultAddressName), &Settings::Address, w.Edt_Address);
+        text("Log", startDirectory + std::string(tessaly::DefaultLogName), &Settings::Log, w.Edt_Log);
+        ensureFile(s.Log);
+        flag("ChkBox_Log", &Settings::ChkBox_Log, w.ChkBox_Log);
+        text("SendData", startDirectory + std::string(tessaly::DefaultSendDataName), &Settings::SendData, w.Edt_SendData);
+        ensureFile(s.SendData);
+        flag("ChkBox_SendData", &Settings::ChkBox_SendData, w.ChkBox_SendData);
 
-    auto place = [&](const char* keyX, const char* keyY, int Settings::* x, int Settings::* y, QWidget* window) {
-        s.*x = file.readInteger("Window", keyX, 0);
-        s.*y = file.readInteger("Window", keyY, 0);
-        if (window)
-            window->move(s.*x, s.*y);
-    };
-    place("Main_X", "Main_Y", &Settings::Main_X, &Settings::Main_Y, mainWindow);
-    place("Settei_X", "Settei_Y", &Settings::Settei_X, &Settings::Settei_Y, &w);
-    place("Address_X", "Address_Y", &Settings::Address_X, &Settings::Address_Y, addressWindow);
+        // A window off every screen is brought back to the nearest place the user can reach, and
+        // the record keeps that place, so that the next save stores it.
+        auto place = [&](const char* keyX, const char* keyY, int Settings::* x, int Settings::* y, QWidget* window) {
+            s.*x = file.readInteger("Window", keyX, 0);
+            s.*y = file.readInteger("Window", keyY, 0);
+            if (window) {
+                const QPoint at = tessaly::placeWindow(*window, QPoint(s.*x, s.*y));
+                s.*x = at.x();
+                s.*y = at.y();
+            }
+        };
+        place("Main_X", "Main_Y", &Settings::Main_X, &Settings::Main_Y, mainWindow);
+        place("Settei_X", "Settei_Y", &Settings::Settei_X, &Settings::Settei_Y, &w);
+        place("Address_X", "Address_Y", &Settings::Address_X, &Settings::Address_Y, addressWindow);
+    } catch (...) {
+        // The steps after the failing one did not run: whatever the record holds for the keys
+        // they would have read did not come from the file and must not overwrite it.
+        tessaly::Settings_HoldUnread(s, file);
+        throw;
+    }
+    s.heldKeys.clear();
     return true;
 }

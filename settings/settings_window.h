@@ -68,6 +68,10 @@ public:
     // SendLog_Load, when the log file cannot be read: empties the record's Log and Edt_Log,
     // which turns ChkBox_Log off (record false too).
     void clearLog();
+    // AddressBook_Load, when the address file cannot be read: empties the record's Address and
+    // Edt_Address. Both clearLog and this keep the path in TSY2.ini (Settings_HoldKey), so that
+    // the feature is off for this session only.
+    void clearAddress();
 
     // Puts Shift-JIS bytes into an edit field the way a user's edit would change it: the field's
     // rule runs only when the shown text changes. Used by Settings_Load.
@@ -141,12 +145,14 @@ private:
 };
 
 // Fills the record and the settings window's controls from StartDirectory/TSY2.ini, creates
-// missing log and sent-data files, and places the three windows (null windows are skipped). A
+// missing log and sent-data files, and places the three windows (null windows are skipped) where
+// the user can reach their title bars (the record keeps the corrected place). A
 // missing TSY2.ini shows "Tessalyの環境を初期設定します。" and every value takes its default;
 // nothing is written to TSY2.ini here. Every control is assigned as a user's edit would change
 // it, so switches saved as on are checked again. An empty Log or SendData path counts as a
 // missing file that is not created. A file that cannot be created throws tessaly::FileError and
-// the later steps do not run. Returns true.
+// the later steps do not run; the keys they would have read are then held (Settings::heldKeys),
+// so that no save writes back a value that did not come from the file. Returns true.
 // Callers: the main window when first shown (before AppendSignature and AddressBook_Load), and
 // the settings window's Cancel.
 bool Settings_Load(Settings& settings, const std::string& startDirectory, tessaly::Dialogs& dialogs,

@@ -2,11 +2,14 @@
 
 #include "common/cp932.h"
 #include "common/errors.h"
+#include "smtp/sasl.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QString>
 #include <QTime>
+#include <algorithm>
+#include <cctype>
 
 namespace tessaly {
 
@@ -52,6 +55,36 @@ void appendBodyLines(QByteArray& to, const std::vector<std::string>& body) {
     }
 }
 
+// Sets a flag for the duration of a scope.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        if (end > at)
+            out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
 std::string fileNamePart(const std::string& path) {
     const std::size_t cut = path.find_last_of("\\:/");
     return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -83,6 +116,7 @@ TSmtpClient::TSmtpClient(QObject* parent) : TSocketBase(parent) {
 }
 
 TSmtpClient::~TSmtpClient() {
+    WipeSecret(Password); // set but never used by a Connect
     m_destroying = true;
     try {
         Abort();
@@ -107,26 +141,21 @@ void TSmtpClient::SkipContinuationLines(std::string& reply) {
 
 void TSmtpClient::Connect() {
     BusyScope busy(m_busy);
+    // The password serves this one login: it does not stay in memory, whatever happens below.
+    struct PasswordWipe {
+        std::string& password;
+        ~PasswordWipe() { WipeSecret(password); }
+    } wipe{Password};
+    FlagScope connecting(m_connecting);
     CheckOneLine("UserID", UserID);
+    m_extensions.clear();
+    SocketKind = Security == TSecurity::None ? TSocketKind::Plain : TSocketKind::Tls;
     TSocketBase::Connect();
     try {
-        std::string greeting = ReadLn();
-        SetReplyNumber(ReplyCode(greeting));
-        SkipContinuationLines(greeting);
-        if (ReplyNumber() >= 400)
-            throw Error(greeting);
-        for (int retry = 0;; ++retry) {
-            CheckOneLine("UserID", UserID);
-            std::string reply = Transaction("HELO " + UserID);
-            SkipContinuationLines(reply);
-            if (ReplyNumber() <= 299)
-                break;
-            bool handled = false;
-            if (retry == 0 && OnAuthenticationFailed)
-                OnAuthenticationFailed(handled);
-            if (!handled)
-                throw Error("Authentication failed");
-        }
+        if (extended())
+            greetExtended();
+        else
+            greetPlain();
     } catch (...) {
         try {
             Disconnect();
@@ -136,8 +165,129 @@ void TSmtpClient::Connect() {
         throw;
     }
     busy.end();
+    m_connecting = false;
     if (OnConnect)
         OnConnect(this);
+}
+
+// The plain greeting: the server's lines read to the last one, then HELO, asked again once when
+// the owner repairs the name.
+void TSmtpClient::greetPlain() {
+    std::string greeting = ReadLn();
+    SetReplyNumber(ReplyCode(greeting));
+    SkipContinuationLines(greeting);
+    if (ReplyNumber() >= 400)
+        throw Error(greeting);
+    for (int retry = 0;; ++retry) {
+        CheckOneLine("UserID", UserID);
+        std::string reply = Transaction("HELO " + UserID);
+        SkipContinuationLines(reply);
+        if (ReplyNumber() <= 299)
+            break;
+        bool handled = false;
+        if (retry == 0 && OnAuthenticationFailed)
+            OnAuthenticationFailed(handled);
+        if (!handled)
+            throw Error("Authentication failed");
+    }
+}
+
+// The extended greeting: TLS first when it is asked for from the first byte, EHLO, STARTTLS and
+// EHLO again, then the login. Nothing goes out in plain text once protection was asked for.
+void TSmtpClient::greetExtended() {
+    if (Security == TSecurity::ImplicitTls)
+        StartTls(TrustedFingerprint);
+    const TSmtpReply greeting = ReadReply(TSmtpStep::Greeting);
+    if (greeting.Code >= 400)
+        throw ERefusedError(std::string(StepName(greeting.Step)) + ": サーバーが接続を断りました。\n" + greeting.Text(),
+                            greeting);
+    hello();
+    if (Security == TSecurity::StartTls) {
+        if (std::find(m_extensions.begin(), m_extensions.end(), "STARTTLS") == m_extensions.end())
+            throw Error("TLS: サーバーが STARTTLS に対応していないため、何も送らずに中止しました。"
+                        "接続の保護の設定（SSL/TLS とポート 465 など）を確かめてください。");
+        const TSmtpReply reply = Command("STARTTLS", TSmtpStep::StartTls);
+        if (reply.Code != 220)
+            throw ERefusedError("TLS: サーバーが STARTTLS を断りました。\n" + reply.Text(), reply);
+        StartTls(TrustedFingerprint);
+        hello();
+    }
+    if (UseAuth)
+        login();
+}
+
+void TSmtpClient::hello() {
+    CheckOneLine("UserID", UserID);
+    const TSmtpReply reply = Command("EHLO " + UserID, TSmtpStep::Hello);
+    if (reply.Code < 200 || reply.Code > 299)
+        throw ERefusedError("接続: サーバーが EHLO を受け付けません。接続の保護と SMTP 認証には EHLO が必要です。\n" +
+                                reply.Text(),
+                            reply);
+    m_extensions.clear();
+    const std::vector<std::string> texts = reply.Texts();
+    for (std::size_t i = 1; i < texts.size(); ++i) {
+        const std::size_t blank = texts[i].find(' ');
+        m_extensions.push_back(upper(texts[i].substr(0, blank)) +
+                               (blank == std::string::npos ? std::string() : texts[i].substr(blank)));
+    }
+}
+
+void TSmtpClient::login() {
+    // A password crosses the network only encrypted; a server on this machine is the exception.
+    if (!Encrypted() && !PeerIsLoopback())
+        throw Error("認証: 暗号化されていない接続ではパスワードを送りません。"
+                    "接続の保護を STARTTLS か SSL/TLS にしてください。");
+    CheckOneLine("LoginName", LoginName);
+    std::vector<std::string> offered;
+    for (const std::string& extension : m_extensions)
+        if (extension.rfind("AUTH ", 0) == 0)
+            for (const std::string& name : words(extension.substr(5)))
+                offered.push_back(upper(name));
+    const std::unique_ptr<TSaslMechanism> mechanism = ChooseSaslMechanism(offered, LoginName, Password);
+    if (!mechanism)
+        throw Error("認証: サーバーが PLAIN と LOGIN のどちらの認証方式にも対応していません。");
+
+    // Lines carrying the secret go out through buffers that are wiped after sending.
+    auto sendSecret = [this](QByteArray& line) {
+        line.append("\r\n", 2);
+        Status(ReportSteps, "Write");
+        try {
+            WriteAll(line);
+        } catch (...) {
+            WipeSecret(line);
+            throw;
+        }
+        WipeSecret(line);
+    };
+    QByteArray response;
+    QByteArray line = QByteArray("AUTH ") + mechanism->Name();
+    if (mechanism->InitialResponse(response)) {
+        QByteArray encoded = response.isEmpty() ? QByteArray("=") : response.toBase64();
+        line += ' ';
+        line += encoded;
+        WipeSecret(encoded);
+    }
+    WipeSecret(response);
+    sendSecret(line);
+    TSmtpReply reply = ReadReply(TSmtpStep::Auth);
+    // Bounded: the known mechanisms answer at most two challenges; a server asking on is cancelled,
+    // and one that goes on asking after that is given up.
+    for (int round = 0; reply.Code == 334 && round < 8; ++round) {
+        const std::vector<std::string> texts = reply.Texts();
+        const QByteArray challenge = QByteArray::fromBase64(QByteArray::fromStdString(texts.back()));
+        if (round < 4 && mechanism->Respond(challenge, response)) {
+            line = response.toBase64();
+            WipeSecret(response);
+        } else {
+            line = "*";
+        }
+        sendSecret(line);
+        reply = ReadReply(TSmtpStep::Auth);
+    }
+    if (reply.Code != 235)
+        throw EAuthError("認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n" +
+                             reply.Text(),
+                         reply);
 }
 
 void TSmtpClient::Disconnect() {
@@ -148,7 +298,7 @@ void TSmtpClient::Disconnect() {
         return;
     }
     try {
-        Transaction("QUIT");
+        Command("QUIT", TSmtpStep::Quit);
     } catch (...) {
         TSocketBase::Disconnect();
         throw;
@@ -161,7 +311,14 @@ void TSmtpClient::Disconnect() {
 }
 
 void TSmtpClient::Abort() {
-    if (Canceled() || !Connected())
+    if (Canceled())
+        return;
+    // A connection being opened has sent no message yet: it ends at once, wherever it waits.
+    if (m_connecting) {
+        Cancel();
+        return;
+    }
+    if (!Connected())
         return;
     if (m_busy) {
         Cancel();
@@ -186,6 +343,16 @@ void TSmtpClient::BuildHeaderAndBody() {
             CheckOneLine("Recipient", entry);
     for (const std::string& path : m.Attachments)
         CheckOneLine("Attachment name", path);
+    if (PreparedMessage) {
+        for (const std::string& line : PreparedMessage->body)
+            CheckOneLine("Body line", line);
+        FinalHeader.Clear();
+        for (const std::string& line : PreparedMessage->header)
+            FinalHeader.Add(line); // checked with every header line before it is sent
+        m_bodyStream.clear();
+        appendBodyLines(m_bodyStream, PreparedMessage->body);
+        return;
+    }
     for (const std::string& line : m.Body)
         CheckOneLine("Body line", line);
 
@@ -293,12 +460,24 @@ void TSmtpClient::SendMail() {
     checkEnvelope();
     checkFinalHeader();
 
-    Transaction("RSET");
-    if (ReplyNumber() >= 400)
-        throw Error(LastReply());
-    Transaction("MAIL FROM:<" + PostMessage.FromAddress + ">");
-    if (ReplyNumber() >= 400)
-        throw Error(LastReply());
+    // Every refusal says what became of the message: a 4xx may be tried again later, a 5xx not.
+    auto step = [this](const std::string& command, TSmtpStep which, int refusedFrom) {
+        TSmtpReply reply = Command(command, which);
+        if (reply.Code >= refusedFrom) {
+            m_lastResult = {reply.Transient() ? TSendOutcome::TemporaryFailure : TSendOutcome::PermanentFailure, reply};
+            if (which == TSmtpStep::EndOfData && OnFailure)
+                OnFailure(this);
+            // The plain exchange reports the reply as it came; the extended one names the step.
+            if (extended())
+                throw ERefusedError(std::string(StepName(which)) + ": サーバーが受け付けませんでした。\n" + reply.Text(),
+                                    reply);
+            throw ERefusedError(reply);
+        }
+        return reply;
+    };
+    m_lastResult = {};
+    step("RSET", TSmtpStep::Reset, 400);
+    step("MAIL FROM:<" + PostMessage.FromAddress + ">", TSmtpStep::Sender, 400);
     for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
         const std::vector<std::string> entries = *list; // a handler may change the record
         for (const std::string& entry : entries) {
@@ -307,14 +486,12 @@ void TSmtpClient::SendMail() {
             const std::string address = ExtractAddress(entry);
             if (address.empty())
                 continue;
-            Transaction("RCPT TO:<" + address + ">");
-            if (ReplyNumber() > 300 && OnRecipientNotFound)
+            const TSmtpReply reply = Command("RCPT TO:<" + address + ">", TSmtpStep::Recipient);
+            if (reply.Code > 300 && OnRecipientNotFound)
                 OnRecipientNotFound(entry);
         }
     }
-    Transaction("DATA");
-    if (ReplyNumber() >= 400)
-        throw Error(LastReply());
+    step("DATA", TSmtpStep::Data, 400);
 
     // The header goes out whole, whatever its length, followed by CR LF twice.
     WriteAll(QByteArray::fromStdString(FinalHeader.Text() + kCrLf + kCrLf));
@@ -322,11 +499,15 @@ void TSmtpClient::SendMail() {
     body.open(QIODevice::ReadOnly);
     SendStream(body);
 
-    Transaction(".");
-    if (ReplyNumber() >= 400) {
-        if (OnFailure)
-            OnFailure(this);
-        throw Error(LastReply());
+    // Once "." is out, a missing reply leaves the message's fate open: the server may have it.
+    try {
+        const TSmtpReply reply = step(".", TSmtpStep::EndOfData, 400);
+        m_lastResult = {TSendOutcome::Accepted, reply};
+    } catch (const ERefusedError&) {
+        throw;
+    } catch (...) {
+        m_lastResult = {TSendOutcome::Unknown, {}};
+        throw;
     }
     if (ClearParams) {
         PostMessage.ToAddress.clear();

@@ -1,5 +1,9 @@
 // The SMTP client: greets the server, sends one message per SendMail, says goodbye.
-// No extended greeting, no authentication, no pipelining: one command, one reply line.
+//
+// With the defaults (Security None, UseAuth false) the exchange is the plain one: HELO, no
+// extensions, no login. Protection or a login switch to EHLO; STARTTLS is then required of the
+// server (never a silent fall-back to plain text), SSL/TLS speaks TLS from the first byte, and
+// the login uses AUTH PLAIN when offered, else LOGIN. Every reply is read whole.
 //
 //   TSmtpClient client;
 //   client.Host = "mail.example.jp"; client.Port = 25; client.UserID = "pc01";
@@ -12,14 +16,29 @@
 #pragma once
 
 #include "smtp/attachment_encoder.h"
+#include "smtp/message_builder.h"
 #include "smtp/post_message.h"
+#include "smtp/smtp_reply.h"
 #include "smtp/socket_base.h"
 
 #include <QByteArray>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessaly {
+
+// How the connection is protected.
+enum class TSecurity { None, StartTls, ImplicitTls };
+
+// The server refused the login (535 and the like). The text names the step and holds the
+// server's reply; nothing was sent. The password may be corrected and the connection tried again.
+class EAuthError : public Error {
+public:
+    EAuthError(const std::string& text, TSmtpReply reply) : Error(text), Reply(std::move(reply)) {}
+    TSmtpReply Reply;
+};
 
 using THeaderInComplete = std::function<void(bool& handled, int hiType)>;
 using TRecipientNotFound = std::function<void(const std::string& Recipient)>;
@@ -39,6 +58,18 @@ public:
     TExStringList FinalHeader;   // header of the message being sent; rebuilt by every SendMail
     UUMethods EncodeType = uuMime;
     bool ClearParams = true;     // after a successful SendMail, empty the recipient lists and attachments
+    // A message assembled by the caller (MessageBuilder). While set, BuildHeaderAndBody takes its
+    // header and body instead of assembling PostMessage's texts; the envelope still comes from
+    // PostMessage, and OnSendStart may still change FinalHeader.
+    std::optional<WireMessage> PreparedMessage;
+
+    // --- protection and login (the defaults keep the plain exchange, byte for byte)
+    TSecurity Security = TSecurity::None;
+    bool UseAuth = false;           // log in: AUTH PLAIN when offered, else LOGIN
+    std::string LoginName;          // ASCII
+    std::string Password;           // set before Connect; Connect wipes it, whatever its end
+    std::string TrustedFingerprint; // SHA-256 of the one certificate trusted for Host:Port
+                                    // despite failing verification: 64 lowercase hex digits, "" = none
 
     // --- events (OnConnect replaces the socket-level one: fired once the greeting is accepted)
     TNotifyEvent OnConnect;
@@ -66,6 +97,13 @@ public:
     void AddAttachmentPart(int number);
 
     bool Busy() const { return m_busy; }
+    // True while Connect runs: Abort then ends it at once (nothing has been sent yet).
+    bool Connecting() const { return m_connecting; }
+    // The extensions the server named in its EHLO reply (upper case keyword, then its
+    // parameters as sent); empty after HELO.
+    const std::vector<std::string>& Extensions() const { return m_extensions; }
+    // What became of the last message SendMail sent.
+    const TSendResult& LastResult() const { return m_lastResult; }
     const QByteArray& BodyStream() const { return m_bodyStream; }
     const std::string& Boundary() const { return m_boundary; }
 
@@ -76,7 +114,16 @@ private:
     void checkEnvelope() const;
     void checkFinalHeader() const;
 
+    bool extended() const { return Security != TSecurity::None || UseAuth; }
+    void greetPlain();
+    void greetExtended();
+    void hello();
+    void login();
+
     bool m_busy = false;
+    bool m_connecting = false;
+    std::vector<std::string> m_extensions;
+    TSendResult m_lastResult;
     QByteArray m_bodyStream;
     std::string m_boundary;
 };

@@ -2,9 +2,14 @@
 
 #include <QAbstractSocket>
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QHostInfo>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -80,10 +85,80 @@ constexpr qsizetype kChunk = 16383;       // bytes moved per read or write step
 constexpr qsizetype kWriteLimit = 16384;  // the most Write sends of one text
 constexpr qint64 kHighWater = 4 * kChunk; // bytes queued in the socket before waiting for progress
 
+constexpr std::size_t kMaxReplyLines = 1000; // a reply longer than this is not a reply but a flood
+
 const char* const kHostLookupTimedOut = "Host Lookup Timed Out";
 const char* const kHostLookupCanceled = "Host Lookup Canceled";
 
+// Authorities that tests add to the system's; empty in the program.
+QList<QSslCertificate>& extraCaCertificates() {
+    static QList<QSslCertificate> certificates;
+    return certificates;
+}
+
+std::string fingerprintOf(const QSslCertificate& certificate) {
+    if (certificate.isNull())
+        return {};
+    return certificate.digest(QCryptographicHash::Sha256).toHex().toStdString();
+}
+
+TCertProblem problemOf(QSslError::SslError error) {
+    switch (error) {
+    case QSslError::CertificateExpired:
+        return TCertProblem::Expired;
+    case QSslError::CertificateNotYetValid:
+        return TCertProblem::NotYetValid;
+    case QSslError::HostNameMismatch:
+        return TCertProblem::HostMismatch;
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain:
+        return TCertProblem::SelfSigned;
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+    case QSslError::CertificateRejected:
+    case QSslError::InvalidCaCertificate:
+        return TCertProblem::UntrustedIssuer;
+    default:
+        return TCertProblem::Other;
+    }
+}
+
+// A status report must never show a secret: the commands sent are not reported, only replies.
+bool isReplyCode(const std::string& line, std::size_t& digits) {
+    digits = 0;
+    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9')
+        ++digits;
+    if (digits != 3 || line[0] < '2' || line[0] > '5')
+        return false;
+    // After the code: the end of the line, a blank, or "-" (more lines follow).
+    return line.size() == 3 || line[3] == ' ' || line[3] == '-' || line[3] == '\r' || line[3] == '\n';
+}
+
 } // namespace
+
+const char* CertProblemText(TCertProblem problem) {
+    switch (problem) {
+    case TCertProblem::Expired:
+        return "期限切れ";
+    case TCertProblem::NotYetValid:
+        return "有効期間の開始前";
+    case TCertProblem::HostMismatch:
+        return "ホスト名の不一致";
+    case TCertProblem::UntrustedIssuer:
+        return "発行者を確認できない";
+    case TCertProblem::SelfSigned:
+        return "自己署名";
+    case TCertProblem::PinMismatch:
+        return "信頼済みの証明書と違う";
+    case TCertProblem::Handshake:
+        return "TLS の開始に失敗";
+    case TCertProblem::Other:
+        break;
+    }
+    return "その他の証明書の問題";
+}
 
 const char* const TSocketBase::ClosedByPeerText = "Connection closed by the server";
 const char* const TSocketBase::ReplyTimedOutText = "No reply from the server within the time-out";
@@ -200,7 +275,20 @@ void TSocketBase::replaceSocket() {
     m_socket->disconnect(this);
     m_socket->abort();
     m_socket->deleteLater();
-    m_socket = new QTcpSocket(this);
+    m_encrypted = false;
+    if (SocketKind == TSocketKind::Tls) {
+        auto* ssl = new QSslSocket(this);
+        m_socket = ssl;
+        connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
+            safely([&] { m_peerFingerprint = fingerprintOf(ssl->peerCertificate()); });
+            m_encrypted = true;
+        });
+        connect(ssl, &QSslSocket::sslErrors, this, [this, ssl](const QList<QSslError>& errors) {
+            safely([&] { checkCertificate(*ssl, errors); });
+        });
+    } else {
+        m_socket = new QTcpSocket(this);
+    }
     attachSocket();
 }
 
@@ -313,8 +401,9 @@ void TSocketBase::onReadyRead() {
     if (m_canceled && m_abortHook)
         safely([this] { m_abortHook(); });
     // One read per notification: more data left behind notifies again on the next loop pass.
+    // A TLS socket buffers what it decrypted and notifies once for it: take it all.
     if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_received += m_socket->read(kChunk);
+        m_received += qobject_cast<QSslSocket*>(m_socket) ? m_socket->readAll() : m_socket->read(kChunk);
     // An unbuffered socket learns of the peer's close by the read that returns nothing.
     if (m_connected && m_socket->state() == QAbstractSocket::UnconnectedState)
         onDisconnected();
@@ -327,6 +416,7 @@ void TSocketBase::onBytesWritten(qint64) {
 
 void TSocketBase::onErrorOccurred(int error) {
     m_success = false;
+    m_socketErrorText = m_socket->errorString().toStdString();
     m_lastErrorNo = SocketErrorNumber(error);
     if (m_connected)
         m_ioError = true;
@@ -423,8 +513,13 @@ void TSocketBase::Connect() {
     m_ioError = false;
     m_received.clear();
     const bool portValid = Port > 0 && Port <= 65535;
+    const bool tls = SocketKind == TSocketKind::Tls;
+    if (tls != (qobject_cast<QSslSocket*>(m_socket) != nullptr))
+        replaceSocket();
     if (portValid) {
-        m_socket->connectToHost(m_address, static_cast<quint16>(Port), QIODevice::ReadWrite | QIODevice::Unbuffered);
+        // A TLS socket keeps its own buffers (it must, to decrypt); a plain one reads the system's.
+        m_socket->connectToHost(m_address, static_cast<quint16>(Port),
+                                tls ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::Unbuffered);
         TimerOn();
         waitFor([this] { return m_connected || m_timedOut || m_canceled || !m_success; });
         TimerOff();
@@ -657,6 +752,137 @@ std::string TSocketBase::ReadLn() {
     if (m_peerClosed || m_lastErrorNo == 10054)
         failConnection(ClosedByPeerText);
     failConnection(ErrorText(m_ioError ? m_lastErrorNo : kNotConnected));
+}
+
+TSmtpReply TSocketBase::ReadReply(TSmtpStep step) {
+    TSmtpReply reply;
+    reply.Step = step;
+    m_replyNumber = 0;
+    // Bounded by what the server sends and by kMaxReplyLines: every pass consumes one line.
+    for (;;) {
+        std::string line = ReadLn();
+        reply.Lines.push_back(line);
+        Status(ReportReplies, line);
+        std::size_t digits = 0;
+        const bool coded = isReplyCode(line, digits);
+        const int code = coded ? std::stoi(line.substr(0, 3)) : 0;
+        if (!coded || (reply.Lines.size() > 1 && code != reply.Code) || reply.Lines.size() > kMaxReplyLines) {
+            m_lastReply = reply.Text();
+            RequestCloseSocket();
+            m_received.clear();
+            const std::string text =
+                std::string(StepName(step)) + ": サーバーの応答が読めないため、接続を切りました。\n" + m_lastReply;
+            throw EProtocolError(text, std::move(reply));
+        }
+        reply.Code = code;
+        if (line.size() < 4 || line[3] != '-')
+            break;
+    }
+    m_replyNumber = static_cast<int16_t>(reply.Code);
+    m_lastReply = reply.Text();
+    return reply;
+}
+
+TSmtpReply TSocketBase::Command(const std::string& command, TSmtpStep step) {
+    Status(ReportSteps, "Transaction");
+    m_replyNumber = 0;
+    Writeln(command);
+    return ReadReply(step);
+}
+
+// ---------------------------------------------------------------- TLS
+
+void TSocketBase::SetExtraCaCertificates(const QByteArray& pem) {
+    extraCaCertificates() = QSslCertificate::fromData(pem, QSsl::Pem);
+}
+
+bool TSocketBase::Encrypted() const { return m_encrypted && m_connected; }
+
+bool TSocketBase::PeerIsLoopback() const { return m_connected && m_address.isLoopback(); }
+
+// Runs inside the handshake, from the socket's signal. Errors not ignored here end the handshake.
+void TSocketBase::checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors) {
+    m_peerFingerprint = fingerprintOf(ssl.peerCertificate());
+    if (!m_trustedFingerprint.empty() && m_peerFingerprint == m_trustedFingerprint) {
+        // The user trusts this one certificate for this server: only its own errors pass.
+        ssl.ignoreSslErrors(errors);
+        m_certProblems.clear();
+        return;
+    }
+    for (const QSslError& e : errors) {
+        const TCertProblem problem = problemOf(e.error());
+        if (std::find(m_certProblems.begin(), m_certProblems.end(), problem) == m_certProblems.end())
+            m_certProblems.push_back(problem);
+    }
+    if (!m_trustedFingerprint.empty())
+        m_certProblems.push_back(TCertProblem::PinMismatch);
+}
+
+void TSocketBase::failTls(const std::string& why) {
+    std::vector<TCertProblem> problems = m_certProblems;
+    if (problems.empty())
+        problems.push_back(TCertProblem::Handshake);
+    std::string text = "TLS: " + why;
+    if (!m_certProblems.empty()) {
+        text = "TLS: サーバーの証明書を確認できないため、接続を中止しました（";
+        for (std::size_t i = 0; i < problems.size(); ++i)
+            text += std::string(i ? "、" : "") + CertProblemText(problems[i]);
+        text += "）。";
+    }
+    if (!m_peerFingerprint.empty())
+        text += "\n証明書の SHA-256 指紋: " + m_peerFingerprint;
+    const bool pinMismatch =
+        std::find(problems.begin(), problems.end(), TCertProblem::PinMismatch) != problems.end();
+    if (pinMismatch)
+        text += "\n信頼済みの指紋: " + m_trustedFingerprint;
+    const std::string fingerprint = m_peerFingerprint;
+    const std::string pinned = pinMismatch ? m_trustedFingerprint : std::string();
+    RequestCloseSocket();
+    m_received.clear();
+    throw ETlsError(text, std::move(problems), fingerprint, pinned);
+}
+
+void TSocketBase::StartTls(const std::string& trustedFingerprint) {
+    Status(ReportSteps, "Start TLS");
+    m_certProblems.clear();
+    m_peerFingerprint.clear();
+    m_trustedFingerprint = trustedFingerprint;
+    auto* ssl = qobject_cast<QSslSocket*>(m_socket);
+    if (!ssl || !QSslSocket::supportsSsl())
+        failTls("この環境では TLS を使えません。");
+    if (!m_connected)
+        failConnection(m_peerClosed ? ClosedByPeerText : ErrorText(kNotConnected));
+    // Nothing received in plain text may be taken for a reply once the connection is protected.
+    m_received.clear();
+    if (ssl->bytesAvailable() > 0)
+        ssl->readAll();
+
+    QSslConfiguration configuration = ssl->sslConfiguration();
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    configuration.setProtocol(QSsl::SecureProtocols);
+    if (!extraCaCertificates().isEmpty())
+        configuration.addCaCertificates(extraCaCertificates());
+    ssl->setSslConfiguration(configuration);
+    // The certificate must name the host as the user gave it, not the address it resolved to.
+    ssl->setPeerVerifyName(QString::fromStdString(Host));
+
+    m_ioError = false;
+    m_socketErrorText.clear();
+    startIoTimer();
+    ssl->startClientEncryption();
+    waitFor([this] { return m_encrypted || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
+    stopIoTimer();
+    if (m_canceled) {
+        if (m_abortHook)
+            m_abortHook();
+        throw EAbortError("TLS handshake aborted");
+    }
+    if (m_encrypted && m_connected && !m_ioError)
+        return;
+    if (m_ioTimedOut)
+        failTls("時間内にサーバーから応答がないため、TLS を開始できませんでした。");
+    // The socket may have been replaced by now: its reason was kept when the error came.
+    failTls("サーバーとの TLS を開始できませんでした（" + m_socketErrorText + "）。");
 }
 
 int16_t TSocketBase::ReplyCode(const std::string& line) {

@@ -8,10 +8,12 @@
 #pragma once
 
 #include "common/errors.h"
+#include "smtp/smtp_reply.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <cstdint>
 #include <functional>
@@ -20,6 +22,8 @@
 
 class QEventLoop;
 class QIODevice;
+class QSslError;
+class QSslSocket;
 class QTcpSocket;
 class QTimer;
 
@@ -35,6 +39,32 @@ public:
 class EAbortError : public Error {
 public:
     using Error::Error;
+};
+
+// A reply that breaks the reply syntax: a line without a code, or lines whose codes differ. The
+// exchange cannot go on in step with the server, so the connection is closed.
+class EProtocolError : public ESockError {
+public:
+    EProtocolError(const std::string& text, TSmtpReply reply) : ESockError(text), Reply(std::move(reply)) {}
+    TSmtpReply Reply; // the lines read so far
+};
+
+// Why a server's certificate was not accepted.
+enum class TCertProblem { Expired, NotYetValid, HostMismatch, UntrustedIssuer, SelfSigned, PinMismatch, Handshake, Other };
+
+// The reason in words: 期限切れ, ホスト名の不一致, 発行者を確認できない, ...
+const char* CertProblemText(TCertProblem problem);
+
+// The TLS handshake failed or the certificate was refused; nothing was sent over the connection.
+class ETlsError : public ESockError {
+public:
+    ETlsError(const std::string& text, std::vector<TCertProblem> problems, std::string fingerprint,
+              std::string pinnedFingerprint)
+        : ESockError(text), Problems(std::move(problems)), Fingerprint(std::move(fingerprint)),
+          PinnedFingerprint(std::move(pinnedFingerprint)) {}
+    std::vector<TCertProblem> Problems;
+    std::string Fingerprint;       // SHA-256 of the server's certificate, 64 lowercase hex digits; "" when none came
+    std::string PinnedFingerprint; // the trusted fingerprint it did not match, or ""
 };
 
 using TNotifyEvent = std::function<void(QObject* Sender)>;
@@ -70,6 +100,9 @@ private:
     unsigned m_interval = 1000;
     TNotifyEvent m_onTimer;
 };
+
+// The kind of socket a connection uses: plain TCP, or one able to speak TLS.
+enum class TSocketKind { Plain, Tls };
 
 class TSocketBase : public QObject {
 public:
@@ -112,6 +145,31 @@ public:
     void SendStream(QIODevice& stream);
     // The next received line up to and including its line feed; the rest stays buffered.
     std::string ReadLn();
+    // One whole reply (every line of it), answering `step`; sets ReplyNumber and LastReply (all
+    // lines). A line without a code, or lines whose codes differ, raise EProtocolError and close
+    // the connection.
+    TSmtpReply ReadReply(TSmtpStep step);
+    // Sends `command` and reads its whole reply.
+    TSmtpReply Command(const std::string& command, TSmtpStep step);
+
+    // --- TLS
+    // The socket the next Connect opens. Tls is needed for StartTls.
+    TSocketKind SocketKind = TSocketKind::Plain;
+    // Starts TLS on the open connection and waits for the handshake, with the same time-out and
+    // cancel as every other wait. The certificate must verify against the system's authorities
+    // and Host (the name as given, not the address); a certificate that does not is still
+    // accepted when its SHA-256 fingerprint equals `trustedFingerprint`. Raises ETlsError (the
+    // connection is closed then).
+    void StartTls(const std::string& trustedFingerprint);
+    bool Encrypted() const;
+    // SHA-256 of the certificate the server presented, lowercase hex; "" before any handshake.
+    const std::string& PeerFingerprint() const { return m_peerFingerprint; }
+    // True when the connected address is a loopback address.
+    bool PeerIsLoopback() const;
+    // Authorities trusted for every later handshake of every socket (PEM data; tests give the
+    // authority they made), added to the socket's own list without reading the system's whole
+    // store, which would cost a test run far more than its handshakes. Replaces the previous set.
+    static void SetExtraCaCertificates(const QByteArray& pem);
 
     // --- state
     bool Connected() const { return m_connected; }
@@ -159,6 +217,8 @@ protected:
 private:
     void attachSocket();
     void replaceSocket();
+    void checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors);
+    [[noreturn]] void failTls(const std::string& why);
     void waitFor(const std::function<bool()>& done);
     // Sends the device's bytes, or `bytes` when there is no device.
     void sendAll(QIODevice* source, const QByteArray& bytes);
@@ -209,6 +269,13 @@ private:
     int m_lookupId = -1;
     std::vector<QHostAddress> m_lookupAddresses;
     bool m_lookupFailed = false;
+
+    // TLS: the handshake's result, the problems the certificate check found, the pin it is held to.
+    bool m_encrypted = false;
+    std::string m_peerFingerprint;
+    std::string m_trustedFingerprint;
+    std::vector<TCertProblem> m_certProblems;
+    std::string m_socketErrorText; // the socket's own words for its last error
 
     int16_t m_replyNumber = 0;
     std::string m_lastReply;

@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "common/dialogs.h"
 #include "common/text.h"
+#include "tests/fixtures/reporting_dialogs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -26,26 +27,6 @@ namespace {
 constexpr int kRecipients = 1000;
 quint16 g_port = 0;
 std::vector<double> g_runRates, g_loggedRates, g_minimalRates;
-
-// Any prompt during a benchmark run is a failure: print it and go on.
-class ReportingDialogs : public tessaly::Dialogs {
-public:
-    void message(QWidget*, const QString& text) override { report("message", text); }
-    void error(QWidget*, const QString& text) override { report("error", text); }
-    bool askYesNo(QWidget*, const QString&, const QString& text) override {
-        report("question", text);
-        return false;
-    }
-    QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
-    QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
-    int prompts = 0;
-
-private:
-    void report(const char* kind, const QString& text) {
-        ++prompts;
-        std::fprintf(stderr, "unexpected %s: %s\n", kind, qPrintable(text));
-    }
-};
 
 QString bodyText() {
     // About 1 KB of Japanese text: 16 lines.

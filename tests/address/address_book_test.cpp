@@ -6,6 +6,7 @@
 #include "fixtures/temp_start_dir.h"
 
 #include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 
@@ -134,6 +135,35 @@ TEST_F(AddressBookTest, FailedSaveLeavesTheOldFile) {
                                            QStringLiteral("\r\nファイルの作成に失敗しました。")});
     EXPECT_EQ(dir.read(QStringLiteral("Address.csv")), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Address.csv")});
+}
+
+TEST_F(AddressBookTest, LinesWithAnUnclosedQuoteAreReportedAndTheFileKeptBeforeTheSaveDropsThem) {
+    // Line 3 holds a comma inside quotes, line 7 lost a quotation mark; blank lines and a lone LF
+    // count as lines, as an editor shows them.
+    const QByteArray original = line({"&DUMMY&", "&DUMMY&", "&DUMMY&", "", "1"}) +
+                                line({"G", "&DUMMY&", "&DUMMY&", "", "1"}) +
+                                "\"G\",\"M\",\"Sato, Ichiro\",\"sato@example.jp\",\"0\"\r\n"
+                                "\r\n\n" + line({"G", "M", "Ito", "ito@example.jp", "0"}).chopped(2) + "\r\n" +
+                                "\"G\",\"M\",\"Kato\",\"kato@example.jp,\"0\"\r\n";
+    dir.write(QStringLiteral("Address.csv"), original);
+    ASSERT_EQ(load(), AddressBookLoad::Loaded);
+    EXPECT_EQ(dialogs.texts(),
+              QStringList{QString::fromStdString(path) +
+                          QStringLiteral("ファイルの\r\n2 行（3, 7 行目）は引用符が閉じていないため、読み込めませんでした。\r\n"
+                                         "保存する前に、テキストエディタで該当する行を直してください。\r\n"
+                                         "そのまま保存すると、元のファイルを Address.csv.bak として残します。")});
+    EXPECT_EQ(book.records().size(), 5u); // kept in the book as far as they could be read
+
+    // The first save keeps the file as it was; it holds what the new one cannot.
+    ASSERT_TRUE(AddressBook_Save(book, path));
+    EXPECT_EQ(dir.read(QStringLiteral("Address.csv.bak")), original);
+    EXPECT_NE(dir.read(QStringLiteral("Address.csv")), original);
+
+    // Later saves have nothing more to keep: the copy is not made again.
+    QFile::remove(dir.filePath(QStringLiteral("Address.csv.bak")));
+    ASSERT_TRUE(AddressBook_Save(book, path));
+    EXPECT_FALSE(dir.exists(QStringLiteral("Address.csv.bak")));
+    EXPECT_EQ(dialogs.texts().size(), 1);
 }
 
 TEST_F(AddressBookTest, MembersAndEntriesOfTheSelectedGroup) {

@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -42,6 +43,15 @@ public:
         dir.write(QStringLiteral("TSY2.ini"), ini);
         if (!addressCsv.isEmpty())
             dir.write(QStringLiteral("Address.csv"), addressCsv);
+        program = std::make_unique<tessaly::Program>(dialogs);
+        program->start();
+    }
+    // Lets `prepare` lay out the start directory first (files, pipes, permissions); it gives the
+    // bytes of TSY2.ini to write, or a null array for none. Then starts the program.
+    explicit App(const std::function<QByteArray(TempStartDir&)>& prepare) {
+        const QByteArray ini = prepare(dir);
+        if (!ini.isNull())
+            dir.write(QStringLiteral("TSY2.ini"), ini);
         program = std::make_unique<tessaly::Program>(dialogs);
         program->start();
     }

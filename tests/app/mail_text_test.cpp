@@ -130,6 +130,20 @@ TEST(CheckJisSendable, RefusesCharactersWithoutSevenBitForm) {
                  tessaly::Error);
 }
 
+// UTF-8 mail carries every character of code page 932, but no byte that is none.
+TEST(CheckCp932Text, RefusesBytesThatAreNoCharacter) {
+    for (const std::string& ok : {sjis("髙﨑①ｱ"), std::string("\xED\x40\xF0\x40"), std::string()})
+        EXPECT_NO_THROW(tessaly::CheckCp932Text(ok, QStringLiteral("宛先 1 件目")));
+    try {
+        tessaly::CheckCp932Text("a\x85\x40", QStringLiteral("宛先 2 件目"));
+        FAIL() << "accepted";
+    } catch (const tessaly::Error& e) {
+        EXPECT_EQ(QString::fromUtf8(e.what()),
+                  QStringLiteral("宛先 2 件目に Shift-JIS の文字として読めないバイトがあります。"
+                                 "ファイルの内容を確かめてください。"));
+    }
+}
+
 TEST(Rfc5322Date, FormatsLocalTimeWithItsOffset) {
     const QDateTime t(QDate(2026, 12, 7), QTime(9, 5, 3), Qt::OffsetFromUTC, 9 * 3600);
     EXPECT_EQ(tessaly::Rfc5322Date(t), "Mon, 07 Dec 2026 09:05:03 +0900");

@@ -506,7 +506,8 @@ TEST(SendRefusals, TextThatCannotBeMailedStopsTheRunBeforeAnything) {
          QStringLiteral("件名の 4 文字目の「😀」(U+1F600)は Shift-JIS で扱えない文字です。")},
         {QStringLiteral("件名"), QStringLiteral("一行目\n二行目に\u2170"),
          QStringLiteral("本文 2 行目の 5 文字目の「ⅰ」(U+2170)はメールでは送れない文字です"
-                        "（ISO-2022-JP にありません）。")},
+                        "（ISO-2022-JP にありません）。「送信サーバーの詳細」の「文字コード」を"
+                        "自動か UTF-8 にすると、UTF-8 で送れます。")},
     };
     for (const Row& row : rows) {
         app.dialogs.clear();

@@ -1,55 +1,249 @@
-// Draws the main window with a sample mail into a PNG (docs/main_window.png):
-//   xvfb-run -a app_screenshot docs/main_window.png
-// It runs the whole program in a temporary start directory; nothing of the user's is touched.
+// Draws windows of the program into PNG files for the documentation (scripts/screenshots.sh runs
+// it under Xvfb):
+//   app_screenshot OUTPUT_DIR WINDOW...      e.g.  app_screenshot docs main_window settings_window
+// It runs the whole program on sample data in a folder of its own, opening every window the way
+// a user does (toolbar buttons, typed names, clicks); nothing of the user's is touched. A message
+// box that would appear is printed and fails the run instead of waiting for a click.
+// A new window is one more entry in kShots below and one more line in scripts/screenshots.sh.
+#include "address/address_window.h"
+#include "app/desktop_start.h"
+#include "app/hit_list_window.h"
 #include "app/main_window.h"
 #include "app/program.h"
-#include "common/qt_dialogs.h"
 #include "common/text.h"
+#include "log/log_window.h"
+#include "settings/settings_window.h"
+#include "tests/fixtures/reporting_dialogs.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QListView>
 #include <QPixmap>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
 #include <cstdio>
+#include <functional>
+#include <map>
+
+namespace {
+
+// A fixed folder, so that the paths the pictures show read the same on every run.
+const QString kHome = QStringLiteral("/tmp/tessaly-screenshots/home/yamada");
+const QString kDataFolder = kHome + QStringLiteral("/.local/share/tessaly");
+
+void writeSjis(const QString& name, const QString& text) {
+    QFile file(kDataFolder + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(tessaly::toSjisBytes(text, QString())) < 0)
+        std::fprintf(stderr, "cannot write %s\n", name.toUtf8().constData());
+}
+
+void prepareSampleFiles() {
+    QDir(QStringLiteral("/tmp/tessaly-screenshots")).removeRecursively();
+    QDir().mkpath(kDataFolder);
+    const QString d = kDataFolder;
+    writeSjis(QStringLiteral("TSY2.ini"),
+              QStringLiteral("[Settei]\r\nHost=smtp.example.jp\r\nPort=25\r\nUser=yamada\r\n"
+                             "From=yamada@example.jp\r\nReply=yamada@example.jp\r\nUserMei=山田太郎\r\n"
+                             "Syomei=%1/署名.txt\r\nChkBox_Syomei=1\r\nChkBox_Atesaki=1\r\nKeisyou=様\r\n"
+                             "ChkBox_EverySend=1\r\nEverySend=yamada@example.jp\r\n"
+                             "Address=%1/Address.csv\r\nChkBox_Log=1\r\nLog=%1/Log.txt\r\n"
+                             "ChkBox_SendData=1\r\nSendData=%1/SendData.txt\r\n"
+                             "[Window]\r\nMain_X=40\r\nMain_Y=40\r\nSettei_X=60\r\nSettei_Y=60\r\n"
+                             "Address_X=60\r\nAddress_Y=60\r\n")
+                  .arg(d));
+    writeSjis(QStringLiteral("署名.txt"),
+              QStringLiteral("総務部　山田太郎\r\n内線 1234　yamada@example.jp\r\n"));
+    writeSjis(QStringLiteral("Address.csv"),
+              QStringLiteral("\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                             "\"総務部\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                             "\"総務部\",\"山田課\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                             "\"総務部\",\"山田課\",\"山田 花子\",\"hanako@example.jp\",\"0\"\r\n"
+                             "\"総務部\",\"山田課\",\"佐藤 一郎\",\"ichiro@example.jp\",\"0\"\r\n"
+                             "\"総務部\",\"山田課\",\"鈴木 次郎\",\"suzuki@example.jp\",\"1\"\r\n"
+                             "\"総務部\",\"受付\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                             "\"総務部\",\"受付\",\"山本 由美\",\"yumi@example.jp\",\"0\"\r\n"
+                             "\"営業部\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                             "\"営業部\",\"第一課\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                             "\"営業部\",\"第一課\",\"高山 三郎\",\"takayama@example.jp\",\"0\"\r\n"));
+    QString log;
+    const QString names[] = {QStringLiteral("山田 花子"), QStringLiteral("佐藤 一郎"),
+                             QStringLiteral("suzuki"), QStringLiteral("山本 由美")};
+    for (int i = 0; i < 4; ++i)
+        log += QStringLiteral("\"20261201 0930%1\",\"12月の定例会議のご案内\",\"%2\"\r\n").arg(10 + i).arg(names[i]);
+    for (int i = 0; i < 2; ++i)
+        log += QStringLiteral("\"20261203 1415%1\",\"年末年始の休業について\",\"%2\"\r\n").arg(20 + i).arg(names[i]);
+    writeSjis(QStringLiteral("Log.txt"), log);
+    writeSjis(QStringLiteral("SendData.txt"), QString());
+}
+
+void settle() {
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+        QTest::qWait(5);
+    }
+}
+
+template <class T> T* child(QWidget& window, const char* name) {
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        std::fprintf(stderr, "no control %s\n", name);
+    return found;
+}
+
+void click(QWidget& window, const char* name) {
+    if (auto* button = child<QAbstractButton>(window, name))
+        button->click();
+    settle();
+}
+
+void writeMail(TTSY_MainF& main) {
+    main.addRecipients({tessaly::toSjis(QStringLiteral("山田 花子 <hanako@example.jp>"), QString()),
+                        tessaly::toSjis(QStringLiteral("佐藤 一郎 <ichiro@example.jp>"), QString()),
+                        "suzuki@example.jp"});
+    child<QLineEdit>(main, "Edt_Subject")->setText(QStringLiteral("【ご案内】年末の大掃除について"));
+    auto* body = child<QPlainTextEdit>(main, "Memo_Sjis");
+    body->moveCursor(QTextCursor::Start);
+    body->insertPlainText(QStringLiteral(
+        "総務部の山田です。\n\n今年も年末の大掃除を下記のとおり行います。\n"
+        "ご協力をお願いいたします。\n\n　日時：１２月２８日（月）１３時～\n"
+        "　場所：各フロア\n\n以上"));
+    settle();
+}
+
+void openMemberPage(TTSY_AddressF& address, const QString& group, const QString& member) {
+    auto* groups = child<QComboBox>(address, "Cmb_AG");
+    groups->setCurrentIndex(groups->findText(group));
+    settle();
+    auto* members = child<QListView>(address, "Lst_AM");
+    const QModelIndexList found = members->model()->match(members->model()->index(0, 0),
+                                                           Qt::DisplayRole, member, 1, Qt::MatchExactly);
+    if (!found.isEmpty())
+        QTest::mouseClick(members->viewport(), Qt::LeftButton, {},
+                          members->visualRect(found.first()).center());
+    settle();
+    click(address, "Cmd_Settei");
+}
+
+using Shot = std::function<QWidget*(tessaly::Program&)>;
+
+// Each entry opens one window as a user would and gives it back to be drawn; the next entry
+// starts from the main window again.
+const std::map<std::string, Shot> kShots = {
+    {"main_window",
+     [](tessaly::Program& p) -> QWidget* {
+         writeMail(p.mainWindow());
+         return &p.mainWindow();
+     }},
+    {"settings_window",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Settei");
+         return &p.settingsWindow();
+     }},
+    {"address_start",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Address");
+         return &p.addressWindow();
+     }},
+    {"address_groups",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Address");
+         openMemberPage(p.addressWindow(), QStringLiteral("総務部"), QStringLiteral("山田課"));
+         child<QTabWidget>(p.addressWindow(), "PageControl1")->setCurrentIndex(0);
+         settle();
+         return &p.addressWindow();
+     }},
+    {"address_window",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Address");
+         TTSY_AddressF& address = p.addressWindow();
+         openMemberPage(address, QStringLiteral("総務部"), QStringLiteral("山田課"));
+         child<QTabWidget>(address, "PageControl1")->setCurrentIndex(1);
+         settle();
+         auto* grid = child<QTableView>(address, "Grd_Adrs");
+         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                           grid->visualRect(grid->model()->index(1, 0)).center());
+         settle();
+         return &address;
+     }},
+    {"hit_list",
+     [](tessaly::Program& p) -> QWidget* {
+         auto* to = child<QLineEdit>(p.mainWindow(), "Edt_To");
+         to->setFocus();
+         to->setText(QStringLiteral("山"));
+         QTest::keyClick(to, Qt::Key_Return);
+         settle();
+         return &p.hitListWindow();
+     }},
+    {"log_viewer",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Log_Disp");
+         auto* titles = child<QListView>(p.logWindow(), "Lst_Log_Title");
+         titles->setCurrentIndex(titles->model()->index(0, 0));
+         settle();
+         return &p.logWindow();
+     }},
+};
+
+// Back to the main window alone, as after closing every other window.
+void closeOthers(tessaly::Program& p) {
+    for (QWidget* w : {static_cast<QWidget*>(&p.settingsWindow()), static_cast<QWidget*>(&p.addressWindow()),
+                       static_cast<QWidget*>(&p.hitListWindow()), static_cast<QWidget*>(&p.logWindow())})
+        w->close();
+    p.mainWindow().setEnabled(true);
+    settle();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: app_screenshot OUTPUT.png\n");
+    QApplication::setWindowIcon(tessaly::applicationIcon());
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: app_screenshot OUTPUT_DIR WINDOW...\nwindows:");
+        for (const auto& [name, shot] : kShots)
+            std::fprintf(stderr, " %s", name.c_str());
+        std::fprintf(stderr, "\n");
         return 2;
     }
-    const QString output = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    QFile ini(QStringLiteral("TSY2.ini"));
-    if (!ini.open(QIODevice::WriteOnly))
-        return 1;
-    ini.write(tessaly::toSjisBytes(QStringLiteral("[Settei]\r\nHost=127.0.0.1\r\nUserMei=山田太郎\r\n"),
-                                   QString()));
-    ini.close();
+    const QString output = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    prepareSampleFiles();
+    QDir::setCurrent(kDataFolder);
 
-    tessaly::QtDialogs dialogs(QStringLiteral("Tessaly 2.7S"));
-    tessaly::Program program(dialogs);
-    program.start();
-    TTSY_MainF& main = program.mainWindow();
-    main.addRecipients({tessaly::toSjis(QStringLiteral("山田花子 <hanako@example.jp>"), QString()),
-                        tessaly::toSjis(QStringLiteral("佐藤一郎 <ichiro@example.jp>"), QString()),
-                        "suzuki@example.jp"});
-    main.findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))
-        ->setText(QStringLiteral("【ご案内】年末の大掃除について"));
-    main.findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))
-        ->setPlainText(QStringLiteral(
-            "総務部の山田です。\n\n今年も年末の大掃除を下記のとおり行います。\n"
-            "ご協力をお願いいたします。\n\n　日時：１２月２８日（月）１３時～\n"
-            "　場所：各フロア\n\n以上\n\n--\n山田太郎\nsoumu@example.jp"));
-    for (int i = 0; i < 20; ++i)
-        QApplication::processEvents();
-    if (!main.grab().save(output)) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
-        return 1;
+    // Any message box is a fault of the sample data: it is printed and fails the run.
+    ReportingDialogs dialogs;
+    int status = 0;
+    {
+        tessaly::Program program(dialogs);
+        program.start();
+        settle();
+        for (int i = 2; i < argc; ++i) {
+            const auto shot = kShots.find(argv[i]);
+            if (shot == kShots.end()) {
+                std::fprintf(stderr, "no window named %s\n", argv[i]);
+                status = 2;
+                continue;
+            }
+            QWidget* window = shot->second(program);
+            settle();
+            const QString file = output + QLatin1Char('/') + QString::fromLatin1(argv[i]) +
+                                 QStringLiteral(".png");
+            if (!window || !window->isVisible() || !window->grab().save(file)) {
+                std::fprintf(stderr, "cannot draw %s into %s\n", argv[i], file.toUtf8().constData());
+                status = 1;
+            } else {
+                std::printf("%s\n", file.toUtf8().constData());
+            }
+            closeOthers(program);
+        }
     }
-    return 0;
+    QDir(QStringLiteral("/tmp/tessaly-screenshots")).removeRecursively();
+    return dialogs.prompts != 0 ? 1 : status;
 }

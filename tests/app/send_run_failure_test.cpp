@@ -121,6 +121,17 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 {kSendError, QStringLiteral("554 rejected\r\n")},
                 QStringLiteral("メール送信中エラー！（1件送信済みで中断）"),
+                {false, false, false}},
+        // Read whole, a refusal of several lines is a refusal: the message is not logged as sent.
+        Refusal{"EndOfDataInSeveralLines",
+                [](SmtpScriptedServer& s) {
+                    s.expect("RSET").send("250-ok\r\n250 ok\r\n").expect("MAIL FROM:<*").send("250-a\r\n250 b\r\n");
+                    s.expect("RCPT TO:<*").send("250-c\r\n250 d\r\n");
+                    s.expect("DATA").send("354-go\r\n354 on\r\n").expectData();
+                    s.send("554-5.7.1 rejected\r\n554-as spam\r\n554 see policy\r\n");
+                },
+                {kSendError, QStringLiteral("554-5.7.1 rejected\r\n554-as spam\r\n554 see policy\r\n")},
+                QStringLiteral("メール送信中エラー！（1件送信済みで中断）"),
                 {false, false, false}}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 

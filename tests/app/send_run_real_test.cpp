@@ -83,6 +83,19 @@ Parsed parse(const QByteArray& data, QList<QByteArray>* rawHeader = nullptr) {
     return parsed;
 }
 
+// The continuation lines of a raw header. Every line keeps to 78 characters, but the sender's:
+// its address cannot be broken.
+int foldedLines(const QList<QByteArray>& rawHeader, const QString& sender) {
+    int continuation = 0;
+    for (const QByteArray& line : rawHeader) {
+        continuation += line.startsWith(' ');
+        if (!line.contains(sender.toLatin1())) {
+            EXPECT_LE(line.size(), 78) << line.toStdString();
+        }
+    }
+    return continuation;
+}
+
 // A sender address no other test and no earlier run of this test uses: the server is shared.
 QString uniqueSender(const QString& name) {
     return QStringLiteral("%1-%2-%3@tessaly.test")
@@ -156,6 +169,16 @@ void expectIdleAfterRun(App& app) {
     EXPECT_TRUE(app.tool("TB_Clear")->isEnabled());
     EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
     EXPECT_EQ(app.dialogs.count(FakeDialogs::Kind::Error), 0) << app.dialogs.lastText().toStdString();
+}
+
+// Puts the lines into the body field (none may wrap there), runs, and returns what the server
+// stored for the sender.
+std::vector<StoredMessage> sendLines(App& app, const QStringList& lines, const QString& sender) {
+    app.setBody(lines.join(QLatin1Char('\n')));
+    EXPECT_EQ(app.main().displayedBodyLines(), lines);
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+    return RealSmtpServer::messagesFrom(sender);
 }
 
 class ThreeRecipients : public ::testing::TestWithParam<bool> {};
@@ -335,14 +358,7 @@ TEST(SendRun, LongSubjectAndSenderNameFoldIntoSeveralEncodedWords) {
     EXPECT_EQ(p.decoded("Subject"), subject);
     EXPECT_EQ(p.decoded("From"), name);
     EXPECT_TRUE(p.field("From").endsWith("?=<" + sender.toLatin1() + ">"));
-    int continuation = 0;
-    for (const QByteArray& line : raw) {
-        continuation += line.startsWith(' ');
-        if (!line.contains(sender.toLatin1())) {
-            EXPECT_LE(line.size(), 78) << line.toStdString();
-        }
-    }
-    EXPECT_GE(continuation, 2);
+    EXPECT_GE(foldedLines(raw, sender), 2);
 }
 
 // The reader's checks of the raw form find what they are there to find.
@@ -387,12 +403,7 @@ TEST(SendRun, MailReadersDecodeWhatWasTyped) {
                                QStringLiteral("ﾊﾝｶｸｶﾀｶﾅﾃﾞｽ｡ﾊﾟﾋﾟﾌﾟ｢ｳﾞｱﾞｶﾟ､･｣"), QStringLiteral("."),
                                QStringLiteral(".hidden?"), QString(), QStringLiteral("..two"),
                                QStringLiteral("以上～－")};
-    app.setBody(typed.join(QLatin1Char('\n')));
-    ASSERT_EQ(app.main().displayedBodyLines(), typed); // no line wraps in the field
-    app.tool("TB_Send")->click();
-    expectIdleAfterRun(app);
-
-    const auto stored = RealSmtpServer::messagesFrom(sender);
+    const auto stored = sendLines(app, typed, sender);
     ASSERT_EQ(stored.size(), 2u);
     // Half-width katakana arrive full-width. Python reads the JIS pairs of "～" and "－" as
     // WAVE DASH and MINUS SIGN (the JIS meaning); Windows readers show them as typed.
@@ -459,6 +470,177 @@ TEST(SendRun, NecSpecialCharactersGoOutAsJisRow13) {
     EXPECT_EQ(mail[QStringLiteral("subject")].toString(), subject);
     EXPECT_EQ(mail[QStringLiteral("from_name")].toString(), QStringLiteral("㈱テサリー"));
     EXPECT_EQ(mail[QStringLiteral("body")].toString(), QStringLiteral("\n①②③ ㈱ № ℡ Ⅰ\nアイウ\n"));
+}
+
+// --- The charset setting ---
+
+// The message without the two header lines that differ from send to send.
+QByteArray withoutDateAndId(const QByteArray& data) {
+    QList<QByteArray> lines = data.split('\n');
+    lines.removeIf([](const QByteArray& line) {
+        return line.startsWith("Date: ") || line.startsWith("Message-ID: ");
+    });
+    return lines.join('\n');
+}
+
+// Every character of NEC row 13 (87 40 .. 87 9C), in code order.
+QString necRow13() {
+    QString text;
+    for (int trail = 0x40; trail <= 0x9C; ++trail) {
+        // A pair that is no character reads as U+FFFD and the trail byte on its own.
+        const QString c = tessaly::fromSjis(std::string{'\x87', static_cast<char>(trail)});
+        if (c.size() == 1)
+            text += c;
+    }
+    return text;
+}
+
+constexpr int kCharsetAuto = 1;
+constexpr int kCharsetUtf8 = 2;
+
+TEST(Charset, AutomaticSendsUtf8OnlyTheMessagesThatNeedIt) {
+    const QString sender = uniqueSender(QStringLiteral("auto"));
+    const IniValues settings =
+        runSettings(sender, {{QStringLiteral("ChkBox_Atesaki"), QStringLiteral("1")},
+                             {QStringLiteral("EverySend"), QStringLiteral("boss@example.jp")},
+                             {QStringLiteral("ChkBox_EverySend"), QStringLiteral("1")}});
+    const std::string hanako = sjis(QStringLiteral("山田 花子 <hanako@example.jp>")).toStdString();
+    const QString takahashi = QStringLiteral("髙橋 一郎 <ichiro@example.jp>");
+    const auto run = [&](int charset, const std::vector<std::string>& recipients) {
+        App app(settings);
+        app.program->settings().Charset = charset;
+        app.main().addRecipients(recipients);
+        app.edit("Edt_Subject")->setText(QStringLiteral("会議のお知らせ"));
+        app.setBody(QStringLiteral("各位\n明日は①から。"));
+        app.tool("TB_Send")->click();
+        expectIdleAfterRun(app);
+        // The send log keeps the name in code page 932, as ever.
+        if (recipients.size() == 3) {
+            EXPECT_TRUE(app.dir.read(QStringLiteral("Log.txt"))
+                            .split('\n')[1]
+                            .endsWith(",\"" + sjis(QStringLiteral("髙橋 一郎")) + "\"\r"));
+        }
+    };
+    run(kCharsetAuto, {hanako, sjis(takahashi).toStdString(), "taro@example.jp"});
+    run(0, {hanako, "taro@example.jp"}); // what ISO-2022-JP mode sends without 髙橋
+
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 7u);
+    // Hanako's and Taro's messages are those of ISO-2022-JP mode, byte for byte (the circled
+    // digit included, as JIS row 13).
+    EXPECT_EQ(withoutDateAndId(stored[0].data), withoutDateAndId(stored[4].data));
+    EXPECT_EQ(withoutDateAndId(stored[2].data), withoutDateAndId(stored[5].data));
+    EXPECT_TRUE(stored[0].data.contains("charset=iso-2022-jp\r\n"));
+
+    // Takahashi's message, and the notify copy that lists him, went whole as UTF-8.
+    const struct {
+        std::size_t index;
+        QString subject;
+        QString body;
+    } utf8[] = {
+        {1, QStringLiteral("会議のお知らせ"),
+         QStringLiteral("髙橋 一郎 様\n各位\n明日は①から。\n")},
+        {3, QStringLiteral("会議のお知らせ（毎回通知）"),
+         QStringLiteral("各位\n明日は①から。\n----------------------------------------\n"
+                        "<○○　様>で宛先編集されました。\n") +
+             tessaly::fromSjis(hanako) + QStringLiteral("\n") + takahashi +
+             QStringLiteral("\ntaro@example.jp\n")},
+    };
+    for (const auto& want : utf8) {
+        SCOPED_TRACE(want.index);
+        const QJsonObject mail = readAsMailReader(stored[want.index].data);
+        EXPECT_EQ(strings(mail[QStringLiteral("problems")]), QStringList());
+        EXPECT_EQ(strings(mail[QStringLiteral("defects")]), QStringList());
+        EXPECT_EQ(mail[QStringLiteral("charset")].toString(), QStringLiteral("utf-8"));
+        EXPECT_EQ(mail[QStringLiteral("transfer_encoding")].toString(), QStringLiteral("base64"));
+        EXPECT_EQ(mail[QStringLiteral("subject")].toString(), want.subject);
+        EXPECT_EQ(mail[QStringLiteral("from_name")].toString(), QStringLiteral("山田太郎"));
+        EXPECT_EQ(mail[QStringLiteral("from_address")].toString(), sender);
+        EXPECT_EQ(mail[QStringLiteral("body")].toString(), want.body);
+    }
+    EXPECT_EQ(stored[1].rcptTos, QStringList{QStringLiteral("ichiro@example.jp")});
+}
+
+TEST(Charset, Utf8CarriesEveryCharacterOfTheCodePageAsTyped) {
+    const QString sender = uniqueSender(QStringLiteral("utf8"));
+    const QString name = QStringLiteral("髙﨑德 ㈱テサリー");
+    App app(runSettings(sender, {{QStringLiteral("UserMei"), name},
+                                 {QStringLiteral("ChkBox_Atesaki"), QStringLiteral("1")},
+                                 {QStringLiteral("Keisyou"), QStringLiteral("様")}}));
+    app.program->settings().Charset = kCharsetUtf8;
+    app.main().addRecipients({sjis(QStringLiteral("德永 <toku@example.jp>")).toStdString()});
+    app.typeRecipient(QStringLiteral("taro@example.jp"));
+    const QString subject = QStringLiteral("①②③㈱㍻髙﨑のご案内：令和八年度 全社安全衛生講習会の"
+                                           "日程と会場について～ｶﾞｲﾄﾞ");
+    app.edit("Edt_Subject")->setText(subject);
+    QStringList typed = {QStringLiteral("①②③ ㈱ ㍻ 髙 﨑"), QStringLiteral("ｶﾞｲﾄﾞ ～－"),
+                         QStringLiteral(".dot"), QString()};
+    const QString row13 = necRow13();
+    ASSERT_EQ(row13.size(), 83);
+    for (qsizetype i = 0; i < row13.size(); i += 16)
+        typed << row13.mid(i, 16);
+    const auto stored = sendLines(app, typed, sender);
+    ASSERT_EQ(stored.size(), 2u);
+    const QStringList firstLines = {QStringLiteral("德永 様"), QStringLiteral("taro 様")};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const QJsonObject mail = readAsMailReader(stored[std::size_t(i)].data);
+        EXPECT_EQ(strings(mail[QStringLiteral("problems")]), QStringList());
+        EXPECT_EQ(strings(mail[QStringLiteral("defects")]), QStringList());
+        EXPECT_EQ(mail[QStringLiteral("charset")].toString(), QStringLiteral("utf-8"));
+        EXPECT_EQ(mail[QStringLiteral("subject")].toString(), subject);
+        EXPECT_EQ(mail[QStringLiteral("from_name")].toString(), name);
+        EXPECT_EQ(mail[QStringLiteral("body")].toString(),
+                  firstLines[i] + QLatin1Char('\n') + typed.join(QLatin1Char('\n')) +
+                      QLatin1Char('\n'));
+        // The Subject folded over several lines of at most 78 characters.
+        QList<QByteArray> raw;
+        parse(stored[std::size_t(i)].data, &raw);
+        EXPECT_GE(foldedLines(raw, sender), 2);
+        for (char c : stored[std::size_t(i)].data)
+            EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+    }
+    // The stored files stay in code page 932.
+    EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
+              sjis(typed.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+    EXPECT_TRUE(app.dir.read(QStringLiteral("Log.txt")).contains(sjis(subject)));
+}
+
+// Code page 932 writes the IBM extensions under two codes; the NEC-selected one (lead bytes ED,
+// EE) comes only from files, such as an address book written on Windows.
+TEST(Charset, NecSelectedIbmCodesFromTheAddressBook) {
+    const QString sender = uniqueSender(QStringLiteral("nec-selected"));
+    const QByteArray book = sjis(QStringLiteral("\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                                "\"G\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                                "\"G\",\"M\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                                "\"G\",\"M\",\"")) +
+                            "\xED\x40" + sjis(QStringLiteral("田 花子\",\"hanako@example.jp\",\"0\"\r\n"));
+    App app(runSettings(sender, {{QStringLiteral("ChkBox_Atesaki"), QStringLiteral("1")}}), book);
+    app.typeRecipient(QStringLiteral("花子"));
+    ASSERT_EQ(app.recipientTexts(), QStringList{QStringLiteral("纊田 花子 <hanako@example.jp>")});
+    app.edit("Edt_Subject")->setText(QStringLiteral("お知らせ"));
+    app.setBody(QStringLiteral("本文"));
+
+    // ISO-2022-JP has no code for it: refused before anything is sent, and the user is told how
+    // to send it all the same.
+    app.tool("TB_Send")->click();
+    EXPECT_EQ(app.dialogs.texts(),
+              QStringList{QStringLiteral("宛先 1 件目の 1 文字目の「纊」(U+7E8A)はメールでは送れない"
+                                         "文字です（ISO-2022-JP にありません）。「送信サーバーの詳細」"
+                                         "の「文字コード」を自動か UTF-8 にすると、UTF-8 で送れます。")});
+    EXPECT_TRUE(RealSmtpServer::messagesFrom(sender).empty());
+    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+
+    app.dialogs.clear();
+    app.program->settings().Charset = kCharsetAuto;
+    app.tool("TB_Send")->click();
+    expectIdleAfterRun(app);
+    const auto stored = RealSmtpServer::messagesFrom(sender);
+    ASSERT_EQ(stored.size(), 1u);
+    const QJsonObject mail = readAsMailReader(stored[0].data);
+    EXPECT_EQ(strings(mail[QStringLiteral("problems")]), QStringList());
+    EXPECT_EQ(mail[QStringLiteral("charset")].toString(), QStringLiteral("utf-8"));
+    EXPECT_EQ(mail[QStringLiteral("body")].toString(), QStringLiteral("纊田 花子 様\n本文\n"));
 }
 
 TEST(SendRun, StopDuringTheLoopFinishesTheCurrentMessageOnly) {

@@ -3,7 +3,9 @@
 #include "common/text.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -132,6 +134,53 @@ TEST(Cp932, EveryCharacterRoundTrips) {
     EXPECT_EQ(necSelected, 374);
     // 128 ASCII + 63 katakana, 6879 JIS X 0208, 83 NEC, 374 NEC-selected, 388 IBM, 1880 user-defined
     EXPECT_EQ(characters, 128 + 63 + 6879 + 83 + 374 + 388 + 1880);
+}
+
+// glibc's CP932 decoding of a whole sequence; nothing when it is no character sequence.
+std::optional<std::string> iconvToUtf8(const std::string& bytes) {
+    static const iconv_t cd = iconv_open("UTF-8", "CP932");
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::string out(16, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char* o = out.data();
+    std::size_t outLeft = out.size();
+    if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<std::size_t>(-1) ||
+        iconv(cd, nullptr, nullptr, &o, &outLeft) == static_cast<std::size_t>(-1))
+        return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// The table-driven decoding agrees with glibc on every one- and two-byte sequence: the same
+// character where glibc reads one, U+FFFD where it reads none.
+TEST(Cp932, DecodingAgreesWithIconvOnEverySequence) {
+    int characters = 0;
+    for (int first = 0; first < 0x100; ++first) {
+        for (int second = -1; second < 0x100; ++second) {
+            std::string bytes(1, char(first));
+            if (second >= 0) {
+                if (first < 0x80)
+                    break; // an ASCII byte stands alone
+                bytes += char(second);
+            }
+            const std::optional<std::string> expected = iconvToUtf8(bytes);
+            std::size_t invalid = 0;
+            const std::string ours = cp932::toUtf8(bytes, &invalid);
+            if (expected) {
+                ++characters;
+                ASSERT_EQ(hex(ours), hex(*expected)) << hex(bytes);
+                ASSERT_EQ(invalid, 0u) << hex(bytes);
+                ASSERT_TRUE(cp932::isValid(bytes));
+            } else if (second < 0 || cp932::toUtf8(bytes.substr(0, 1)) == kReplacement) {
+                // No character starts here (a lone lead byte, or a pair glibc does not read).
+                ASSERT_EQ(ours.substr(0, 3), kReplacement) << hex(bytes);
+                ASSERT_FALSE(cp932::isValid(bytes)) << hex(bytes);
+            }
+        }
+    }
+    // At least every character once: 128 ASCII, 63 katakana, 9604 two-byte characters.
+    EXPECT_GE(characters, 128 + 63 + 9604);
 }
 
 TEST(Cp932, ReportsEveryRefusedCharacterWithItsPosition) {

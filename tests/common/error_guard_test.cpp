@@ -6,6 +6,8 @@
 #include <QSpinBox>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -23,6 +25,16 @@ TEST(Guarded, ShowsTheTextOfAnEscapingErrorAndReportsFailure) {
     EXPECT_FALSE(tessaly::guarded(dialogs, &window, [] { throw 42; }));
     EXPECT_EQ(dialogs.count(Kind::Error), 2);
     EXPECT_FALSE(dialogs.lastText().isEmpty());
+}
+
+TEST(Guarded, NeverShowsTheEnglishTextOfALibraryException) {
+    FakeDialogs dialogs;
+    EXPECT_FALSE(tessaly::guarded(dialogs, nullptr, [] { throw std::bad_alloc(); }));
+    EXPECT_FALSE(tessaly::guarded(dialogs, nullptr, [] { throw std::invalid_argument("INI value holds a line break"); }));
+    EXPECT_EQ(dialogs.texts(Kind::Error),
+              (QStringList{QStringLiteral("メモリが不足したため、処理を中止しました。\r\n"
+                                          "他のプログラムを閉じてから、もう一度お試しください。"),
+                           QStringLiteral("予期しないエラーが発生しました。")}));
 }
 
 TEST(Guarded, CommandWithoutErrorShowsNothing) {

@@ -204,7 +204,7 @@ TEST_F(SettingsWindowTest, PortFieldKeepsOnlyDigits) {
         {"25a", false, "25", 1}, // typed key by key: only the "a" is refused
         {"a25", true, "", 1},
         {"2a5", true, "2", 1},
-        {"a2b5", true, "", 3},   // cut before "b" (two messages), then "a2" is cut once more
+        {"a2b5", true, "", 1},   // cut before "b", then "a2" once more: one edit, one message
         {"8080", true, "8080", 0},
     };
     for (const Case& c : cases) {
@@ -220,6 +220,19 @@ TEST_F(SettingsWindowTest, PortFieldKeepsOnlyDigits) {
         EXPECT_EQ(port->text(), QString::fromLatin1(c.shown)) << c.typed;
         EXPECT_EQ(settings_.Port, c.shown) << c.typed;
         EXPECT_EQ(dialogs_.texts(), QStringList(c.messages, MsgPort)) << c.typed;
+    }
+}
+
+TEST_F(SettingsWindowTest, AStoredPortWithNonDigitsIsToldOncePerLoad) {
+    const std::pair<const char*, const char*> stored[] = {
+        {"abc", ""}, {"\x82\x51\x82\x54" /* ２５ */, ""}, {"abcdefghijklmnopqrst", ""}, {"8a0b8c", "8"}};
+    for (const auto& [port, kept] : stored) {
+        writeIni(QByteArray("[Settei]\r\nPort=") + port + "\r\n");
+        window_->assignText(edit("Edt_Port"), "25");
+        dialogs_.clear();
+        load();
+        EXPECT_EQ(dialogs_.texts(), QStringList{MsgPort}) << port;
+        EXPECT_EQ(settings_.Port, kept) << port;
     }
 }
 

@@ -42,6 +42,34 @@ TEST_F(SmtpClientTest, MessageAsTheProgramSendsItArrivesByteForByte) {
                                                      "a.b\r\n"));
 }
 
+// A message from the message builder goes out as built, dot-stuffed, after the handler's say;
+// the envelope still comes from the record.
+TEST_F(SmtpClientTest, PreparedMessageGoesOutAsBuiltAndTheHandlerMayChangeIt) {
+    server.greet().mail().quit();
+    client.PostMessage.ToAddress = {"taro@example.jp"};
+    client.PostMessage.Subject = "ignored while a prepared message is set";
+    client.PreparedMessage = WireMessage{
+        true,
+        {"From: <sender@example.jp>", "Subject: =?UTF-8?B?YQ==?=", " =?UTF-8?B?Yg==?=",
+         "Content-Type: text/plain; charset=UTF-8"},
+        {"QUJD", ".x"}};
+    client.OnSendStart = [&](QObject*) { client.FinalHeader.SetHeaderValue("X-Extra", "1"); };
+    client.Connect();
+    client.SendMail();
+    client.Disconnect();
+    ASSERT_TRUE(server.played());
+    EXPECT_EQ(server.messages().value(0).toStdString(),
+              std::string("From: <sender@example.jp>\r\n"
+                          "Subject: =?UTF-8?B?YQ==?=\r\n"
+                          " =?UTF-8?B?Yg==?=\r\n"
+                          "Content-Type: text/plain; charset=UTF-8\r\n"
+                          "X-Extra: 1\r\n"
+                          "\r\n"
+                          "\r\n"
+                          "QUJD\r\n"
+                          "..x\r\n"));
+}
+
 struct HeaderCase {
     const char* name;
     std::function<void(TPostMessage&)> fill;

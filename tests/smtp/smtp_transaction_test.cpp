@@ -185,6 +185,83 @@ INSTANTIATE_TEST_SUITE_P(
                  {"taro@example.jp"}, "552 too big\r\n", {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---------------------------------------------------------------- whole replies
+
+// Servers answer any command with several lines. Each reply is read whole, so the exchange stays
+// in step: a refusal is reported with all its lines and a later reply is never taken for the
+// answer to an earlier command. A reply that breaks the syntax closes the connection.
+struct WholeReplyCase {
+    const char* name;
+    const char* mail;
+    const char* rcpt;
+    const char* data; // nullptr: no DATA expected
+    const char* dot;  // nullptr: no "." expected
+    std::string error;
+    TSendOutcome outcome;
+    int notFound;
+    bool keepsConnection;
+};
+
+class WholeReplyTable : public SmtpClientTest, public ::testing::WithParamInterface<WholeReplyCase> {};
+
+TEST_P(WholeReplyTable, ReadsEveryReplyWholeAndStaysInStep) {
+    const WholeReplyCase& c = GetParam();
+    server.greet().expect("RSET").send("250-reset\r\n250 done\r\n");
+    server.expect("MAIL FROM:<sender@example.jp>").send(c.mail);
+    if (c.rcpt)
+        server.expect("RCPT TO:<taro@example.jp>").send(c.rcpt);
+    if (c.data)
+        server.expect("DATA").send(c.data);
+    if (c.dot)
+        server.expectData().send(c.dot);
+    if (c.keepsConnection)
+        server.quit();
+    client.Connect();
+    int notFound = 0, failures = 0;
+    client.OnRecipientNotFound = [&](const std::string&) { ++notFound; };
+    client.OnFailure = [&](QObject*) { ++failures; };
+
+    EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), c.error);
+    EXPECT_EQ(client.LastResult().Outcome, c.outcome);
+    EXPECT_EQ(notFound, c.notFound);
+    const bool refusedAfterData = c.dot && (c.outcome == TSendOutcome::TemporaryFailure ||
+                                            c.outcome == TSendOutcome::PermanentFailure);
+    EXPECT_EQ(failures, refusedAfterData ? 1 : 0);
+    EXPECT_EQ(client.Connected(), c.keepsConnection);
+    if (c.keepsConnection) {
+        EXPECT_EQ(thrown<Error>([&] { client.Disconnect(); }), ""); // QUIT's reply is QUIT's, not a late one
+    }
+    EXPECT_TRUE(server.played());
+}
+
+const char* const kOk2 = "250-first\r\n250 second\r\n";
+const char* const kProtocolError = "送信者: サーバーの応答が読めないため、接続を切りました。\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Smtp, WholeReplyTable,
+    ::testing::Values(
+        WholeReplyCase{"AcceptedEverywhere", kOk2, kOk2, "354-go\r\n354 on\r\n", "250-queued\r\n250-as\r\n250 X1\r\n", "",
+                       TSendOutcome::Accepted, 0, true},
+        WholeReplyCase{"SenderRefused", "553-5.1.8 bad\r\n553 sender\r\n", nullptr, nullptr, nullptr,
+                       "553-5.1.8 bad\r\n553 sender\r\n", TSendOutcome::PermanentFailure, 0, true},
+        WholeReplyCase{"RecipientRefusedThenData", kOk2, "550-5.1.1 no\r\n550-such\r\n550 user\r\n",
+                       "554-no valid\r\n554 recipients\r\n", nullptr, "554-no valid\r\n554 recipients\r\n",
+                       TSendOutcome::PermanentFailure, 1, true},
+        WholeReplyCase{"DataDeferred", kOk2, kOk2, "451-try\r\n451 later\r\n", nullptr, "451-try\r\n451 later\r\n",
+                       TSendOutcome::TemporaryFailure, 0, true},
+        WholeReplyCase{"MessageRefusedAfterItsData", kOk2, kOk2, "354 go\r\n",
+                       "554-5.7.1 refused\r\n554-see\r\n554 policy\r\n", "554-5.7.1 refused\r\n554-see\r\n554 policy\r\n",
+                       TSendOutcome::PermanentFailure, 0, true},
+        WholeReplyCase{"MessageDeferredAfterItsData", kOk2, kOk2, "354 go\r\n", "452-full\r\n452 later\r\n",
+                       "452-full\r\n452 later\r\n", TSendOutcome::TemporaryFailure, 0, true},
+        WholeReplyCase{"CodesDisagree", "250-first\r\n550 second\r\n", nullptr, nullptr, nullptr,
+                       std::string(kProtocolError) + "250-first\r\n550 second\r\n", TSendOutcome::None, 0, false},
+        WholeReplyCase{"LineWithoutCode", "250-first\r\nsecond\r\n", nullptr, nullptr, nullptr,
+                       std::string(kProtocolError) + "250-first\r\nsecond\r\n", TSendOutcome::None, 0, false},
+        WholeReplyCase{"NoReplyAfterTheData", kOk2, kOk2, "354 go\r\n", "garbage\r\n",
+                       "本文: サーバーの応答が読めないため、接続を切りました。\ngarbage\r\n", TSendOutcome::Unknown, 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---------------------------------------------------------------- Disconnect
 
 struct QuitCase {

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Draws the pictures of docs/ anew under Xvfb, from the program as built in build/:
+#   scripts/screenshots.sh              every window listed below
+#   scripts/screenshots.sh NAME...      only those
+# Each line of WINDOWS names one picture, docs/NAME.png; the tool (tests/app/screenshot_tool.cpp)
+# knows how to open each window. A new window is one more line here and one entry there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+WINDOWS=(
+    main_window      # the main window with a circular written
+    settings_window  # the settings window
+    address_start    # the address book as it opens
+    address_groups   # the address book, groups and members page
+    address_window   # the address book, a member's entries
+    hit_list         # the choice offered when a typed name matches several entries
+    log_viewer       # the send log viewer with a send chosen
+)
+source scripts/deps.sh
+tessaly_ensure_packages "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_RUN_PACKAGES[@]}" \
+    "${TESSALY_SCREENSHOT_PACKAGES[@]}"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target app_screenshot
+if [ $# -gt 0 ]; then WINDOWS=("$@"); fi
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+    build/tests/app/app_screenshot docs "${WINDOWS[@]}"

@@ -1,0 +1,226 @@
+#include "smtp/message_builder.h"
+
+#include "common/cp932.h"
+#include "common/sjis_bytes.h"
+#include "jconvert/jconvert.h"
+
+#include <algorithm>
+
+namespace tessaly {
+
+namespace {
+
+constexpr std::string_view kJisWordStart = "=?ISO-2022-JP?B?";
+constexpr std::string_view kUtf8WordStart = "=?UTF-8?B?";
+constexpr std::string_view kWordEnd = "?=";
+constexpr std::size_t kMaxLine = 78;
+constexpr std::size_t kMaxWord = 75;
+constexpr std::size_t kBase64Line = 76;
+
+bool isHalfKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
+bool isSoundMark(unsigned char c) { return c == 0xDE || c == 0xDF; }
+
+// Length in bytes of the character that starts at `pos`. A half-width kana takes its sound mark
+// with it, because the two may become one full-width character.
+std::size_t unitLength(std::string_view s, std::size_t pos) {
+    const auto c = static_cast<unsigned char>(s[pos]);
+    if (isSjisLeadByte(c) && pos + 1 < s.size())
+        return 2;
+    if (isHalfKana(c) && !isSoundMark(c) && pos + 1 < s.size() &&
+        isSoundMark(static_cast<unsigned char>(s[pos + 1])))
+        return 2;
+    return 1;
+}
+
+bool hasJisForm(std::string_view sjis) { return !FirstCharacterWithoutJisForm(sjis); }
+
+// "Name: " and the folded value as header lines; `tail` goes at the end of the last one.
+void addFolded(std::vector<std::string>& header, std::string_view prefix, const std::string& value,
+               std::string_view tail = {}) {
+    std::string line(prefix);
+    for (std::size_t start = 0;;) {
+        const std::size_t end = value.find("\r\n ", start);
+        line += value.substr(start, end == std::string::npos ? end : end - start);
+        if (end == std::string::npos)
+            break;
+        header.push_back(std::move(line));
+        line = " ";
+        start = end + 3;
+    }
+    line += tail;
+    header.push_back(std::move(line));
+}
+
+void addIfSet(std::vector<std::string>& header, std::string_view name, std::string_view value) {
+    if (!value.empty())
+        header.push_back(std::string(name) + ": " + std::string(value));
+}
+
+} // namespace
+
+MessageCharset MessageCharsetFromSetting(int setting) {
+    switch (setting) {
+    case 1: return MessageCharset::Auto;
+    case 2: return MessageCharset::Utf8;
+    default: return MessageCharset::Iso2022Jp;
+    }
+}
+
+std::string ToJisLine(std::string_view sjis) {
+    std::string line(sjis);
+    line += "\r\n";
+    std::string jis = jconvert::SjisToJis(line);
+    jis.resize(jis.size() - 2);
+    return jis;
+}
+
+std::string EncodedWord(std::string_view sjis) {
+    std::string word(kJisWordStart);
+    word += jconvert::Base64Encode(ToJisLine(sjis));
+    word += kWordEnd;
+    return word;
+}
+
+std::string EncodedWordUtf8(std::string_view sjis) {
+    std::string word(kUtf8WordStart);
+    word += jconvert::Base64Encode(cp932::toUtf8(sjis));
+    word += kWordEnd;
+    return word;
+}
+
+std::string FoldedEncodedWords(std::string_view sjis, std::size_t prefixLength,
+                               const std::function<std::string(std::string_view)>& encode) {
+    std::string single = encode(sjis);
+    if (prefixLength + single.size() <= kMaxLine)
+        return single;
+
+    std::string folded;
+    std::size_t pos = 0;
+    bool firstLine = true;
+    while (pos < sjis.size()) {
+        const std::size_t lineRoom = firstLine ? (prefixLength < kMaxLine ? kMaxLine - prefixLength
+                                                                          : 0)
+                                               : kMaxLine - 1; // the folding blank
+        const std::size_t room = std::min(lineRoom, kMaxWord);
+        // Take characters while the word still fits; at least one, so the loop always advances.
+        std::size_t end = pos + unitLength(sjis, pos);
+        std::string word = encode(sjis.substr(pos, end - pos));
+        while (end < sjis.size()) {
+            const std::size_t next = end + unitLength(sjis, end);
+            std::string longer = encode(sjis.substr(pos, next - pos));
+            if (longer.size() > room)
+                break;
+            word = std::move(longer);
+            end = next;
+        }
+        if (!firstLine)
+            folded += "\r\n ";
+        folded += word;
+        firstLine = false;
+        pos = end;
+    }
+    return folded;
+}
+
+std::string EncodedHeaderValue(std::string_view sjis, std::size_t prefixLength) {
+    return FoldedEncodedWords(sjis, prefixLength, EncodedWord);
+}
+
+std::optional<std::size_t> FirstCharacterWithoutJisForm(std::string_view sjis) {
+    // JIS X 0208 and the NEC special characters (row 13) lie in rows 1 to 84. User-defined
+    // characters and the IBM extensions (FA..FC) fall outside the 7-bit range; the NEC-selected
+    // IBM extensions (ED, EE) fall into rows 89 to 92, which no reader knows.
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < sjis.size(); ++column) {
+        const auto lead = static_cast<unsigned char>(sjis[i]);
+        if (!isSjisLeadByte(lead) || i + 1 >= sjis.size()) {
+            ++i;
+            continue;
+        }
+        const std::string jis =
+            jconvert::SjisCharToJis(lead, static_cast<unsigned char>(sjis[i + 1]));
+        const auto row = static_cast<unsigned char>(jis[0]);
+        const auto cell = static_cast<unsigned char>(jis[1]);
+        if (row < 0x21 || row > 0x74 || cell < 0x21 || cell > 0x7E)
+            return column;
+        i += 2;
+    }
+    return std::nullopt;
+}
+
+MessageBuilder::MessageBuilder(MessageTexts texts, MessageCharset charset)
+    : texts_(std::move(texts)), charset_(charset) {
+    if (charset_ == MessageCharset::Auto)
+        sharedTextsHaveJisForm_ =
+            hasJisForm(texts_.subjectSjis) && hasJisForm(texts_.fromNameSjis) &&
+            std::all_of(texts_.bodySjis.begin(), texts_.bodySjis.end(),
+                        [](const std::string& line) { return hasJisForm(line); });
+    if (charset_ != MessageCharset::Utf8) {
+        bodyJis_.reserve(texts_.bodySjis.size());
+        for (const std::string& line : texts_.bodySjis)
+            bodyJis_.push_back(ToJisLine(line));
+    }
+    if (charset_ != MessageCharset::Iso2022Jp) {
+        for (const std::string& line : texts_.bodySjis) {
+            bodyUtf8_ += cp932::toUtf8(line);
+            bodyUtf8_ += "\r\n";
+        }
+    }
+}
+
+bool MessageBuilder::sendsUtf8(const std::optional<std::string>& addresseeLineSjis) const {
+    switch (charset_) {
+    case MessageCharset::Iso2022Jp: return false;
+    case MessageCharset::Utf8: return true;
+    case MessageCharset::Auto: break;
+    }
+    return !sharedTextsHaveJisForm_ || (addresseeLineSjis && !hasJisForm(*addresseeLineSjis));
+}
+
+WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
+    WireMessage m;
+    m.utf8 = sendsUtf8(addressee.addresseeLineSjis);
+    std::vector<std::string>& header = m.header;
+    const std::string from = "<" + texts_.fromAddress + ">";
+    if (!m.utf8) {
+        addFolded(header, "From: ", EncodedHeaderValue(texts_.fromNameSjis, 6), from);
+    } else if (texts_.fromNameSjis.empty()) {
+        header.push_back("From: " + from);
+    } else {
+        addFolded(header, "From: ", FoldedEncodedWords(texts_.fromNameSjis, 6, EncodedWordUtf8),
+                  " " + from);
+    }
+    addIfSet(header, "To", addressee.to);
+    addFolded(header, "Subject: ",
+              m.utf8 ? FoldedEncodedWords(texts_.subjectSjis, 9, EncodedWordUtf8)
+                     : EncodedHeaderValue(texts_.subjectSjis, 9));
+    addIfSet(header, "X-Mailer", texts_.localProgram);
+    addIfSet(header, "Reply-To", texts_.replyTo);
+    addIfSet(header, "Date", addressee.date);
+    header.emplace_back("Mime-Version: 1.0");
+    if (m.utf8) {
+        header.emplace_back("Content-Type: text/plain; charset=UTF-8");
+        header.emplace_back("Content-Transfer-Encoding: base64");
+    } else {
+        header.emplace_back("Content-Type: text/plain; charset=iso-2022-jp");
+    }
+    addIfSet(header, "Message-ID", addressee.messageId);
+
+    if (!m.utf8) {
+        m.body.reserve(bodyJis_.size() + 1);
+        if (addressee.addresseeLineSjis)
+            m.body.push_back(ToJisLine(*addressee.addresseeLineSjis));
+        m.body.insert(m.body.end(), bodyJis_.begin(), bodyJis_.end());
+        return m;
+    }
+    std::string text;
+    if (addressee.addresseeLineSjis)
+        text = cp932::toUtf8(*addressee.addresseeLineSjis) + "\r\n";
+    text += bodyUtf8_;
+    const std::string base64 = jconvert::Base64Encode(text);
+    for (std::size_t pos = 0; pos < base64.size(); pos += kBase64Line)
+        m.body.push_back(base64.substr(pos, kBase64Line));
+    return m;
+}
+
+} // namespace tessaly

@@ -1,0 +1,58 @@
+// Typed SMTP replies and the outcome of one message.
+//
+// A reply is read whole: all its lines share one code, the last line has no "-" after the code.
+// Each carries the step it answered, so that a failure can say which step went wrong.
+#pragma once
+
+#include "common/errors.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tessaly {
+
+// The command a reply answered.
+enum class TSmtpStep { Greeting, Hello, StartTls, Auth, Reset, Sender, Recipient, Data, EndOfData, Quit, Other };
+
+// The step's name as the user reads it in an error: 接続, TLS, 認証, 送信者, 宛先, 本文, 切断.
+const char* StepName(TSmtpStep step);
+
+struct TSmtpReply {
+    TSmtpStep Step = TSmtpStep::Other;
+    int Code = 0;                   // the code all its lines share
+    std::vector<std::string> Lines; // as received, line ends included
+
+    // All lines as received, one after the other.
+    std::string Text() const;
+    // Each line's text after its code and separator, without the line end (the extension list
+    // of an EHLO reply, the challenge of AUTH).
+    std::vector<std::string> Texts() const;
+    bool Positive() const { return Code >= 200 && Code < 400; }
+    bool Transient() const { return Code >= 400 && Code < 500; }
+    bool Permanent() const { return Code >= 500; }
+};
+
+// What became of one message.
+enum class TSendOutcome {
+    None,             // nothing sent yet
+    Accepted,         // "." answered with a positive reply
+    TemporaryFailure, // a 4xx reply refused the message; it may be sent again later
+    PermanentFailure, // a 5xx reply refused it
+    Unknown,          // "." went out but no reply came: the server may or may not have it
+};
+
+struct TSendResult {
+    TSendOutcome Outcome = TSendOutcome::None;
+    TSmtpReply Reply; // the reply that decided it (empty for Unknown)
+};
+
+// A command refused by the server. The text is the reply as received, all its lines.
+class ERefusedError : public Error {
+public:
+    explicit ERefusedError(TSmtpReply reply) : Error(reply.Text()), Reply(std::move(reply)) {}
+    ERefusedError(const std::string& text, TSmtpReply reply) : Error(text), Reply(std::move(reply)) {}
+    TSmtpReply Reply;
+};
+
+} // namespace tessaly
