@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +28,12 @@ class TTSY_AddressF;
 class TTSY_Adrs_HitF;
 class TTSY_LogF;
 class TTSY_SetteiF;
+class TTSY_RefusedF;
+struct RefusedRecipient;
 
 namespace tessaly {
+struct JournalState;
+class SendRun;
 class AddressBook;
 class Dialogs;
 class TSmtpClient;
@@ -70,6 +75,8 @@ public:
     QStringList displayedBodyLines() const;
     // The converted body of the last run (ISO-2022-JP lines; empty when it sent UTF-8 only).
     const std::vector<std::string>& convertedBody() const { return Memo_Jis; }
+    // The first wait before sending again after a temporary failure (tests shorten it).
+    void setFirstRetryWait(std::chrono::milliseconds wait) { firstRetryWait_ = wait; }
     // The send run's client, so that tests can watch it.
     tessaly::TSmtpClient& smtpClient() { return *SmtpClient1; }
 
@@ -128,6 +135,8 @@ private:
     void runEnded();
     void closeAfterFailure();
     void SendData_Append();
+    bool askResume(const tessaly::JournalState& previous, tessaly::SendRun& sendRun);
+    void showRefused(const std::vector<RefusedRecipient>& refused);
     void SmtpClient1InvalidHost(bool& handled);
     void SmtpClient1ConnectionFailed();
     void SmtpClient1Failure();
@@ -155,6 +164,9 @@ private:
     bool running_ = false;
     bool closeAfterRun_ = false;
     std::vector<std::string> Memo_Jis;
+    tessaly::SendRun* currentRun_ = nullptr; // while the recipients are sent
+    std::chrono::milliseconds firstRetryWait_ = std::chrono::seconds(30);
+    std::unique_ptr<TTSY_RefusedF> refusedWindow_;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run
 

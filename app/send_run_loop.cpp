@@ -80,11 +80,10 @@ QString SendRun::remainingText(std::size_t next) const {
     std::size_t remaining = 0;
     for (std::size_t i = next; i < skip_.size(); ++i)
         remaining += !skip_[i];
-    const QDateTime end = QDateTime::currentDateTime().addMSecs(
-        static_cast<qint64>(pacing_.estimateRemaining(remaining).count()));
-    return QStringLiteral("残り%1件、終了予定 %2")
-        .arg(remaining)
-        .arg(end.toString(QStringLiteral("HH:mm")));
+    const QString end = QDateTime::currentDateTime()
+                            .addMSecs(static_cast<qint64>(pacing_.estimateRemaining(remaining).count()))
+                            .toString(QStringLiteral("HH:mm"));
+    return QStringLiteral("残り%1件、終了予定 %2").arg(remaining).arg(end);
 }
 
 bool SendRun::waitFor(std::chrono::milliseconds wait, const std::function<QString()>& text) {
