@@ -1,13 +1,21 @@
 #include "app/desktop_start.h"
 #include "app/main_window.h"
 #include "app/program.h"
+#include "common/keychain_secret_store.h"
 #include "common/qt_dialogs.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <sys/resource.h>
 
 int main(int argc, char** argv) {
+    // The SMTP password stays in memory while the program runs; a core file would carry it to
+    // the disk.
+    const struct rlimit noCore = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
     QApplication app(argc, argv);
     const QString title = QStringLiteral("Tessaly 2.7S");
     // The application's title; not its display name, which the platform would append to every
@@ -17,13 +25,23 @@ int main(int argc, char** argv) {
     // Lets the desktop match the windows to the menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("jp.tessaly.Tessaly"));
     tessaly::QtDialogs dialogs(title);
+    tessaly::KeychainSecretStore keyring(QStringLiteral("Tessaly"));
     try {
         // Before anything reads the start directory.
         tessaly::enterDataFolderIfAsked(QApplication::arguments());
-        tessaly::Program program(dialogs);
-        tessaly::quitAfterStartIfAsked(program.mainWindow());
-        program.start();
-        return QApplication::exec();
+        int result = 0;
+        {
+            tessaly::Program program(dialogs, keyring);
+            tessaly::quitAfterStartIfAsked(program.mainWindow());
+            program.start();
+            result = QApplication::exec();
+        }
+        // Everything is saved by now; a keyring call stuck on the bus would hold the end back.
+        if (keyring.callHanging()) {
+            std::fflush(nullptr);
+            std::_Exit(result);
+        }
+        return result;
     } catch (const std::exception& e) {
         QMessageBox::critical(nullptr, title, QString::fromUtf8(e.what()));
         return 1;

@@ -361,6 +361,7 @@ void TTSY_MainF::closeEvent(QCloseEvent* event) {
     if (running_) {
         StopRequested = true;
         closeAfterRun_ = true;
+        stopConnecting();
         if (currentRun_)
             currentRun_->requestStop();
         event->ignore();

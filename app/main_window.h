@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct JournalState;
 class SendRun;
 class AddressBook;
 class Dialogs;
+class ETlsError;
+class SmtpPasswords;
 class TSmtpClient;
 } // namespace tessaly
 
@@ -50,6 +53,9 @@ public:
     // before the window is first shown.
     void setWindows(TTSY_SetteiF* settei, tessaly::AddressBook* addressBook,
                     TTSY_Adrs_HitF* hitList, TTSY_AddressF* addressWindow, TTSY_LogF* logWindow);
+
+    // The SMTP passwords of this program start (the start-up object owns them).
+    void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
 
     const std::string& StartDirectory() const { return startDirectory_; }
     int OsMajorVersion() const { return osMajorVersion_; }
@@ -134,6 +140,12 @@ private:
     void sendRun(const PreparedRun& run);
     void runEnded();
     void closeAfterFailure();
+    void configureSecurity();
+    std::optional<std::string> loginPassword(const std::string& key);
+    bool openConnection();
+    void stopConnecting();
+    bool offerTrust(const tessaly::ETlsError& e) const;
+    bool trustAccepted(const tessaly::ETlsError& e);
     void SendData_Append();
     bool askResume(const tessaly::JournalState& previous, tessaly::SendRun& sendRun);
     void showRefused(const std::vector<RefusedRecipient>& refused);
@@ -158,11 +170,13 @@ private:
     TTSY_Adrs_HitF* hitList_ = nullptr;
     TTSY_AddressF* addressWindow_ = nullptr;
     TTSY_LogF* logWindow_ = nullptr;
+    tessaly::SmtpPasswords* passwords_ = nullptr;
 
     // Run state.
     bool StopRequested = false;
     bool running_ = false;
     bool closeAfterRun_ = false;
+    bool connectStopped_ = false; // the stop button ended the connecting
     std::vector<std::string> Memo_Jis;
     tessaly::SendRun* currentRun_ = nullptr; // while the recipients are sent
     std::chrono::milliseconds firstRetryWait_ = std::chrono::seconds(30);

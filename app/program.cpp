@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "log/log_window.h"
 #include "settings/settings_window.h"
+#include "settings/smtp_passwords.h"
 
 namespace tessaly {
 
@@ -16,7 +17,8 @@ DataModule1::DataModule1(Dialogs& dialogs)
 
 DataModule1::~DataModule1() = default;
 
-Program::Program(Dialogs& dialogs) : dialogs_(dialogs) {
+Program::Program(Dialogs& dialogs, SecretStore& secrets)
+    : dialogs_(dialogs), passwords_(std::make_unique<SmtpPasswords>(secrets)) {
     main_ = std::make_unique<TTSY_MainF>(dialogs_, settings_);
     TTSY_MainF* mainWindow = main_.get();
 
@@ -32,6 +34,7 @@ Program::Program(Dialogs& dialogs) : dialogs_(dialogs) {
         [mainWindow](const std::vector<std::string>& lines) { mainWindow->addRecipients(lines); },
         [settei] { settei->clearAddress(); });
     settei_->setAddressWindow(address_.get());
+    settei_->setPasswords(passwords_.get());
 
     hitList_ = std::make_unique<TTSY_Adrs_HitF>(*main_);
 
@@ -40,6 +43,7 @@ Program::Program(Dialogs& dialogs) : dialogs_(dialogs) {
 
     main_->setWindows(settei, dataModule_->addressBook.get(), hitList_.get(), address_.get(),
                       log_.get());
+    main_->setPasswords(passwords_.get());
 }
 
 Program::~Program() {

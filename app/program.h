@@ -16,6 +16,8 @@ class TVexo_CSV;
 namespace tessaly {
 class AddressBook;
 class Dialogs;
+class SecretStore;
+class SmtpPasswords;
 
 // What the windows share that is no window: the address book in memory (the address book
 // window edits it, the main window's name search reads it) and the CSV component.
@@ -30,7 +32,8 @@ class Program {
 public:
     // Creates the windows, all hidden: the main window (its FormCreate runs now), the settings
     // window, the data module, the address book window, the hit list and the send log viewer.
-    explicit Program(Dialogs& dialogs);
+    // `secrets` keeps the SMTP password when the user chose to save it.
+    Program(Dialogs& dialogs, SecretStore& secrets);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -49,6 +52,7 @@ public:
 private:
     Dialogs& dialogs_;
     Settings settings_;
+    std::unique_ptr<SmtpPasswords> passwords_;
     // Destroyed in reverse order: the main window, which the others point to, goes last.
     std::unique_ptr<TTSY_MainF> main_;
     std::unique_ptr<TTSY_SetteiF> settei_;

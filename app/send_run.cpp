@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "log/send_log.h"
 #include "settings/settings_window.h"
+#include "settings/smtp_passwords.h"
 #include "smtp/smtp_client.h"
 
 #include <QCoreApplication>
@@ -111,6 +112,16 @@ void TTSY_MainF::TB_StopClick() {
     // A pause or a wait before a retry ends at once.
     if (currentRun_)
         currentRun_->requestStop();
+    stopConnecting();
+}
+
+// While the connection is being opened no message has started: a connect, handshake or login
+// that hangs ends at once instead of at the time-out.
+void TTSY_MainF::stopConnecting() {
+    if (running_ && SmtpClient1->Connecting()) {
+        connectStopped_ = true;
+        SmtpClient1->Abort();
+    }
 }
 
 // Everything the run sends, as Shift-JIS, taken and checked before anything else happens: a
@@ -254,10 +265,10 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
         client.Host = settei_ ? settei_->hostSjis() : std::string();
         client.Port = portNumber(settei_ ? settei_->portSjis() : std::string("25"));
         client.UserID = settei_ ? settei_->userIdSjis() : std::string();
-        client.Connect();
+        return openConnection();
     };
-    setStatus(QStringLiteral("HOST-OPEN中！"));
-    connect();
+    if (!connect())
+        return;
 
     // 7. The envelope; the message builder makes each header and body.
     message.FromAddress = texts.fromAddress;
@@ -291,7 +302,13 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
         tessaly::RunJournal_Folder(logOn, logPathSjis, startDirectory_), snapshot.identity);
     snapshot.conduct = tessaly::RunConduct_From(settings_);
     snapshot.conduct.firstRetryWait = firstRetryWait_;
-    tessaly::SmtpTransport transport(client, builder, connect, atesaki, run.keisyouSjis);
+    // Connecting again (after a wait, or when the server closed an idle connection): a stop
+    // during it ends the run as a stop does; any other end of it is an error of the run.
+    const auto reconnect = [&] {
+        if (!connect() && !StopRequested)
+            throw tessaly::Error(statusText().toStdString());
+    };
+    tessaly::SmtpTransport transport(client, builder, reconnect, atesaki, run.keisyouSjis);
     tessaly::SendRun sendRun(snapshot, transport);
     currentRun_ = &sendRun;
     const struct Forget {
@@ -352,7 +369,8 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     // 13.
     ProgressBar1->setValue(0);
     setStatus(QStringLiteral("ホスト切断！"));
-    client.Disconnect();
+    if (client.Connected() || !stopped)
+        client.Disconnect();
     if (!previous.sentDataWritten) {
         SendData_Append();
         sendRun.sentDataWritten();
@@ -391,6 +409,148 @@ void TTSY_MainF::showRefused(const std::vector<RefusedRecipient>& refused) {
     refusedWindow_->showRefused(refused);
 }
 
+// The protection and login of the Submission settings; the defaults leave the client as the
+// plain exchange wants it.
+void TTSY_MainF::configureSecurity() {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    switch (settings_.Security) {
+    case 1: client.Security = tessaly::TSecurity::StartTls; break;
+    case 2: client.Security = tessaly::TSecurity::ImplicitTls; break;
+    default: client.Security = tessaly::TSecurity::None; break;
+    }
+    client.UseAuth = settings_.Auth != 0;
+    client.LoginName = client.UseAuth ? settings_.Login : std::string();
+    client.TrustedFingerprint = tessaly::trustedFingerprint(settings_, client.Host, client.Port);
+}
+
+// The password of this login: known from this program start or the keyring, else asked for
+// now, before anything connects. None when the user cancelled the question.
+std::optional<std::string> TTSY_MainF::loginPassword(const std::string& key) {
+    if (passwords_) {
+        if (std::optional<std::string> known = passwords_->find(key, settings_.SavePassword))
+            return known;
+    }
+    const QString server = tessaly::fromSjis(SmtpClient1->Host) + QLatin1Char(':') +
+                           QString::number(SmtpClient1->Port);
+    std::optional<QString> typed = dialogs_.askPassword(
+        this, QStringLiteral("SMTP 認証"),
+        QStringLiteral("送信サーバー %1 にログインするパスワードを入力してください。\r\n"
+                       "ログイン名：%2")
+            .arg(server, QString::fromLatin1(SmtpClient1->LoginName.data(),
+                                             static_cast<qsizetype>(SmtpClient1->LoginName.size()))));
+    if (!typed || typed->isEmpty())
+        return std::nullopt;
+    QByteArray bytes = typed->toUtf8();
+    std::string password = bytes.toStdString();
+    bytes.fill('\0');
+    typed->fill(QLatin1Char('\0'));
+    if (passwords_)
+        passwords_->remember(key, password);
+    return password;
+}
+
+// Opens the connection (step 6) with the protection and login the settings ask for. A
+// certificate that fails its check may be trusted by the user, once, for this host and port;
+// the connection is then tried again. False when the run ended here without an error: the
+// password was not given, or the stop button ended the connecting.
+bool TTSY_MainF::openConnection() {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    configureSecurity();
+    std::string key;
+    std::string password;
+    struct Wipe {
+        std::string& secret;
+        ~Wipe() { tessaly::wipe(secret); }
+    } wipePassword{password};
+    if (client.UseAuth) {
+        key = tessaly::SmtpPasswords::keyFor(client.Host, client.Port, client.LoginName);
+        std::optional<std::string> known = loginPassword(key);
+        if (!known) {
+            runEnded();
+            setStatus(QStringLiteral("パスワードが入力されなかったため、送信を中止しました"));
+            return false;
+        }
+        password.swap(*known);
+    }
+    setStatus(QStringLiteral("HOST-OPEN中！"));
+    // Ends the run where it stands, nothing sent and no connection left (the client closed it).
+    const auto endHere = [this](const QString& status) {
+        connectStopped_ = false;
+        runEnded();
+        setStatus(status);
+        return false;
+    };
+    const QString stopped = QStringLiteral("接続を中止しました");
+    for (bool trustOffered = false;;) {
+        connectStopped_ = false;
+        client.Password = password; // the client wipes its copy, whatever the end of Connect
+        try {
+            client.Connect();
+            break;
+        } catch (const tessaly::ETlsError& e) {
+            if (connectStopped_)
+                return endHere(stopped);
+            failureStatus_ = QStringLiteral("TLS エラー"); // for a failure that ends the run here
+            if (!e.PinnedFingerprint.empty())
+                throw tessaly::Error(std::string(e.what()) +
+                                     "\r\n証明書が正しく更新されたものかどうか、サーバーの管理者に"
+                                     "確かめてください。確かめられたら、設定画面の「送信サーバーの詳細」で"
+                                     "信頼した証明書を消去してから、もう一度送信してください。");
+            if (trustOffered || !offerTrust(e))
+                throw;
+            if (!trustAccepted(e))
+                return endHere(QStringLiteral("証明書を信頼しなかったため、送信を中止しました"));
+            trustOffered = true;
+        } catch (const tessaly::EAuthError& e) {
+            if (connectStopped_)
+                return endHere(stopped);
+            if (passwords_)
+                passwords_->refused(key);
+            failureStatus_ = QStringLiteral("認証エラー");
+            throw tessaly::Error(std::string(e.what()) +
+                                 "\r\n次に送信するときに、パスワードをもう一度お尋ねします。");
+        } catch (const tessaly::Error&) {
+            if (connectStopped_)
+                return endHere(stopped);
+            throw;
+        }
+    }
+    failureStatus_.clear();
+    if (client.UseAuth && passwords_)
+        passwords_->accepted(key, settings_.SavePassword);
+    return true;
+}
+
+// A certificate may be trusted when the check found fault with it, but never in place of another
+// the user trusted before (a changed certificate is refused again) and never without one.
+bool TTSY_MainF::offerTrust(const tessaly::ETlsError& e) const {
+    if (e.Fingerprint.empty())
+        return false;
+    for (const tessaly::TCertProblem problem : e.Problems)
+        if (problem == tessaly::TCertProblem::PinMismatch || problem == tessaly::TCertProblem::Handshake)
+            return false;
+    return !e.Problems.empty();
+}
+
+// Asks whether to trust the certificate; on yes it is stored for this host and port, and
+// TSY2.ini is saved at once: the user's decision must not be lost to a later Cancel of the
+// settings window (which reloads the file) or to a program that does not end normally.
+bool TTSY_MainF::trustAccepted(const tessaly::ETlsError& e) {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    const QString server = tessaly::fromSjis(client.Host) + QLatin1Char(':') + QString::number(client.Port);
+    const QString text = QString::fromUtf8(e.what()) +
+                         QStringLiteral("\r\n\r\nこの証明書を %1 の証明書として信頼して、接続しますか？\r\n"
+                                        "信頼するのはこの指紋の証明書だけです。"
+                                        "確かでないときは「いいえ」を選んでください。")
+                             .arg(server);
+    if (!dialogs_.askYesNo(this, QStringLiteral("証明書の確認"), text))
+        return false;
+    tessaly::setTrustedFingerprint(settings_, client.Host, client.Port, e.Fingerprint);
+    client.TrustedFingerprint = e.Fingerprint;
+    Settings_Save(settings_, startDirectory_);
+    return true;
+}
+
 void TTSY_MainF::SendData_Append() {
     if (!settei_ || !settei_->sendDataOn())
         return;
@@ -419,6 +579,8 @@ void TTSY_MainF::SmtpClient1InvalidHost(bool& handled) {
 }
 
 void TTSY_MainF::SmtpClient1ConnectionFailed() {
+    if (connectStopped_)
+        return; // the user ended it: no failure to report
     const QString text = QStringLiteral("ホスト接続に失敗しました。");
     reportClientFailure(text, text);
 }

@@ -135,8 +135,13 @@ bool SendRun::sendAll() {
         emit statusChanged(QString::number(i + 1) + QStringLiteral("件目を送信中(") +
                            fromSjis(parts.addresseeName) + QStringLiteral(")"));
         for (;;) {
-            if (!transport_.connected())
+            if (!transport_.connected()) {
                 transport_.connect();
+                if (!transport_.connected()) { // a stop ended the connecting
+                    syncJournal();
+                    return false;
+                }
+            }
             pacing_.started();
             MessageOutcome outcome = transport_.send(i, parts, [&] {
                 if (journal_)

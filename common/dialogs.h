@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 class QWidget;
 
@@ -33,6 +34,9 @@ public:
     // File dialogs; an empty result means the user cancelled.
     virtual QString openFile(QWidget* parent, const FileDialogOptions& options) = 0;
     virtual QString saveFile(QWidget* parent, const FileDialogOptions& options) = 0;
+    // Asks for a password, its characters hidden as they are typed; none when the user cancelled.
+    virtual std::optional<QString> askPassword(QWidget* parent, const QString& title,
+                                               const QString& text) = 0;
 };
 
 } // namespace tessaly

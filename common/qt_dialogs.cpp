@@ -1,6 +1,8 @@
 #include "common/qt_dialogs.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -76,6 +78,22 @@ QString QtDialogs::openFile(QWidget* parent, const FileDialogOptions& options) {
 
 QString QtDialogs::saveFile(QWidget* parent, const FileDialogOptions& options) {
     return runFileDialog(parent, options, QFileDialog::AcceptSave);
+}
+
+std::optional<QString> QtDialogs::askPassword(QWidget* parent, const QString& title,
+                                              const QString& text) {
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    dialog.setLabelText(shown);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    dialog.setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    QString password = dialog.textValue();
+    dialog.setTextValue(QString()); // no copy left in the dialog's field
+    return password;
 }
 
 } // namespace tessaly

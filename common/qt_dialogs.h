@@ -16,6 +16,8 @@ public:
     Choice askYesNoCancel(QWidget* parent, const QString& title, const QString& text) override;
     QString openFile(QWidget* parent, const FileDialogOptions& options) override;
     QString saveFile(QWidget* parent, const FileDialogOptions& options) override;
+    std::optional<QString> askPassword(QWidget* parent, const QString& title,
+                                       const QString& text) override;
 
 private:
     QString caption_;

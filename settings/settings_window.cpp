@@ -6,9 +6,11 @@
 #include "common/error_guard.h"
 #include "common/errors.h"
 #include "common/text.h"
-#include "settings/ini_file.h"
+#include "common/secret_store.h"
 #include "common/window_fonts.h"
 #include "common/window_place.h"
+#include "settings/ini_file.h"
+#include "settings/smtp_passwords.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -73,7 +75,7 @@ TTSY_SetteiF::TTSY_SetteiF(tessaly::Dialogs& dialogs, Settings& settings, std::s
     buildControls();
 }
 
-TTSY_SetteiF::~TTSY_SetteiF() = default;
+TTSY_SetteiF::~TTSY_SetteiF() { tessaly::wipe(pending_.Password); }
 
 void TTSY_SetteiF::buildControls() {
     auto button = [this](QPushButton*& b, const char* name, const QString& caption, QRect place, const QString& hint) {
@@ -148,6 +150,12 @@ void TTSY_SetteiF::buildControls() {
                                  ChkBox_SendData, Cmd_FileSentaku2, Cmd_FileSentaku3};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // Beside the host's example, where the window has room; last in the tab order, so that the
+    // given order stays as it is.
+    button(Cmd_ServerSyousai, "Cmd_ServerSyousai", QStringLiteral("送信サーバーの詳細..."),
+           {405, 8, 140, 25}, QStringLiteral("接続の保護（STARTTLS、SSL/TLS）、SMTP 認証、文字コードを設定します"));
+    setTabOrder(Cmd_FileSentaku3, Cmd_ServerSyousai);
+    ServerSyousaiF = new TTSY_ServerSyousaiF(dialogs_, this);
 
     struct LabelDef {
         const char* name;
@@ -220,6 +228,8 @@ void TTSY_SetteiF::buildControls() {
     connect(Cmd_FileSentaku1, &QPushButton::clicked, this, guard([this] { fileSentakuClick(Edt_Address); }));
     connect(Cmd_FileSentaku2, &QPushButton::clicked, this, guard([this] { fileSentakuClick(Edt_Log); }));
     connect(Cmd_FileSentaku3, &QPushButton::clicked, this, guard([this] { fileSentakuClick(Edt_SendData); }));
+    connect(Cmd_ServerSyousai, &QPushButton::clicked, this, guard([this] { Cmd_ServerSyousaiClick(); }));
+    connect(ServerSyousaiF, &QDialog::accepted, this, guard([this] { serverSyousaiAccepted(); }));
     connect(Cmd_SetteiHozon, &QPushButton::clicked, this, [this] { Cmd_SetteiHozonClick(); });
     connect(Cmd_SetteiCancel, &QPushButton::clicked, this, [this] { Cmd_SetteiCancelClick(); });
 }
@@ -412,9 +422,65 @@ void TTSY_SetteiF::fileSentakuClick(QLineEdit* target) {
     target->setText(chosen);
 }
 
+void TTSY_SetteiF::resetServerDetails() {
+    tessaly::wipe(pending_.Password);
+    pending_.Security = settings_.Security;
+    pending_.Auth = settings_.Auth;
+    pending_.Login = settings_.Login;
+    pending_.SavePassword = settings_.SavePassword;
+    pending_.Charset = settings_.Charset;
+    pending_.ClearTrust = false;
+}
+
+void TTSY_SetteiF::Cmd_ServerSyousaiClick() {
+    ServerDetails shown = pending_;
+    shown.Password.clear();
+    shown.Port = portSjis();
+    // Read now: a send run may have added one since the settings were loaded.
+    shown.HasTrustedCerts = !settings_.TrustedCerts.empty();
+    ServerSyousaiF->showWith(shown);
+}
+
+void TTSY_SetteiF::serverSyousaiAccepted() {
+    ServerDetails chosen = ServerSyousaiF->takeValues();
+    // A password typed on an earlier opening stays unless a new one was typed.
+    if (chosen.Password.empty())
+        chosen.Password.swap(pending_.Password);
+    tessaly::wipe(pending_.Password);
+    pending_ = std::move(chosen);
+    // The port is a field of this window: the proposal lands there as a typed port would.
+    assignText(Edt_Port, pending_.Port);
+}
+
+void TTSY_SetteiF::storePassword(bool wasSaved) {
+    const bool auth = settings_.Auth != 0;
+    if (passwords_ && auth) {
+        const std::string key = tessaly::SmtpPasswords::keyFor(
+            hostSjis(), QString::fromStdString(portSjis()).toInt(), settings_.Login);
+        if (wasSaved && !settings_.SavePassword)
+            passwords_->forgetSaved(key);
+        if (!pending_.Password.empty() &&
+            passwords_->typed(key, pending_.Password, settings_.SavePassword) !=
+                tessaly::SecretStatus::Ok)
+            dialogs_.message(this, QStringLiteral("キーリングを使えないため、パスワードを保存できませんでした。\r\n"
+                                                  "Tessalyを終了するまでは、入力したパスワードを使います。"));
+    }
+    tessaly::wipe(pending_.Password);
+}
+
 void TTSY_SetteiF::Cmd_SetteiHozonClick() {
     tessaly::guarded(dialogs_, this, [this] {
+        const bool wasSaved = settings_.Auth != 0 && settings_.SavePassword;
+        settings_.Security = pending_.Security;
+        settings_.Auth = pending_.Auth;
+        settings_.Login = pending_.Login;
+        settings_.SavePassword = pending_.SavePassword;
+        settings_.Charset = pending_.Charset;
+        if (pending_.ClearTrust)
+            settings_.TrustedCerts.clear();
+        pending_.ClearTrust = false;
         Settings_Save(settings_, startDirectory_);
+        storePassword(wasSaved);
         if (mainWindow_)
             mainWindow_->setEnabled(true);
         close();
@@ -450,6 +516,7 @@ bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dial
     // First, because no step of it can fail: a path error further down stops the load, and the
     // connection settings must not be lost with it.
     tessaly::Submission_Load(s, file);
+    w.resetServerDetails();
     const char* settei = "Settei";
 
     auto text = [&](const char* key, std::string_view def, std::string Settings::* field, QLineEdit* edit) {

@@ -3,6 +3,7 @@
 // user or by the program) and keeps the Settings record in step.
 #pragma once
 
+#include "settings/server_details_window.h"
 #include "settings/settings.h"
 
 #include <QDialog>
@@ -18,7 +19,8 @@ class QPushButton;
 
 namespace tessaly {
 class Dialogs;
-}
+class SmtpPasswords;
+} // namespace tessaly
 
 // Created once, hidden, right after the main window, and kept until the program ends (the owner
 // keeps it; it is a top-level window with no Qt parent of its own). Opening it is the main
@@ -39,6 +41,9 @@ public:
 
     // The address book window exists only after this one; Cancel moves it back to its place.
     void setAddressWindow(QWidget* addressWindow) { addressWindow_ = addressWindow; }
+    // Where a password typed in "送信サーバーの詳細" goes when Save confirms it (may be null: the
+    // password is then dropped).
+    void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
 
     Settings& settings() { return settings_; }
     const std::string& startDirectory() const { return startDirectory_; }
@@ -81,6 +86,12 @@ public:
     // --- Handlers, public so that tests and the owner can name them.
     void Cmd_SetteiHozonClick(); // Save (Enter): Settings_Save, enable the main window, close
     void Cmd_SetteiCancelClick(); // Cancel (Escape): Settings_Load, close
+    void Cmd_ServerSyousaiClick(); // opens "送信サーバーの詳細" over this window
+
+    // The choices of "送信サーバーの詳細" not yet saved: they reach the record and TSY2.ini with
+    // Save; Settings_Load (and so Cancel) puts the record's back.
+    const ServerDetails& pendingServerDetails() const { return pending_; }
+    void resetServerDetails();
 
     // Controls, named as their object names.
     QPushButton* Cmd_SetteiHozon = nullptr;
@@ -106,6 +117,8 @@ public:
     QCheckBox* ChkBox_SendData = nullptr;
     QPushButton* Cmd_FileSentaku2 = nullptr;
     QPushButton* Cmd_FileSentaku3 = nullptr;
+    QPushButton* Cmd_ServerSyousai = nullptr;
+    TTSY_ServerSyousaiF* ServerSyousaiF = nullptr; // child window, created with this one
 
 protected:
     void closeEvent(QCloseEvent* event) override; // FormCloseQuery
@@ -131,6 +144,8 @@ private:
     void addressFieldExit(QLineEdit* edit, const QString& message);
     void fileSentakuClick(QLineEdit* target);
     const std::string& bytesOf(const QLineEdit* edit) const;
+    void serverSyousaiAccepted();
+    void storePassword(bool wasSaved);
 
     tessaly::Dialogs& dialogs_;
     Settings& settings_;
@@ -142,6 +157,8 @@ private:
     const std::string* pendingSjis_ = nullptr; // bytes of an assignText in progress
     QString openDialogFileName_;               // OpenDialog1 keeps the last chosen name
     bool checkingAddress_ = false;
+    ServerDetails pending_;
+    tessaly::SmtpPasswords* passwords_ = nullptr;
 };
 
 // Fills the record and the settings window's controls from StartDirectory/TSY2.ini, creates

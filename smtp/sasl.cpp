@@ -1,5 +1,7 @@
 #include "smtp/sasl.h"
 
+#include "common/secret_store.h"
+
 #include <algorithm>
 
 namespace tessaly {
@@ -63,12 +65,7 @@ std::unique_ptr<TSaslMechanism> ChooseSaslMechanism(const std::vector<std::strin
     return nullptr;
 }
 
-void WipeSecret(std::string& secret) {
-    volatile char* p = secret.data();
-    for (std::size_t i = 0; i < secret.size(); ++i)
-        p[i] = '\0';
-    secret.clear();
-}
+void WipeSecret(std::string& secret) { wipe(secret); }
 
 void WipeSecret(QByteArray& secret) {
     if (!secret.isDetached())

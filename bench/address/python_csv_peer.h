@@ -47,6 +47,10 @@ public:
     }
     QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
     QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
+    std::optional<QString> askPassword(QWidget*, const QString&, const QString&) override {
+        ++messages;
+        return std::nullopt;
+    }
 };
 
 } // namespace bench

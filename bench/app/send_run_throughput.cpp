@@ -5,6 +5,7 @@
 #include "bench/support/smtp_bench_support.h"
 #include "app/program.h"
 #include "common/dialogs.h"
+#include "common/secret_store.h"
 #include "common/text.h"
 #include "tests/fixtures/reporting_dialogs.h"
 
@@ -18,6 +19,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,7 +56,8 @@ void BM_SendRun(benchmark::State& state) {
             QString()));
         ini.close();
         ReportingDialogs dialogs;
-        tessaly::Program program(dialogs);
+        tessaly::NoSecretStore keyring;
+        tessaly::Program program(dialogs, keyring);
         program.start();
         TTSY_MainF& main = program.mainWindow();
         std::vector<std::string> recipients;

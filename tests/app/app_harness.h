@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "common/text.h"
 #include "fixtures/fake_dialogs.h"
+#include "fixtures/fake_secret_store.h"
 #include "fixtures/temp_start_dir.h"
 
 #include <QCoreApplication>
@@ -34,16 +35,18 @@ using IniValues = std::vector<std::pair<QString, QString>>;
 
 class App {
 public:
-    // Writes TSY2.ini (so no first-run message comes) and Address.csv, starts the program.
-    explicit App(const IniValues& settei = {}, const QByteArray& addressCsv = {}) {
+    // Writes TSY2.ini (so no first-run message comes; `moreIni` is appended to it as it
+    // stands) and Address.csv, starts the program.
+    explicit App(const IniValues& settei = {}, const QByteArray& addressCsv = {},
+                 const QByteArray& moreIni = {}) {
         QByteArray ini = "[Settei]\r\n";
         for (const auto& [key, value] : settei)
             ini += sjis(key) + "=" + sjis(value) + "\r\n";
-        ini += "[Window]\r\nMain_X=30\r\nMain_Y=40\r\n";
+        ini += "[Window]\r\nMain_X=30\r\nMain_Y=40\r\n" + moreIni;
         dir.write(QStringLiteral("TSY2.ini"), ini);
         if (!addressCsv.isEmpty())
             dir.write(QStringLiteral("Address.csv"), addressCsv);
-        program = std::make_unique<tessaly::Program>(dialogs);
+        program = std::make_unique<tessaly::Program>(dialogs, keyring);
         program->start();
     }
     // Lets `prepare` lay out the start directory first (files, pipes, permissions); it gives the
@@ -52,7 +55,7 @@ public:
         const QByteArray ini = prepare(dir);
         if (!ini.isNull())
             dir.write(QStringLiteral("TSY2.ini"), ini);
-        program = std::make_unique<tessaly::Program>(dialogs);
+        program = std::make_unique<tessaly::Program>(dialogs, keyring);
         program->start();
     }
     ~App() { program.reset(); }
@@ -107,9 +110,11 @@ public:
 
     void setBody(const QString& text) { body()->setPlainText(text); }
 
-    // Declared in this order: the start directory outlives the dialogs, which outlive the windows.
+    // Declared in this order: the start directory outlives the dialogs and the keyring, which
+    // outlive the windows.
     TempStartDir dir;
     FakeDialogs dialogs;
+    FakeSecretStore keyring;
     std::unique_ptr<tessaly::Program> program;
 };
 

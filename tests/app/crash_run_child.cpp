@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "common/dialogs.h"
+#include "fixtures/fake_secret_store.h"
 
 #include <QApplication>
 #include <QFile>
@@ -36,6 +37,9 @@ public:
     }
     QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
     QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
+    std::optional<QString> askPassword(QWidget*, const QString&, const QString&) override {
+        return std::nullopt;
+    }
 };
 
 } // namespace
@@ -44,7 +48,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     AnsweringDialogs dialogs;
-    tessaly::Program program(dialogs);
+    FakeSecretStore keyring;
+    tessaly::Program program(dialogs, keyring);
     program.start();
     TTSY_MainF& window = program.mainWindow();
 

@@ -10,6 +10,7 @@
 #include "app/hit_list_window.h"
 #include "app/main_window.h"
 #include "app/program.h"
+#include "common/secret_store.h"
 #include "common/text.h"
 #include "log/log_window.h"
 #include "settings/settings_window.h"
@@ -221,7 +222,8 @@ int main(int argc, char** argv) {
     ReportingDialogs dialogs;
     int status = 0;
     {
-        tessaly::Program program(dialogs);
+        tessaly::NoSecretStore keyring; // drawing a window needs no password
+        tessaly::Program program(dialogs, keyring);
         program.start();
         settle();
         for (int i = 2; i < argc; ++i) {

@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -82,6 +84,43 @@ TEST(QtDialogs, MessageAndErrorCarryTheProgramTitleAndOneButton) {
     EXPECT_EQ(error.title, QStringLiteral("Tessaly 2.7S"));
     EXPECT_EQ(error.icon, QMessageBox::Critical);
     EXPECT_EQ(error.buttons.size(), 1);
+}
+
+// The password prompt hides what is typed; OK gives it, Cancel gives none.
+TEST(QtDialogs, PasswordPromptHidesTheTextAndCancelGivesNone) {
+    tessaly::QtDialogs dialogs(QStringLiteral("Tessaly 2.7S"));
+    for (const bool ok : {true, false}) {
+        QLineEdit::EchoMode echo = QLineEdit::Normal;
+        QString label;
+        auto* timer = new QTimer;
+        timer->setInterval(5);
+        auto tries = std::make_shared<int>(0);
+        QObject::connect(timer, &QTimer::timeout, [=, &echo, &label] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                if (++*tries > 2000) {
+                    ADD_FAILURE() << "no prompt appeared";
+                    timer->deleteLater();
+                }
+                return;
+            }
+            timer->stop();
+            timer->deleteLater();
+            echo = dialog->textEchoMode();
+            label = dialog->labelText();
+            dialog->setTextValue(QStringLiteral("pässword"));
+            if (ok)
+                dialog->accept();
+            else
+                dialog->reject();
+        });
+        timer->start();
+        const std::optional<QString> answer = dialogs.askPassword(
+            nullptr, QStringLiteral("SMTP 認証"), QStringLiteral("パスワードを入力してください。\r\nログイン名：taro"));
+        EXPECT_EQ(echo, QLineEdit::Password);
+        EXPECT_EQ(label, QStringLiteral("パスワードを入力してください。\nログイン名：taro"));
+        EXPECT_EQ(answer, ok ? std::optional<QString>(QStringLiteral("pässword")) : std::nullopt);
+    }
 }
 
 } // namespace

@@ -1,0 +1,262 @@
+#include "settings/server_details_window.h"
+
+#include "common/controls.h"
+#include "common/dialogs.h"
+#include "common/error_guard.h"
+#include "common/window_fonts.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyle>
+
+namespace {
+
+const QString kTitle = QStringLiteral("送信サーバーの詳細");
+
+QString securityName(int security) {
+    switch (security) {
+    case 1:
+        return QStringLiteral("STARTTLS");
+    case 2:
+        return QStringLiteral("SSL/TLS");
+    default:
+        return QStringLiteral("保護なしの接続");
+    }
+}
+
+// A login name goes on the wire as it is: printable ASCII without blanks.
+bool isLoginText(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7F)
+            return false;
+    return true;
+}
+
+} // namespace
+
+TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* settingsWindow)
+    : QDialog(settingsWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                  Qt::MSWindowsFixedSizeDialogHint),
+      dialogs_(dialogs) {
+    setObjectName(QStringLiteral("TTSY_ServerSyousaiF"));
+    setWindowTitle(kTitle);
+    setWindowModality(Qt::WindowModal);
+    setFixedSize(470, 320);
+    setFont(tessaly::proportionalGothic(12));
+    buildControls();
+}
+
+TTSY_ServerSyousaiF::~TTSY_ServerSyousaiF() {
+    Edt_Password->clear();
+}
+
+int TTSY_ServerSyousaiF::usualPort(int security) {
+    switch (security) {
+    case 1:
+        return 587;
+    case 2:
+        return 465;
+    default:
+        return 25;
+    }
+}
+
+void TTSY_ServerSyousaiF::buildControls() {
+    using tessaly::makeLabel;
+    makeLabel(this, "Label_Security", QStringLiteral("接続の保護"), 10, 15);
+    Cmb_Security = new QComboBox(this);
+    Cmb_Security->setObjectName(QStringLiteral("Cmb_Security"));
+    Cmb_Security->setGeometry(110, 11, 130, 22);
+    Cmb_Security->addItems(
+        {QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
+    Cmb_Security->setToolTip(QStringLiteral("プロバイダーの案内に合わせて選んでください"));
+    Label_Port = makeLabel(this, "Label_Port", QString(), 255, 15);
+
+    ChkBox_Auth = new QCheckBox(QStringLiteral("SMTP 認証を使う"), this);
+    ChkBox_Auth->setObjectName(QStringLiteral("ChkBox_Auth"));
+    ChkBox_Auth->setGeometry(10, 50, 200, 17);
+
+    makeLabel(this, "Label_Login", QStringLiteral("ログイン名"), 30, 83);
+    Edt_Login = new QLineEdit(this);
+    Edt_Login->setObjectName(QStringLiteral("Edt_Login"));
+    Edt_Login->setGeometry(130, 80, 230, 20);
+    Edt_Login->setToolTip(QStringLiteral("プロバイダーから知らされたログイン名（半角英数字）です"));
+
+    makeLabel(this, "Label_Password", QStringLiteral("パスワード"), 30, 113);
+    Edt_Password = new QLineEdit(this);
+    Edt_Password->setObjectName(QStringLiteral("Edt_Password"));
+    Edt_Password->setGeometry(130, 110, 230, 20);
+    Edt_Password->setEchoMode(QLineEdit::Password);
+    Edt_Password->setPlaceholderText(QStringLiteral("変更しないときは空欄のまま"));
+
+    ChkBox_SavePassword = new QCheckBox(QStringLiteral("パスワードを保存"), this);
+    ChkBox_SavePassword->setObjectName(QStringLiteral("ChkBox_SavePassword"));
+    ChkBox_SavePassword->setGeometry(130, 140, 200, 17);
+    makeLabel(this, "Label_PasswordNote",
+              QStringLiteral("パスワードはシステムのキーリングに保存します。\n"
+                             "保存しないときは、起動後の最初の送信でお尋ねします。"),
+              130, 162);
+
+    makeLabel(this, "Label_Charset", QStringLiteral("文字コード"), 10, 210);
+    Cmb_Charset = new QComboBox(this);
+    Cmb_Charset->setObjectName(QStringLiteral("Cmb_Charset"));
+    Cmb_Charset->setGeometry(110, 206, 350, 22);
+    Cmb_Charset->addItems({QStringLiteral("ISO-2022-JP"),
+                           QStringLiteral("自動（ISO-2022-JPで送れない文字があるときだけUTF-8）"),
+                           QStringLiteral("UTF-8")});
+
+    Cmd_ClearTrust = new QPushButton(QStringLiteral("信頼した証明書を消去..."), this);
+    Cmd_ClearTrust->setObjectName(QStringLiteral("Cmd_ClearTrust"));
+    Cmd_ClearTrust->setGeometry(110, 242, 170, 25);
+    Cmd_ClearTrust->setToolTip(
+        QStringLiteral("送信のときに信頼すると答えた証明書を忘れ、次の接続で確認し直します"));
+
+    Cmd_OK = new QPushButton(QStringLiteral("OK"), this);
+    Cmd_OK->setObjectName(QStringLiteral("Cmd_OK"));
+    Cmd_OK->setGeometry(130, 284, 85, 25);
+    Cmd_OK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    Cmd_OK->setDefault(true);
+    Cmd_Cancel = new QPushButton(QStringLiteral("キャンセル"), this);
+    Cmd_Cancel->setObjectName(QStringLiteral("Cmd_Cancel"));
+    Cmd_Cancel->setGeometry(255, 284, 96, 25);
+    Cmd_Cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+
+    QWidget* const tabOrder[] = {Cmb_Security,        ChkBox_Auth, Edt_Login,      Edt_Password,
+                                 ChkBox_SavePassword, Cmb_Charset, Cmd_ClearTrust, Cmd_OK,
+                                 Cmd_Cancel};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    // Programmatic changes come only from showWith, which blocks the signals: these run for the
+    // user's choices alone.
+    tessaly::connectGuarded(dialogs_, Cmb_Security, &QComboBox::currentIndexChanged, this,
+                            &TTSY_ServerSyousaiF::Cmb_SecurityChange);
+    tessaly::connectGuarded(dialogs_, ChkBox_Auth, &QCheckBox::toggled, this,
+                            &TTSY_ServerSyousaiF::ChkBox_AuthClick);
+    tessaly::connectGuarded(dialogs_, Cmd_OK, &QPushButton::clicked, this,
+                            &TTSY_ServerSyousaiF::Cmd_OKClick);
+    tessaly::connectGuarded(dialogs_, Cmd_ClearTrust, &QPushButton::clicked, this,
+                            &TTSY_ServerSyousaiF::Cmd_ClearTrustClick);
+    connect(Cmd_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
+    {
+        const QSignalBlocker security(Cmb_Security);
+        const QSignalBlocker auth(ChkBox_Auth);
+        Cmb_Security->setCurrentIndex(v.Security);
+        ChkBox_Auth->setChecked(v.Auth != 0);
+        Edt_Login->setText(
+            QString::fromLatin1(v.Login.data(), static_cast<qsizetype>(v.Login.size())));
+        Edt_Password->clear();
+        ChkBox_SavePassword->setChecked(v.SavePassword);
+        Cmb_Charset->setCurrentIndex(v.Charset);
+    }
+    port_ = v.Port;
+    clearTrust_ = v.ClearTrust;
+    Cmd_ClearTrust->setEnabled(v.HasTrustedCerts && !v.ClearTrust);
+    showPort();
+    ChkBox_AuthClick();
+    show();
+    raise();
+    activateWindow();
+    Cmb_Security->setFocus(Qt::OtherFocusReason);
+}
+
+ServerDetails TTSY_ServerSyousaiF::takeValues() {
+    ServerDetails v;
+    v.Security = Cmb_Security->currentIndex();
+    v.Auth = ChkBox_Auth->isChecked() ? 1 : 0;
+    v.Login = Edt_Login->text().toLatin1().toStdString();
+    v.SavePassword = ChkBox_SavePassword->isChecked();
+    v.Charset = Cmb_Charset->currentIndex();
+    v.Port = port_;
+    v.ClearTrust = clearTrust_;
+    v.HasTrustedCerts = Cmd_ClearTrust->isEnabled();
+    QByteArray password = Edt_Password->text().toUtf8();
+    v.Password = password.toStdString();
+    password.fill('\0');
+    Edt_Password->clear();
+    return v;
+}
+
+void TTSY_ServerSyousaiF::showPort() {
+    Label_Port->setText(
+        QStringLiteral("ポート番号：%1")
+            .arg(port_.empty()
+                     ? QStringLiteral("（未入力）")
+                     : QString::fromLatin1(port_.data(), static_cast<qsizetype>(port_.size()))));
+    Label_Port->adjustSize();
+}
+
+void TTSY_ServerSyousaiF::Cmb_SecurityChange(int index) {
+    const std::string proposed = std::to_string(usualPort(index));
+    // Only a port that stands at one of the usual numbers is proposed to change: a port of the
+    // user's own (a provider's 2525, say) is left as it is without a question.
+    const bool usual = port_.empty() || port_ == "25" || port_ == "587" || port_ == "465";
+    if (!usual || port_ == proposed)
+        return;
+    const QString from =
+        port_.empty() ? QStringLiteral("（未入力）") : QString::fromStdString(port_);
+    const QString text = QStringLiteral("%1では通常、ポート番号 %2 を使います。\r\n"
+                                        "ポート番号を %3 から %2 に変更しますか？")
+                             .arg(securityName(index), QString::fromStdString(proposed), from);
+    if (!dialogs_.askYesNo(this, kTitle, text))
+        return;
+    port_ = proposed;
+    showPort();
+}
+
+void TTSY_ServerSyousaiF::ChkBox_AuthClick() {
+    const bool on = ChkBox_Auth->isChecked();
+    Edt_Login->setEnabled(on);
+    Edt_Password->setEnabled(on);
+    ChkBox_SavePassword->setEnabled(on);
+}
+
+void TTSY_ServerSyousaiF::Cmd_ClearTrustClick() {
+    if (!dialogs_.askYesNo(
+            this, kTitle,
+            QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
+                           "次に接続するとき、サーバーの証明書をもう一度確認します。"
+                           "よろしいですか？")))
+        return;
+    clearTrust_ = true;
+    Cmd_ClearTrust->setEnabled(false);
+}
+
+void TTSY_ServerSyousaiF::Cmd_OKClick() {
+    const QString login = Edt_Login->text();
+    QString refusal;
+    if (!isLoginText(login))
+        refusal = QStringLiteral("ログイン名には半角の英数字と記号だけを入力してください。");
+    else if (login.isEmpty() && ChkBox_Auth->isChecked())
+        refusal = QStringLiteral("ログイン名が未入力です。");
+    if (!refusal.isEmpty()) {
+        dialogs_.message(this, refusal);
+        Edt_Login->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // The password would cross the network readable by anyone on the way: the run refuses to
+    // send it (but to a server on this computer). Said now rather than at the next send.
+    if (ChkBox_Auth->isChecked() && Cmb_Security->currentIndex() == 0 &&
+        !dialogs_.askYesNo(this, kTitle,
+                           QStringLiteral("接続の保護が「なし」のため、パスワードは送れません"
+                                          "（このコンピューター上のサーバーを除く）。\r\n"
+                                          "このまま設定しますか？"))) {
+        Cmb_Security->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    accept();
+}
+
+void TTSY_ServerSyousaiF::done(int result) {
+    // accepted() has been answered by now: a password left in the hidden field would outlive
+    // the user's decision.
+    QDialog::done(result);
+    Edt_Password->clear();
+}

@@ -1,0 +1,77 @@
+// The window "送信サーバーの詳細" TTSY_ServerSyousaiF, opened from the settings window: the
+// connection's protection, the SMTP login and the character code of the mail.
+#pragma once
+
+#include "settings/settings.h"
+
+#include <QDialog>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tessaly {
+class Dialogs;
+}
+
+// What the window edits: the Submission settings, the port of the settings window (a change of
+// the protection proposes the usual port), and a password typed here.
+struct ServerDetails {
+    int Security = 0;
+    int Auth = 0;
+    std::string Login;
+    bool SavePassword = true;
+    int Charset = 0;
+    std::string Port;             // ASCII digits, as Edt_Port holds them
+    std::string Password;         // UTF-8; empty when nothing was typed (the known one stays)
+    bool HasTrustedCerts = false; // shown: there are certificates the user chose to trust
+    bool ClearTrust = false;      // the user chose to forget them
+};
+
+// A child of the settings window, created with it and kept. showWith() shows it modal over the
+// settings window without waiting; OK (after its checks) emits accepted(), and values() then
+// holds what the user chose. OK, Cancel and Escape hide it; the password field is emptied
+// whichever way it closes.
+class TTSY_ServerSyousaiF : public QDialog {
+    Q_OBJECT
+public:
+    TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* settingsWindow);
+    ~TTSY_ServerSyousaiF() override;
+
+    void showWith(const ServerDetails& values);
+    // The choices as they stand; Password is taken out of the field (the field is emptied).
+    ServerDetails takeValues();
+
+    // The usual port of each protection: 25 (none), 587 (STARTTLS), 465 (SSL/TLS).
+    static int usualPort(int security);
+
+    void Cmd_OKClick();
+
+    QComboBox* Cmb_Security = nullptr;
+    QCheckBox* ChkBox_Auth = nullptr;
+    QLineEdit* Edt_Login = nullptr;
+    QLineEdit* Edt_Password = nullptr;
+    QCheckBox* ChkBox_SavePassword = nullptr;
+    QComboBox* Cmb_Charset = nullptr;
+    QPushButton* Cmd_OK = nullptr;
+    QPushButton* Cmd_Cancel = nullptr;
+    QPushButton* Cmd_ClearTrust = nullptr;
+    QLabel* Label_Port = nullptr;
+
+protected:
+    void done(int result) override;
+
+private:
+    void buildControls();
+    void Cmb_SecurityChange(int index);
+    void ChkBox_AuthClick();
+    void Cmd_ClearTrustClick();
+    void showPort();
+
+    tessaly::Dialogs& dialogs_;
+    std::string port_;
+    bool clearTrust_ = false;
+};

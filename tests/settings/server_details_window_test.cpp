@@ -1,0 +1,306 @@
+#include "settings/server_details_window.h"
+#include "settings/settings_window.h"
+#include "settings/smtp_passwords.h"
+
+#include "fixtures/fake_dialogs.h"
+#include "fixtures/fake_secret_store.h"
+#include "fixtures/temp_start_dir.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+const QString kTitle = QStringLiteral("送信サーバーの詳細");
+
+// The settings window as the program wires it, with the keyring replaced.
+class ServerDetailsTest : public ::testing::Test {
+protected:
+    ServerDetailsTest() : start_(dir_.path().toStdString()), passwords_(keyring_) {
+        dir_.write(QStringLiteral("TSY2.ini"), "[Settei]\r\nHost=Mail.Example.JP\r\nPort=25\r\n");
+        settei_ = std::make_unique<TTSY_SetteiF>(dialogs_, settings_, start_, &main_);
+        settei_->setPasswords(&passwords_);
+        Settings_Load(settings_, start_, dialogs_, *settei_, &main_, nullptr);
+        main_.setEnabled(false);
+        settei_->show();
+    }
+
+    TTSY_ServerSyousaiF* details() {
+        return settei_->findChild<TTSY_ServerSyousaiF*>(QStringLiteral("TTSY_ServerSyousaiF"));
+    }
+    template <typename T> T* in(QWidget* w, const char* name) {
+        T* found = w->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLineEdit* port() { return in<QLineEdit>(settei_.get(), "Edt_Port"); }
+    void openDetails() {
+        in<QPushButton>(settei_.get(), "Cmd_ServerSyousai")->click();
+        ASSERT_TRUE(details()->isVisible());
+    }
+    void choose(const char* combo, int index) {
+        in<QComboBox>(details(), combo)->setCurrentIndex(index);
+    }
+    void ok() { in<QPushButton>(details(), "Cmd_OK")->click(); }
+    QByteArray ini() const { return dir_.read(QStringLiteral("TSY2.ini")); }
+
+    TempStartDir dir_;
+    FakeDialogs dialogs_;
+    FakeSecretStore keyring_;
+    Settings settings_;
+    QWidget main_;
+    std::string start_;
+    tessaly::SmtpPasswords passwords_;
+    std::unique_ptr<TTSY_SetteiF> settei_;
+};
+
+TEST_F(ServerDetailsTest, TheButtonSitsInFreeRoomBesideTheHost) {
+    QPushButton* button = in<QPushButton>(settei_.get(), "Cmd_ServerSyousai");
+    EXPECT_EQ(button->text(), QStringLiteral("送信サーバーの詳細..."));
+    EXPECT_TRUE(settei_->rect().contains(button->geometry()));
+    EXPECT_GE(button->sizeHint().width(), 0);
+    EXPECT_LE(button->sizeHint().width(), button->width()) << "caption cut";
+    for (QWidget* other : settei_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other == button || other->isWindow())
+            continue;
+        EXPECT_FALSE(button->geometry().intersects(other->geometry()))
+            << other->objectName().toStdString();
+    }
+}
+
+// Changing the protection proposes its usual port; the user may keep their own.
+struct PortCase {
+    const char* name;
+    int from;           // protection saved before
+    const char* before; // port before
+    int to;             // protection chosen
+    int answer;         // -1: no question expected; 0 no; 1 yes
+    const char* after;
+};
+
+class PortProposal : public ServerDetailsTest, public ::testing::WithParamInterface<PortCase> {};
+
+TEST_P(PortProposal, LandsInThePortFieldOnOkOnly) {
+    const PortCase& c = GetParam();
+    dir_.write(QStringLiteral("TSY2.ini"),
+               QByteArray("[Settei]\r\nHost=Mail.Example.JP\r\nPort=") + c.before +
+                   "\r\n[Submission]\r\nSecurity=" + QByteArray::number(c.from) + "\r\n");
+    Settings_Load(settings_, start_, dialogs_, *settei_, &main_, nullptr);
+    openDetails();
+    if (c.answer >= 0)
+        dialogs_.queueAnswer(c.answer == 1);
+    choose("Cmb_Security", c.to);
+    EXPECT_EQ(dialogs_.count(FakeDialogs::Kind::Question), c.answer >= 0 ? 1 : 0);
+    EXPECT_EQ(port()->text(), QString::fromLatin1(c.before)) << "changed before OK";
+    EXPECT_EQ(in<QLabel>(details(), "Label_Port")->text(),
+              QStringLiteral("ポート番号：") + QString::fromLatin1(c.after));
+    ok();
+    EXPECT_FALSE(details()->isVisible());
+    EXPECT_EQ(port()->text(), QString::fromLatin1(c.after));
+    EXPECT_EQ(settings_.Port, c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerDetails, PortProposal,
+                         ::testing::Values(PortCase{"StartTlsOn25Yes", 0, "25", 1, 1, "587"},
+                                           PortCase{"SslTlsOn25Yes", 0, "25", 2, 1, "465"},
+                                           PortCase{"StartTlsOn25No", 0, "25", 1, 0, "25"},
+                                           PortCase{"SslTlsOn587Yes", 1, "587", 2, 1, "465"},
+                                           PortCase{"NoneOn465Yes", 2, "465", 0, 1, "25"},
+                                           PortCase{"OwnPortKept", 0, "2525", 1, -1, "2525"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ServerDetailsTest, ThePortQuestionNamesBothPortsAndCancelKeepsThePort) {
+    openDetails();
+    dialogs_.queueAnswer(true);
+    choose("Cmb_Security", 1);
+    EXPECT_EQ(dialogs_.last(FakeDialogs::Kind::Question).title, kTitle);
+    EXPECT_EQ(dialogs_.lastText(),
+              QStringLiteral("STARTTLSでは通常、ポート番号 587 を使います。\r\n"
+                             "ポート番号を 25 から 587 に変更しますか？"));
+    in<QPushButton>(details(), "Cmd_Cancel")->click();
+    EXPECT_FALSE(details()->isVisible());
+    EXPECT_EQ(port()->text(), QStringLiteral("25"));
+    EXPECT_EQ(settei_->pendingServerDetails().Security, 0);
+}
+
+// The choices reach the record and TSY2.ini with the settings window's Save, the password only
+// the keyring; Cancel of the settings window brings back what was saved.
+TEST_F(ServerDetailsTest, ChoicesRoundTripThroughSaveAndCancel) {
+    const QByteArray before = ini();
+    openDetails();
+    dialogs_.queueAnswer(true);
+    choose("Cmb_Security", 1);
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    QTest::keyClicks(in<QLineEdit>(details(), "Edt_Login"), QStringLiteral("taro"));
+    QLineEdit* password = in<QLineEdit>(details(), "Edt_Password");
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    QTest::keyClicks(password, QStringLiteral("s3cret-"));
+    password->insert(QStringLiteral("パス"));
+    choose("Cmb_Charset", 1);
+    ok();
+    EXPECT_TRUE(password->text().isEmpty()) << "the field keeps no password";
+    EXPECT_EQ(settings_.Security, 0) << "nothing reaches the record before Save";
+    EXPECT_EQ(ini(), before);
+    EXPECT_TRUE(keyring_.calls.empty());
+
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_FALSE(settei_->isVisible());
+    EXPECT_EQ(settings_.Security, 1);
+    EXPECT_EQ(settings_.Auth, 1);
+    EXPECT_EQ(settings_.Login, "taro");
+    EXPECT_EQ(settings_.Charset, 1);
+    const QByteArray saved = ini();
+    EXPECT_TRUE(saved.contains("[Submission]\r\nSecurity=1\r\nAuth=1\r\nLogin=taro\r\n"
+                               "SavePassword=1\r\nTrustedCerts=\r\nCharset=1\r\n"))
+        << saved.toStdString();
+    EXPECT_TRUE(saved.contains("Port=587\r\n"));
+    EXPECT_FALSE(saved.contains("s3cret"));
+    const std::string key = "smtp:mail.example.jp:587:taro";
+    EXPECT_EQ(keyring_.secrets[key], "s3cret-パス");
+    EXPECT_EQ(passwords_.find(key, false), std::optional<std::string>("s3cret-パス"));
+
+    // Changed and cancelled: the record and the window show what was saved.
+    settei_->show();
+    openDetails();
+    EXPECT_EQ(in<QComboBox>(details(), "Cmb_Security")->currentIndex(), 1);
+    EXPECT_EQ(in<QLineEdit>(details(), "Edt_Login")->text(), QStringLiteral("taro"));
+    EXPECT_TRUE(in<QLineEdit>(details(), "Edt_Password")->text().isEmpty());
+    EXPECT_TRUE(in<QLineEdit>(details(), "Edt_Login")->isEnabled());
+    choose("Cmb_Charset", 2);
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(false);
+    EXPECT_FALSE(in<QLineEdit>(details(), "Edt_Login")->isEnabled());
+    ok();
+    in<QPushButton>(settei_.get(), "Cmd_SetteiCancel")->click();
+    EXPECT_EQ(settings_.Charset, 1);
+    EXPECT_EQ(settings_.Auth, 1);
+    EXPECT_EQ(settei_->pendingServerDetails().Charset, 1);
+    EXPECT_EQ(ini(), saved);
+}
+
+// A certificate trusted during a send (stored in the record, after the settings were loaded)
+// can be forgotten; it goes from TSY2.ini with Save.
+TEST_F(ServerDetailsTest, TrustedCertificatesCanBeForgotten) {
+    openDetails();
+    EXPECT_FALSE(in<QPushButton>(details(), "Cmd_ClearTrust")->isEnabled());
+    in<QPushButton>(details(), "Cmd_Cancel")->click();
+
+    tessaly::setTrustedFingerprint(settings_, "mail.example.jp", 587, std::string(64, 'b'));
+    openDetails();
+    QPushButton* clear = in<QPushButton>(details(), "Cmd_ClearTrust");
+    ASSERT_TRUE(clear->isEnabled());
+    dialogs_.queueAnswer(true);
+    clear->click();
+    EXPECT_EQ(dialogs_.lastText(),
+              QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
+                             "次に接続するとき、サーバーの証明書をもう一度確認します。"
+                             "よろしいですか？"));
+    EXPECT_FALSE(clear->isEnabled());
+    ok();
+    EXPECT_FALSE(settings_.TrustedCerts.empty()) << "not before Save";
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_TRUE(settings_.TrustedCerts.empty());
+    EXPECT_FALSE(ini().contains("bbbbbbbb"));
+}
+
+TEST_F(ServerDetailsTest, LoginNameMustBePlainAscii) {
+    openDetails();
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    ok();
+    QLineEdit* login = in<QLineEdit>(details(), "Edt_Login");
+    login->setText(QStringLiteral("たろう"));
+    ok();
+    login->setText(QStringLiteral("taro yamada"));
+    ok();
+    EXPECT_EQ(dialogs_.texts(),
+              (QStringList{
+                  QStringLiteral("ログイン名が未入力です。"),
+                  QStringLiteral("ログイン名には半角の英数字と記号だけを入力してください。"),
+                  QStringLiteral("ログイン名には半角の英数字と記号だけを入力してください。"),
+              }));
+    EXPECT_TRUE(details()->isVisible());
+    login->setText(QStringLiteral("taro@example.jp"));
+    dialogs_.clear();
+    dialogs_.queueAnswer(false); // a login without protection: said before it is set
+    ok();
+    EXPECT_EQ(dialogs_.texts(),
+              QStringList{QStringLiteral("接続の保護が「なし」のため、パスワードは送れません"
+                                         "（このコンピューター上のサーバーを除く）。\r\n"
+                                         "このまま設定しますか？")});
+    EXPECT_TRUE(details()->isVisible());
+    dialogs_.queueAnswer(true);
+    ok();
+    EXPECT_FALSE(details()->isVisible());
+}
+
+// Without a keyring the typed password serves until the program ends, and the user is told.
+// Turning "パスワードを保存" off takes the saved one out of the keyring.
+TEST_F(ServerDetailsTest, PasswordWithoutKeyringAndSavingTurnedOff) {
+    keyring_.available = false;
+    openDetails();
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro"));
+    in<QLineEdit>(details(), "Edt_Password")->setText(QStringLiteral("pw1"));
+    dialogs_.queueAnswer(true); // a server on this computer
+    ok();
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_EQ(dialogs_.lastText(),
+              QStringLiteral("キーリングを使えないため、パスワードを保存できませんでした。\r\n"
+                             "Tessalyを終了するまでは、入力したパスワードを使います。"));
+    const std::string key = "smtp:mail.example.jp:25:taro";
+    EXPECT_EQ(passwords_.find(key, true), std::optional<std::string>("pw1"));
+
+    keyring_.available = true;
+    keyring_.secrets[key] = "pw1";
+    keyring_.calls.clear();
+    settei_->show();
+    openDetails();
+    in<QCheckBox>(details(), "ChkBox_SavePassword")->setChecked(false);
+    dialogs_.queueAnswer(true);
+    ok();
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_TRUE(keyring_.secrets.empty());
+    EXPECT_TRUE(ini().contains("SavePassword=0\r\n"));
+}
+
+} // namespace
+
+namespace {
+
+// Draws the window (and the settings window with its new button) into TESSALY_SCREENSHOT_DIR.
+TEST_F(ServerDetailsTest, Screenshot) {
+    const QString target = qEnvironmentVariable("TESSALY_SCREENSHOT_DIR");
+    if (target.isEmpty())
+        GTEST_SKIP() << "TESSALY_SCREENSHOT_DIR not set";
+    openDetails();
+    dialogs_.queueAnswer(true);
+    choose("Cmb_Security", 1);
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro@example.jp"));
+    in<QLineEdit>(details(), "Edt_Password")->setText(QStringLiteral("password"));
+    choose("Cmb_Charset", 1);
+    QTest::qWait(50); // let the window system draw it once
+    EXPECT_TRUE(details()->grab().save(target + QStringLiteral("/server_details_window.png")));
+    ok();
+    const std::pair<const char*, QString> shown[] = {
+        {"Edt_Host", QStringLiteral("smtp.example.jp")},
+        {"Edt_UserMei", QStringLiteral("山田太郎")},
+        {"Edt_UserID", QStringLiteral("taro")},
+        {"Edt_EMail", QStringLiteral("taro@example.jp")},
+        {"Edt_Reply", QStringLiteral("taro@example.jp")},
+        {"Edt_Address", QStringLiteral("/home/taro/Tessaly/Address.csv")},
+        {"Edt_Log", QStringLiteral("/home/taro/Tessaly/Log.txt")},
+        {"Edt_SendData", QStringLiteral("/home/taro/Tessaly/SendData.txt")},
+    };
+    for (const auto& [name, text] : shown)
+        in<QLineEdit>(settei_.get(), name)->setText(text);
+    QTest::qWait(50);
+    EXPECT_TRUE(settei_->grab().save(target + QStringLiteral("/settings_window.png")));
+}
+
+} // namespace
