@@ -20,9 +20,10 @@ TTSY_RefusedF::TTSY_RefusedF(QWidget* mainWindow)
     setFixedSize(520, 300);
     setModal(false);
 
-    Label1 = new QLabel(QStringLiteral("次の宛先はサーバーに受け付けられませんでした。"
-                                       "宛先を確かめて直してから、その宛先だけに送り直してください。"),
-                        this);
+    Label1 =
+        new QLabel(QStringLiteral("次の宛先はサーバーに受け付けられませんでした。"
+                                  "宛先を確かめて直してから、その宛先だけに送り直してください。"),
+                   this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setWordWrap(true);
     Label1->setGeometry(10, 8, 500, 32);
@@ -71,7 +72,9 @@ void TTSY_RefusedF::Cmd_CopyClick() {
     QGuiApplication::clipboard()->setText(Memo_Refused->toPlainText());
 }
 
-void TTSY_RefusedF::Cmd_CloseClick() { accept(); }
+void TTSY_RefusedF::Cmd_CloseClick() {
+    accept();
+}
 
 void TTSY_RefusedF::done(int result) {
     if (main_)

@@ -34,8 +34,7 @@ bool SendPacing::pausingNext() const {
 milliseconds SendPacing::waitBeforeNext() const {
     const auto now = clock_();
     const auto next = earliestNext();
-    return next <= now ? milliseconds(0)
-                       : std::chrono::ceil<milliseconds>(next - now);
+    return next <= now ? milliseconds(0) : std::chrono::ceil<milliseconds>(next - now);
 }
 
 void SendPacing::started() {
@@ -53,8 +52,8 @@ void SendPacing::finished() {
 milliseconds SendPacing::estimateRemaining(std::size_t remaining) const {
     if (remaining == 0)
         return milliseconds(0);
-    const milliseconds perMessage =
-        std::max(spacing(), finished_ == 0 ? milliseconds(0) : busy_ / static_cast<long>(finished_));
+    const milliseconds perMessage = std::max(
+        spacing(), finished_ == 0 ? milliseconds(0) : busy_ / static_cast<long>(finished_));
     milliseconds total = waitBeforeNext() + perMessage * static_cast<long>(remaining);
     if (pauseEvery_ > 0) {
         // Pauses come after message numbers that are multiples of pauseEvery, never after the

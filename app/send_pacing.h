@@ -16,8 +16,9 @@ public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     // `perMinute` 0: no limit. `pauseEvery` 0: no pause.
-    SendPacing(int perMinute, int pauseEvery, std::chrono::milliseconds pauseLength,
-               Clock clock = [] { return std::chrono::steady_clock::now(); });
+    SendPacing(
+        int perMinute, int pauseEvery, std::chrono::milliseconds pauseLength,
+        Clock clock = [] { return std::chrono::steady_clock::now(); });
 
     // How long the next message must wait before it may start; zero when it may start now. The
     // starts are spread evenly, so that no minute, wherever it begins, holds more than the limit.

@@ -42,7 +42,9 @@ QString SendAllAgainQuestionText(std::size_t acceptedCount) {
 QString InFlightQuestionText(const JournalState& journal) {
     QString names;
     for (const std::size_t i : journal.inFlight())
-        names += QStringLiteral("\r\n%1件目: %2").arg(i + 1).arg(fromSjis(journal.recipients[i].entrySjis));
+        names += QStringLiteral("\r\n%1件目: %2")
+                     .arg(i + 1)
+                     .arg(fromSjis(journal.recipients[i].entrySjis));
     return QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。%1\r\n"
                           "この宛先にもう一度送信しますか？")
         .arg(names);
@@ -72,7 +74,8 @@ void SendRun::resumeFrom(const JournalState& journal, bool resendInFlight) {
     resumed_ = journal;
     for (std::size_t i = 0; i < skip_.size() && i < journal.recipients.size(); ++i) {
         const JournalOutcome o = journal.recipients[i].outcome;
-        skip_[i] = o == JournalOutcome::Accepted || (o == JournalOutcome::InFlight && !resendInFlight);
+        skip_[i] =
+            o == JournalOutcome::Accepted || (o == JournalOutcome::InFlight && !resendInFlight);
     }
 }
 
@@ -80,9 +83,10 @@ QString SendRun::remainingText(std::size_t next) const {
     std::size_t remaining = 0;
     for (std::size_t i = next; i < skip_.size(); ++i)
         remaining += !skip_[i];
-    const QString end = QDateTime::currentDateTime()
-                            .addMSecs(static_cast<qint64>(pacing_.estimateRemaining(remaining).count()))
-                            .toString(QStringLiteral("HH:mm"));
+    const QString end =
+        QDateTime::currentDateTime()
+            .addMSecs(static_cast<qint64>(pacing_.estimateRemaining(remaining).count()))
+            .toString(QStringLiteral("HH:mm"));
     return QStringLiteral("残り%1件、終了予定 %2").arg(remaining).arg(end);
 }
 

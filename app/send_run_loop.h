@@ -82,9 +82,10 @@ QString InFlightQuestionText(const JournalState& journal);
 class SendRun : public QObject {
     Q_OBJECT
 public:
-    SendRun(RunSnapshot snapshot, MessageTransport& transport,
-            SendPacing::Clock clock = [] { return std::chrono::steady_clock::now(); },
-            QObject* parent = nullptr);
+    SendRun(
+        RunSnapshot snapshot, MessageTransport& transport,
+        SendPacing::Clock clock = [] { return std::chrono::steady_clock::now(); },
+        QObject* parent = nullptr);
 
     // Continues an unfinished run: recipients the journal has as accepted are not sent again,
     // nor those in flight unless `resendInFlight`. Recipients refused earlier are tried again.

@@ -21,7 +21,9 @@ SmtpTransport::SmtpTransport(TSmtpClient& client, const MessageBuilder& builder,
     : client_(client), builder_(builder), connect_(std::move(connect)), atesaki_(atesaki),
       keisyouSjis_(std::move(keisyouSjis)) {}
 
-bool SmtpTransport::connected() const { return client_.Connected(); }
+bool SmtpTransport::connected() const {
+    return client_.Connected();
+}
 
 MessageOutcome SmtpTransport::send(std::size_t, const RecipientParts& parts,
                                    const std::function<void()>& beforeDot) {
@@ -48,14 +50,14 @@ MessageOutcome SmtpTransport::send(std::size_t, const RecipientParts& parts,
         break;
     case TSendOutcome::TemporaryFailure:
         outcome.result = last.Reply.Step == TSmtpStep::EndOfData ? MessageResult::TemporaryAfterData
-                                                                   : MessageResult::Temporary;
+                                                                 : MessageResult::Temporary;
         outcome.reply = last.Reply.Text();
         break;
     case TSendOutcome::PermanentFailure:
         // With one recipient, a refused RCPT shows as a refused DATA: the RCPT reply says why.
         if (refusal.Code >= 400 && last.Reply.Step != TSmtpStep::EndOfData) {
-            outcome.result = refusal.Code >= 500 ? MessageResult::RecipientRefused
-                                                 : MessageResult::Temporary;
+            outcome.result =
+                refusal.Code >= 500 ? MessageResult::RecipientRefused : MessageResult::Temporary;
             outcome.reply = refusal.Text();
         } else {
             outcome.result = MessageResult::Refused;

@@ -183,7 +183,8 @@ int openOrThrow(const std::string& pathSjis, int flags) {
 
 } // namespace
 
-std::string RunJournal_Identity(std::string_view subjectSjis, const std::vector<std::string>& bodyLines,
+std::string RunJournal_Identity(std::string_view subjectSjis,
+                                const std::vector<std::string>& bodyLines,
                                 const std::vector<std::string>& recipientsSjis) {
     Fnv1a64 h;
     h.field(subjectSjis);
@@ -335,17 +336,25 @@ void RunJournal::sending(std::size_t index, std::string_view entrySjis) {
     append("S," + std::to_string(index + 1) + "," + oneLine(entrySjis));
 }
 
-void RunJournal::accepted(std::size_t index) { append("A," + std::to_string(index + 1)); }
+void RunJournal::accepted(std::size_t index) {
+    append("A," + std::to_string(index + 1));
+}
 
 void RunJournal::refused(std::size_t index, std::string_view reply) {
     append("R," + std::to_string(index + 1) + "," + oneLine(reply));
 }
 
-void RunJournal::noAnswer(std::size_t index) { append("U," + std::to_string(index + 1)); }
+void RunJournal::noAnswer(std::size_t index) {
+    append("U," + std::to_string(index + 1));
+}
 
-void RunJournal::notifySent() { append("N"); }
+void RunJournal::notifySent() {
+    append("N");
+}
 
-void RunJournal::sentDataWritten() { append("D"); }
+void RunJournal::sentDataWritten() {
+    append("D");
+}
 
 void RunJournal::sync() {
     if (fd_ >= 0 && ::fsync(fd_) != 0)

@@ -29,7 +29,8 @@ namespace tessaly {
 // body lines and the recipient entries, each framed by its length so that moving a byte from one
 // field to the next changes it. FNV-1a is fixed by its definition, so the identity is the same in
 // every run and every build of the program.
-std::string RunJournal_Identity(std::string_view subjectSjis, const std::vector<std::string>& bodyLines,
+std::string RunJournal_Identity(std::string_view subjectSjis,
+                                const std::vector<std::string>& bodyLines,
                                 const std::vector<std::string>& recipientsSjis);
 
 // Where the journal lives: the folder of the send log when logging is on, the start directory

@@ -37,8 +37,8 @@ void sendRun(benchmark::State& state, bool pipelining, std::vector<double>& rate
         client.PostMessage.FromAddress = "bench@tessaly.test";
         client.PostMessage.Subject = "=?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=";
         for (int i = 0; i < 16; ++i)
-            client.PostMessage.Body.push_back("Line " + std::to_string(i) + " of the circular: " +
-                                              std::string(43, 'x'));
+            client.PostMessage.Body.push_back("Line " + std::to_string(i) +
+                                              " of the circular: " + std::string(43, 'x'));
         client.Connect();
         if (pipelining && !client.HasExtension("PIPELINING"))
             state.SkipWithError("the server does not offer PIPELINING");
@@ -47,14 +47,19 @@ void sendRun(benchmark::State& state, bool pipelining, std::vector<double>& rate
             client.SendMail();
         }
         client.Disconnect();
-        rates.push_back(kMessages /
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        rates.push_back(
+            kMessages /
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     state.counters["msgs_per_s"] = benchmark::Counter(kMessages, benchmark::Counter::kIsRate);
 }
 
-void BM_Grouped(benchmark::State& state) { sendRun(state, true, g_groupedRates); }
-void BM_OneAtATime(benchmark::State& state) { sendRun(state, false, g_singleRates); }
+void BM_Grouped(benchmark::State& state) {
+    sendRun(state, true, g_groupedRates);
+}
+void BM_OneAtATime(benchmark::State& state) {
+    sendRun(state, false, g_singleRates);
+}
 
 } // namespace
 
@@ -75,13 +80,19 @@ int main(int argc, char** argv) {
         return 1;
     g_port = proxy.port();
 
-    const int rounds = qEnvironmentVariableIsSet("SMTP_BENCH_ROUNDS") ? qEnvironmentVariableIntValue("SMTP_BENCH_ROUNDS") : 3;
+    const int rounds = qEnvironmentVariableIsSet("SMTP_BENCH_ROUNDS")
+                           ? qEnvironmentVariableIntValue("SMTP_BENCH_ROUNDS")
+                           : 3;
     for (int r = 1; r <= rounds; ++r) {
         const std::string round = "/round:" + std::to_string(r);
         benchmark::RegisterBenchmark(("Pipelining" + round).c_str(), BM_Grouped)
-            ->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("OneCommandAtATime" + round).c_str(), BM_OneAtATime)
-            ->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
@@ -89,7 +100,9 @@ int main(int argc, char** argv) {
 
     const double grouped = bench::median(g_groupedRates), single = bench::median(g_singleRates);
     if (grouped > 0 && single > 0)
-        std::printf("\nmedian messages per second through 10 ms each way: pipelining %.1f, one command "
-                    "at a time %.1f (%.2fx)\n", grouped, single, grouped / single);
+        std::printf(
+            "\nmedian messages per second through 10 ms each way: pipelining %.1f, one command "
+            "at a time %.1f (%.2fx)\n",
+            grouped, single, grouped / single);
     return 0;
 }

@@ -69,7 +69,8 @@ struct DelayProxy::Pipe {
                 return;
             }
             for (std::size_t done = 0; done < bytes.size();) {
-                const ssize_t n = ::send(to, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+                const ssize_t n =
+                    ::send(to, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0)

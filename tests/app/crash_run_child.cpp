@@ -61,8 +61,10 @@ int main(int argc, char** argv) {
         if (!line.trimmed().isEmpty())
             entries.push_back(line.trimmed().toStdString());
     window.addRecipients(entries);
-    window.findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))->setText(QStringLiteral("Crash test"));
-    window.findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))->setPlainText(QStringLiteral("Body"));
+    window.findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))
+        ->setText(QStringLiteral("Crash test"));
+    window.findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))
+        ->setPlainText(QStringLiteral("Body"));
     window.TB_SendClick();
     say("STATUS", window.statusText());
     return 0;

@@ -26,23 +26,50 @@ TEST(RetryPolicy, DecidesAfterEveryKindOfResult) {
         std::vector<milliseconds> waits; // of the Retry steps, in order
     };
     const std::vector<Row> rows = {
-        {"defaults: a refused recipient stops", false, false, 3,
-         {R::Accepted, R::RecipientRefused}, {S::Next, S::Stop}, {}},
-        {"skipping refused recipients", true, false, 3,
-         {R::RecipientRefused, R::Accepted, R::RecipientRefused}, {S::Skip, S::Next, S::Skip}, {}},
+        {"defaults: a refused recipient stops",
+         false,
+         false,
+         3,
+         {R::Accepted, R::RecipientRefused},
+         {S::Next, S::Stop},
+         {}},
+        {"skipping refused recipients",
+         true,
+         false,
+         3,
+         {R::RecipientRefused, R::Accepted, R::RecipientRefused},
+         {S::Skip, S::Next, S::Skip},
+         {}},
         {"a refused message stops even when skipping", true, true, 3, {R::Refused}, {S::Stop}, {}},
         {"no retry: a temporary failure stops", false, false, 3, {R::Temporary}, {S::Stop}, {}},
-        {"30, 60, 120 s, then stop", false, true, 3,
+        {"30, 60, 120 s, then stop",
+         false,
+         true,
+         3,
          {R::Temporary, R::ConnectionLost, R::Temporary, R::Temporary},
-         {S::Retry, S::Retry, S::Retry, S::Stop}, {30s, 60s, 120s}},
-        {"the count starts again for the next recipient", false, true, 2,
+         {S::Retry, S::Retry, S::Retry, S::Stop},
+         {30s, 60s, 120s}},
+        {"the count starts again for the next recipient",
+         false,
+         true,
+         2,
          {R::Temporary, R::Temporary, R::Accepted, R::Temporary, R::Accepted},
-         {S::Retry, S::Retry, S::Next, S::Retry, S::Next}, {30s, 60s, 30s}},
-        {"more tries than waits: 120 s from the third on", false, true, 5,
+         {S::Retry, S::Retry, S::Next, S::Retry, S::Next},
+         {30s, 60s, 30s}},
+        {"more tries than waits: 120 s from the third on",
+         false,
+         true,
+         5,
          {R::Temporary, R::Temporary, R::Temporary, R::Temporary, R::Temporary, R::Temporary},
-         {S::Retry, S::Retry, S::Retry, S::Retry, S::Retry, S::Stop}, {30s, 60s, 120s, 120s, 120s}},
-        {"no answer after the data is never sent again", true, true, 3,
-         {R::NoAnswer, R::TemporaryAfterData}, {S::StopUncertain, S::StopUncertain}, {}},
+         {S::Retry, S::Retry, S::Retry, S::Retry, S::Retry, S::Stop},
+         {30s, 60s, 120s, 120s, 120s}},
+        {"no answer after the data is never sent again",
+         true,
+         true,
+         3,
+         {R::NoAnswer, R::TemporaryAfterData},
+         {S::StopUncertain, S::StopUncertain},
+         {}},
     };
     for (const Row& row : rows) {
         RetryPolicy policy(row.skip, row.retry, row.tries);
@@ -72,7 +99,8 @@ public:
 };
 
 // Sends `count` messages of `each` through the pacing as the run would and gives their starts.
-std::vector<milliseconds> paceRun(SendPacing& pacing, FakeClock& clock, int count, milliseconds each) {
+std::vector<milliseconds> paceRun(SendPacing& pacing, FakeClock& clock, int count,
+                                  milliseconds each) {
     std::vector<milliseconds> starts;
     const auto origin = clock.now;
     for (int i = 0; i < count; ++i) {

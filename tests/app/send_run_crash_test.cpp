@@ -41,7 +41,8 @@ TEST(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight)
         list += "r" + QByteArray::number(i) + "@example.jp\r\n";
     dir.write(QStringLiteral("recipients.txt"), list);
 
-    const QString child = QCoreApplication::applicationDirPath() + QStringLiteral("/crash_run_child");
+    const QString child =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/crash_run_child");
     QSet<QString> namedInFlight;
     const QRegularExpression inFlight(QStringLiteral("(\\d+)件目: (\\S+)"));
     const auto run = [&](int killAfterMs) {
@@ -107,7 +108,8 @@ TEST(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight)
     std::printf("%d kills; in flight at a kill and named: %lld (of them without a message: %d)\n",
                 kills, static_cast<long long>(namedInFlight.size()), missingNamed);
     // The finished run left no journal behind.
-    EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("Tessaly-*.journal")}, QDir::Files).isEmpty());
+    EXPECT_TRUE(
+        QDir(dir.path()).entryList({QStringLiteral("Tessaly-*.journal")}, QDir::Files).isEmpty());
 }
 
 } // namespace

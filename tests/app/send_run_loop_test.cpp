@@ -21,7 +21,7 @@ namespace {
 // recipient, so that a message delivered twice shows.
 class FakeTransport : public MessageTransport {
 public:
-    std::map<int, MessageResult> script; // attempt number -> result
+    std::map<int, MessageResult> script;  // attempt number -> result
     std::map<std::size_t, int> delivered; // recipient -> messages the server has
     std::vector<std::chrono::steady_clock::time_point> starts;
     std::function<std::chrono::steady_clock::time_point()> clock;
@@ -215,9 +215,10 @@ TEST_F(SendRunLoopTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserS
 
         EXPECT_EQ(ResumeQuestionText(left),
                   QStringLiteral("前回の送信は4件目で中断しています。残りの3件に送信しますか？"));
-        EXPECT_EQ(InFlightQuestionText(left),
-                  QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
-                                 "4件目: m4@example.jp\r\nこの宛先にもう一度送信しますか？"));
+        EXPECT_EQ(
+            InFlightQuestionText(left),
+            QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
+                           "4件目: m4@example.jp\r\nこの宛先にもう一度送信しますか？"));
 
         server.script.clear();
         server.open = false;
@@ -264,7 +265,8 @@ TEST_F(SendRunLoopTest, PacesSixtyAMinute) {
     // While it waits, the status says how many are left and when the run will end.
     bool toldTheRest = false;
     for (const QList<QVariant>& args : status)
-        toldTheRest |= args.at(0).toString().startsWith(QStringLiteral("送信間隔を空けています（残り120件、終了予定 "));
+        toldTheRest |= args.at(0).toString().startsWith(
+            QStringLiteral("送信間隔を空けています（残り120件、終了予定 "));
     EXPECT_TRUE(toldTheRest);
 }
 

@@ -67,7 +67,8 @@ TEST(SendRunGoesOn, ARefusedRecipientIsSkippedLoggedAndListed) {
     // Two sent, one refused with its reason; the finished run leaves no journal.
     const QByteArray log = app.dir.read(QStringLiteral("Log.txt"));
     EXPECT_EQ(log.count('\n'), 3);
-    EXPECT_TRUE(log.contains(apptest::sjis(QStringLiteral("\"r2（宛先エラー: 550 5.1.1 <r2@example.jp>: no such user）\""))));
+    EXPECT_TRUE(log.contains(apptest::sjis(
+        QStringLiteral("\"r2（宛先エラー: 550 5.1.1 <r2@example.jp>: no such user）\""))));
     EXPECT_TRUE(journals(app).isEmpty());
 
     TTSY_RefusedF* window = refusedWindow();
@@ -124,17 +125,20 @@ TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
     app.dialogs.queueChoice(tessaly::Choice::Yes);
     app.dialogs.queueAnswer(false); // the one in flight has it already, the user decides
     app.main().TB_SendClick();
-    EXPECT_EQ(app.dialogs.texts(Kind::Question),
-              (QStringList{QStringLiteral("前回の送信は2件目で中断しています。残りの2件に送信しますか？"),
-                           QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
-                                          "2件目: r2@example.jp\r\nこの宛先にもう一度送信しますか？")}));
+    EXPECT_EQ(
+        app.dialogs.texts(Kind::Question),
+        (QStringList{
+            QStringLiteral("前回の送信は2件目で中断しています。残りの2件に送信しますか？"),
+            QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
+                           "2件目: r2@example.jp\r\nこの宛先にもう一度送信しますか？")}));
     EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
     EXPECT_TRUE(server.played());
     EXPECT_EQ(server.messages().size(), 3); // r1, r2 once, r3
     EXPECT_TRUE(journals(app).isEmpty());
     // The body went to the sent-data file once, by the run that completed.
-    EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")), apptest::sjis(QStringLiteral("本文\r\n")));
+    EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
+              apptest::sjis(QStringLiteral("本文\r\n")));
 }
 
 TEST(SendRunGoesOn, CancellingTheResumeSendsNothingAndKeepsTheJournal) {

@@ -51,9 +51,9 @@ TEST_F(RunJournalTest, RecordsReadBackAsTheRunLeftThem) {
     EXPECT_TRUE(state.resumable("0123456789abcdef", 5));
     EXPECT_FALSE(state.resumable("0123456789abcdef", 4));
     EXPECT_FALSE(state.resumable("fedcba9876543210", 5));
-    EXPECT_EQ(outcomes(state), (std::vector<Outcome>{Outcome::Accepted, Outcome::Refused,
-                                                     Outcome::Accepted, Outcome::InFlight,
-                                                     Outcome::NotSent}));
+    EXPECT_EQ(outcomes(state),
+              (std::vector<Outcome>{Outcome::Accepted, Outcome::Refused, Outcome::Accepted,
+                                    Outcome::InFlight, Outcome::NotSent}));
     EXPECT_EQ(state.recipients[1].reply, "550 5.1.1 no such user  550 5.1.1 really");
     EXPECT_EQ(state.recipients[3].entrySjis, "ito@example.jp");
     EXPECT_EQ(state.acceptedCount(), 2u);
@@ -111,8 +111,8 @@ TEST_F(RunJournalTest, AnyCutOfTheFileReadsAsItsWholeRecordsAndCanBeContinued) {
         ASSERT_EQ(state.present, records.size() > 0) << "cut at " << cut;
         if (!state.present)
             continue;
-        EXPECT_EQ(state.acceptedCount(),
-                  static_cast<std::size_t>(records.count("\r\nA,"))) << "cut at " << cut;
+        EXPECT_EQ(state.acceptedCount(), static_cast<std::size_t>(records.count("\r\nA,")))
+            << "cut at " << cut;
         const bool cIsAccepted = records.endsWith("A,3\r\n");
         EXPECT_EQ(state.recipients[2].outcome == Outcome::Accepted, cIsAccepted);
         const bool cWasSent = records.contains("S,3,");

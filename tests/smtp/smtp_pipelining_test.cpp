@@ -29,7 +29,8 @@ TEST_F(PipeliningTest, SendsTheEnvelopeAsOneGroupAndReadsEveryReplyInOrder) {
     group("RCPT TO:<taro@example.jp>", "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n");
     server.expectData().send("250 queued\r\n");
     // A refused recipient: the replies after it are still read, so the next message is in step.
-    group("RCPT TO:<jiro@example.jp>", "250 ok\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n");
+    group("RCPT TO:<jiro@example.jp>",
+          "250 ok\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n");
     group("RCPT TO:<taro@example.jp>", "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n");
     server.expectData().send("250 queued\r\n");
     server.quit();
