@@ -193,6 +193,7 @@ bool SendRun::sendAll() {
         emit recipientDone(i);
     }
     syncJournal();
+    completed_ = true;
     return true;
 }
 
@@ -202,10 +203,12 @@ void SendRun::notifySent() {
 }
 
 void SendRun::sentDataWritten() {
-    if (journal_) {
-        journal_->sentDataWritten();
+    if (!journal_)
+        return;
+    journal_->sentDataWritten();
+    // A stopped run's journal stays for the resume; a completed one is removed right after.
+    if (!completed_)
         journal_->sync();
-    }
 }
 
 void SendRun::finish() {

@@ -133,6 +133,7 @@ private:
     std::vector<RefusedRecipient> refused_;
     std::size_t sent_ = 0;
     bool stop_ = false;
+    bool completed_ = false;
 };
 
 } // namespace tessaly

@@ -363,11 +363,12 @@ void RunJournal::sync() {
 
 void RunJournal::finish() {
     append("F");
-    sync();
+    // A removed file needs no flush to the disk. Should the removal fail, the last record says
+    // the run is over, and must stay said.
+    if (::unlink(cp932::pathFromSjis(pathSjis_).c_str()) != 0)
+        sync();
     ::close(fd_);
     fd_ = -1;
-    // Should the removal fail, the last record still says the run is over.
-    (void)::unlink(cp932::pathFromSjis(pathSjis_).c_str());
 }
 
 } // namespace tessaly

@@ -106,7 +106,7 @@ public:
     void sentDataWritten();
     // Forces everything written so far to the disk; the run calls it when it ends in any way.
     void sync();
-    // Records the end, syncs, and removes the file.
+    // Records the end and removes the file (syncing it only when it cannot be removed).
     void finish();
 
     const std::string& pathSjis() const { return pathSjis_; }
