@@ -5,6 +5,7 @@
 #include "common/qt_dialogs.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     const struct rlimit noCore = {0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     QApplication app(argc, argv);
+    // Qt's sign-in code reports what it receives; nothing of a sign-in belongs in the output.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.networkauth*=false"));
     const QString title = QStringLiteral("Tessaly 2.7S");
     // The application's title; not its display name, which the platform would append to every
     // window caption.

@@ -16,6 +16,7 @@
 #include "common/text.h"
 #include "log/log_window.h"
 #include "settings/settings_window.h"
+#include "smtp/oauth_signin.h"
 #include "smtp/smtp_client.h"
 
 #include <QAction>

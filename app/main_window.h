@@ -9,8 +9,10 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QWidget>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,6 +41,7 @@ class AddressBook;
 class Dialogs;
 class ETlsError;
 class SmtpPasswords;
+class TOAuthSession;
 class TSmtpClient;
 } // namespace tessaly
 
@@ -56,6 +59,8 @@ public:
 
     // The SMTP passwords of this program start (the start-up object owns them).
     void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
+    // Opens the OAuth sign-in page; the system browser unless a test stands in for it.
+    void setOpenUrl(std::function<void(const QUrl&)> openUrl) { openUrl_ = std::move(openUrl); }
 
     const std::string& StartDirectory() const { return startDirectory_; }
     int OsMajorVersion() const { return osMajorVersion_; }
@@ -143,6 +148,7 @@ private:
     void configureSecurity();
     std::optional<std::string> loginPassword(const std::string& key);
     bool openConnection();
+    bool prepareOAuth();
     void stopConnecting();
     bool offerTrust(const tessaly::ETlsError& e) const;
     bool trustAccepted(const tessaly::ETlsError& e);
@@ -171,6 +177,11 @@ private:
     TTSY_AddressF* addressWindow_ = nullptr;
     TTSY_LogF* logWindow_ = nullptr;
     tessaly::SmtpPasswords* passwords_ = nullptr;
+    // The OAuth tokens of this program start, for the registration and account named by the key.
+    std::unique_ptr<tessaly::TOAuthSession> oauth_;
+    std::string oauthIdentity_;
+    bool signingIn_ = false;
+    std::function<void(const QUrl&)> openUrl_;
 
     // Run state.
     bool StopRequested = false;

@@ -15,10 +15,12 @@
 #include "log/send_log.h"
 #include "settings/settings_window.h"
 #include "settings/smtp_passwords.h"
+#include "smtp/oauth_signin.h"
 #include "smtp/smtp_client.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QLineEdit>
@@ -116,8 +118,13 @@ void TTSY_MainF::TB_StopClick() {
 }
 
 // While the connection is being opened no message has started: a connect, handshake or login
-// that hangs ends at once instead of at the time-out.
+// that hangs ends at once instead of at the time-out. A sign-in in the browser, or the wait for
+// a token, ends at once too.
 void TTSY_MainF::stopConnecting() {
+    if (running_ && oauth_) {
+        connectStopped_ = connectStopped_ || signingIn_;
+        oauth_->Cancel();
+    }
     if (running_ && SmtpClient1->Connecting()) {
         connectStopped_ = true;
         SmtpClient1->Abort();
@@ -420,6 +427,9 @@ void TTSY_MainF::configureSecurity() {
     }
     client.UseAuth = settings_.Auth != 0;
     client.LoginName = client.UseAuth ? settings_.Login : std::string();
+    // An OAuth login names the account the token belongs to; without one typed, the sender's.
+    if (settings_.Auth == 2 && client.LoginName.empty())
+        client.LoginName = settings_.From;
     client.TrustedFingerprint = tessaly::trustedFingerprint(settings_, client.Host, client.Port);
 }
 
@@ -462,7 +472,10 @@ bool TTSY_MainF::openConnection() {
         std::string& secret;
         ~Wipe() { tessaly::wipe(secret); }
     } wipePassword{password};
-    if (client.UseAuth) {
+    client.OAuthToken = nullptr;
+    if (settings_.Auth == 2 && !prepareOAuth())
+        return false;
+    if (client.UseAuth && !client.OAuthToken) {
         key = tessaly::SmtpPasswords::keyFor(client.Host, client.Port, client.LoginName);
         std::optional<std::string> known = loginPassword(key);
         if (!known) {
@@ -504,9 +517,11 @@ bool TTSY_MainF::openConnection() {
         } catch (const tessaly::EAuthError& e) {
             if (connectStopped_)
                 return endHere(stopped);
+            failureStatus_ = QStringLiteral("認証エラー");
+            if (client.OAuthToken)
+                throw;
             if (passwords_)
                 passwords_->refused(key);
-            failureStatus_ = QStringLiteral("認証エラー");
             throw tessaly::Error(std::string(e.what()) +
                                  "\r\n次に送信するときに、パスワードをもう一度お尋ねします。");
         } catch (const tessaly::Error&) {
@@ -516,8 +531,70 @@ bool TTSY_MainF::openConnection() {
         }
     }
     failureStatus_.clear();
-    if (client.UseAuth && passwords_)
+    if (client.UseAuth && !client.OAuthToken && passwords_)
         passwords_->accepted(key, settings_.SavePassword);
+    return true;
+}
+
+// An OAuth login: an access token is got before anything connects (a sign-in in the browser may
+// take the user a while, and no server should wait for it), and the client gets fresh ones from
+// the same session when the server wants them. False when the stop button ended the sign-in.
+bool TTSY_MainF::prepareOAuth() {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    const std::string& account = client.LoginName;
+    const std::string identity = settings_.OAuthAuthorizationUrl + "\n" + settings_.OAuthTokenUrl +
+                                 "\n" + settings_.OAuthClientId + "\n" + settings_.OAuthScope +
+                                 "\n" + account;
+    if (!oauth_ || identity != oauthIdentity_) {
+        tessaly::TOAuthProvider provider{settings_.OAuthAuthorizationUrl,
+                                         settings_.OAuthTokenUrl,
+                                         settings_.OAuthScope,
+                                         settings_.OAuthClientId,
+                                         {}};
+        if (passwords_) {
+            tessaly::SecretRead secret =
+                passwords_->store().read(tessaly::oauthClientSecretKey(settings_));
+            if (secret.status == tessaly::SecretStatus::Ok)
+                provider.ClientSecret.swap(secret.secret);
+            tessaly::wipe(secret.secret);
+        }
+        static tessaly::NoSecretStore noKeyring;
+        tessaly::SecretStore& store =
+            passwords_ ? passwords_->store() : static_cast<tessaly::SecretStore&>(noKeyring);
+        oauth_ = std::make_unique<tessaly::TOAuthSession>(
+            std::move(provider), store, tessaly::oauthRefreshTokenKey(settings_, account));
+        oauthIdentity_ = identity;
+        oauth_->OnSignInAgain = [this](const std::string& why) {
+            dialogs_.message(this, QString::fromUtf8(why));
+        };
+    }
+    oauth_->OpenUrl = [this](const QUrl& url) {
+        setStatus(QStringLiteral("ブラウザでサインインしてください"));
+        if (openUrl_)
+            openUrl_(url);
+        else
+            QDesktopServices::openUrl(url);
+    };
+    tessaly::TOAuthSession* session = oauth_.get();
+    connectStopped_ = false;
+    signingIn_ = true;
+    try {
+        session->AccessToken();
+    } catch (const tessaly::EOAuthError& e) {
+        signingIn_ = false;
+        if (connectStopped_ || e.kind == tessaly::EOAuthError::Kind::Canceled) {
+            connectStopped_ = false;
+            runEnded();
+            setStatus(QStringLiteral("サインインを中止しました"));
+            return false;
+        }
+        failureStatus_ = QStringLiteral("認証エラー");
+        throw tessaly::Error(std::string("認証: ") + e.what());
+    }
+    signingIn_ = false;
+    client.OAuthToken = [session](bool renew) {
+        return renew ? session->RenewAccessToken() : session->AccessToken();
+    };
     return true;
 }
 

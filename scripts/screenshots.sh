@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 WINDOWS=(
     main_window      # the main window with a circular written
     settings_window  # the settings window
+    server_details_window  # the server details window opened from the settings window
     address_start    # the address book as it opens
     address_groups   # the address book, groups and members page
     address_window   # the address book, a member's entries

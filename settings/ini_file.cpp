@@ -182,6 +182,8 @@ IniFile::Found IniFile::find(std::string_view section, std::string_view key) con
 
 bool IniFile::hasSection(std::string_view section) const { return find(section, {}).sectionFound; }
 
+bool IniFile::hasKey(std::string_view section, std::string_view key) const { return find(section, key).keyFound; }
+
 bool sameName(std::string_view a, std::string_view b) { return equalNoCase(a, b); }
 
 std::vector<IniFile::Entry> IniFile::entries() const {

@@ -36,6 +36,7 @@ public:
     bool readBool(std::string_view section, std::string_view key, bool def) const;
 
     bool hasSection(std::string_view section) const;
+    bool hasKey(std::string_view section, std::string_view key) const;
 
     // Every (section, key) the three reads above were asked for, in order, as the caller named them.
     const std::vector<std::pair<std::string, std::string>>& keysRead() const { return keysRead_; }

@@ -4,6 +4,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/window_fonts.h"
+#include "settings/settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyle>
+#include <QUrl>
 
 namespace {
 
@@ -46,13 +48,14 @@ TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* set
     setObjectName(QStringLiteral("TTSY_ServerSyousaiF"));
     setWindowTitle(kTitle);
     setWindowModality(Qt::WindowModal);
-    setFixedSize(470, 440);
+    setFixedSize(470, 640);
     setFont(tessaly::proportionalGothic(12));
     buildControls();
 }
 
 TTSY_ServerSyousaiF::~TTSY_ServerSyousaiF() {
     Edt_Password->clear();
+    Edt_OAuthClientSecret->clear();
 }
 
 int TTSY_ServerSyousaiF::usualPort(int security) {
@@ -102,24 +105,24 @@ void TTSY_ServerSyousaiF::buildControls() {
                              "保存しないときは、起動後の最初の送信でお尋ねします。"),
               130, 162);
 
-    makeLabel(this, "Label_Charset", QStringLiteral("文字コード"), 10, 210);
+    makeLabel(this, "Label_Charset", QStringLiteral("文字コード"), 10, 415);
     Cmb_Charset = new QComboBox(this);
     Cmb_Charset->setObjectName(QStringLiteral("Cmb_Charset"));
-    Cmb_Charset->setGeometry(110, 206, 350, 22);
+    Cmb_Charset->setGeometry(110, 411, 350, 22);
     Cmb_Charset->addItems({QStringLiteral("ISO-2022-JP"),
                            QStringLiteral("自動（ISO-2022-JPで送れない文字があるときだけUTF-8）"),
                            QStringLiteral("UTF-8")});
 
     Cmd_ClearTrust = new QPushButton(QStringLiteral("信頼した証明書を消去..."), this);
     Cmd_ClearTrust->setObjectName(QStringLiteral("Cmd_ClearTrust"));
-    Cmd_ClearTrust->setGeometry(110, 242, 170, 25);
+    Cmd_ClearTrust->setGeometry(110, 442, 170, 25);
     Cmd_ClearTrust->setToolTip(
         QStringLiteral("送信のときに信頼すると答えた証明書を忘れ、次の接続で確認し直します"));
 
     // How a long run keeps going.
     ChkBox_SkipRefused = new QCheckBox(QStringLiteral("宛先エラーでも続ける"), this);
     ChkBox_SkipRefused->setObjectName(QStringLiteral("ChkBox_SkipRefused"));
-    ChkBox_SkipRefused->setGeometry(10, 282, 300, 17);
+    ChkBox_SkipRefused->setGeometry(10, 482, 300, 17);
     ChkBox_SkipRefused->setToolTip(QStringLiteral(
         "サーバーに断られた宛先を飛ばして送信を続け、最後に一覧で知らせます"));
 
@@ -130,41 +133,60 @@ void TTSY_ServerSyousaiF::buildControls() {
         box->setGeometry(x, y, width, 22);
         return box;
     };
-    makeLabel(this, "Label_Pace", QStringLiteral("送信間隔"), 10, 313);
-    makeLabel(this, "Label_PerMinute", QStringLiteral("1分間に"), 110, 313);
-    Spn_PerMinute = spinBox("Spn_PerMinute", 0, 10000, 160, 309, 80);
+    makeLabel(this, "Label_Pace", QStringLiteral("送信間隔"), 10, 513);
+    makeLabel(this, "Label_PerMinute", QStringLiteral("1分間に"), 110, 513);
+    Spn_PerMinute = spinBox("Spn_PerMinute", 0, 10000, 160, 509, 80);
     Spn_PerMinute->setSpecialValueText(QStringLiteral("制限なし"));
     Spn_PerMinute->setToolTip(QStringLiteral("プロバイダーが1分間に受け付ける通数に合わせます"));
-    makeLabel(this, "Label_PerMinuteUnit", QStringLiteral("通まで"), 245, 313);
-    Spn_PauseEvery = spinBox("Spn_PauseEvery", 0, 100000, 160, 337, 80);
+    makeLabel(this, "Label_PerMinuteUnit", QStringLiteral("通まで"), 245, 513);
+    Spn_PauseEvery = spinBox("Spn_PauseEvery", 0, 100000, 160, 537, 80);
     Spn_PauseEvery->setSpecialValueText(QStringLiteral("休まない"));
-    makeLabel(this, "Label_PauseEvery", QStringLiteral("通ごとに"), 245, 341);
-    Spn_PauseSeconds = spinBox("Spn_PauseSeconds", 1, 86400, 300, 337, 70);
-    makeLabel(this, "Label_PauseSeconds", QStringLiteral("秒休む"), 375, 341);
+    makeLabel(this, "Label_PauseEvery", QStringLiteral("通ごとに"), 245, 541);
+    Spn_PauseSeconds = spinBox("Spn_PauseSeconds", 1, 86400, 300, 537, 70);
+    makeLabel(this, "Label_PauseSeconds", QStringLiteral("秒休む"), 375, 541);
 
     ChkBox_Retry = new QCheckBox(QStringLiteral("一時的なエラーで再試行"), this);
     ChkBox_Retry->setObjectName(QStringLiteral("ChkBox_Retry"));
-    ChkBox_Retry->setGeometry(10, 370, 200, 17);
+    ChkBox_Retry->setGeometry(10, 570, 200, 17);
     ChkBox_Retry->setToolTip(QStringLiteral(
         "30秒、60秒、120秒と待って、同じ宛先にもう一度送ります"));
-    makeLabel(this, "Label_RetryTries", QStringLiteral("回数"), 245, 371);
-    Spn_RetryTries = spinBox("Spn_RetryTries", 1, 10, 300, 367, 70);
+    makeLabel(this, "Label_RetryTries", QStringLiteral("回数"), 245, 571);
+    Spn_RetryTries = spinBox("Spn_RetryTries", 1, 10, 300, 567, 70);
 
     Cmd_OK = new QPushButton(QStringLiteral("OK"), this);
     Cmd_OK->setObjectName(QStringLiteral("Cmd_OK"));
-    Cmd_OK->setGeometry(130, 404, 85, 25);
+    Cmd_OK->setGeometry(130, 604, 85, 25);
     Cmd_OK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     Cmd_OK->setDefault(true);
     Cmd_Cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     Cmd_Cancel->setObjectName(QStringLiteral("Cmd_Cancel"));
-    Cmd_Cancel->setGeometry(255, 404, 96, 25);
+    Cmd_Cancel->setGeometry(255, 604, 96, 25);
     Cmd_Cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
-    QWidget* const tabOrder[] = {Cmb_Security,   ChkBox_Auth,        Edt_Login,
-                                 Edt_Password,   ChkBox_SavePassword, Cmb_Charset,
-                                 Cmd_ClearTrust, ChkBox_SkipRefused,  Spn_PerMinute,
-                                 Spn_PauseEvery, Spn_PauseSeconds,    ChkBox_Retry,
-                                 Spn_RetryTries, Cmd_OK,              Cmd_Cancel};
+    buildOAuthControls();
+
+    QWidget* const tabOrder[] = {Cmb_Security,
+                                 ChkBox_Auth,
+                                 Cmb_AuthKind,
+                                 Edt_Login,
+                                 Edt_Password,
+                                 ChkBox_SavePassword,
+                                 Cmb_OAuthProvider,
+                                 Edt_OAuthClientId,
+                                 Edt_OAuthClientSecret,
+                                 Edt_OAuthAuthorizationUrl,
+                                 Edt_OAuthTokenUrl,
+                                 Edt_OAuthScope,
+                                 Cmb_Charset,
+                                 Cmd_ClearTrust,
+                                 ChkBox_SkipRefused,
+                                 Spn_PerMinute,
+                                 Spn_PauseEvery,
+                                 Spn_PauseSeconds,
+                                 ChkBox_Retry,
+                                 Spn_RetryTries,
+                                 Cmd_OK,
+                                 Cmd_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -176,9 +198,92 @@ void TTSY_ServerSyousaiF::buildControls() {
                             &TTSY_ServerSyousaiF::ChkBox_AuthClick);
     tessaly::connectGuarded(dialogs_, Cmd_OK, &QPushButton::clicked, this,
                             &TTSY_ServerSyousaiF::Cmd_OKClick);
+    tessaly::connectGuarded(dialogs_, Cmb_AuthKind, &QComboBox::currentIndexChanged, this,
+                            [this](int) { Cmb_AuthKindChange(); });
+    tessaly::connectGuarded(dialogs_, Cmb_OAuthProvider, &QComboBox::currentIndexChanged, this,
+                            &TTSY_ServerSyousaiF::Cmb_OAuthProviderChange);
     tessaly::connectGuarded(dialogs_, Cmd_ClearTrust, &QPushButton::clicked, this,
                             &TTSY_ServerSyousaiF::Cmd_ClearTrustClick);
     connect(Cmd_Cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TTSY_ServerSyousaiF::buildOAuthControls() {
+    using tessaly::makeLabel;
+    Cmb_AuthKind = new QComboBox(this);
+    Cmb_AuthKind->setObjectName(QStringLiteral("Cmb_AuthKind"));
+    Cmb_AuthKind->setGeometry(200, 47, 260, 22);
+    Cmb_AuthKind->addItems(
+        {QStringLiteral("パスワード"), QStringLiteral("OAuth 2.0（ブラウザでサインイン）")});
+    Cmb_AuthKind->setToolTip(QStringLiteral(
+        "OAuth 2.0 では、ログイン名にサインインするアカウントのメールアドレスを入力します"));
+
+    auto edit = [this](QLineEdit*& field, const char* name, const char* label,
+                       const QString& caption, int y) {
+        makeLabel(this, label, caption, 30, y + 3);
+        field = new QLineEdit(this);
+        field->setObjectName(QString::fromLatin1(name));
+        field->setGeometry(160, y, 300, 20);
+    };
+    Label_OAuthServer = makeLabel(this, "Label_OAuthServer", QString(), 30, 203);
+    makeLabel(this, "Label_OAuthProvider", QStringLiteral("プロバイダー"), 30, 228);
+    Cmb_OAuthProvider = new QComboBox(this);
+    Cmb_OAuthProvider->setObjectName(QStringLiteral("Cmb_OAuthProvider"));
+    Cmb_OAuthProvider->setGeometry(160, 224, 200, 22);
+    Cmb_OAuthProvider->addItems(
+        {QStringLiteral("Microsoft 365"), QStringLiteral("Google"), QStringLiteral("その他")});
+    Cmb_OAuthProvider->setToolTip(
+        QStringLiteral("選ぶと、サーバー名・ポート番号・接続の保護も合わせて設定します"));
+    edit(Edt_OAuthClientId, "Edt_OAuthClientId", "Label_OAuthClientId",
+         QStringLiteral("クライアント ID"), 254);
+    edit(Edt_OAuthClientSecret, "Edt_OAuthClientSecret", "Label_OAuthClientSecret",
+         QStringLiteral("クライアント シークレット"), 280);
+    Edt_OAuthClientSecret->setEchoMode(QLineEdit::Password);
+    Edt_OAuthClientSecret->setPlaceholderText(
+        QStringLiteral("不要なときと変更しないときは空欄のまま"));
+    QLabel* note = makeLabel(
+        this, "Label_OAuthNote",
+        QStringLiteral("組織の管理者が登録したアプリケーションの ID を入力してください。"), 30,
+        306);
+    note->setFont(tessaly::fixedGothic(12));
+    note->adjustSize();
+    edit(Edt_OAuthAuthorizationUrl, "Edt_OAuthAuthorizationUrl", "Label_OAuthAuthorizationUrl",
+         QStringLiteral("認可エンドポイント"), 328);
+    edit(Edt_OAuthTokenUrl, "Edt_OAuthTokenUrl", "Label_OAuthTokenUrl",
+         QStringLiteral("トークン エンドポイント"), 354);
+    edit(Edt_OAuthScope, "Edt_OAuthScope", "Label_OAuthScope", QStringLiteral("スコープ"), 380);
+}
+
+// The provider shown at first needs no choice of the user's: what it fills in comes with OAuth.
+void TTSY_ServerSyousaiF::Cmb_AuthKindChange() {
+    ChkBox_AuthClick();
+    const bool blank = Edt_OAuthAuthorizationUrl->text().isEmpty() &&
+                       Edt_OAuthTokenUrl->text().isEmpty() && Edt_OAuthScope->text().isEmpty();
+    if (oauthChosen() && blank)
+        Cmb_OAuthProviderChange(Cmb_OAuthProvider->currentIndex());
+}
+
+bool TTSY_ServerSyousaiF::oauthChosen() const {
+    return ChkBox_Auth->isChecked() && Cmb_AuthKind->currentIndex() == 1;
+}
+
+// A known provider fills in its server and endpoints; another leaves them to be typed.
+void TTSY_ServerSyousaiF::Cmb_OAuthProviderChange(int index) {
+    const tessaly::OAuthProviderDefaults* known = tessaly::oauthProviderDefaults(index);
+    if (!known)
+        return;
+    for (auto [field, text] :
+         {std::pair{Edt_OAuthAuthorizationUrl, known->AuthorizationUrl},
+          std::pair{Edt_OAuthTokenUrl, known->TokenUrl}, std::pair{Edt_OAuthScope, known->Scope}}) {
+        field->setText(QString::fromLatin1(text));
+        field->setCursorPosition(0); // the start of an address says most
+    }
+    {
+        const QSignalBlocker security(Cmb_Security);
+        Cmb_Security->setCurrentIndex(known->Security);
+    }
+    port_ = std::to_string(known->Port);
+    host_ = known->Host;
+    showPort();
 }
 
 void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
@@ -192,6 +297,17 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
         Edt_Password->clear();
         ChkBox_SavePassword->setChecked(v.SavePassword);
         Cmb_Charset->setCurrentIndex(v.Charset);
+        const QSignalBlocker kind(Cmb_AuthKind);
+        const QSignalBlocker provider(Cmb_OAuthProvider);
+        Cmb_AuthKind->setCurrentIndex(v.Auth == 2 ? 1 : 0);
+        Cmb_OAuthProvider->setCurrentIndex(v.OAuthProvider);
+        Edt_OAuthClientId->setText(QString::fromStdString(v.OAuthClientId));
+        Edt_OAuthClientSecret->clear();
+        Edt_OAuthAuthorizationUrl->setText(QString::fromStdString(v.OAuthAuthorizationUrl));
+        Edt_OAuthTokenUrl->setText(QString::fromStdString(v.OAuthTokenUrl));
+        Edt_OAuthScope->setText(QString::fromStdString(v.OAuthScope));
+        for (QLineEdit* field : {Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl, Edt_OAuthScope})
+            field->setCursorPosition(0);
     }
     ChkBox_SkipRefused->setChecked(v.SkipRefused);
     Spn_PerMinute->setValue(v.PerMinute);
@@ -200,6 +316,7 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
     ChkBox_Retry->setChecked(v.Retry);
     Spn_RetryTries->setValue(v.RetryTries);
     port_ = v.Port;
+    host_.clear();
     clearTrust_ = v.ClearTrust;
     Cmd_ClearTrust->setEnabled(v.HasTrustedCerts && !v.ClearTrust);
     showPort();
@@ -213,7 +330,17 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
 ServerDetails TTSY_ServerSyousaiF::takeValues() {
     ServerDetails v;
     v.Security = Cmb_Security->currentIndex();
-    v.Auth = ChkBox_Auth->isChecked() ? 1 : 0;
+    v.Auth = !ChkBox_Auth->isChecked() ? 0 : oauthChosen() ? 2 : 1;
+    v.OAuthProvider = Cmb_OAuthProvider->currentIndex();
+    v.OAuthClientId = Edt_OAuthClientId->text().trimmed().toStdString();
+    v.OAuthAuthorizationUrl = Edt_OAuthAuthorizationUrl->text().trimmed().toStdString();
+    v.OAuthTokenUrl = Edt_OAuthTokenUrl->text().trimmed().toStdString();
+    v.OAuthScope = Edt_OAuthScope->text().simplified().toStdString();
+    QByteArray secret = Edt_OAuthClientSecret->text().toUtf8();
+    v.OAuthClientSecret = secret.toStdString();
+    secret.fill('\0');
+    Edt_OAuthClientSecret->clear();
+    v.Host = host_;
     v.Login = Edt_Login->text().toLatin1().toStdString();
     v.SavePassword = ChkBox_SavePassword->isChecked();
     v.Charset = Cmb_Charset->currentIndex();
@@ -239,6 +366,12 @@ void TTSY_ServerSyousaiF::showPort() {
             .arg(port_.empty()
                      ? QStringLiteral("（未入力）")
                      : QString::fromLatin1(port_.data(), static_cast<qsizetype>(port_.size()))));
+    Label_OAuthServer->setText(
+        host_.empty() ? QString()
+                      : QStringLiteral("サーバー：%1（ポート番号 %2、%3）")
+                            .arg(QString::fromStdString(host_), QString::fromStdString(port_),
+                                 securityName(Cmb_Security->currentIndex())));
+    Label_OAuthServer->adjustSize();
     Label_Port->adjustSize();
 }
 
@@ -262,9 +395,35 @@ void TTSY_ServerSyousaiF::Cmb_SecurityChange(int index) {
 
 void TTSY_ServerSyousaiF::ChkBox_AuthClick() {
     const bool on = ChkBox_Auth->isChecked();
+    const bool oauth = oauthChosen();
+    Cmb_AuthKind->setEnabled(on);
     Edt_Login->setEnabled(on);
-    Edt_Password->setEnabled(on);
-    ChkBox_SavePassword->setEnabled(on);
+    Edt_Password->setEnabled(on && !oauth);
+    ChkBox_SavePassword->setEnabled(on && !oauth);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Cmb_OAuthProvider, Edt_OAuthClientId, Edt_OAuthClientSecret, Edt_OAuthAuthorizationUrl,
+             Edt_OAuthTokenUrl, Edt_OAuthScope})
+        w->setEnabled(oauth);
+}
+
+// What keeps an OAuth choice from working, as the message that says so; empty when nothing does.
+QString TTSY_ServerSyousaiF::oauthRefusal() const {
+    if (!oauthChosen())
+        return {};
+    if (Edt_OAuthClientId->text().trimmed().isEmpty())
+        return QStringLiteral("クライアント ID が未入力です。組織の管理者に確かめてください。");
+    for (const QLineEdit* endpoint : {Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl}) {
+        const QUrl url(endpoint->text().trimmed(), QUrl::StrictMode);
+        // Codes and tokens travel only encrypted; a server on this machine is the exception.
+        const bool loopback =
+            url.scheme() == QStringLiteral("http") && (url.host() == QStringLiteral("127.0.0.1") ||
+                                                       url.host() == QStringLiteral("localhost"));
+        if (!url.isValid() || url.host().isEmpty() ||
+            (url.scheme() != QStringLiteral("https") && !loopback))
+            return QStringLiteral("認可エンドポイントとトークン エンドポイントには、https:// "
+                                  "で始まるアドレスを入力してください。");
+    }
+    return {};
 }
 
 void TTSY_ServerSyousaiF::Cmd_ClearTrustClick() {
@@ -290,6 +449,11 @@ void TTSY_ServerSyousaiF::Cmd_OKClick() {
         Edt_Login->setFocus(Qt::OtherFocusReason);
         return;
     }
+    if (const QString oauth = oauthRefusal(); !oauth.isEmpty()) {
+        dialogs_.message(this, oauth);
+        Edt_OAuthClientId->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     // The password would cross the network readable by anyone on the way: the run refuses to
     // send it (but to a server on this computer). Said now rather than at the next send.
     if (ChkBox_Auth->isChecked() && Cmb_Security->currentIndex() == 0 &&
@@ -308,4 +472,5 @@ void TTSY_ServerSyousaiF::done(int result) {
     // the user's decision.
     QDialog::done(result);
     Edt_Password->clear();
+    Edt_OAuthClientSecret->clear();
 }

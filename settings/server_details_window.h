@@ -37,6 +37,14 @@ struct ServerDetails {
     int PauseSeconds = 60;
     bool Retry = false;
     int RetryTries = 3;
+    // OAuth 2.0 (Auth 2): the provider and the organisation's application registration (ASCII).
+    int OAuthProvider = 0;
+    std::string OAuthClientId;
+    std::string OAuthAuthorizationUrl;
+    std::string OAuthTokenUrl;
+    std::string OAuthScope;
+    std::string OAuthClientSecret; // typed; empty when nothing was typed (the known one stays)
+    std::string Host;              // the server a provider choice proposes; empty: Edt_Host stays
 };
 
 // A child of the settings window, created with it and kept. showWith() shows it modal over the
@@ -74,6 +82,14 @@ public:
     QSpinBox* Spn_PauseSeconds = nullptr;
     QCheckBox* ChkBox_Retry = nullptr;
     QSpinBox* Spn_RetryTries = nullptr;
+    QLabel* Label_OAuthServer = nullptr; // the server a provider choice set
+    QComboBox* Cmb_AuthKind = nullptr;   // password, or OAuth 2.0 with a sign-in in the browser
+    QComboBox* Cmb_OAuthProvider = nullptr;
+    QLineEdit* Edt_OAuthClientId = nullptr;
+    QLineEdit* Edt_OAuthClientSecret = nullptr;
+    QLineEdit* Edt_OAuthAuthorizationUrl = nullptr;
+    QLineEdit* Edt_OAuthTokenUrl = nullptr;
+    QLineEdit* Edt_OAuthScope = nullptr;
 
 protected:
     void done(int result) override;
@@ -82,10 +98,16 @@ private:
     void buildControls();
     void Cmb_SecurityChange(int index);
     void ChkBox_AuthClick();
+    void Cmb_AuthKindChange();
+    void Cmb_OAuthProviderChange(int index);
+    void buildOAuthControls();
+    bool oauthChosen() const;
+    QString oauthRefusal() const;
     void Cmd_ClearTrustClick();
     void showPort();
 
     tessaly::Dialogs& dialogs_;
     std::string port_;
+    std::string host_; // proposed by the last provider choice; empty: none
     bool clearTrust_ = false;
 };

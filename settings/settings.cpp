@@ -83,7 +83,7 @@ std::vector<std::pair<std::string, std::string>> trustEntries(const std::string&
 void Submission_Load(Settings& s, const ini::IniFile& file) {
     const Settings defaults;
     s.Security = readChoice(file, "Security", 2);
-    s.Auth = readChoice(file, "Auth", 1);
+    s.Auth = readChoice(file, "Auth", 2);
     s.Login = file.readString(kSubmission, "Login", {});
     s.SavePassword = file.readBool(kSubmission, "SavePassword", defaults.SavePassword);
     s.TrustedCerts = file.readString(kSubmission, "TrustedCerts", {});
@@ -94,13 +94,21 @@ void Submission_Load(Settings& s, const ini::IniFile& file) {
     s.PauseSeconds = readInRange(file, "PauseSeconds", 1, 86400, defaults.PauseSeconds);
     s.Retry = file.readBool(kSubmission, "Retry", defaults.Retry);
     s.RetryTries = readInRange(file, "RetryTries", 1, 10, defaults.RetryTries);
+    s.OAuthProvider = readChoice(file, "OAuthProvider", 2);
+    s.OAuthClientId = file.readString(kSubmission, "OAuthClientId", {});
+    s.OAuthAuthorizationUrl = file.readString(kSubmission, "OAuthAuthorizationUrl", {});
+    s.OAuthTokenUrl = file.readString(kSubmission, "OAuthTokenUrl", {});
+    s.OAuthScope = file.readString(kSubmission, "OAuthScope", {});
 }
 
 void Submission_Save(const Settings& s, ini::IniFile& file) {
     const Settings d;
+    const bool oauthDefault = s.OAuthProvider == d.OAuthProvider && s.OAuthClientId.empty() &&
+                              s.OAuthAuthorizationUrl.empty() && s.OAuthTokenUrl.empty() &&
+                              s.OAuthScope.empty();
     const bool allDefault = s.Security == d.Security && s.Auth == d.Auth && s.Login == d.Login &&
                             s.SavePassword == d.SavePassword && s.TrustedCerts == d.TrustedCerts &&
-                            s.Charset == d.Charset && s.SkipRefused == d.SkipRefused &&
+                            s.Charset == d.Charset && oauthDefault && s.SkipRefused == d.SkipRefused &&
                             s.PerMinute == d.PerMinute && s.PauseEvery == d.PauseEvery &&
                             s.PauseSeconds == d.PauseSeconds && s.Retry == d.Retry &&
                             s.RetryTries == d.RetryTries;
@@ -125,6 +133,47 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
     keep("PauseSeconds", s.PauseSeconds, d.PauseSeconds);
     keep("Retry", s.Retry, d.Retry);
     keep("RetryTries", s.RetryTries, d.RetryTries);
+    // The OAuth keys come only with OAuth, so that a section written without them stays as it was.
+    if (oauthDefault && !file.hasKey(kSubmission, "OAuthProvider"))
+        return;
+    file.writeInteger(kSubmission, "OAuthProvider", s.OAuthProvider);
+    file.writeString(kSubmission, "OAuthClientId", s.OAuthClientId);
+    file.writeString(kSubmission, "OAuthAuthorizationUrl", s.OAuthAuthorizationUrl);
+    file.writeString(kSubmission, "OAuthTokenUrl", s.OAuthTokenUrl);
+    file.writeString(kSubmission, "OAuthScope", s.OAuthScope);
+}
+
+const OAuthProviderDefaults* oauthProviderDefaults(int provider) {
+    static const OAuthProviderDefaults microsoft{
+        "https://login.microsoftonline.com/organizations/oauth2/v2.0/authorize",
+        "https://login.microsoftonline.com/organizations/oauth2/v2.0/token",
+        "https://outlook.office.com/SMTP.Send offline_access",
+        "smtp.office365.com",
+        587,
+        1};
+    static const OAuthProviderDefaults google{"https://accounts.google.com/o/oauth2/v2/auth",
+                                              "https://oauth2.googleapis.com/token",
+                                              "https://mail.google.com/",
+                                              "smtp.gmail.com",
+                                              465,
+                                              2};
+    switch (static_cast<OAuthProviderKind>(provider)) {
+    case OAuthProviderKind::Microsoft365:
+        return &microsoft;
+    case OAuthProviderKind::Google:
+        return &google;
+    case OAuthProviderKind::Other:
+        break;
+    }
+    return nullptr;
+}
+
+std::string oauthClientSecretKey(const Settings& s) {
+    return "oauth-client:" + s.OAuthTokenUrl + ":" + s.OAuthClientId;
+}
+
+std::string oauthRefreshTokenKey(const Settings& s, std::string_view account) {
+    return "oauth:" + s.OAuthTokenUrl + ":" + s.OAuthClientId + ":" + lowerAscii(account);
 }
 
 std::string trustedFingerprint(const Settings& s, std::string_view host, int port) {

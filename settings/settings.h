@@ -44,7 +44,8 @@ struct Settings {
     // written only once it holds something else, so that a TSY2.ini of a user who never opens
     // "送信サーバーの詳細" stays as it was.
     int Security = 0;              // 0 none, 1 STARTTLS, 2 SSL/TLS from the first byte
-    int Auth = 0;                  // 0 no login, 1 SMTP AUTH with a password
+    int Auth = 0;                  // 0 no login, 1 SMTP AUTH with a password, 2 OAuth 2.0 (sign-in
+                                   // in the browser; Login is then the account's mail address)
     std::string Login;             // login name (ASCII); User stays the name in the greeting
     bool SavePassword = true;      // keep the password in the system keyring (never in this file)
     std::string TrustedCerts;      // certificates the user chose to trust: "host:port=sha256hex"
@@ -57,6 +58,14 @@ struct Settings {
     int PauseSeconds = 60;         // the length of that pause
     bool Retry = false;            // wait and try again after a temporary failure
     int RetryTries = 3;            // tries after the first one, for one recipient
+    // OAuth 2.0: the provider and the application registration of the user's organisation. The
+    // endpoints and scope are filled in for the known providers and typed for others. A client
+    // secret, where the registration has one, and the refresh token live in the keyring.
+    int OAuthProvider = 0;         // 0 Microsoft 365, 1 Google, 2 another
+    std::string OAuthClientId;
+    std::string OAuthAuthorizationUrl;
+    std::string OAuthTokenUrl;
+    std::string OAuthScope;
 
     // A key Settings_Save leaves as TSY2.ini holds it.
     struct HeldKey {
@@ -93,6 +102,23 @@ inline constexpr std::string_view DefaultSendDataName = "/SendData.txt";
 // one of its values differs from the default.
 void Submission_Load(Settings& settings, const ini::IniFile& file);
 void Submission_Save(const Settings& settings, ini::IniFile& file);
+
+// The OAuth provider choices, in the order of OAuthProvider.
+enum class OAuthProviderKind { Microsoft365, Google, Other };
+struct OAuthProviderDefaults {
+    const char* AuthorizationUrl;
+    const char* TokenUrl;
+    const char* Scope;
+    const char* Host;
+    int Port;
+    int Security; // as Settings::Security
+};
+// What choosing a known provider fills in; nullptr for Other.
+const OAuthProviderDefaults* oauthProviderDefaults(int provider);
+
+// The keyring keys of an OAuth registration's client secret and of an account's refresh token.
+std::string oauthClientSecretKey(const Settings& settings);
+std::string oauthRefreshTokenKey(const Settings& settings, std::string_view account);
 
 // The fingerprint stored for `host`:`port` in TrustedCerts, "" when there is none. Host names
 // compare without regard to case.

@@ -435,6 +435,13 @@ void TTSY_SetteiF::resetServerDetails() {
     pending_.PauseSeconds = settings_.PauseSeconds;
     pending_.Retry = settings_.Retry;
     pending_.RetryTries = settings_.RetryTries;
+    pending_.OAuthProvider = settings_.OAuthProvider;
+    pending_.OAuthClientId = settings_.OAuthClientId;
+    pending_.OAuthAuthorizationUrl = settings_.OAuthAuthorizationUrl;
+    pending_.OAuthTokenUrl = settings_.OAuthTokenUrl;
+    pending_.OAuthScope = settings_.OAuthScope;
+    tessaly::wipe(pending_.OAuthClientSecret);
+    pending_.Host.clear();
     pending_.ClearTrust = false;
 }
 
@@ -453,13 +460,26 @@ void TTSY_SetteiF::serverSyousaiAccepted() {
     if (chosen.Password.empty())
         chosen.Password.swap(pending_.Password);
     tessaly::wipe(pending_.Password);
+    if (chosen.OAuthClientSecret.empty())
+        chosen.OAuthClientSecret.swap(pending_.OAuthClientSecret);
+    tessaly::wipe(pending_.OAuthClientSecret);
     pending_ = std::move(chosen);
-    // The port is a field of this window: the proposal lands there as a typed port would.
+    // The port is a field of this window: the proposal lands there as a typed port would; so
+    // does the server of a provider choice.
     assignText(Edt_Port, pending_.Port);
+    if (!pending_.Host.empty())
+        assignText(Edt_Host, pending_.Host);
 }
 
 void TTSY_SetteiF::storePassword(bool wasSaved) {
-    const bool auth = settings_.Auth != 0;
+    const bool auth = settings_.Auth == 1;
+    // A client secret typed for an OAuth registration goes to the keyring alone.
+    if (passwords_ && settings_.Auth == 2 && !pending_.OAuthClientSecret.empty() &&
+        passwords_->store().write(tessaly::oauthClientSecretKey(settings_), pending_.OAuthClientSecret) !=
+            tessaly::SecretStatus::Ok)
+        dialogs_.message(this, QStringLiteral("キーリングを使えないため、クライアント シークレットを保存できませんでした。\r\n"
+                                              "キーリングを使える状態にしてから、もう一度入力してください。"));
+    tessaly::wipe(pending_.OAuthClientSecret);
     if (passwords_ && auth) {
         const std::string key = tessaly::SmtpPasswords::keyFor(
             hostSjis(), QString::fromStdString(portSjis()).toInt(), settings_.Login);
@@ -476,7 +496,7 @@ void TTSY_SetteiF::storePassword(bool wasSaved) {
 
 void TTSY_SetteiF::Cmd_SetteiHozonClick() {
     tessaly::guarded(dialogs_, this, [this] {
-        const bool wasSaved = settings_.Auth != 0 && settings_.SavePassword;
+        const bool wasSaved = settings_.Auth == 1 && settings_.SavePassword;
         settings_.Security = pending_.Security;
         settings_.Auth = pending_.Auth;
         settings_.Login = pending_.Login;
@@ -488,6 +508,11 @@ void TTSY_SetteiF::Cmd_SetteiHozonClick() {
         settings_.PauseSeconds = pending_.PauseSeconds;
         settings_.Retry = pending_.Retry;
         settings_.RetryTries = pending_.RetryTries;
+        settings_.OAuthProvider = pending_.OAuthProvider;
+        settings_.OAuthClientId = pending_.OAuthClientId;
+        settings_.OAuthAuthorizationUrl = pending_.OAuthAuthorizationUrl;
+        settings_.OAuthTokenUrl = pending_.OAuthTokenUrl;
+        settings_.OAuthScope = pending_.OAuthScope;
         if (pending_.ClearTrust)
             settings_.TrustedCerts.clear();
         pending_.ClearTrust = false;

@@ -40,6 +40,9 @@ public:
     // used again until a new one replaces it, so that the next send asks.
     void refused(const std::string& key);
 
+    // The keyring itself, for the other secrets of a login (OAuth tokens and client secrets).
+    SecretStore& store() { return store_; }
+
 private:
     struct Entry {
         std::string password;   // empty: none known in this program start

@@ -1,5 +1,7 @@
 #include "smtp/smtp_client.h"
 
+#include "smtp/sasl_oauth.h"
+
 #include "common/cp932.h"
 #include "common/errors.h"
 #include "smtp/sasl.h"
@@ -243,10 +245,55 @@ void TSmtpClient::login() {
         if (extension.rfind("AUTH ", 0) == 0)
             for (const std::string& name : words(extension.substr(5)))
                 offered.push_back(upper(name));
+    if (OAuthToken) {
+        loginWithToken(offered);
+        return;
+    }
     const std::unique_ptr<TSaslMechanism> mechanism = ChooseSaslMechanism(offered, LoginName, Password);
     if (!mechanism)
         throw Error("認証: サーバーが PLAIN と LOGIN のどちらの認証方式にも対応していません。");
+    const TSmtpReply reply = authenticate(*mechanism);
+    if (reply.Code != 235)
+        throw EAuthError(
+            "認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n" +
+                reply.Text(),
+            reply);
+}
 
+void TSmtpClient::loginWithToken(const std::vector<std::string>& offered) {
+    std::string token;
+    struct TokenWipe {
+        std::string& token;
+        ~TokenWipe() { WipeSecret(token); }
+    } wipe{token};
+    // A token refused at once may have expired early or been revoked: one fresh one is tried.
+    for (int attempt = 0;; ++attempt) {
+        token = OAuthToken(m_renewToken || attempt > 0);
+        m_renewToken = false;
+        CheckOneLine("OAuth token", token);
+        const std::unique_ptr<TOAuthMechanism> mechanism =
+            ChooseOAuthMechanism(offered, LoginName, token, Host, Port);
+        if (!mechanism)
+            throw Error(
+                "認証: サーバーが XOAUTH2 と OAUTHBEARER のどちらの認証方式にも対応していません。"
+                "SMTP 認証の種類を確かめてください。");
+        const TSmtpReply reply = authenticate(*mechanism);
+        if (reply.Code == 235)
+            return;
+        if (attempt > 0) {
+            const std::string said = mechanism->ServerError().empty()
+                                         ? std::string()
+                                         : "（" + mechanism->ServerError() + "）";
+            throw EAuthError(
+                "認証: サーバーがトークンを受け付けませんでした" + said +
+                    "。ログイン名がサインインしたアカウントのメールアドレスか確かめてください。\n" +
+                    reply.Text(),
+                reply);
+        }
+    }
+}
+
+TSmtpReply TSmtpClient::authenticate(TSaslMechanism& mechanism) {
     // Lines carrying the secret go out through buffers that are wiped after sending.
     auto sendSecret = [this](QByteArray& line) {
         line.append("\r\n", 2);
@@ -260,8 +307,8 @@ void TSmtpClient::login() {
         WipeSecret(line);
     };
     QByteArray response;
-    QByteArray line = QByteArray("AUTH ") + mechanism->Name();
-    if (mechanism->InitialResponse(response)) {
+    QByteArray line = QByteArray("AUTH ") + mechanism.Name();
+    if (mechanism.InitialResponse(response)) {
         QByteArray encoded = response.isEmpty() ? QByteArray("=") : response.toBase64();
         line += ' ';
         line += encoded;
@@ -275,7 +322,7 @@ void TSmtpClient::login() {
     for (int round = 0; reply.Code == 334 && round < 8; ++round) {
         const std::vector<std::string> texts = reply.Texts();
         const QByteArray challenge = QByteArray::fromBase64(QByteArray::fromStdString(texts.back()));
-        if (round < 4 && mechanism->Respond(challenge, response)) {
+        if (round < 4 && mechanism.Respond(challenge, response)) {
             line = response.toBase64();
             WipeSecret(response);
         } else {
@@ -284,10 +331,7 @@ void TSmtpClient::login() {
         sendSecret(line);
         reply = ReadReply(TSmtpStep::Auth);
     }
-    if (reply.Code != 235)
-        throw EAuthError("認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n" +
-                             reply.Text(),
-                         reply);
+    return reply;
 }
 
 void TSmtpClient::Disconnect() {
@@ -489,6 +533,26 @@ void TSmtpClient::sendGrouped(const std::function<void(const TSmtpReply&, const 
     }
 }
 
+bool TSmtpClient::sessionEnded(const TSmtpReply& reply) {
+    // 421: the server closes the session; 454, 530, 535: it wants a (new) login.
+    return reply.Code == 421 || reply.Code == 454 || reply.Code == 530 || reply.Code == 535;
+}
+
+void TSmtpClient::reconnect() {
+    TSocketBase::Disconnect();
+    ClearReceiveBuffer();
+    m_renewToken = true;
+    const TNotifyEvent onConnect = std::move(OnConnect);
+    OnConnect = nullptr; // the owner connected once; this is the same session to it
+    try {
+        Connect();
+    } catch (...) {
+        OnConnect = onConnect;
+        throw;
+    }
+    OnConnect = onConnect;
+}
+
 void TSmtpClient::SendMail() {
     if (m_busy)
         return;
@@ -531,7 +595,6 @@ void TSmtpClient::SendMail() {
         }
         return reply;
     };
-    m_lastResult = {};
     m_recipientRefusal = {};
     const auto recipientRefused = [this](const TSmtpReply& reply, const std::string& entry) {
         if (reply.Code <= 300)
@@ -542,10 +605,29 @@ void TSmtpClient::SendMail() {
             OnRecipientNotFound(entry);
     };
     if (Pipelining && HasExtension("PIPELINING")) {
+        m_lastResult = {};
         sendGrouped(recipientRefused);
     } else {
-        step("RSET", TSmtpStep::Reset, 400);
-        step("MAIL FROM:<" + PostMessage.FromAddress + ">", TSmtpStep::Sender, 400);
+        // A server may end a session whose token has expired before the next message starts.
+        // Nothing of this message has gone out yet, so it starts again, once, on a new
+        // connection with a fresh token: nobody gets it twice.
+        for (int attempt = 0;; ++attempt) {
+            m_lastResult = {};
+            try {
+                step("RSET", TSmtpStep::Reset, 400);
+                step("MAIL FROM:<" + PostMessage.FromAddress + ">", TSmtpStep::Sender, 400);
+                break;
+            } catch (const ERefusedError& e) {
+                if (!OAuthToken || attempt > 0 || !sessionEnded(e.Reply))
+                    throw;
+            } catch (const EProtocolError&) {
+                throw;
+            } catch (const ESockError&) {
+                if (!OAuthToken || attempt > 0 || Connected())
+                    throw;
+            }
+            reconnect();
+        }
         for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
             const std::vector<std::string> entries = *list; // a handler may change the record
             for (const std::string& entry : entries) {

@@ -29,6 +29,8 @@
 
 namespace tessaly {
 
+class TSaslMechanism;
+
 // How the connection is protected.
 enum class TSecurity { None, StartTls, ImplicitTls };
 
@@ -73,6 +75,14 @@ public:
     std::string Password;           // set before Connect; Connect wipes it, whatever its end
     std::string TrustedFingerprint; // SHA-256 of the one certificate trusted for Host:Port
                                     // despite failing verification: 64 lowercase hex digits, "" = none
+    // Log in with an OAuth 2.0 access token instead of the password (UseAuth on): XOAUTH2 when the
+    // server offers it, else OAUTHBEARER; LoginName is the mail address the token belongs to.
+    // Called with `renew` false for the token to use (get it before Connect: a sign-in in the
+    // browser must not keep the connection waiting), true when the server refused or ended the
+    // session with the last one. When the server ends the session before a message has started
+    // (421 and the like, or by closing), the client connects again with a fresh token and sends
+    // that message from its start.
+    std::function<std::string(bool renew)> OAuthToken;
 
     // --- events (OnConnect replaces the socket-level one: fired once the greeting is accepted)
     TNotifyEvent OnConnect;
@@ -129,9 +139,14 @@ private:
     void hello();
     void login();
     void sendGrouped(const std::function<void(const TSmtpReply&, const std::string&)>& recipientRefused);
+    void loginWithToken(const std::vector<std::string>& offered);
+    TSmtpReply authenticate(TSaslMechanism& mechanism);
+    static bool sessionEnded(const TSmtpReply& reply);
+    void reconnect();
 
     bool m_busy = false;
     bool m_connecting = false;
+    bool m_renewToken = false;
     std::vector<std::string> m_extensions;
     TSendResult m_lastResult;
     TSmtpReply m_recipientRefusal;

@@ -51,14 +51,16 @@ void prepareSampleFiles() {
     QDir().mkpath(kDataFolder);
     const QString d = kDataFolder;
     writeSjis(QStringLiteral("TSY2.ini"),
-              QStringLiteral("[Settei]\r\nHost=smtp.example.jp\r\nPort=25\r\nUser=yamada\r\n"
+              QStringLiteral("[Settei]\r\nHost=smtp.example.jp\r\nPort=587\r\nUser=yamada\r\n"
                              "From=yamada@example.jp\r\nReply=yamada@example.jp\r\nUserMei=山田太郎\r\n"
                              "Syomei=%1/署名.txt\r\nChkBox_Syomei=1\r\nChkBox_Atesaki=1\r\nKeisyou=様\r\n"
                              "ChkBox_EverySend=1\r\nEverySend=yamada@example.jp\r\n"
                              "Address=%1/Address.csv\r\nChkBox_Log=1\r\nLog=%1/Log.txt\r\n"
                              "ChkBox_SendData=1\r\nSendData=%1/SendData.txt\r\n"
                              "[Window]\r\nMain_X=40\r\nMain_Y=40\r\nSettei_X=60\r\nSettei_Y=60\r\n"
-                             "Address_X=60\r\nAddress_Y=60\r\n")
+                             "Address_X=60\r\nAddress_Y=60\r\n"
+                             "[Submission]\r\nSecurity=1\r\nAuth=1\r\nLogin=yamada@example.jp\r\n"
+                             "SavePassword=1\r\nTrustedCerts=\r\nCharset=1\r\n")
                   .arg(d));
     writeSjis(QStringLiteral("署名.txt"),
               QStringLiteral("総務部　山田太郎\r\n内線 1234　yamada@example.jp\r\n"));
@@ -148,6 +150,12 @@ const std::map<std::string, Shot> kShots = {
          click(p.mainWindow(), "TB_Settei");
          return &p.settingsWindow();
      }},
+    {"server_details_window",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Settei");
+         click(p.settingsWindow(), "Cmd_ServerSyousai");
+         return child<QWidget>(p.settingsWindow(), "TTSY_ServerSyousaiF");
+     }},
     {"address_start",
      [](tessaly::Program& p) -> QWidget* {
          click(p.mainWindow(), "TB_Address");
@@ -195,6 +203,8 @@ const std::map<std::string, Shot> kShots = {
 
 // Back to the main window alone, as after closing every other window.
 void closeOthers(tessaly::Program& p) {
+    if (auto* details = p.settingsWindow().findChild<QWidget*>(QStringLiteral("TTSY_ServerSyousaiF")))
+        details->close();
     for (QWidget* w : {static_cast<QWidget*>(&p.settingsWindow()), static_cast<QWidget*>(&p.addressWindow()),
                        static_cast<QWidget*>(&p.hitListWindow()), static_cast<QWidget*>(&p.logWindow())})
         w->close();

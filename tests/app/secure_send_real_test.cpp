@@ -4,19 +4,18 @@
 // Tessaly writes or prints, whatever the run's end.
 #include "app_harness.h"
 
+#include "fixtures/captured_output.h"
 #include "fixtures/smtp_real_server.h"
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
 
-#include <QDirIterator>
-#include <QTemporaryFile>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
 using apptest::App;
 using apptest::IniValues;
+using tessaly::test::CapturedOutput;
 using tessaly::test::SubmissionServer;
 using Kind = FakeDialogs::Kind;
 
@@ -174,42 +173,6 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     EXPECT_EQ(tessaly::trustedFingerprint(app.program->settings(), "localhost", port), other);
 }
 
-// Everything this process writes to its standard output and error, while it lives.
-class CapturedOutput {
-public:
-    CapturedOutput() {
-        file_.open();
-        std::fflush(stdout);
-        std::fflush(stderr);
-        savedOut_ = ::dup(1);
-        savedErr_ = ::dup(2);
-        ::dup2(file_.handle(), 1);
-        ::dup2(file_.handle(), 2);
-    }
-    ~CapturedOutput() { restore(); }
-    QByteArray take() {
-        restore();
-        file_.seek(0);
-        return file_.readAll();
-    }
-
-private:
-    void restore() {
-        if (savedOut_ < 0)
-            return;
-        std::fflush(stdout);
-        std::fflush(stderr);
-        ::dup2(savedOut_, 1);
-        ::dup2(savedErr_, 2);
-        ::close(savedOut_);
-        ::close(savedErr_);
-        savedOut_ = savedErr_ = -1;
-    }
-    QTemporaryFile file_; // outside the start directory, which is searched on its own
-    int savedOut_ = -1;
-    int savedErr_ = -1;
-};
-
 // The password, a wrong one, and the forms they take on the wire, searched for in every file in
 // the start directory, in everything printed and in every text shown, after a successful run
 // and after a refused login, a refused certificate and a server without STARTTLS.
@@ -258,12 +221,7 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
         app.main().close();
         for (const FakeDialogs::Call& call : app.dialogs.calls)
             shown << call.title << call.text;
-        QDirIterator it(app.dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << it.filePath().toStdString();
-            files += file.readAll();
-        }
+        files = tessaly::test::filesUnder(app.dir.path());
         // The files searched hold what they should: the settings, the log of the one run that
         // got through (four recipients by then), the text it sent.
         EXPECT_TRUE(app.dir.read(QStringLiteral("TSY2.ini")).contains("Login=tessaly-user\r\n"));
@@ -273,18 +231,7 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
     const QByteArray printed = output.take();
     const QByteArray texts = shown.join(QLatin1Char('\n')).toUtf8();
     EXPECT_FALSE(texts.isEmpty());
-    for (const QByteArray& secret : secrets) {
-        EXPECT_FALSE(files.contains(secret)) << secret.toStdString();
-        EXPECT_FALSE(printed.contains(secret)) << secret.toStdString();
-        EXPECT_FALSE(texts.contains(secret)) << secret.toStdString();
-    }
-    // What failed while the output was captured went there: show it, the secrets masked.
-    if (HasFailure()) {
-        QByteArray masked = printed;
-        for (const QByteArray& secret : secrets)
-            masked.replace(secret, "<secret>");
-        std::fwrite(masked.constData(), 1, std::size_t(masked.size()), stdout);
-    }
+    tessaly::test::expectNowhere(secrets, files, printed, texts);
 }
 
 } // namespace

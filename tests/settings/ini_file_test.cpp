@@ -249,4 +249,38 @@ TEST(SettingsFile, RunConductKeysOnlyOnceChanged) {
     EXPECT_EQ(back.RetryTries, 3);
 }
 
+TEST(SettingsFile, OAuthKeysOnlyOnceOAuthWasSetUp) {
+    // A section written without OAuth stays as it was: no empty OAuth keys join it.
+    const std::string before = "[Submission]\r\nSecurity=1\r\nAuth=1\r\nLogin=taro\r\nSavePassword=1\r\n"
+                               "TrustedCerts=\r\nCharset=0\r\n";
+    Settings s;
+    tessaly::Submission_Load(s, ini::IniFile::fromBytes("x", before));
+    ini::IniFile again = ini::IniFile::fromBytes("x", before);
+    tessaly::Submission_Save(s, again);
+    EXPECT_EQ(again.serialize(), before);
+
+    s.Auth = 2;
+    s.OAuthProvider = 1;
+    const tessaly::OAuthProviderDefaults* google = tessaly::oauthProviderDefaults(s.OAuthProvider);
+    ASSERT_NE(google, nullptr);
+    s.OAuthAuthorizationUrl = google->AuthorizationUrl;
+    s.OAuthTokenUrl = google->TokenUrl;
+    s.OAuthScope = google->Scope;
+    s.OAuthClientId = "1234-abc.apps.example";
+    tessaly::Submission_Save(s, again);
+    EXPECT_EQ(again.serialize(),
+              "[Submission]\r\nSecurity=1\r\nAuth=2\r\nLogin=taro\r\nSavePassword=1\r\nTrustedCerts=\r\n"
+              "Charset=0\r\nOAuthProvider=1\r\nOAuthClientId=1234-abc.apps.example\r\n"
+              "OAuthAuthorizationUrl=https://accounts.google.com/o/oauth2/v2/auth\r\n"
+              "OAuthTokenUrl=https://oauth2.googleapis.com/token\r\nOAuthScope=https://mail.google.com/\r\n");
+    Settings back;
+    tessaly::Submission_Load(back, again);
+    EXPECT_EQ(back.Auth, 2);
+    EXPECT_EQ(back.OAuthProvider, 1);
+    EXPECT_EQ(back.OAuthClientId, s.OAuthClientId);
+    EXPECT_EQ(back.OAuthTokenUrl, s.OAuthTokenUrl);
+    EXPECT_EQ(back.OAuthScope, s.OAuthScope);
+    EXPECT_EQ(back.OAuthAuthorizationUrl, s.OAuthAuthorizationUrl);
+}
+
 } // namespace

@@ -298,6 +298,91 @@ TEST_F(ServerDetailsTest, PasswordWithoutKeyringAndSavingTurnedOff) {
     EXPECT_TRUE(ini().contains("SavePassword=0\r\n"));
 }
 
+struct ProviderChoice {
+    const char* name;
+    int provider;
+    const char* host;
+    const char* port;
+    int security;
+    const char* scope;
+};
+
+void PrintTo(const ProviderChoice& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class OAuthProviderChoice : public ServerDetailsTest,
+                            public ::testing::WithParamInterface<ProviderChoice> {};
+
+TEST_P(OAuthProviderChoice, FillsTheServerAndKeepsTheSecretInTheKeyringOnly) {
+    const ProviderChoice& c = GetParam();
+    openDetails();
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    choose("Cmb_AuthKind", 1);
+    EXPECT_FALSE(in<QLineEdit>(details(), "Edt_Password")->isEnabled());
+    EXPECT_TRUE(in<QLineEdit>(details(), "Edt_OAuthClientId")->isEnabled());
+    // The provider shown first fills in its endpoints with the choice of OAuth itself.
+    EXPECT_EQ(in<QLineEdit>(details(), "Edt_OAuthTokenUrl")->text(),
+              QStringLiteral("https://login.microsoftonline.com/organizations/oauth2/v2.0/token"));
+    choose("Cmb_OAuthProvider", 2); // その他: nothing is filled in
+    choose("Cmb_OAuthProvider", c.provider);
+    EXPECT_EQ(in<QLineEdit>(details(), "Edt_OAuthScope")->text(), QString::fromLatin1(c.scope));
+    QTest::keyClicks(in<QLineEdit>(details(), "Edt_Login"), QStringLiteral("taro@example.jp"));
+    ok();
+    EXPECT_EQ(dialogs_.texts(),
+              QStringList{"クライアント ID が未入力です。組織の管理者に確かめてください。"});
+    EXPECT_TRUE(details()->isVisible());
+    QTest::keyClicks(in<QLineEdit>(details(), "Edt_OAuthClientId"), QStringLiteral("org-app-id"));
+    QTest::keyClicks(in<QLineEdit>(details(), "Edt_OAuthClientSecret"),
+                     QStringLiteral("org-app-secret"));
+    ok();
+    EXPECT_FALSE(details()->isVisible());
+    EXPECT_EQ(in<QLineEdit>(settei_.get(), "Edt_Host")->text(), QString::fromLatin1(c.host));
+    EXPECT_EQ(port()->text(), QString::fromLatin1(c.port));
+
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_EQ(settings_.Auth, 2);
+    EXPECT_EQ(settings_.Security, c.security);
+    EXPECT_EQ(settings_.OAuthProvider, c.provider);
+    EXPECT_EQ(settings_.OAuthClientId, "org-app-id");
+    EXPECT_EQ(settings_.OAuthScope, c.scope);
+    EXPECT_EQ(keyring_.secrets[tessaly::oauthClientSecretKey(settings_)], "org-app-secret");
+    EXPECT_EQ(keyring_.secrets.size(), 1u) << "no password is kept for an OAuth login";
+    const QByteArray saved = ini();
+    EXPECT_TRUE(saved.contains("Auth=2\r\n"));
+    EXPECT_TRUE(saved.contains("OAuthClientId=org-app-id\r\n"));
+    EXPECT_FALSE(saved.contains("org-app-secret"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Providers, OAuthProviderChoice,
+    ::testing::Values(ProviderChoice{"Microsoft365", 0, "smtp.office365.com", "587", 1,
+                                     "https://outlook.office.com/SMTP.Send offline_access"},
+                      ProviderChoice{"Google", 1, "smtp.gmail.com", "465", 2,
+                                     "https://mail.google.com/"}),
+    [](const ::testing::TestParamInfo<ProviderChoice>& info) {
+        return std::string(info.param.name);
+    });
+
+// Draws docs/server_details_oauth.png (the folder given absolute: the test works in a temporary
+// one): TESSALY_SCREENSHOT_DIR=$PWD/docs QT_QPA_PLATFORM=xcb xvfb-run -a
+// build/tests/settings/server_details_window_test --gtest_filter='*Screenshot*'
+TEST_F(ServerDetailsTest, ScreenshotWithOAuth) {
+    const QString target = qEnvironmentVariable("TESSALY_SCREENSHOT_DIR");
+    if (target.isEmpty())
+        GTEST_SKIP() << "TESSALY_SCREENSHOT_DIR not set";
+    openDetails();
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    choose("Cmb_AuthKind", 1);
+    choose("Cmb_OAuthProvider", 1);
+    choose("Cmb_OAuthProvider", 0);
+    in<QLineEdit>(details(), "Edt_Login")->setText(QStringLiteral("taro@example.jp"));
+    in<QLineEdit>(details(), "Edt_OAuthClientId")
+        ->setText(QStringLiteral("your-organisation-client-id"));
+    QTest::qWait(50); // let the window system draw it once
+    EXPECT_TRUE(details()->grab().save(target + QStringLiteral("/server_details_oauth.png")));
+}
+
 } // namespace
 
 namespace {

@@ -1,0 +1,101 @@
+#include "smtp/sasl_oauth.h"
+
+#include <algorithm>
+
+namespace tessaly {
+
+namespace {
+
+QByteArray bytesOf(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The server's error, one line and bounded: it ends up in a message box.
+std::string errorText(const QByteArray& challenge) {
+    std::string text;
+    for (const char c : challenge.left(500))
+        text += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+    return text;
+}
+
+class TXOAuth2Mechanism : public TOAuthMechanism {
+public:
+    TXOAuth2Mechanism(const std::string& login, const std::string& token)
+        : m_login(login), m_token(token) {}
+    const char* Name() const override { return "XOAUTH2"; }
+    bool InitialResponse(QByteArray& response) override {
+        response = "user=" + bytesOf(m_login) +
+                   "\x01"
+                   "auth=Bearer " +
+                   bytesOf(m_token) + "\x01\x01";
+        return true;
+    }
+    // The only challenge is the error; its answer is an empty response.
+    bool Respond(const QByteArray& challenge, QByteArray& response) override {
+        if (!m_serverError.empty())
+            return false;
+        m_serverError = errorText(challenge);
+        response.clear();
+        return true;
+    }
+
+private:
+    const std::string& m_login;
+    const std::string& m_token;
+};
+
+class TOAuthBearerMechanism : public TOAuthMechanism {
+public:
+    TOAuthBearerMechanism(const std::string& login, const std::string& token,
+                          const std::string& host, int port)
+        : m_login(login), m_token(token), m_host(host), m_port(port) {}
+    const char* Name() const override { return "OAUTHBEARER"; }
+    bool InitialResponse(QByteArray& response) override {
+        // The GS2 header names the account; "," and "=" in it are escaped (RFC 5801).
+        QByteArray account = bytesOf(m_login);
+        account.replace("=", "=3D").replace(",", "=2C");
+        response = "n,a=" + account +
+                   ",\x01"
+                   "host=" +
+                   bytesOf(m_host) +
+                   "\x01"
+                   "port=" +
+                   QByteArray::number(m_port) +
+                   "\x01"
+                   "auth=Bearer " +
+                   bytesOf(m_token) + "\x01\x01";
+        return true;
+    }
+    // The error challenge is answered with a single 0x01 (RFC 7628 3.2.3).
+    bool Respond(const QByteArray& challenge, QByteArray& response) override {
+        if (!m_serverError.empty())
+            return false;
+        m_serverError = errorText(challenge);
+        response = QByteArray(1, '\x01');
+        return true;
+    }
+
+private:
+    const std::string& m_login;
+    const std::string& m_token;
+    const std::string& m_host;
+    int m_port;
+};
+
+} // namespace
+
+std::unique_ptr<TOAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
+                                                      const std::string& login,
+                                                      const std::string& token,
+                                                      const std::string& host, int port) {
+    auto has = [&](const char* name) {
+        return std::find(offered.begin(), offered.end(), name) != offered.end();
+    };
+    if (has("XOAUTH2"))
+        return std::make_unique<TXOAuth2Mechanism>(login, token);
+    if (has("OAUTHBEARER"))
+        return std::make_unique<TOAuthBearerMechanism>(login, token, host, port);
+    return nullptr;
+}
+
+} // namespace tessaly
