@@ -296,6 +296,7 @@ void TTSY_MainF::buildToolBar() {
     wire(TB_Log_Disp, &TTSY_MainF::TB_Log_DispClick);
     wire(TB_Settei, &TTSY_MainF::TB_SetteiClick);
     wire(TB_End, &TTSY_MainF::TB_EndClick);
+    buildSendMenu();
 }
 
 void TTSY_MainF::buildStatusBar() {

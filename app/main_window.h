@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QLabel;
@@ -40,6 +41,8 @@ class SendRun;
 class AddressBook;
 class Dialogs;
 class ETlsError;
+struct RecipientParts;
+struct RunPreview;
 class SmtpPasswords;
 class TOAuthSession;
 class TSmtpClient;
@@ -106,6 +109,10 @@ public:
     void TB_EndClick();
     void TB_SendClick();
     void TB_StopClick();
+    // TB_Send's menu: the run's messages shown without sending, and the first recipient's
+    // message sent to the user's own address (before_run.cpp).
+    void TB_PreviewClick();
+    void TB_TestSendClick();
 
 
 protected:
@@ -142,6 +149,21 @@ private:
     };
     void createSmtpClient();
     PreparedRun prepareRun() const;
+    QString subjectRefusal() const;
+    void runChecked(const std::function<void(const PreparedRun&)>& send);
+    bool hostChecked();
+    tessaly::MessageTexts runTexts(const PreparedRun& run) const;
+    tessaly::MessageAddressee addresseeFor(const tessaly::RecipientParts& parts,
+                                           const PreparedRun& run, bool atesaki) const;
+    tessaly::MessageTexts notifyTexts(const tessaly::MessageTexts& texts, const PreparedRun& run,
+                                      bool atesaki, QStringList* shownLines) const;
+    std::string notifyAddress() const;
+    std::pair<std::string, int> runServer() const;
+    void aimClient();
+    // TB_Send's menu (before_run.cpp).
+    void buildSendMenu();
+    tessaly::RunPreview previewOfRun() const;
+    void testSend(const PreparedRun& run);
     void sendRun(const PreparedRun& run);
     void runEnded();
     void closeAfterFailure();
@@ -217,5 +239,6 @@ private:
     QToolButton* TB_Log_Disp = nullptr;
     QToolButton* TB_Settei = nullptr;
     QToolButton* TB_End = nullptr;
+    QPointer<QWidget> preview_; // the open preview window
     std::unique_ptr<tessaly::TSmtpClient> SmtpClient1;
 };

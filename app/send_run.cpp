@@ -35,6 +35,7 @@
 #include <algorithm>
 #include <fstream>
 #include <optional>
+#include <tuple>
 
 namespace {
 
@@ -177,20 +178,28 @@ TTSY_MainF::PreparedRun TTSY_MainF::prepareRun() const {
 }
 
 void TTSY_MainF::TB_SendClick() {
+    runChecked([this](const PreparedRun& run) { sendRun(run); });
+}
+
+// The Subject checks of step 1, on the text as it stands: the message the run gives, or nothing.
+QString TTSY_MainF::subjectRefusal() const {
+    const QString subject = Edt_Subject->text();
+    if (subject.isEmpty() || subject == kNoSubject)
+        return QStringLiteral("Subjectが入力されていません");
+    if (subject.contains(QLatin1Char('"')))
+        return QStringLiteral("Subjectには ”は使用できません\r\n（制限文字です）");
+    if (subject.contains(QLatin1Char(',')))
+        return QStringLiteral("Subjectには ，は使用できません\r\n（制限文字です）");
+    return {};
+}
+
+// The checks of the run in their order, then `send` with the button states of a run.
+void TTSY_MainF::runChecked(const std::function<void(const PreparedRun&)>& send) {
     if (running_)
         return;
-    // 1. Subject checks, on the text as it stands.
-    const QString subject = Edt_Subject->text();
-    if (subject.isEmpty() || subject == kNoSubject) {
-        dialogs_.message(this, QStringLiteral("Subjectが入力されていません"));
-        return;
-    }
-    if (subject.contains(QLatin1Char('"'))) {
-        dialogs_.message(this, QStringLiteral("Subjectには ”は使用できません\r\n（制限文字です）"));
-        return;
-    }
-    if (subject.contains(QLatin1Char(','))) {
-        dialogs_.message(this, QStringLiteral("Subjectには ，は使用できません\r\n（制限文字です）"));
+    // 1.
+    if (const QString refusal = subjectRefusal(); !refusal.isEmpty()) {
+        dialogs_.message(this, refusal);
         return;
     }
     const PreparedRun run = prepareRun();
@@ -203,7 +212,7 @@ void TTSY_MainF::TB_SendClick() {
     sentCount_ = 0;
     failureStatus_.clear();
     running_ = true;
-    const bool completed = tessaly::guarded(dialogs_, this, [&] { sendRun(run); });
+    const bool completed = tessaly::guarded(dialogs_, this, [&] { send(run); });
     running_ = false;
     if (!completed)
         closeAfterFailure();
@@ -232,24 +241,22 @@ void TTSY_MainF::runEnded() {
     TB_Clear->setEnabled(true);
 }
 
-void TTSY_MainF::sendRun(const PreparedRun& run) {
-    tessaly::TSmtpClient& client = *SmtpClient1;
-    tessaly::TPostMessage& message = client.PostMessage;
+// Step 3: false when the host does not resolve; the run has then ended, the user told.
+bool TTSY_MainF::hostChecked() {
+    if (osMajorVersion_ == 4 && osMinorVersion_ == 0)
+        return true;
+    setStatus(QStringLiteral("ホスト接続確認中…"));
+    dispatchPendingEvents();
+    if (hostResolves(settei_ ? settei_->hostSjis() : std::string()))
+        return true;
+    dialogs_.message(this, QStringLiteral("ホスト接続が有効ではありません！"));
+    runEnded();
+    setStatus(QStringLiteral("ホスト接続を確認して下さい"));
+    return false;
+}
 
-    // 3. Host check.
-    if (!(osMajorVersion_ == 4 && osMinorVersion_ == 0)) {
-        setStatus(QStringLiteral("ホスト接続確認中…"));
-        dispatchPendingEvents();
-        if (!hostResolves(settei_ ? settei_->hostSjis() : std::string())) {
-            dialogs_.message(this, QStringLiteral("ホスト接続が有効ではありません！"));
-            runEnded();
-            setStatus(QStringLiteral("ホスト接続を確認して下さい"));
-            return;
-        }
-    }
-
-    // 4. The body is converted once; per recipient only the addressee line is.
-    setStatus(QStringLiteral("文字コード変換中！"));
+// What every message of the run shares.
+tessaly::MessageTexts TTSY_MainF::runTexts(const PreparedRun& run) const {
     tessaly::MessageTexts texts;
     texts.fromAddress = settei_ ? settei_->fromSjis() : std::string();
     texts.fromNameSjis = run.userMeiSjis;
@@ -257,6 +264,71 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     texts.localProgram = "Tessaly27S";
     texts.subjectSjis = run.subjectSjis;
     texts.bodySjis = run.bodySjis;
+    return texts;
+}
+
+// One recipient's own header values, with the addressee line when the setting is on.
+tessaly::MessageAddressee TTSY_MainF::addresseeFor(const tessaly::RecipientParts& parts,
+                                                   const PreparedRun& run, bool atesaki) const {
+    tessaly::MessageAddressee addressee =
+        tessaly::addresseeOf(parts.address, settei_ ? settei_->fromSjis() : std::string());
+    if (atesaki)
+        addressee.addresseeLineSjis = parts.addresseeName + " " + run.keisyouSjis;
+    return addressee;
+}
+
+// The notify copy lists the recipients as the list holds them now; `shownLines` receives the
+// lines it adds below the body, for the body field.
+tessaly::MessageTexts TTSY_MainF::notifyTexts(const tessaly::MessageTexts& texts,
+                                              const PreparedRun& run, bool atesaki,
+                                              QStringList* shownLines) const {
+    tessaly::MessageTexts notify = texts;
+    const auto add = [&](std::string sjis, const QString& shown) {
+        notify.bodySjis.push_back(std::move(sjis));
+        if (shownLines)
+            shownLines->append(shown);
+    };
+    add(std::string(kSeparator),
+        QString::fromLatin1(kSeparator.data(), static_cast<qsizetype>(kSeparator.size())));
+    if (atesaki) {
+        const std::string note = sjisOf(QStringLiteral("<○○　")) + run.keisyouSjis +
+                                 sjisOf(QStringLiteral(">で宛先編集されました。"));
+        add(note, tessaly::fromSjis(note));
+    }
+    for (int i = 0; i < List_To->count(); ++i) {
+        const QListWidgetItem* item = List_To->item(i);
+        add(item->data(Qt::UserRole).toByteArray().toStdString(), item->text());
+    }
+    notify.subjectSjis += sjisOf(QStringLiteral("（毎回通知）"));
+    return notify;
+}
+
+std::string TTSY_MainF::notifyAddress() const { return trimmed(settings_.EverySend); }
+
+// The server and port of the settings; throws when the port is no number.
+std::pair<std::string, int> TTSY_MainF::runServer() const {
+    return {settei_ ? settei_->hostSjis() : std::string(),
+            portNumber(settei_ ? settei_->portSjis() : std::string("25"))};
+}
+
+// Step 6: the server of the settings.
+void TTSY_MainF::aimClient() {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    std::tie(client.Host, client.Port) = runServer();
+    client.UserID = settei_ ? settei_->userIdSjis() : std::string();
+}
+
+void TTSY_MainF::sendRun(const PreparedRun& run) {
+    tessaly::TSmtpClient& client = *SmtpClient1;
+    tessaly::TPostMessage& message = client.PostMessage;
+
+    // 3.
+    if (!hostChecked())
+        return;
+
+    // 4. The body is converted once; per recipient only the addressee line is.
+    setStatus(QStringLiteral("文字コード変換中！"));
+    const tessaly::MessageTexts texts = runTexts(run);
     const tessaly::MessageBuilder builder(texts, run.charset);
     Memo_Jis = builder.bodyJis();
 
@@ -269,9 +341,7 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
 
     // 6.
     const auto connect = [&] {
-        client.Host = settei_ ? settei_->hostSjis() : std::string();
-        client.Port = portNumber(settei_ ? settei_->portSjis() : std::string("25"));
-        client.UserID = settei_ ? settei_->userIdSjis() : std::string();
+        aimClient();
         return openConnection();
     };
     if (!connect())
@@ -346,23 +416,11 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     // 12. The notify copy lists the recipients as the list holds them now; a run that completes
     // a stopped one whose copy went out does not send it again.
     if (!stopped && settings_.ChkBox_EverySend && !previous.notifySent) {
-        tessaly::MessageTexts notify = texts;
-        notify.bodySjis.emplace_back(kSeparator);
-        appendBodyLine(QString::fromLatin1(kSeparator.data(),
-                                           static_cast<qsizetype>(kSeparator.size())));
-        if (atesaki) {
-            const std::string note = sjisOf(QStringLiteral("<○○　")) + run.keisyouSjis +
-                                     sjisOf(QStringLiteral(">で宛先編集されました。"));
-            notify.bodySjis.push_back(note);
-            appendBodyLine(tessaly::fromSjis(note));
-        }
-        for (int i = 0; i < List_To->count(); ++i) {
-            const QListWidgetItem* item = List_To->item(i);
-            notify.bodySjis.push_back(item->data(Qt::UserRole).toByteArray().toStdString());
-            appendBodyLine(item->text());
-        }
-        notify.subjectSjis += sjisOf(QStringLiteral("（毎回通知）"));
-        const std::string everySend = trimmed(settings_.EverySend);
+        QStringList shownLines;
+        tessaly::MessageTexts notify = notifyTexts(texts, run, atesaki, &shownLines);
+        for (const QString& line : shownLines)
+            appendBodyLine(line);
+        const std::string everySend = notifyAddress();
         message.ToAddress.assign(1, everySend);
         setStatus(QStringLiteral("毎回の通知先へ送信中！"));
         client.PreparedMessage = tessaly::MessageBuilder(std::move(notify), run.charset)

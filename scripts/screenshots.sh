@@ -15,6 +15,9 @@ WINDOWS=(
     address_window   # the address book, a member's entries
     hit_list         # the choice offered when a typed name matches several entries
     log_viewer       # the send log viewer with a send chosen
+    send_menu        # TB_Send's menu open: the preview and the test send
+    preview_window   # the preview of a circular, a recipient chosen
+    preview_source   # the preview's source tab: the message as it goes on the wire
 )
 source scripts/deps.sh
 tessaly_ensure_packages "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_RUN_PACKAGES[@]}" \

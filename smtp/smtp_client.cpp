@@ -48,6 +48,11 @@ void appendLine(QByteArray& to, std::string_view line) {
     to.append("\r\n", 2);
 }
 
+// The header goes out whole, whatever its length, followed by CR LF twice.
+QByteArray headerBlock(const TExStringList& header) {
+    return QByteArray::fromStdString(header.Text() + kCrLf + kCrLf);
+}
+
 void appendBodyLines(QByteArray& to, const std::vector<std::string>& body) {
     for (const std::string& line : body) {
         // A line starting with "." gets one more, so that no body line can end the data early.
@@ -93,6 +98,16 @@ std::string fileNamePart(const std::string& path) {
 }
 
 } // namespace
+
+QByteArray MessageData(const WireMessage& message) {
+    TExStringList header;
+    for (const std::string& line : message.header)
+        header.Add(line);
+    QByteArray data = headerBlock(header);
+    for (const std::string& line : message.body)
+        appendLine(data, line);
+    return data;
+}
 
 std::string ExtractField(std::string_view text, char separator, int n) {
     if (n < 1)
@@ -642,8 +657,7 @@ void TSmtpClient::SendMail() {
         step("DATA", TSmtpStep::Data, 400);
     }
 
-    // The header goes out whole, whatever its length, followed by CR LF twice.
-    WriteAll(QByteArray::fromStdString(FinalHeader.Text() + kCrLf + kCrLf));
+    WriteAll(headerBlock(FinalHeader));
     QBuffer body(&m_bodyStream);
     body.open(QIODevice::ReadOnly);
     SendStream(body);

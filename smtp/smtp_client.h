@@ -49,6 +49,10 @@ using TFileItem = std::function<void(const std::string& Filename)>;
 // The n-th (from 1) piece of `text` split at every `separator`; empty when there are fewer.
 std::string ExtractField(std::string_view text, char separator, int n);
 
+// The bytes a prepared message puts between the reply to DATA and the final ".", before
+// dot-stuffing: what the server stores, exactly as SendMail sends it.
+QByteArray MessageData(const WireMessage& message);
+
 class TSmtpClient : public TSocketBase {
 public:
     explicit TSmtpClient(QObject* parent = nullptr);

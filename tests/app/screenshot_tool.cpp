@@ -9,6 +9,7 @@
 #include "app/desktop_start.h"
 #include "app/hit_list_window.h"
 #include "app/main_window.h"
+#include "app/preview_window.h"
 #include "app/program.h"
 #include "common/secret_store.h"
 #include "common/text.h"
@@ -22,7 +23,11 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QLabel>
 #include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QTabWidget>
@@ -135,6 +140,22 @@ void openMemberPage(TTSY_AddressF& address, const QString& group, const QString&
     click(address, "Cmd_Settei");
 }
 
+// The preview of the circular, opened from TB_Send's menu, on the tab `tab`.
+QWidget* openPreview(tessaly::Program& p, int tab) {
+    click(p.mainWindow(), "TB_Clear"); // one circular, whichever pictures came before
+    writeMail(p.mainWindow());
+    auto* menu = child<QToolButton>(p.mainWindow(), "TB_Send")->menu();
+    menu->findChild<QAction*>(QStringLiteral("Act_Preview"))->trigger();
+    settle();
+    auto* preview = child<tessaly::TTSY_PreviewF>(p.mainWindow(), "TTSY_PreviewF");
+    if (!preview)
+        return nullptr;
+    child<QListWidget>(*preview, "List_Preview")->setCurrentRow(1);
+    child<QTabWidget>(*preview, "Tab_Preview")->setCurrentIndex(tab);
+    settle();
+    return preview;
+}
+
 using Shot = std::function<QWidget*(tessaly::Program&)>;
 
 // Each entry opens one window as a user would and gives it back to be drawn; the next entry
@@ -191,6 +212,29 @@ const std::map<std::string, Shot> kShots = {
          settle();
          return &p.hitListWindow();
      }},
+    {"preview_window", [](tessaly::Program& p) { return openPreview(p, 0); }},
+    {"preview_source", [](tessaly::Program& p) { return openPreview(p, 1); }},
+    {"send_menu",
+     [](tessaly::Program& p) -> QWidget* {
+         // The open menu is a window of its own: drawn onto the main window where it opens.
+         click(p.mainWindow(), "TB_Clear");
+         writeMail(p.mainWindow());
+         auto* button = child<QToolButton>(p.mainWindow(), "TB_Send");
+         QMenu* menu = button->menu();
+         menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+         settle();
+         QPixmap picture = p.mainWindow().grab();
+         QPainter(&picture).drawPixmap(button->mapTo(&p.mainWindow(), QPoint(0, button->height())),
+                                       menu->grab());
+         menu->hide();
+         auto* shown = new QLabel(&p.mainWindow(), Qt::Window);
+         shown->setObjectName(QStringLiteral("SendMenuPicture"));
+         shown->setAttribute(Qt::WA_DeleteOnClose);
+         shown->setPixmap(picture);
+         shown->setFixedSize(picture.size());
+         shown->show();
+         return shown;
+     }},
     {"log_viewer",
      [](tessaly::Program& p) -> QWidget* {
          click(p.mainWindow(), "TB_Log_Disp");
@@ -209,6 +253,10 @@ void closeOthers(tessaly::Program& p) {
                        static_cast<QWidget*>(&p.hitListWindow()), static_cast<QWidget*>(&p.logWindow())})
         w->close();
     p.mainWindow().setEnabled(true);
+    if (auto* preview = p.mainWindow().findChild<tessaly::TTSY_PreviewF*>())
+        preview->close();
+    if (auto* picture = p.mainWindow().findChild<QLabel*>(QStringLiteral("SendMenuPicture")))
+        picture->close();
     settle();
 }
 
