@@ -1,4 +1,6 @@
 #include "app/main_window.h"
+#include "app/refused_window.h"
+#include "app/send_run_loop.h"
 
 #include "address/address_book.h"
 #include "address/address_window.h"
@@ -362,6 +364,8 @@ void TTSY_MainF::closeEvent(QCloseEvent* event) {
         StopRequested = true;
         closeAfterRun_ = true;
         stopConnecting();
+        if (currentRun_)
+            currentRun_->requestStop();
         event->ignore();
         return;
     }

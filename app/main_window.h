@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,8 +32,12 @@ class TTSY_AddressF;
 class TTSY_Adrs_HitF;
 class TTSY_LogF;
 class TTSY_SetteiF;
+class TTSY_RefusedF;
+struct RefusedRecipient;
 
 namespace tessaly {
+struct JournalState;
+class SendRun;
 class AddressBook;
 class Dialogs;
 class ETlsError;
@@ -84,6 +89,8 @@ public:
     QStringList displayedBodyLines() const;
     // The converted body of the last run (ISO-2022-JP lines; empty when it sent UTF-8 only).
     const std::vector<std::string>& convertedBody() const { return Memo_Jis; }
+    // The first wait before sending again after a temporary failure (tests shorten it).
+    void setFirstRetryWait(std::chrono::milliseconds wait) { firstRetryWait_ = wait; }
     // The send run's client, so that tests can watch it.
     tessaly::TSmtpClient& smtpClient() { return *SmtpClient1; }
 
@@ -168,6 +175,8 @@ private:
     bool offerTrust(const tessaly::ETlsError& e) const;
     bool trustAccepted(const tessaly::ETlsError& e);
     void SendData_Append();
+    bool askResume(const tessaly::JournalState& previous, tessaly::SendRun& sendRun);
+    void showRefused(const std::vector<RefusedRecipient>& refused);
     void SmtpClient1InvalidHost(bool& handled);
     void SmtpClient1ConnectionFailed();
     void SmtpClient1Failure();
@@ -202,6 +211,9 @@ private:
     bool closeAfterRun_ = false;
     bool connectStopped_ = false; // the stop button ended the connecting
     std::vector<std::string> Memo_Jis;
+    tessaly::SendRun* currentRun_ = nullptr; // while the recipients are sent
+    std::chrono::milliseconds firstRetryWait_ = std::chrono::seconds(30);
+    std::unique_ptr<TTSY_RefusedF> refusedWindow_;
     int sentCount_ = 0;          // recipients sent in the current run
     QString failureStatus_;      // status an SMTP event set in the current run
 

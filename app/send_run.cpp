@@ -2,6 +2,9 @@
 // SMTP client's event handlers.
 #include "app/mail_text.h"
 #include "app/main_window.h"
+#include "app/refused_window.h"
+#include "app/send_run_loop.h"
+#include "app/smtp_transport.h"
 
 #include "common/cp932.h"
 #include "common/dialogs.h"
@@ -63,14 +66,6 @@ bool hostResolves(const std::string& hostSjis) {
 
 std::string trimmed(std::string_view s) { return std::string(tessaly::trimBlanks(s)); }
 
-// One message's own header values: the To entry, the Date and a new Message-ID.
-tessaly::MessageAddressee addresseeOf(const std::string& address, const std::string& fromAddress) {
-    tessaly::MessageAddressee addressee;
-    addressee.to = address;
-    addressee.date = tessaly::Rfc5322Date(QDateTime::currentDateTime());
-    addressee.messageId = tessaly::NewMessageId(fromAddress);
-    return addressee;
-}
 
 // While recipients go out hundreds a second, drawing the status bar for every text would cost
 // more than sending the message: during the loop it is drawn from a 40 ms timer instead. The
@@ -117,6 +112,9 @@ void TTSY_MainF::dispatchPendingEvents() { QCoreApplication::processEvents(); }
 
 void TTSY_MainF::TB_StopClick() {
     StopRequested = true;
+    // A pause or a wait before a retry ends at once.
+    if (currentRun_)
+        currentRun_->requestStop();
     stopConnecting();
 }
 
@@ -273,7 +271,7 @@ tessaly::MessageTexts TTSY_MainF::runTexts(const PreparedRun& run) const {
 tessaly::MessageAddressee TTSY_MainF::addresseeFor(const tessaly::RecipientParts& parts,
                                                    const PreparedRun& run, bool atesaki) const {
     tessaly::MessageAddressee addressee =
-        addresseeOf(parts.address, settei_ ? settei_->fromSjis() : std::string());
+        tessaly::addresseeOf(parts.address, settei_ ? settei_->fromSjis() : std::string());
     if (atesaki)
         addressee.addresseeLineSjis = parts.addresseeName + " " + run.keisyouSjis;
     return addressee;
@@ -342,8 +340,11 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     }
 
     // 6.
-    aimClient();
-    if (!openConnection())
+    const auto connect = [&] {
+        aimClient();
+        return openConnection();
+    };
+    if (!connect())
         return;
 
     // 7. The envelope; the message builder makes each header and body.
@@ -367,31 +368,54 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     StopRequested = closeAfterRun_;
 
     // 11. The list as it is now: deleting entries during the run cannot change who is sent to.
-    const std::vector<std::string> recipients = recipientsSjis();
-    bool stopped = false;
-    std::optional<StatusBarThrottle> throttle(std::in_place, StatusBar1);
-    for (std::size_t i = 0; i < recipients.size(); ++i) {
-        if (StopRequested) {
-            stopped = true;
-            break;
-        }
-        const tessaly::RecipientParts parts = tessaly::SplitRecipient(recipients[i]);
-        message.ToAddress.assign(1, parts.address);
-        setStatus(QString::number(i + 1) + QStringLiteral("件目を送信中(") +
-                  tessaly::fromSjis(parts.addresseeName) + QStringLiteral(")"));
-        client.PreparedMessage = builder.build(addresseeFor(parts, run, atesaki));
-        client.SendMail();
-        ++sentCount_;
-        if (logOn)
-            tessaly::SendLog_Append(true, logPathSjis, run.subjectSjis,
-                                    parts.addresseeName);
+    tessaly::RunSnapshot snapshot;
+    snapshot.subjectSjis = run.subjectSjis;
+    snapshot.recipientsSjis = recipientsSjis();
+    snapshot.logOn = logOn;
+    snapshot.logPathSjis = logPathSjis;
+    snapshot.identity =
+        tessaly::RunJournal_Identity(run.subjectSjis, Memo_Jis, snapshot.recipientsSjis);
+    snapshot.journalPathSjis = tessaly::RunJournal_Path(
+        tessaly::RunJournal_Folder(logOn, logPathSjis, startDirectory_), snapshot.identity);
+    snapshot.conduct = tessaly::RunConduct_From(settings_);
+    snapshot.conduct.firstRetryWait = firstRetryWait_;
+    // Connecting again (after a wait, or when the server closed an idle connection): a stop
+    // during it ends the run as a stop does; any other end of it is an error of the run.
+    const auto reconnect = [&] {
+        if (!connect() && !StopRequested)
+            throw tessaly::Error(statusText().toStdString());
+    };
+    tessaly::SmtpTransport transport(client, builder, reconnect, atesaki, run.keisyouSjis);
+    tessaly::SendRun sendRun(snapshot, transport);
+    currentRun_ = &sendRun;
+    const struct Forget {
+        tessaly::SendRun*& run;
+        ~Forget() { run = nullptr; }
+    } forget{currentRun_};
+    const tessaly::JournalState previous = tessaly::RunJournal_Read(snapshot.journalPathSjis);
+    if (previous.resumable(snapshot.identity, snapshot.recipientsSjis.size()) &&
+        !askResume(previous, sendRun)) {
+        client.Disconnect();
+        setStatus(QStringLiteral("送信を取りやめました"));
+        runEnded();
+        return;
+    }
+    if (StopRequested)
+        sendRun.requestStop();
+    QObject::connect(&sendRun, &tessaly::SendRun::statusChanged, this,
+                     [this](const QString& text) { setStatus(text); });
+    QObject::connect(&sendRun, &tessaly::SendRun::recipientDone, this, [&] {
+        sentCount_ = static_cast<int>(sendRun.sentCount());
         ProgressBar1->setValue(ProgressBar1->value() + 1);
         dispatchPendingEvents();
-    }
+    });
+    std::optional<StatusBarThrottle> throttle(std::in_place, StatusBar1);
+    const bool stopped = !sendRun.sendAll();
     throttle.reset();
 
-    // 12. The notify copy lists the recipients as the list holds them now.
-    if (!stopped && settings_.ChkBox_EverySend) {
+    // 12. The notify copy lists the recipients as the list holds them now; a run that completes
+    // a stopped one whose copy went out does not send it again.
+    if (!stopped && settings_.ChkBox_EverySend && !previous.notifySent) {
         QStringList shownLines;
         tessaly::MessageTexts notify = notifyTexts(texts, run, atesaki, &shownLines);
         for (const QString& line : shownLines)
@@ -400,8 +424,9 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
         message.ToAddress.assign(1, everySend);
         setStatus(QStringLiteral("毎回の通知先へ送信中！"));
         client.PreparedMessage = tessaly::MessageBuilder(std::move(notify), run.charset)
-                                     .build(addresseeOf(everySend, texts.fromAddress));
+                                     .build(tessaly::addresseeOf(everySend, texts.fromAddress));
         client.SendMail();
+        sendRun.notifySent();
         dispatchPendingEvents();
     }
     client.PreparedMessage.reset();
@@ -409,10 +434,44 @@ void TTSY_MainF::sendRun(const PreparedRun& run) {
     // 13.
     ProgressBar1->setValue(0);
     setStatus(QStringLiteral("ホスト切断！"));
-    client.Disconnect();
-    SendData_Append();
+    if (client.Connected() || !stopped)
+        client.Disconnect();
+    if (!previous.sentDataWritten) {
+        SendData_Append();
+        sendRun.sentDataWritten();
+    }
+    if (!stopped)
+        sendRun.finish(); // a stopped run keeps its journal, so that the next send can go on
     setStatus(QStringLiteral("メッセージ送信完了！"));
     runEnded();
+    if (!sendRun.refused().empty())
+        showRefused(sendRun.refused());
+}
+
+// Asks whether an unfinished run of the same mail to the same list goes on where it stopped.
+// False when the user cancels.
+bool TTSY_MainF::askResume(const tessaly::JournalState& previous, tessaly::SendRun& sendRun) {
+    const QString title = QStringLiteral("送信の再開");
+    switch (dialogs_.askYesNoCancel(this, title, tessaly::ResumeQuestionText(previous))) {
+    case tessaly::Choice::Yes: {
+        const bool resend = !previous.inFlight().empty() &&
+                            dialogs_.askYesNo(this, title, tessaly::InFlightQuestionText(previous));
+        sendRun.resumeFrom(previous, resend);
+        return true;
+    }
+    case tessaly::Choice::No:
+        return dialogs_.askYesNo(this, title,
+                                 tessaly::SendAllAgainQuestionText(previous.acceptedCount()));
+    case tessaly::Choice::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TTSY_MainF::showRefused(const std::vector<RefusedRecipient>& refused) {
+    if (!refusedWindow_)
+        refusedWindow_ = std::make_unique<TTSY_RefusedF>(this);
+    refusedWindow_->showRefused(refused);
 }
 
 // The protection and login of the Submission settings; the defaults leave the client as the

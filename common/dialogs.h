@@ -17,6 +17,9 @@ struct FileDialogOptions {
     QString fileName;    // name proposed in the dialog
 };
 
+// The answer to a question with three buttons.
+enum class Choice { Yes, No, Cancel };
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -26,6 +29,8 @@ public:
     virtual void error(QWidget* parent, const QString& text) = 0;
     // Warning question with the buttons "はい(&Y)" and "いいえ(&N)"; true for yes.
     virtual bool askYesNo(QWidget* parent, const QString& title, const QString& text) = 0;
+    // Question with the buttons "はい(&Y)", "いいえ(&N)" and "キャンセル"; closing the box cancels.
+    virtual Choice askYesNoCancel(QWidget* parent, const QString& title, const QString& text) = 0;
     // File dialogs; an empty result means the user cancelled.
     virtual QString openFile(QWidget* parent, const FileDialogOptions& options) = 0;
     virtual QString saveFile(QWidget* parent, const FileDialogOptions& options) = 0;

@@ -58,6 +58,20 @@ bool QtDialogs::askYesNo(QWidget* parent, const QString& title, const QString& t
     return box.clickedButton() == yes;
 }
 
+Choice QtDialogs::askYesNoCancel(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Question, title, QString(), QMessageBox::NoButton, parent);
+    prepare(box, text);
+    QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == yes)
+        return Choice::Yes;
+    return box.clickedButton() == no ? Choice::No : Choice::Cancel;
+}
+
 QString QtDialogs::openFile(QWidget* parent, const FileDialogOptions& options) {
     return runFileDialog(parent, options, QFileDialog::AcceptOpen);
 }

@@ -27,7 +27,7 @@ SECTION = "## メッセージ一覧"
 
 # Statements that build a control: their texts are captions, hints and titles, not messages.
 UI_MARKERS = re.compile(
-    r"setToolTip|setText\b|setWindowTitle|setPlaceholderText|setAccessibleName|setStatusTip|"
+    r"setToolTip|setText\b|setWindowTitle|setPlaceholderText|setSpecialValueText|setAccessibleName|setStatusTip|"
     r"addTab|setTabText|addItems?\b|addRow|addButton|setTitle|\bnew\s+Q\w+|"
     r"\bmake(Label|Button|Edit|Check|Radio|Group)\b|\baddToolButton\b|"
     r"\btitle\s*=|[Ff]ilter|\bFileDialog|bodyFileDialog|"

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStyle>
 #include <QUrl>
 
@@ -47,7 +48,7 @@ TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* set
     setObjectName(QStringLiteral("TTSY_ServerSyousaiF"));
     setWindowTitle(kTitle);
     setWindowModality(Qt::WindowModal);
-    setFixedSize(470, 515);
+    setFixedSize(470, 640);
     setFont(tessaly::proportionalGothic(12));
     buildControls();
 }
@@ -118,14 +119,48 @@ void TTSY_ServerSyousaiF::buildControls() {
     Cmd_ClearTrust->setToolTip(
         QStringLiteral("送信のときに信頼すると答えた証明書を忘れ、次の接続で確認し直します"));
 
+    // How a long run keeps going.
+    ChkBox_SkipRefused = new QCheckBox(QStringLiteral("宛先エラーでも続ける"), this);
+    ChkBox_SkipRefused->setObjectName(QStringLiteral("ChkBox_SkipRefused"));
+    ChkBox_SkipRefused->setGeometry(10, 482, 300, 17);
+    ChkBox_SkipRefused->setToolTip(QStringLiteral(
+        "サーバーに断られた宛先を飛ばして送信を続け、最後に一覧で知らせます"));
+
+    const auto spinBox = [this](const char* name, int low, int high, int x, int y, int width) {
+        auto* box = new QSpinBox(this);
+        box->setObjectName(QString::fromLatin1(name));
+        box->setRange(low, high);
+        box->setGeometry(x, y, width, 22);
+        return box;
+    };
+    makeLabel(this, "Label_Pace", QStringLiteral("送信間隔"), 10, 513);
+    makeLabel(this, "Label_PerMinute", QStringLiteral("1分間に"), 110, 513);
+    Spn_PerMinute = spinBox("Spn_PerMinute", 0, 10000, 160, 509, 80);
+    Spn_PerMinute->setSpecialValueText(QStringLiteral("制限なし"));
+    Spn_PerMinute->setToolTip(QStringLiteral("プロバイダーが1分間に受け付ける通数に合わせます"));
+    makeLabel(this, "Label_PerMinuteUnit", QStringLiteral("通まで"), 245, 513);
+    Spn_PauseEvery = spinBox("Spn_PauseEvery", 0, 100000, 160, 537, 80);
+    Spn_PauseEvery->setSpecialValueText(QStringLiteral("休まない"));
+    makeLabel(this, "Label_PauseEvery", QStringLiteral("通ごとに"), 245, 541);
+    Spn_PauseSeconds = spinBox("Spn_PauseSeconds", 1, 86400, 300, 537, 70);
+    makeLabel(this, "Label_PauseSeconds", QStringLiteral("秒休む"), 375, 541);
+
+    ChkBox_Retry = new QCheckBox(QStringLiteral("一時的なエラーで再試行"), this);
+    ChkBox_Retry->setObjectName(QStringLiteral("ChkBox_Retry"));
+    ChkBox_Retry->setGeometry(10, 570, 200, 17);
+    ChkBox_Retry->setToolTip(QStringLiteral(
+        "30秒、60秒、120秒と待って、同じ宛先にもう一度送ります"));
+    makeLabel(this, "Label_RetryTries", QStringLiteral("回数"), 245, 571);
+    Spn_RetryTries = spinBox("Spn_RetryTries", 1, 10, 300, 567, 70);
+
     Cmd_OK = new QPushButton(QStringLiteral("OK"), this);
     Cmd_OK->setObjectName(QStringLiteral("Cmd_OK"));
-    Cmd_OK->setGeometry(130, 480, 85, 25);
+    Cmd_OK->setGeometry(130, 604, 85, 25);
     Cmd_OK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     Cmd_OK->setDefault(true);
     Cmd_Cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     Cmd_Cancel->setObjectName(QStringLiteral("Cmd_Cancel"));
-    Cmd_Cancel->setGeometry(255, 480, 96, 25);
+    Cmd_Cancel->setGeometry(255, 604, 96, 25);
     Cmd_Cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
     buildOAuthControls();
@@ -144,6 +179,12 @@ void TTSY_ServerSyousaiF::buildControls() {
                                  Edt_OAuthScope,
                                  Cmb_Charset,
                                  Cmd_ClearTrust,
+                                 ChkBox_SkipRefused,
+                                 Spn_PerMinute,
+                                 Spn_PauseEvery,
+                                 Spn_PauseSeconds,
+                                 ChkBox_Retry,
+                                 Spn_RetryTries,
                                  Cmd_OK,
                                  Cmd_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
@@ -268,6 +309,12 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
         for (QLineEdit* field : {Edt_OAuthAuthorizationUrl, Edt_OAuthTokenUrl, Edt_OAuthScope})
             field->setCursorPosition(0);
     }
+    ChkBox_SkipRefused->setChecked(v.SkipRefused);
+    Spn_PerMinute->setValue(v.PerMinute);
+    Spn_PauseEvery->setValue(v.PauseEvery);
+    Spn_PauseSeconds->setValue(v.PauseSeconds);
+    ChkBox_Retry->setChecked(v.Retry);
+    Spn_RetryTries->setValue(v.RetryTries);
     port_ = v.Port;
     host_.clear();
     clearTrust_ = v.ClearTrust;
@@ -297,6 +344,12 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
     v.Login = Edt_Login->text().toLatin1().toStdString();
     v.SavePassword = ChkBox_SavePassword->isChecked();
     v.Charset = Cmb_Charset->currentIndex();
+    v.SkipRefused = ChkBox_SkipRefused->isChecked();
+    v.PerMinute = Spn_PerMinute->value();
+    v.PauseEvery = Spn_PauseEvery->value();
+    v.PauseSeconds = Spn_PauseSeconds->value();
+    v.Retry = ChkBox_Retry->isChecked();
+    v.RetryTries = Spn_RetryTries->value();
     v.Port = port_;
     v.ClearTrust = clearTrust_;
     v.HasTrustedCerts = Cmd_ClearTrust->isEnabled();

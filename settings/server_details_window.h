@@ -12,6 +12,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace tessaly {
 class Dialogs;
@@ -29,6 +30,13 @@ struct ServerDetails {
     std::string Password;         // UTF-8; empty when nothing was typed (the known one stays)
     bool HasTrustedCerts = false; // shown: there are certificates the user chose to trust
     bool ClearTrust = false;      // the user chose to forget them
+    // How a long run keeps going (the Settings fields of the same names).
+    bool SkipRefused = false;
+    int PerMinute = 0;
+    int PauseEvery = 0;
+    int PauseSeconds = 60;
+    bool Retry = false;
+    int RetryTries = 3;
     // OAuth 2.0 (Auth 2): the provider and the organisation's application registration (ASCII).
     int OAuthProvider = 0;
     std::string OAuthClientId;
@@ -68,6 +76,12 @@ public:
     QPushButton* Cmd_Cancel = nullptr;
     QPushButton* Cmd_ClearTrust = nullptr;
     QLabel* Label_Port = nullptr;
+    QCheckBox* ChkBox_SkipRefused = nullptr;
+    QSpinBox* Spn_PerMinute = nullptr;
+    QSpinBox* Spn_PauseEvery = nullptr;
+    QSpinBox* Spn_PauseSeconds = nullptr;
+    QCheckBox* ChkBox_Retry = nullptr;
+    QSpinBox* Spn_RetryTries = nullptr;
     QLabel* Label_OAuthServer = nullptr; // the server a provider choice set
     QComboBox* Cmb_AuthKind = nullptr;   // password, or OAuth 2.0 with a sign-in in the browser
     QComboBox* Cmb_OAuthProvider = nullptr;

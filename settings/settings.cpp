@@ -44,6 +44,11 @@ int readChoice(const ini::IniFile& file, const char* key, int last) {
     return value >= 0 && value <= last ? value : 0;
 }
 
+int readInRange(const ini::IniFile& file, const char* key, int low, int high, int fallback) {
+    const int value = file.readInteger(kSubmission, key, fallback);
+    return value >= low && value <= high ? value : fallback;
+}
+
 std::string lowerAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out)
@@ -83,6 +88,12 @@ void Submission_Load(Settings& s, const ini::IniFile& file) {
     s.SavePassword = file.readBool(kSubmission, "SavePassword", defaults.SavePassword);
     s.TrustedCerts = file.readString(kSubmission, "TrustedCerts", {});
     s.Charset = readChoice(file, "Charset", 2);
+    s.SkipRefused = file.readBool(kSubmission, "SkipRefused", defaults.SkipRefused);
+    s.PerMinute = readInRange(file, "PerMinute", 0, 10000, defaults.PerMinute);
+    s.PauseEvery = readInRange(file, "PauseEvery", 0, 100000, defaults.PauseEvery);
+    s.PauseSeconds = readInRange(file, "PauseSeconds", 1, 86400, defaults.PauseSeconds);
+    s.Retry = file.readBool(kSubmission, "Retry", defaults.Retry);
+    s.RetryTries = readInRange(file, "RetryTries", 1, 10, defaults.RetryTries);
     s.OAuthProvider = readChoice(file, "OAuthProvider", 2);
     s.OAuthClientId = file.readString(kSubmission, "OAuthClientId", {});
     s.OAuthAuthorizationUrl = file.readString(kSubmission, "OAuthAuthorizationUrl", {});
@@ -97,7 +108,10 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
                               s.OAuthScope.empty();
     const bool allDefault = s.Security == d.Security && s.Auth == d.Auth && s.Login == d.Login &&
                             s.SavePassword == d.SavePassword && s.TrustedCerts == d.TrustedCerts &&
-                            s.Charset == d.Charset && oauthDefault;
+                            s.Charset == d.Charset && oauthDefault && s.SkipRefused == d.SkipRefused &&
+                            s.PerMinute == d.PerMinute && s.PauseEvery == d.PauseEvery &&
+                            s.PauseSeconds == d.PauseSeconds && s.Retry == d.Retry &&
+                            s.RetryTries == d.RetryTries;
     if (allDefault && !file.hasSection(kSubmission))
         return;
     file.writeInteger(kSubmission, "Security", s.Security);
@@ -106,6 +120,19 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
     file.writeBool(kSubmission, "SavePassword", s.SavePassword);
     file.writeString(kSubmission, "TrustedCerts", s.TrustedCerts);
     file.writeInteger(kSubmission, "Charset", s.Charset);
+    // The keys of a long run's conduct come later than the others: each is written only once it
+    // differs from its default or the file has it, so that the section stays as it was for a
+    // user who never touched them.
+    const auto keep = [&file](const char* key, int value, int fallback) {
+        if (value != fallback || file.readString(kSubmission, key, "\n") != "\n")
+            file.writeInteger(kSubmission, key, value);
+    };
+    keep("SkipRefused", s.SkipRefused, d.SkipRefused);
+    keep("PerMinute", s.PerMinute, d.PerMinute);
+    keep("PauseEvery", s.PauseEvery, d.PauseEvery);
+    keep("PauseSeconds", s.PauseSeconds, d.PauseSeconds);
+    keep("Retry", s.Retry, d.Retry);
+    keep("RetryTries", s.RetryTries, d.RetryTries);
     // The OAuth keys come only with OAuth, so that a section written without them stays as it was.
     if (oauthDefault && !file.hasKey(kSubmission, "OAuthProvider"))
         return;

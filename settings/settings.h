@@ -51,6 +51,13 @@ struct Settings {
     std::string TrustedCerts;      // certificates the user chose to trust: "host:port=sha256hex"
                                    // entries separated by ","
     int Charset = 0;               // 0 ISO-2022-JP, 1 UTF-8 only where ISO-2022-JP cannot, 2 UTF-8
+    // How a long run keeps going ("宛先エラーでも続ける", "送信間隔", "一時的なエラーで再試行").
+    bool SkipRefused = false;      // a recipient refused with 5xx is listed and the run goes on
+    int PerMinute = 0;             // at most this many messages a minute; 0 no limit
+    int PauseEvery = 0;            // a pause after every this many messages; 0 none
+    int PauseSeconds = 60;         // the length of that pause
+    bool Retry = false;            // wait and try again after a temporary failure
+    int RetryTries = 3;            // tries after the first one, for one recipient
     // OAuth 2.0: the provider and the application registration of the user's organisation. The
     // endpoints and scope are filled in for the known providers and typed for others. A client
     // secret, where the registration has one, and the refresh token live in the keyring.

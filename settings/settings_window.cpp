@@ -429,6 +429,12 @@ void TTSY_SetteiF::resetServerDetails() {
     pending_.Login = settings_.Login;
     pending_.SavePassword = settings_.SavePassword;
     pending_.Charset = settings_.Charset;
+    pending_.SkipRefused = settings_.SkipRefused;
+    pending_.PerMinute = settings_.PerMinute;
+    pending_.PauseEvery = settings_.PauseEvery;
+    pending_.PauseSeconds = settings_.PauseSeconds;
+    pending_.Retry = settings_.Retry;
+    pending_.RetryTries = settings_.RetryTries;
     pending_.OAuthProvider = settings_.OAuthProvider;
     pending_.OAuthClientId = settings_.OAuthClientId;
     pending_.OAuthAuthorizationUrl = settings_.OAuthAuthorizationUrl;
@@ -496,6 +502,12 @@ void TTSY_SetteiF::Cmd_SetteiHozonClick() {
         settings_.Login = pending_.Login;
         settings_.SavePassword = pending_.SavePassword;
         settings_.Charset = pending_.Charset;
+        settings_.SkipRefused = pending_.SkipRefused;
+        settings_.PerMinute = pending_.PerMinute;
+        settings_.PauseEvery = pending_.PauseEvery;
+        settings_.PauseSeconds = pending_.PauseSeconds;
+        settings_.Retry = pending_.Retry;
+        settings_.RetryTries = pending_.RetryTries;
         settings_.OAuthProvider = pending_.OAuthProvider;
         settings_.OAuthClientId = pending_.OAuthClientId;
         settings_.OAuthAuthorizationUrl = pending_.OAuthAuthorizationUrl;

@@ -492,6 +492,62 @@ void TSmtpClient::checkFinalHeader() const {
     }
 }
 
+bool TSmtpClient::HasExtension(std::string_view keyword) const {
+    for (const std::string& extension : m_extensions) {
+        const std::string_view name = std::string_view(extension).substr(0, extension.find(' '));
+        if (name == keyword)
+            return true;
+    }
+    return false;
+}
+
+// RFC 2920: the commands up to DATA go out together and their replies are read in order, so a
+// distant server costs one round trip per message instead of four. Every reply is read before
+// a refusal is raised, so that none is left to be taken for the next command's.
+void TSmtpClient::sendGrouped(const std::function<void(const TSmtpReply&, const std::string&)>& recipientRefused) {
+    struct Sent {
+        TSmtpStep step;
+        std::string entry; // RCPT only
+    };
+    std::vector<Sent> sent;
+    std::string group = "RSET" + std::string(kCrLf) + "MAIL FROM:<" + PostMessage.FromAddress + ">" + kCrLf;
+    sent.push_back({TSmtpStep::Reset, {}});
+    sent.push_back({TSmtpStep::Sender, {}});
+    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
+        for (const std::string& entry : *list) {
+            CheckOneLine("Recipient", entry);
+            const std::string address = ExtractAddress(entry);
+            if (address.empty())
+                continue;
+            group += "RCPT TO:<" + address + ">" + kCrLf;
+            sent.push_back({TSmtpStep::Recipient, entry});
+        }
+    }
+    group += "DATA" + std::string(kCrLf);
+    sent.push_back({TSmtpStep::Data, {}});
+    SetReplyNumber(0);
+    WriteAll(QByteArray::fromStdString(group));
+
+    std::optional<TSmtpReply> refusal;
+    for (const Sent& command : sent) {
+        TSmtpReply reply = ReadReply(command.step);
+        if (command.step == TSmtpStep::Recipient) {
+            recipientRefused(reply, command.entry);
+        } else if (reply.Code >= 400 && !refusal) {
+            refusal = reply;
+        } else if (command.step == TSmtpStep::Data && refusal && reply.Code == 354) {
+            // The server opened the data although an earlier command was refused: close it
+            // empty, so that nothing is delivered and the connection stays in step.
+            WriteAll(QByteArrayLiteral(".\r\n"));
+            ReadReply(TSmtpStep::EndOfData);
+        }
+    }
+    if (refusal) {
+        m_lastResult = {refusal->Transient() ? TSendOutcome::TemporaryFailure : TSendOutcome::PermanentFailure, *refusal};
+        throw ERefusedError(*refusal);
+    }
+}
+
 bool TSmtpClient::sessionEnded(const TSmtpReply& reply) {
     // 421: the server closes the session; 454, 530, 535: it wants a (new) login.
     return reply.Code == 421 || reply.Code == 454 || reply.Code == 530 || reply.Code == 535;
@@ -554,46 +610,60 @@ void TSmtpClient::SendMail() {
         }
         return reply;
     };
-    // A server may end a session whose token has expired before the next message starts. Nothing
-    // of this message has gone out yet, so it starts again, once, on a new connection with a
-    // fresh token: nobody gets it twice.
-    for (int attempt = 0;; ++attempt) {
+    m_recipientRefusal = {};
+    const auto recipientRefused = [this](const TSmtpReply& reply, const std::string& entry) {
+        if (reply.Code <= 300)
+            return;
+        if (m_recipientRefusal.Code == 0)
+            m_recipientRefusal = reply;
+        if (OnRecipientNotFound)
+            OnRecipientNotFound(entry);
+    };
+    if (Pipelining && HasExtension("PIPELINING")) {
         m_lastResult = {};
-        try {
-            step("RSET", TSmtpStep::Reset, 400);
-            step("MAIL FROM:<" + PostMessage.FromAddress + ">", TSmtpStep::Sender, 400);
-            break;
-        } catch (const ERefusedError& e) {
-            if (!OAuthToken || attempt > 0 || !sessionEnded(e.Reply))
+        sendGrouped(recipientRefused);
+    } else {
+        // A server may end a session whose token has expired before the next message starts.
+        // Nothing of this message has gone out yet, so it starts again, once, on a new
+        // connection with a fresh token: nobody gets it twice.
+        for (int attempt = 0;; ++attempt) {
+            m_lastResult = {};
+            try {
+                step("RSET", TSmtpStep::Reset, 400);
+                step("MAIL FROM:<" + PostMessage.FromAddress + ">", TSmtpStep::Sender, 400);
+                break;
+            } catch (const ERefusedError& e) {
+                if (!OAuthToken || attempt > 0 || !sessionEnded(e.Reply))
+                    throw;
+            } catch (const EProtocolError&) {
                 throw;
-        } catch (const EProtocolError&) {
-            throw;
-        } catch (const ESockError&) {
-            if (!OAuthToken || attempt > 0 || Connected())
-                throw;
+            } catch (const ESockError&) {
+                if (!OAuthToken || attempt > 0 || Connected())
+                    throw;
+            }
+            reconnect();
         }
-        reconnect();
-    }
-    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
-        const std::vector<std::string> entries = *list; // a handler may change the record
-        for (const std::string& entry : entries) {
-            // Checked again: a recipient handler may have added this entry after the first check.
-            CheckOneLine("Recipient", entry);
-            const std::string address = ExtractAddress(entry);
-            if (address.empty())
-                continue;
-            const TSmtpReply reply = Command("RCPT TO:<" + address + ">", TSmtpStep::Recipient);
-            if (reply.Code > 300 && OnRecipientNotFound)
-                OnRecipientNotFound(entry);
+        for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
+            const std::vector<std::string> entries = *list; // a handler may change the record
+            for (const std::string& entry : entries) {
+                // Checked again: a recipient handler may have added this entry after the first check.
+                CheckOneLine("Recipient", entry);
+                const std::string address = ExtractAddress(entry);
+                if (address.empty())
+                    continue;
+                recipientRefused(Command("RCPT TO:<" + address + ">", TSmtpStep::Recipient), entry);
+            }
         }
+        step("DATA", TSmtpStep::Data, 400);
     }
-    step("DATA", TSmtpStep::Data, 400);
 
     WriteAll(headerBlock(FinalHeader));
     QBuffer body(&m_bodyStream);
     body.open(QIODevice::ReadOnly);
     SendStream(body);
 
+    if (OnEndOfData)
+        OnEndOfData(this);
     // Once "." is out, a missing reply leaves the message's fate open: the server may have it.
     try {
         const TSmtpReply reply = step(".", TSmtpStep::EndOfData, 400);

@@ -63,6 +63,9 @@ public:
     TPostMessage PostMessage;    // the message to send
     TExStringList FinalHeader;   // header of the message being sent; rebuilt by every SendMail
     UUMethods EncodeType = uuMime;
+    // Send RSET, MAIL, RCPT and DATA as one group when the server offers PIPELINING in its EHLO
+    // reply (never after HELO, which lists no extensions).
+    bool Pipelining = true;
     bool ClearParams = true;     // after a successful SendMail, empty the recipient lists and attachments
     // A message assembled by the caller (MessageBuilder). While set, BuildHeaderAndBody takes its
     // header and body instead of assembling PostMessage's texts; the envelope still comes from
@@ -93,6 +96,8 @@ public:
     TRecipientNotFound OnRecipientNotFound; // a recipient refused (the list entry as given)
     TNotifyEvent OnFailure;                // the message refused after its data
     TNotifyEvent OnSuccess;
+    TNotifyEvent OnEndOfData;              // the body is out and "." goes next: from now on the
+                                           // server may have the message
     TFileItem OnEncodeStart;
     TFileItem OnEncodeEnd;
     TFileItem OnAttachmentNotFound;
@@ -118,6 +123,10 @@ public:
     const std::vector<std::string>& Extensions() const { return m_extensions; }
     // What became of the last message SendMail sent.
     const TSendResult& LastResult() const { return m_lastResult; }
+    // The reply that refused a recipient of the last message (Code 0 when none was refused).
+    const TSmtpReply& LastRecipientRefusal() const { return m_recipientRefusal; }
+    // True when the server named the extension (e.g. "PIPELINING") in its EHLO reply.
+    bool HasExtension(std::string_view keyword) const;
     const QByteArray& BodyStream() const { return m_bodyStream; }
     const std::string& Boundary() const { return m_boundary; }
 
@@ -133,6 +142,7 @@ private:
     void greetExtended();
     void hello();
     void login();
+    void sendGrouped(const std::function<void(const TSmtpReply&, const std::string&)>& recipientRefused);
     void loginWithToken(const std::vector<std::string>& offered);
     TSmtpReply authenticate(TSaslMechanism& mechanism);
     static bool sessionEnded(const TSmtpReply& reply);
@@ -143,6 +153,7 @@ private:
     bool m_renewToken = false;
     std::vector<std::string> m_extensions;
     TSendResult m_lastResult;
+    TSmtpReply m_recipientRefusal;
     QByteArray m_bodyStream;
     std::string m_boundary;
 };

@@ -42,6 +42,9 @@ public:
     void message(QWidget*, const QString&) override { ++messages; }
     void error(QWidget*, const QString&) override { ++messages; }
     bool askYesNo(QWidget*, const QString&, const QString&) override { return false; }
+    tessaly::Choice askYesNoCancel(QWidget*, const QString&, const QString&) override {
+        return tessaly::Choice::Cancel;
+    }
     QString openFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
     QString saveFile(QWidget*, const tessaly::FileDialogOptions&) override { return {}; }
     std::optional<QString> askPassword(QWidget*, const QString&, const QString&) override {

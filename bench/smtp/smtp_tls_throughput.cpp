@@ -1,6 +1,7 @@
 // Messages per second over one connection: the plain exchange (HELO, no login) beside STARTTLS
 // with AUTH PLAIN, each to the same peer - a minimal TLS sink on its own thread, and the tests'
 // aiosmtpd submission server. All four run in alternating rounds; see README.md.
+#include "bench/smtp/sink_certificates.h"
 #include "bench/smtp/tls_sink.h"
 #include "bench/support/smtp_bench_support.h"
 #include "smtp/smtp_client.h"
@@ -31,10 +32,8 @@ Peer g_sink, g_aiosmtpd;
 
 QString scriptPath() { return QStringLiteral(TESSALY_SOURCE_DIR "/tests/fixtures/smtp_real_server.py"); }
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using bench::readFile;
+using bench::SinkCertificates;
 
 // The server script of the tests, with neither recording nor storing.
 class SubmissionServer {
@@ -58,23 +57,6 @@ private:
     QTemporaryDir m_dir;
 };
 
-// Certificates for the sink, made by the fixture script's own routine.
-struct SinkCertificates {
-    bool make() {
-        const QString code = QStringLiteral("import sys; sys.path.insert(0, sys.argv[1]); import smtp_real_server as s; "
-                                            "s.make_certificates(sys.argv[2])");
-        const QString fixtures = QStringLiteral(TESSALY_SOURCE_DIR "/tests/fixtures");
-        if (!dir.isValid() || QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                                                {QStringLiteral("-c"), code, fixtures, dir.path()}) != 0)
-            return false;
-        ca = readFile(dir.filePath(QStringLiteral("ca.pem")));
-        certificate = readFile(dir.filePath(QStringLiteral("localhost.pem")));
-        key = readFile(dir.filePath(QStringLiteral("localhost.key")));
-        return !ca.isEmpty() && !certificate.isEmpty() && !key.isEmpty();
-    }
-    QTemporaryDir dir;
-    QByteArray ca, certificate, key;
-};
 
 void sendRun(benchmark::State& state, const Peer& peer, bool tls, std::vector<double>& rates) {
     for (auto _ : state) {

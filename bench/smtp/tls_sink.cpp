@@ -14,6 +14,7 @@ struct Session {
     QByteArray buffer;
     bool inData = false;
     bool encrypted = false;
+    bool offerPipelining = false;
 };
 
 // Answers every complete command in the buffer; the data of a message ends with CR LF "." CR LF.
@@ -36,8 +37,12 @@ void serve(QSslSocket& socket, Session& session) {
         const QByteArray verb = session.buffer.left(std::min<qsizetype>(end, 4)).toUpper();
         session.buffer.remove(0, end + 2);
         if (verb == "EHLO") {
-            socket.write(session.encrypted ? "250-sink\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n"
-                                           : "250-sink\r\n250-STARTTLS\r\n250 HELP\r\n");
+            if (!session.encrypted)
+                socket.write("250-sink\r\n250-STARTTLS\r\n250 HELP\r\n");
+            else if (session.offerPipelining)
+                socket.write("250-sink\r\n250-PIPELINING\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n");
+            else
+                socket.write("250-sink\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n");
         } else if (verb == "STAR") {
             socket.write("220 2.0.0 go ahead\r\n");
             socket.flush();
@@ -63,8 +68,9 @@ void serve(QSslSocket& socket, Session& session) {
 
 class SinkServer : public QTcpServer {
 public:
-    SinkServer(const QByteArray& certificate, const QByteArray& key)
-        : m_certificate(certificate, QSsl::Pem), m_key(key, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey) {}
+    SinkServer(const QByteArray& certificate, const QByteArray& key, bool offerPipelining)
+        : m_certificate(certificate, QSsl::Pem), m_key(key, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey),
+          m_offerPipelining(offerPipelining) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override {
@@ -77,6 +83,7 @@ protected:
         socket->setPrivateKey(m_key);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         auto session = std::make_shared<Session>();
+        session->offerPipelining = m_offerPipelining;
         connect(socket, &QSslSocket::readyRead, socket, [socket, session] { serve(*socket, *session); });
         connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
         socket->write("220 sink ready\r\n");
@@ -86,12 +93,14 @@ protected:
 private:
     QSslCertificate m_certificate;
     QSslKey m_key;
+    bool m_offerPipelining;
 };
 
 } // namespace
 
-TlsSink::TlsSink(QByteArray certificatePem, QByteArray keyPem)
-    : m_certificate(std::move(certificatePem)), m_key(std::move(keyPem)) {}
+TlsSink::TlsSink(QByteArray certificatePem, QByteArray keyPem, bool offerPipelining)
+    : m_certificate(std::move(certificatePem)), m_key(std::move(keyPem)),
+      m_offerPipelining(offerPipelining) {}
 
 TlsSink::~TlsSink() {
     quit();
@@ -107,7 +116,7 @@ quint16 TlsSink::listen() {
 }
 
 void TlsSink::run() {
-    SinkServer server(m_certificate, m_key);
+    SinkServer server(m_certificate, m_key, m_offerPipelining);
     m_port = server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
     if (m_port.load() != 0)
         exec();

@@ -11,8 +11,9 @@ namespace bench {
 
 class TlsSink : public QThread {
 public:
-    // The server certificate and its key (PEM, an EC key) for STARTTLS.
-    TlsSink(QByteArray certificatePem, QByteArray keyPem);
+    // The server certificate and its key (PEM, an EC key) for STARTTLS; `offerPipelining` names
+    // PIPELINING in the EHLO reply after STARTTLS (the sink reads grouped commands either way).
+    TlsSink(QByteArray certificatePem, QByteArray keyPem, bool offerPipelining = false);
     ~TlsSink() override;
     TlsSink(const TlsSink&) = delete;
     TlsSink& operator=(const TlsSink&) = delete;
@@ -26,6 +27,7 @@ protected:
 private:
     QByteArray m_certificate;
     QByteArray m_key;
+    bool m_offerPipelining;
     std::atomic<int> m_port{-1};
 };
 

@@ -217,6 +217,38 @@ TEST(SettingsFile, SubmissionSectionOnlyOnceItHoldsSomething) {
     EXPECT_EQ(back.Charset, 0);
 }
 
+TEST(SettingsFile, RunConductKeysOnlyOnceChanged) {
+    TempStartDir dir;
+    const std::string start = dir.path().toStdString();
+    Settings s;
+    s.Security = 1;
+    ASSERT_TRUE(Settings_Save(s, start));
+    EXPECT_TRUE(dir.read(QStringLiteral("TSY2.ini")).endsWith("Charset=0\r\n"));
+
+    s.PerMinute = 30;
+    s.Retry = true;
+    ASSERT_TRUE(Settings_Save(s, start));
+    EXPECT_TRUE(dir.read(QStringLiteral("TSY2.ini")).endsWith("Charset=0\r\nPerMinute=30\r\nRetry=1\r\n"));
+    // Back to the defaults, a key the file has keeps its place.
+    ASSERT_TRUE(Settings_Save(Settings{}, start));
+    EXPECT_TRUE(dir.read(QStringLiteral("TSY2.ini")).endsWith("Charset=0\r\nPerMinute=0\r\nRetry=0\r\n"));
+
+    Settings back;
+    tessaly::Submission_Load(back, ini::IniFile::fromBytes("x", "[Submission]\r\nSkipRefused=1\r\n"
+        "PerMinute=60\r\nPauseEvery=100\r\nPauseSeconds=300\r\nRetry=1\r\nRetryTries=5\r\n"));
+    EXPECT_TRUE(back.SkipRefused);
+    EXPECT_EQ(back.PerMinute, 60);
+    EXPECT_EQ(back.PauseEvery, 100);
+    EXPECT_EQ(back.PauseSeconds, 300);
+    EXPECT_TRUE(back.Retry);
+    EXPECT_EQ(back.RetryTries, 5);
+    tessaly::Submission_Load(back, ini::IniFile::fromBytes("x", "[Submission]\r\nPerMinute=-1\r\n"
+        "PauseSeconds=0\r\nRetryTries=0\r\n"));
+    EXPECT_EQ(back.PerMinute, 0);
+    EXPECT_EQ(back.PauseSeconds, 60);
+    EXPECT_EQ(back.RetryTries, 3);
+}
+
 TEST(SettingsFile, OAuthKeysOnlyOnceOAuthWasSetUp) {
     // A section written without OAuth stays as it was: no empty OAuth keys join it.
     const std::string before = "[Submission]\r\nSecurity=1\r\nAuth=1\r\nLogin=taro\r\nSavePassword=1\r\n"

@@ -7,6 +7,7 @@
 #include "fixtures/temp_start_dir.h"
 
 #include <QCheckBox>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -181,6 +182,35 @@ TEST_F(ServerDetailsTest, ChoicesRoundTripThroughSaveAndCancel) {
     EXPECT_EQ(settings_.Auth, 1);
     EXPECT_EQ(settei_->pendingServerDetails().Charset, 1);
     EXPECT_EQ(ini(), saved);
+}
+
+TEST_F(ServerDetailsTest, HowALongRunKeepsGoingIsSavedWithTheOtherChoices) {
+    openDetails();
+    EXPECT_EQ(in<QSpinBox>(details(), "Spn_PerMinute")->text(), QStringLiteral("制限なし"));
+    EXPECT_EQ(in<QSpinBox>(details(), "Spn_RetryTries")->value(), 3);
+    in<QCheckBox>(details(), "ChkBox_SkipRefused")->setChecked(true);
+    in<QSpinBox>(details(), "Spn_PerMinute")->setValue(30);
+    in<QSpinBox>(details(), "Spn_PauseEvery")->setValue(100);
+    in<QSpinBox>(details(), "Spn_PauseSeconds")->setValue(300);
+    in<QCheckBox>(details(), "ChkBox_Retry")->setChecked(true);
+    in<QSpinBox>(details(), "Spn_RetryTries")->setValue(5);
+    ok();
+    EXPECT_FALSE(settings_.SkipRefused) << "nothing reaches the record before Save";
+    in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
+    EXPECT_TRUE(settings_.SkipRefused);
+    EXPECT_EQ(settings_.PerMinute, 30);
+    EXPECT_EQ(settings_.PauseEvery, 100);
+    EXPECT_EQ(settings_.PauseSeconds, 300);
+    EXPECT_TRUE(settings_.Retry);
+    EXPECT_EQ(settings_.RetryTries, 5);
+    EXPECT_TRUE(ini().endsWith("Charset=0\r\nSkipRefused=1\r\nPerMinute=30\r\nPauseEvery=100\r\n"
+                               "PauseSeconds=300\r\nRetry=1\r\nRetryTries=5\r\n"))
+        << ini().toStdString();
+
+    settei_->show();
+    openDetails();
+    EXPECT_TRUE(in<QCheckBox>(details(), "ChkBox_SkipRefused")->isChecked());
+    EXPECT_EQ(in<QSpinBox>(details(), "Spn_PauseSeconds")->value(), 300);
 }
 
 // A certificate trusted during a send (stored in the record, after the settings were loaded)

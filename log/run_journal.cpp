@@ -1,0 +1,374 @@
+#include "log/run_journal.h"
+
+#include "common/cp932.h"
+#include "common/errors.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessaly {
+
+namespace {
+
+constexpr std::string_view kMagic = "TSYJ1";
+
+class Fnv1a64 {
+public:
+    void bytes(std::string_view s) {
+        for (const char c : s) {
+            hash_ ^= static_cast<unsigned char>(c);
+            hash_ *= 0x100000001b3ULL;
+        }
+    }
+    void number(std::uint64_t n) {
+        char le[8];
+        for (char& b : le) {
+            b = static_cast<char>(n & 0xff);
+            n >>= 8;
+        }
+        bytes(std::string_view(le, sizeof le));
+    }
+    void field(std::string_view s) {
+        number(s.size());
+        bytes(s);
+    }
+    std::string hex() const {
+        static constexpr char digits[] = "0123456789abcdef";
+        std::string out(16, '0');
+        std::uint64_t h = hash_;
+        for (int i = 15; i >= 0; --i, h >>= 4)
+            out[static_cast<std::size_t>(i)] = digits[h & 0xf];
+        return out;
+    }
+
+private:
+    std::uint64_t hash_ = 0xcbf29ce484222325ULL;
+};
+
+// A record is one line: the server's reply and the entry must not break it.
+std::string oneLine(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return out;
+}
+
+bool parseIndex(std::string_view text, std::size_t& value) {
+    if (text.empty() || text.front() == '0')
+        return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+// "kind,n[,text]" with 1 <= n <= count; gives the index from 0 and the text.
+bool parseRecipientRecord(std::string_view rest, std::size_t count, bool withText,
+                          std::size_t& index, std::string_view& text) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view number = comma == std::string_view::npos ? rest : rest.substr(0, comma);
+    if (withText != (comma != std::string_view::npos))
+        return false;
+    if (!parseIndex(number, index) || index < 1 || index > count)
+        return false;
+    --index;
+    text = withText ? rest.substr(comma + 1) : std::string_view();
+    return true;
+}
+
+bool parseHeader(std::string_view line, JournalState& state) {
+    // TSYJ1,<16 hex>,<count>,<Subject>
+    if (line.substr(0, kMagic.size() + 1) != std::string(kMagic) + ",")
+        return false;
+    line.remove_prefix(kMagic.size() + 1);
+    const std::size_t c1 = line.find(',');
+    if (c1 != 16)
+        return false;
+    const std::size_t c2 = line.find(',', c1 + 1);
+    if (c2 == std::string_view::npos)
+        return false;
+    std::size_t count = 0;
+    const std::string_view countText = line.substr(c1 + 1, c2 - c1 - 1);
+    if (countText != "0" && !parseIndex(countText, count))
+        return false;
+    state.identity.assign(line.substr(0, c1));
+    state.subjectSjis.assign(line.substr(c2 + 1));
+    state.recipients.assign(count, JournalRecipient{});
+    return true;
+}
+
+void applyRecord(std::string_view line, JournalState& state) {
+    if (line == "N") {
+        state.notifySent = true;
+        return;
+    }
+    if (line == "D") {
+        state.sentDataWritten = true;
+        return;
+    }
+    if (line == "F") {
+        state.finished = true;
+        return;
+    }
+    if (line.size() < 3 || line[1] != ',')
+        return;
+    const char kind = line[0];
+    const std::string_view rest = line.substr(2);
+    const std::size_t count = state.recipients.size();
+    std::size_t index = 0;
+    std::string_view text;
+    switch (kind) {
+    case 'S':
+        if (parseRecipientRecord(rest, count, true, index, text)) {
+            state.recipients[index].outcome = JournalOutcome::InFlight;
+            state.recipients[index].entrySjis.assign(text);
+            state.recipients[index].reply.clear();
+        }
+        break;
+    case 'A':
+        if (parseRecipientRecord(rest, count, false, index, text))
+            state.recipients[index].outcome = JournalOutcome::Accepted;
+        break;
+    case 'R':
+        if (parseRecipientRecord(rest, count, true, index, text)) {
+            state.recipients[index].outcome = JournalOutcome::Refused;
+            state.recipients[index].reply.assign(text);
+        }
+        break;
+    case 'U':
+        if (parseRecipientRecord(rest, count, false, index, text))
+            state.recipients[index].outcome = JournalOutcome::InFlight;
+        break;
+    default:
+        break;
+    }
+}
+
+bool readWholeFile(const std::string& fsPath, std::string& bytes) {
+    const int fd = ::open(fsPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+FileError writeError(const std::string& pathSjis) {
+    return FileError(cp932::toUtf8(pathSjis) + " に書き込めません");
+}
+
+int openOrThrow(const std::string& pathSjis, int flags) {
+    int fd;
+    do {
+        fd = ::open(cp932::pathFromSjis(pathSjis).c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw writeError(pathSjis);
+    return fd;
+}
+
+} // namespace
+
+std::string RunJournal_Identity(std::string_view subjectSjis,
+                                const std::vector<std::string>& bodyLines,
+                                const std::vector<std::string>& recipientsSjis) {
+    Fnv1a64 h;
+    h.field(subjectSjis);
+    h.number(bodyLines.size());
+    for (const std::string& line : bodyLines)
+        h.field(line);
+    h.number(recipientsSjis.size());
+    for (const std::string& entry : recipientsSjis)
+        h.field(entry);
+    return h.hex();
+}
+
+std::string RunJournal_Folder(bool logOn, const std::string& logPathSjis,
+                              const std::string& startDirectorySjis) {
+    if (!logOn || logPathSjis.empty())
+        return startDirectorySjis;
+    const std::size_t slash = logPathSjis.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return logPathSjis.substr(0, slash);
+}
+
+std::string RunJournal_Path(const std::string& folderSjis, std::string_view identity) {
+    return folderSjis + "/Tessaly-" + std::string(identity) + ".journal";
+}
+
+bool JournalState::resumable(std::string_view id, std::size_t count) const {
+    return present && !finished && identity == id && recipients.size() == count;
+}
+
+std::size_t JournalState::acceptedCount() const {
+    std::size_t n = 0;
+    for (const JournalRecipient& r : recipients)
+        n += r.outcome == JournalOutcome::Accepted;
+    return n;
+}
+
+std::size_t JournalState::stoppedAt() const {
+    for (std::size_t i = 0; i < recipients.size(); ++i)
+        if (recipients[i].outcome == JournalOutcome::NotSent ||
+            recipients[i].outcome == JournalOutcome::InFlight)
+            return i;
+    return recipients.size();
+}
+
+std::vector<std::size_t> JournalState::inFlight() const {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < recipients.size(); ++i)
+        if (recipients[i].outcome == JournalOutcome::InFlight)
+            out.push_back(i);
+    return out;
+}
+
+JournalState RunJournal_Read(const std::string& pathSjis) {
+    JournalState state;
+    std::string bytes;
+    if (!readWholeFile(cp932::pathFromSjis(pathSjis), bytes))
+        return state;
+    std::size_t start = 0;
+    bool first = true;
+    // Only lines that end in CR LF count: a line a kill cut short has none.
+    for (std::size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string_view line(bytes.data() + start, end - start);
+        if (first) {
+            if (!parseHeader(line, state))
+                return JournalState{};
+            state.present = true;
+            first = false;
+            continue;
+        }
+        applyRecord(line, state);
+    }
+    return state;
+}
+
+RunJournal::RunJournal(std::string pathSjis, int fd, long long size)
+    : pathSjis_(std::move(pathSjis)), fd_(fd), size_(size) {}
+
+RunJournal::RunJournal(RunJournal&& other) noexcept
+    : pathSjis_(std::move(other.pathSjis_)), fd_(other.fd_), size_(other.size_) {
+    other.fd_ = -1;
+}
+
+RunJournal& RunJournal::operator=(RunJournal&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        pathSjis_ = std::move(other.pathSjis_);
+        fd_ = other.fd_;
+        size_ = other.size_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+RunJournal::~RunJournal() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+RunJournal RunJournal::create(const std::string& pathSjis, std::string_view identity,
+                              std::string_view subjectSjis, std::size_t count) {
+    RunJournal journal(pathSjis, openOrThrow(pathSjis, O_WRONLY | O_CREAT | O_TRUNC), 0);
+    journal.append(std::string(kMagic) + "," + std::string(identity) + "," + std::to_string(count) +
+                   "," + oneLine(subjectSjis));
+    return journal;
+}
+
+RunJournal RunJournal::resume(const std::string& pathSjis) {
+    std::string bytes;
+    if (!readWholeFile(cp932::pathFromSjis(pathSjis), bytes))
+        throw writeError(pathSjis);
+    const std::size_t lastEnd = bytes.rfind("\r\n");
+    const long long whole = lastEnd == std::string::npos ? 0 : static_cast<long long>(lastEnd + 2);
+    const int fd = openOrThrow(pathSjis, O_WRONLY);
+    // The broken tail of a killed run goes, so that the next record starts on a line of its own.
+    if (whole != static_cast<long long>(bytes.size()) && ::ftruncate(fd, whole) != 0) {
+        ::close(fd);
+        throw writeError(pathSjis);
+    }
+    if (::lseek(fd, whole, SEEK_SET) < 0) {
+        ::close(fd);
+        throw writeError(pathSjis);
+    }
+    return RunJournal(pathSjis, fd, whole);
+}
+
+void RunJournal::append(std::string line) {
+    if (fd_ < 0)
+        throw writeError(pathSjis_);
+    line += "\r\n";
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // Half a record would be read as a broken line at best; take it out.
+            if (::ftruncate(fd_, size_) == 0)
+                (void)::lseek(fd_, size_, SEEK_SET);
+            throw writeError(pathSjis_);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    size_ += static_cast<long long>(line.size());
+}
+
+void RunJournal::sending(std::size_t index, std::string_view entrySjis) {
+    append("S," + std::to_string(index + 1) + "," + oneLine(entrySjis));
+}
+
+void RunJournal::accepted(std::size_t index) {
+    append("A," + std::to_string(index + 1));
+}
+
+void RunJournal::refused(std::size_t index, std::string_view reply) {
+    append("R," + std::to_string(index + 1) + "," + oneLine(reply));
+}
+
+void RunJournal::noAnswer(std::size_t index) {
+    append("U," + std::to_string(index + 1));
+}
+
+void RunJournal::notifySent() {
+    append("N");
+}
+
+void RunJournal::sentDataWritten() {
+    append("D");
+}
+
+void RunJournal::sync() {
+    if (fd_ >= 0 && ::fsync(fd_) != 0)
+        throw writeError(pathSjis_);
+}
+
+void RunJournal::finish() {
+    append("F");
+    // A removed file needs no flush to the disk. Should the removal fail, the last record says
+    // the run is over, and must stay said.
+    if (::unlink(cp932::pathFromSjis(pathSjis_).c_str()) != 0)
+        sync();
+    ::close(fd_);
+    fd_ = -1;
+}
+
+} // namespace tessaly

@@ -1,0 +1,166 @@
+// Runs that go on past what used to end them: a refused recipient skipped and listed, a
+// temporary refusal waited out, and a run that lost the answer to its data resumed without
+// sending anyone the mail twice unless the user says so.
+#include "app_harness.h"
+
+#include "app/refused_window.h"
+#include "fixtures/smtp_scripted_server.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPlainTextEdit>
+
+namespace {
+
+using apptest::App;
+using apptest::IniValues;
+using tessaly::test::SmtpScriptedServer;
+using Kind = FakeDialogs::Kind;
+
+IniValues settingsFor(quint16 port) {
+    return {{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("Port"), QString::number(port)},
+            {QStringLiteral("From"), QStringLiteral("me@tessaly.test")},
+            {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
+            {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
+}
+
+void prepareMail(App& app, int recipients) {
+    for (int i = 0; i < recipients; ++i)
+        app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
+    app.edit("Edt_Subject")->setText(QStringLiteral("件名"));
+    app.setBody(QStringLiteral("本文"));
+}
+
+QStringList journals(App& app) {
+    return QDir(app.dir.path()).entryList({QStringLiteral("Tessaly-*.journal")}, QDir::Files);
+}
+
+TTSY_RefusedF* refusedWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("TTSY_RefusedF"))
+            return static_cast<TTSY_RefusedF*>(w);
+    return nullptr;
+}
+
+void refusedAt(SmtpScriptedServer& s, const QByteArray& rcptReply) {
+    s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+    s.expect("RCPT TO:<r2@example.jp>").send(rcptReply);
+    s.expect("DATA").send("554 no valid recipients\r\n");
+}
+
+TEST(SendRunGoesOn, ARefusedRecipientIsSkippedLoggedAndListed) {
+    SmtpScriptedServer server;
+    server.greet().mail();
+    refusedAt(server, "550 5.1.1 <r2@example.jp>: no such user\r\n");
+    server.mail().quit();
+
+    App app(settingsFor(server.port()));
+    app.program->settings().SkipRefused = true;
+    prepareMail(app, 3);
+    app.tool("TB_Send")->click();
+
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+    // Two sent, one refused with its reason; the finished run leaves no journal.
+    const QByteArray log = app.dir.read(QStringLiteral("Log.txt"));
+    EXPECT_EQ(log.count('\n'), 3);
+    EXPECT_TRUE(log.contains(apptest::sjis(
+        QStringLiteral("\"r2（宛先エラー: 550 5.1.1 <r2@example.jp>: no such user）\""))));
+    EXPECT_TRUE(journals(app).isEmpty());
+
+    TTSY_RefusedF* window = refusedWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->findChild<QPlainTextEdit*>(QStringLiteral("Memo_Refused"))->toPlainText(),
+              QStringLiteral("r2@example.jp\t550 5.1.1 <r2@example.jp>: no such user"));
+    window->close();
+    EXPECT_TRUE(app.main().isEnabled());
+}
+
+TEST(SendRunGoesOn, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
+    SmtpScriptedServer server;
+    server.greet().mail();
+    refusedAt(server, "452 4.3.2 too many messages, try later\r\n");
+    server.accept().greet().mail().mail().quit();
+
+    App app(settingsFor(server.port()));
+    app.program->settings().Retry = true;
+    app.main().setFirstRetryWait(std::chrono::milliseconds(10));
+    prepareMail(app, 3);
+    app.tool("TB_Send")->click();
+
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
+}
+
+TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
+    SmtpScriptedServer server;
+    server.greet().mail();
+    // The second message goes out whole, and the connection ends before the answer.
+    server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+    server.expect("RCPT TO:<r2@example.jp>").send("250 ok\r\n");
+    server.expect("DATA").send("354 go\r\n").expectData().close();
+    // The resumed run: only the third.
+    server.accept().greet();
+    server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+    server.expect("RCPT TO:<r3@example.jp>").send("250 ok\r\n");
+    server.expect("DATA").send("354 go\r\n").expectData().send("250 queued\r\n");
+    server.quit();
+
+    App app(settingsFor(server.port()));
+    prepareMail(app, 3);
+    app.tool("TB_Send")->click();
+    ASSERT_EQ(app.dialogs.count(Kind::Error), 1);
+    EXPECT_EQ(journals(app).size(), 1);
+
+    // The same mail to the same list again (a failed run leaves the button off: as a click).
+    app.dialogs.clear();
+    app.dialogs.queueChoice(tessaly::Choice::Yes);
+    app.dialogs.queueAnswer(false); // the one in flight has it already, the user decides
+    app.main().TB_SendClick();
+    EXPECT_EQ(
+        app.dialogs.texts(Kind::Question),
+        (QStringList{
+            QStringLiteral("前回の送信は2件目で中断しています。残りの2件に送信しますか？"),
+            QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
+                           "2件目: r2@example.jp\r\nこの宛先にもう一度送信しますか？")}));
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(server.messages().size(), 3); // r1, r2 once, r3
+    EXPECT_TRUE(journals(app).isEmpty());
+    // The body went to the sent-data file once, by the run that completed.
+    EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
+              apptest::sjis(QStringLiteral("本文\r\n")));
+}
+
+TEST(SendRunGoesOn, CancellingTheResumeSendsNothingAndKeepsTheJournal) {
+    SmtpScriptedServer server;
+    server.greet().mail();
+    refusedAt(server, "550 no such user\r\n");
+    server.accept().greet().quit();
+
+    App app(settingsFor(server.port()));
+    prepareMail(app, 3);
+    app.tool("TB_Send")->click();
+    ASSERT_EQ(app.dialogs.count(Kind::Error), 1);
+
+    app.dialogs.clear();
+    app.dialogs.queueChoice(tessaly::Choice::Cancel);
+    app.main().TB_SendClick();
+    EXPECT_EQ(app.dialogs.count(Kind::Question), 1);
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("送信を取りやめました"));
+    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(journals(app).size(), 1);
+}
+
+} // namespace
