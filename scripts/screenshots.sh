@@ -15,6 +15,7 @@ WINDOWS=(
     address_window   # the address book, a member's entries
     hit_list         # the choice offered when a typed name matches several entries
     log_viewer       # the send log viewer with a send chosen
+    refused_window   # the recipients a run skipped because the server refused them
     send_menu        # TB_Send's menu open: the preview and the test send
     preview_window   # the preview of a circular, a recipient chosen
     preview_source   # the preview's source tab: the message as it goes on the wire

@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "app/preview_window.h"
 #include "app/program.h"
+#include "app/refused_window.h"
 #include "common/secret_store.h"
 #include "common/text.h"
 #include "log/log_window.h"
@@ -234,6 +235,20 @@ const std::map<std::string, Shot> kShots = {
          shown->setFixedSize(picture.size());
          shown->show();
          return shown;
+     }},
+    {"refused_window",
+     [](tessaly::Program& p) -> QWidget* {
+         // What a run that skipped refused recipients shows at its end.
+         auto* window = new TTSY_RefusedF(&p.mainWindow()); // a window of its own: no parent
+         window->setAttribute(Qt::WA_DeleteOnClose);
+         const QString field = QStringLiteral("宛先");
+         window->showRefused(
+             {{tessaly::toSjis(QStringLiteral("佐藤 一郎 <ichiro@exmaple.jp>"), field),
+               "550 5.1.1 <ichiro@exmaple.jp>: Recipient address rejected: User unknown"},
+              {tessaly::toSjis(QStringLiteral("suzuki@example,jp"), field),
+               "501 5.1.3 Bad recipient address syntax"}});
+         settle();
+         return window;
      }},
     {"log_viewer",
      [](tessaly::Program& p) -> QWidget* {
