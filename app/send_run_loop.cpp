@@ -11,6 +11,29 @@ namespace tessaly {
 
 namespace {
 
+// With one recipient per message, the server's refusal of the recipient only shows as a refused
+// DATA ("554 no valid recipients"), which does not say who: the text gains the recipient and the
+// server's reply to it.
+[[noreturn]] void throwNamingRecipient(const MessageOutcome& outcome, const std::string& entrySjis) {
+    std::string text;
+    try {
+        if (outcome.error)
+            std::rethrow_exception(outcome.error);
+    } catch (const std::exception& e) {
+        text = e.what();
+    }
+    if (!text.empty() && text.back() != '\n')
+        text += "\r\n";
+    text += QStringLiteral("宛先 %1 はサーバーに受け付けられませんでした（%2）。アドレスを確かめてください。")
+                .arg(fromSjis(entrySjis), fromSjis(outcome.reply))
+                .toStdString();
+    throw Error(text);
+}
+
+} // namespace
+
+namespace {
+
 // The send log's fields are quoted and split at commas without escapes: the reason must hold
 // neither, nor a line break.
 std::string logSafe(std::string_view reply) {
@@ -184,6 +207,8 @@ bool SendRun::sendAll() {
                 if (decision.step == RunStep::StopUncertain && journal_)
                     journal_->noAnswer(i);
                 syncJournal();
+                if (outcome.result == MessageResult::RecipientRefused)
+                    throwNamingRecipient(outcome, to[i]);
                 if (outcome.error)
                     std::rethrow_exception(outcome.error);
                 throw Error(outcome.reply);

@@ -128,4 +128,21 @@ inline QByteArray sampleAddressBook() {
                                "\"G\",\"M\",\"山田花子\",\"hanako@example.jp\",\"0\"\r\n"));
 }
 
+// Settings of a run to a server on `host`:`port` with the send log and the sent-data file on.
+inline IniValues loggedRunSettings(const QString& host, quint16 port) {
+    return {{QStringLiteral("Host"), host},
+            {QStringLiteral("Port"), QString::number(port)},
+            {QStringLiteral("From"), QStringLiteral("me@tessaly.test")},
+            {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
+            {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
+}
+
+// `recipients` addresses r1@example.jp, r2@..., a Subject and a one-line body.
+inline void prepareMail(App& app, int recipients) {
+    for (int i = 0; i < recipients; ++i)
+        app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
+    app.edit("Edt_Subject")->setText(QStringLiteral("件名"));
+    app.setBody(QStringLiteral("本文"));
+}
+
 } // namespace apptest

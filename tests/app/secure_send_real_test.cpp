@@ -58,7 +58,7 @@ std::string keyFor(quint16 port) {
     return "smtp:localhost:" + std::to_string(port) + ":" + SubmissionServer::Login;
 }
 
-void prepareMail(App& app, int recipients) {
+void prepareNotice(App& app, int recipients) {
     for (int i = 0; i < recipients; ++i)
         app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
     app.edit("Edt_Subject")->setText(QStringLiteral("暗号化のお知らせ"));
@@ -92,7 +92,7 @@ TEST_F(SecureSendReal, ProtectedLoginDeliversEveryMessage) {
         const quint16 port = SubmissionServer::port(c.listener);
         App app(secure.settings(port), {}, Secure::submission(c.security));
         app.keyring.secrets[keyFor(port)] = SubmissionServer::Password;
-        prepareMail(app, 3);
+        prepareNotice(app, 3);
         app.tool("TB_Send")->click();
         EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
         EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
@@ -115,7 +115,7 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     const quint16 port = SubmissionServer::port("untrusted");
     App app(secure.settings(port), {}, Secure::submission(1));
     app.keyring.secrets[keyFor(port)] = SubmissionServer::Password;
-    prepareMail(app, 1);
+    prepareNotice(app, 1);
 
     app.dialogs.queueAnswer(false);
     app.tool("TB_Send")->click();
@@ -195,7 +195,7 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
         app.program->settings().ChkBox_EverySend = false;
         app.keyring.secrets[keyFor(starttls)] = wrong.toStdString();
         app.program->mainWindow().smtpClient().ReportLevel = 0xff; // every status report
-        prepareMail(app, 2);
+        prepareNotice(app, 2);
         const auto run = [&](const char* listener) {
             app.program->settingsWindow().Edt_Port->setText(
                 QString::number(SubmissionServer::port(listener)));

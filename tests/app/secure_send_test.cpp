@@ -44,13 +44,6 @@ void login(SmtpScriptedServer& s, const QByteArray& password, const QByteArray& 
     s.expect("AUTH PLAIN " + plainResponse(password)).send(reply);
 }
 
-void prepareMail(App& app, int recipients) {
-    for (int i = 0; i < recipients; ++i)
-        app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
-    app.edit("Edt_Subject")->setText(QStringLiteral("件名"));
-    app.setBody(QStringLiteral("本文"));
-}
-
 int logRecords(App& app) {
     return int(app.dir.read(QStringLiteral("Log.txt")).count('\n'));
 }

@@ -14,23 +14,10 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
+using apptest::loggedRunSettings;
+using apptest::prepareMail;
 using tessaly::test::SmtpScriptedServer;
 using Kind = FakeDialogs::Kind;
-
-IniValues settingsFor(const QString& host, quint16 port) {
-    return {{QStringLiteral("Host"), host},
-            {QStringLiteral("Port"), QString::number(port)},
-            {QStringLiteral("From"), QStringLiteral("me@tessaly.test")},
-            {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
-            {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
-}
-
-void prepareMail(App& app, int recipients) {
-    for (int i = 0; i < recipients; ++i)
-        app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
-    app.edit("Edt_Subject")->setText(QStringLiteral("件名"));
-    app.setBody(QStringLiteral("本文"));
-}
 
 struct Buttons {
     bool send;
@@ -67,7 +54,7 @@ TEST_P(RefusedMidRun, StopsWithTheErrorAndTheNextRunConnectsAgain) {
     // The failed run's connection is closed; the next run opens a new one.
     server.accept().greet().mail(1).mail(1).mail(1).mail(1).quit();
 
-    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     prepareMail(app, 3);
     app.tool("TB_Send")->click();
 
@@ -101,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(
                     s.expect("RCPT TO:<*").send("550 no such user\r\n");
                     s.expect("DATA").send("554 no valid recipients\r\n");
                 },
-                {QStringLiteral("554 no valid recipients\r\n")},
+                // The server's text alone would not say who was refused.
+                {QStringLiteral("554 no valid recipients\r\n宛先 r2@example.jp はサーバーに受け付けられ"
+                                "ませんでした（550 no such user）。アドレスを確かめてください。")},
                 QStringLiteral("送信エラー（1件送信済みで中断）"),
                 {false, true, false}},
         Refusal{"Data",
@@ -136,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST(SendRunFailure, UnknownHostIsReportedByTheClient) {
-    App app(settingsFor(QStringLiteral("no such host"), 25));
+    App app(loggedRunSettings(QStringLiteral("no such host"), 25));
     app.main().setOsVersion(4, 0); // no host check before the run: the client meets the name
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
@@ -155,7 +144,7 @@ TEST(SendRunFailure, RefusedConnection) {
         ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
         closedPort = probe.serverPort();
     }
-    App app(settingsFor(QStringLiteral("127.0.0.1"), closedPort));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), closedPort));
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
     const QStringList errors = app.dialogs.texts(Kind::Error);
@@ -169,7 +158,7 @@ TEST(SendRunFailure, RefusedConnection) {
 
 TEST(SendRunFailure, PortThatIsNoNumberEndsTheRunBeforeConnecting) {
     SmtpScriptedServer server; // never connected to
-    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     app.program->settingsWindow().Edt_Port->clear();
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
@@ -182,7 +171,7 @@ TEST(SendRunFailure, PortThatIsNoNumberEndsTheRunBeforeConnecting) {
 TEST(SendRunFailure, DeletingRecipientsDuringTheRunChangesNothing) {
     SmtpScriptedServer server;
     server.greet().mail().mail().mail().quit();
-    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     prepareMail(app, 3);
     // While the first message is sent the user empties the list.
     bool deleted = false;
@@ -206,7 +195,7 @@ TEST(SendRunFailure, DeletingRecipientsDuringTheRunChangesNothing) {
 TEST(SendRunFailure, ClosingWhileConnectingSendsNothing) {
     SmtpScriptedServer server;
     server.pause(300).greet().quit();
-    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     app.main().setOsVersion(4, 0); // no host check: the run goes straight to the connection
     prepareMail(app, 2);
     QTimer::singleShot(100, &app.main(), [&] { app.main().close(); });
@@ -220,7 +209,7 @@ TEST(SendRunFailure, ClosingWhileConnectingSendsNothing) {
 TEST(SendRunFailure, ClosingDuringARunEndsTheRunFirst) {
     SmtpScriptedServer server;
     server.greet().mail().quit();
-    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     prepareMail(app, 3);
     app.main().smtpClient().OnSuccess = [&](QObject*) { app.main().close(); };
     app.tool("TB_Send")->click();
@@ -236,7 +225,7 @@ TEST(SendRunFailure, ClosingDuringARunEndsTheRunFirst) {
 TEST(SendRunDuringARun, ARecipientAddedMidRunCannotStartASecondRun) {
     SmtpScriptedServer server;
     server.greet().mail().mail().quit();
-    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     prepareMail(app, 2);
     bool added = false;
     bool sendEnabledAfterAdding = true;
@@ -268,7 +257,7 @@ TEST(SendRunDuringARun, StatusShowsTheRecipientBeingSent) {
     server.expect("RCPT TO:<*").send("250 ok\r\n");
     server.expect("DATA").send("354 go\r\n").expectData().pause(300).send("250 ok\r\n");
     server.quit();
-    App app(settingsFor(QStringLiteral("127.0.0.1"), server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     prepareMail(app, 2);
 
     struct PaintWatch : QObject {

@@ -14,23 +14,10 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
+using apptest::loggedRunSettings;
+using apptest::prepareMail;
 using tessaly::test::SmtpScriptedServer;
 using Kind = FakeDialogs::Kind;
-
-IniValues settingsFor(quint16 port) {
-    return {{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
-            {QStringLiteral("Port"), QString::number(port)},
-            {QStringLiteral("From"), QStringLiteral("me@tessaly.test")},
-            {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
-            {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
-}
-
-void prepareMail(App& app, int recipients) {
-    for (int i = 0; i < recipients; ++i)
-        app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
-    app.edit("Edt_Subject")->setText(QStringLiteral("件名"));
-    app.setBody(QStringLiteral("本文"));
-}
 
 QStringList journals(App& app) {
     return QDir(app.dir.path()).entryList({QStringLiteral("Tessaly-*.journal")}, QDir::Files);
@@ -55,7 +42,7 @@ TEST(SendRunGoesOn, ARefusedRecipientIsSkippedLoggedAndListed) {
     refusedAt(server, "550 5.1.1 <r2@example.jp>: no such user\r\n");
     server.mail().quit();
 
-    App app(settingsFor(server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     app.program->settings().SkipRefused = true;
     prepareMail(app, 3);
     app.tool("TB_Send")->click();
@@ -86,7 +73,7 @@ TEST(SendRunGoesOn, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
     refusedAt(server, "452 4.3.2 too many messages, try later\r\n");
     server.accept().greet().mail().mail().quit();
 
-    App app(settingsFor(server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     app.program->settings().Retry = true;
     app.main().setFirstRetryWait(std::chrono::milliseconds(10));
     prepareMail(app, 3);
@@ -114,7 +101,7 @@ TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
     server.expect("DATA").send("354 go\r\n").expectData().send("250 queued\r\n");
     server.quit();
 
-    App app(settingsFor(server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     prepareMail(app, 3);
     app.tool("TB_Send")->click();
     ASSERT_EQ(app.dialogs.count(Kind::Error), 1);
@@ -147,7 +134,7 @@ TEST(SendRunGoesOn, CancellingTheResumeSendsNothingAndKeepsTheJournal) {
     refusedAt(server, "550 no such user\r\n");
     server.accept().greet().quit();
 
-    App app(settingsFor(server.port()));
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     prepareMail(app, 3);
     app.tool("TB_Send")->click();
     ASSERT_EQ(app.dialogs.count(Kind::Error), 1);
