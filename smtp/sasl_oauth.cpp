@@ -30,14 +30,10 @@ public:
                    bytesOf(m_token) + "\x01\x01";
         return true;
     }
-    // The only challenge is the error; its answer is an empty response.
-    bool Respond(const QByteArray& challenge, QByteArray& response) override {
-        if (!m_serverError.empty())
-            return false;
-        m_serverError = errorText(challenge);
-        response.clear();
-        return true;
-    }
+
+protected:
+    // An empty response.
+    QByteArray ErrorAnswer() const override { return {}; }
 
 private:
     const std::string& m_login;
@@ -66,14 +62,10 @@ public:
                    bytesOf(m_token) + "\x01\x01";
         return true;
     }
-    // The error challenge is answered with a single 0x01 (RFC 7628 3.2.3).
-    bool Respond(const QByteArray& challenge, QByteArray& response) override {
-        if (!m_serverError.empty())
-            return false;
-        m_serverError = errorText(challenge);
-        response = QByteArray(1, '\x01');
-        return true;
-    }
+
+protected:
+    // A single 0x01 (RFC 7628 3.2.3).
+    QByteArray ErrorAnswer() const override { return QByteArray(1, '\x01'); }
 
 private:
     const std::string& m_login;
@@ -83,6 +75,14 @@ private:
 };
 
 } // namespace
+
+bool TOAuthMechanism::Respond(const QByteArray& challenge, QByteArray& response) {
+    if (!m_serverError.empty())
+        return false;
+    m_serverError = errorText(challenge);
+    response = ErrorAnswer();
+    return true;
+}
 
 std::unique_ptr<TOAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
                                                       const std::string& login,

@@ -12,8 +12,14 @@ class TOAuthMechanism : public TSaslMechanism {
 public:
     // The server's error challenge, decoded (JSON as it was sent); "" when none came.
     const std::string& ServerError() const { return m_serverError; }
+    // The only challenge is the error: it is kept and answered once, as the mechanism says.
+    bool Respond(const QByteArray& challenge, QByteArray& response) override;
 
 protected:
+    // What answers the error challenge.
+    virtual QByteArray ErrorAnswer() const = 0;
+
+private:
     std::string m_serverError;
 };
 
