@@ -231,6 +231,7 @@ void TSmtpClient::greetExtended() {
     }
     if (UseAuth)
         login();
+    m_transactionMayBeOpen = false;
 }
 
 void TSmtpClient::hello() {
@@ -510,8 +511,13 @@ void TSmtpClient::sendGrouped(const std::function<void(const TSmtpReply&, const 
         std::string entry; // RCPT only
     };
     std::vector<Sent> sent;
-    std::string group = "RSET" + std::string(kCrLf) + "MAIL FROM:<" + PostMessage.FromAddress + ">" + kCrLf;
-    sent.push_back({TSmtpStep::Reset, {}});
+    std::string group;
+    if (m_transactionMayBeOpen) {
+        group = "RSET" + std::string(kCrLf);
+        sent.push_back({TSmtpStep::Reset, {}});
+    }
+    m_transactionMayBeOpen = true;
+    group += "MAIL FROM:<" + PostMessage.FromAddress + ">" + kCrLf;
     sent.push_back({TSmtpStep::Sender, {}});
     for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
         for (const std::string& entry : *list) {
@@ -568,6 +574,38 @@ void TSmtpClient::reconnect() {
     OnConnect = onConnect;
 }
 
+// The plain exchange: the header, then the body as a stream; "." follows as a command of its own.
+void TSmtpClient::sendDataInSteps() {
+    WriteAll(headerBlock(FinalHeader));
+    QBuffer body(&m_bodyStream);
+    body.open(QIODevice::ReadOnly);
+    SendStream(body);
+    if (OnEndOfData)
+        OnEndOfData(this);
+}
+
+// The extended exchange sends the header, the body and "." in one write: over TLS each write
+// is a record that both ends must seal and open, and a server takes one where it took three.
+// The bytes are the same as in steps.
+void TSmtpClient::sendDataWhole() {
+    QByteArray data = headerBlock(FinalHeader);
+    data += m_bodyStream;
+    data += ".\r\n";
+    if (OnEndOfData)
+        OnEndOfData(this);
+    // As a stream, so that a stop before it ends the connection as it does for a body.
+    QBuffer whole(&data);
+    whole.open(QIODevice::ReadOnly);
+    try {
+        SendStream(whole);
+    } catch (...) {
+        // While "." was not handed over, nothing can have been delivered.
+        if (BytesQueued() == data.size())
+            m_lastResult = {TSendOutcome::Unknown, {}};
+        throw;
+    }
+}
+
 void TSmtpClient::SendMail() {
     if (m_busy)
         return;
@@ -596,8 +634,7 @@ void TSmtpClient::SendMail() {
     checkFinalHeader();
 
     // Every refusal says what became of the message: a 4xx may be tried again later, a 5xx not.
-    auto step = [this](const std::string& command, TSmtpStep which, int refusedFrom) {
-        TSmtpReply reply = Command(command, which);
+    const auto judge = [this](TSmtpReply reply, TSmtpStep which, int refusedFrom) {
         if (reply.Code >= refusedFrom) {
             m_lastResult = {reply.Transient() ? TSendOutcome::TemporaryFailure : TSendOutcome::PermanentFailure, reply};
             if (which == TSmtpStep::EndOfData && OnFailure)
@@ -609,6 +646,9 @@ void TSmtpClient::SendMail() {
             throw ERefusedError(reply);
         }
         return reply;
+    };
+    const auto step = [this, &judge](const std::string& command, TSmtpStep which, int refusedFrom) {
+        return judge(Command(command, which), which, refusedFrom);
     };
     m_recipientRefusal = {};
     const auto recipientRefused = [this](const TSmtpReply& reply, const std::string& entry) {
@@ -629,7 +669,11 @@ void TSmtpClient::SendMail() {
         for (int attempt = 0;; ++attempt) {
             m_lastResult = {};
             try {
-                step("RSET", TSmtpStep::Reset, 400);
+                // The plain exchange resets before every message; the extended one only when a
+                // transaction may be open (see m_transactionMayBeOpen).
+                if (!extended() || m_transactionMayBeOpen)
+                    step("RSET", TSmtpStep::Reset, 400);
+                m_transactionMayBeOpen = true;
                 step("MAIL FROM:<" + PostMessage.FromAddress + ">", TSmtpStep::Sender, 400);
                 break;
             } catch (const ERefusedError& e) {
@@ -657,17 +701,16 @@ void TSmtpClient::SendMail() {
         step("DATA", TSmtpStep::Data, 400);
     }
 
-    WriteAll(headerBlock(FinalHeader));
-    QBuffer body(&m_bodyStream);
-    body.open(QIODevice::ReadOnly);
-    SendStream(body);
-
-    if (OnEndOfData)
-        OnEndOfData(this);
+    if (extended())
+        sendDataWhole();
+    else
+        sendDataInSteps();
     // Once "." is out, a missing reply leaves the message's fate open: the server may have it.
     try {
-        const TSmtpReply reply = step(".", TSmtpStep::EndOfData, 400);
+        const TSmtpReply reply = extended() ? judge(ReadReply(TSmtpStep::EndOfData), TSmtpStep::EndOfData, 400)
+                                            : step(".", TSmtpStep::EndOfData, 400);
         m_lastResult = {TSendOutcome::Accepted, reply};
+        m_transactionMayBeOpen = false;
     } catch (const ERefusedError&) {
         throw;
     } catch (...) {

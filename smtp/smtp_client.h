@@ -143,6 +143,8 @@ private:
     void hello();
     void login();
     void sendGrouped(const std::function<void(const TSmtpReply&, const std::string&)>& recipientRefused);
+    void sendDataInSteps();
+    void sendDataWhole();
     void loginWithToken(const std::vector<std::string>& offered);
     TSmtpReply authenticate(TSaslMechanism& mechanism);
     static bool sessionEnded(const TSmtpReply& reply);
@@ -153,6 +155,10 @@ private:
     bool m_renewToken = false;
     std::vector<std::string> m_extensions;
     TSendResult m_lastResult;
+    // A MAIL went out and its message was not accepted, so the extended exchange sends RSET
+    // before the next one. A server ends each transaction with its reply to ".", and a reset
+    // after an accepted message would cost a round trip per message for nothing.
+    bool m_transactionMayBeOpen = true;
     TSmtpReply m_recipientRefusal;
     QByteArray m_bodyStream;
     std::string m_boundary;

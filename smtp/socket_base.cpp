@@ -648,6 +648,7 @@ QByteArray TSocketBase::readSource() {
 }
 
 void TSocketBase::sendAll(QIODevice* source, const QByteArray& bytes) {
+    m_queued = 0;
     if (m_canceled) {
         // A text is simply not sent: the reply wait that follows it reports the cancel. A stream
         // is the body after DATA, so the peer is mid-message and the connection is given up.
@@ -664,7 +665,6 @@ void TSocketBase::sendAll(QIODevice* source, const QByteArray& bytes) {
     m_sendBytes = bytes;
     m_sendPos = 0;
     m_sending = true;
-    m_queued = 0;
     m_taken = 0;
     m_sendComplete = false;
     m_ioError = false;

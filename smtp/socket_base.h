@@ -204,6 +204,8 @@ protected:
 
     // Sends all of `bytes`, without the cut of Write.
     void WriteAll(const QByteArray& bytes);
+    // Of the last send, the bytes handed to the socket (all of them once it returned).
+    qint64 BytesQueued() const { return m_queued; }
     // The leading decimal digits of a reply line (at most 10) as a reply code; 0 when there are
     // none. A code beyond the 16-bit range is refused.
     static int16_t ReplyCode(const std::string& line);

@@ -58,9 +58,9 @@ TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
           "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n");
     server.quit().accept();
     login(server, "new", "235 ok\r\n");
-    server.mail().mail().quit().accept();
+    server.extendedMail().extendedMail().quit().accept();
     login(server, "new", "235 ok\r\n");
-    server.mail().mail().quit();
+    server.extendedMail().extendedMail().quit();
 
     App app(settingsFor(server.port()), {}, kLoginIni);
     app.keyring.secrets[keyFor(server.port())] = "old";
@@ -115,9 +115,9 @@ TEST(SecureSend, PasswordIsAskedForOncePerProgramStartWhenNotSaved) {
         SCOPED_TRACE(c.name);
         SmtpScriptedServer server;
         login(server, "pw", "235 ok\r\n");
-        server.mail().quit().accept();
+        server.extendedMail().quit().accept();
         login(server, "pw", "235 ok\r\n");
-        server.mail().quit();
+        server.extendedMail().quit();
         App app(settingsFor(server.port()), {}, c.ini);
         app.keyring.available = c.keyringAvailable;
         prepareMail(app, 1);

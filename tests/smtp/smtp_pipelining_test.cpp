@@ -17,21 +17,22 @@ protected:
         server.expect("AUTH PLAIN *").send("235 ok\r\n");
     }
     // The server answers only once the whole group is in: a client that waited for each reply
-    // would wait in vain.
-    void group(const QByteArray& rcpt, const QByteArray& replies) {
-        server.expect("RSET").expect("MAIL FROM:<sender@example.jp>").expect(rcpt).expect("DATA");
+    // would wait in vain. RSET leads the group only after a message that was not accepted.
+    void group(bool reset, const QByteArray& rcpt, const QByteArray& replies) {
+        if (reset)
+            server.expect("RSET");
+        server.expect("MAIL FROM:<sender@example.jp>").expect(rcpt).expect("DATA");
         server.send(replies);
     }
 };
 
 TEST_F(PipeliningTest, SendsTheEnvelopeAsOneGroupAndReadsEveryReplyInOrder) {
     loggedIn();
-    group("RCPT TO:<taro@example.jp>", "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n");
+    group(false, "RCPT TO:<taro@example.jp>", "250 ok\r\n250 ok\r\n354 go\r\n");
     server.expectData().send("250 queued\r\n");
     // A refused recipient: the replies after it are still read, so the next message is in step.
-    group("RCPT TO:<jiro@example.jp>",
-          "250 ok\r\n250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n");
-    group("RCPT TO:<taro@example.jp>", "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n");
+    group(false, "RCPT TO:<jiro@example.jp>", "250 ok\r\n550 5.1.1 no such user\r\n554 no valid recipients\r\n");
+    group(true, "RCPT TO:<taro@example.jp>", "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n");
     server.expectData().send("250 queued\r\n");
     server.quit();
 
@@ -49,14 +50,46 @@ TEST_F(PipeliningTest, SendsTheEnvelopeAsOneGroupAndReadsEveryReplyInOrder) {
     EXPECT_TRUE(server.played());
 }
 
+// One command at a time, and RSET only where a refused message may have left a transaction open.
 TEST_F(PipeliningTest, OneCommandAtATimeWhenSwitchedOff) {
     loggedIn();
     client.Pipelining = false;
+    server.extendedMail();
+    server.expect("MAIL FROM:<*").send("250 ok\r\n").expect("RCPT TO:<*").send("550 no such user\r\n");
+    server.expect("DATA").send("554 no valid recipients\r\n");
+    server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+    server.expect("RCPT TO:<*").send("250 ok\r\n").expect("DATA").send("354 go\r\n");
+    server.expectData().send("554 5.7.1 rejected\r\n");
     server.mail().quit();
+
+    const auto send = [this] {
+        client.PostMessage.ToAddress = {"taro@example.jp"};
+        client.SendMail();
+    };
     client.Connect();
-    client.SendMail();
+    send();
+    EXPECT_THROW(send(), ERefusedError);
+    EXPECT_THROW(send(), ERefusedError);
+    EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::PermanentFailure);
+    send();
+    EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::Accepted);
     client.Disconnect();
     EXPECT_TRUE(server.played());
 }
 
 } // namespace
+
+// The extended exchange sends the header, the body and "." in one write. A stop just before it
+// sends none of it, so the message is known to be unsent rather than of unknown fate.
+TEST_F(PipeliningTest, AStopBeforeTheMessageDataLeavesItUnsent) {
+    loggedIn();
+    server.expect("MAIL FROM:<*").send("250 ok\r\n").expect("RCPT TO:<*").send("250 ok\r\n");
+    server.expect("DATA").send("354 go\r\n").hang();
+    client.Pipelining = false;
+    client.Connect();
+    client.OnEndOfData = [this](QObject*) { client.Abort(); };
+    EXPECT_EQ(thrown<EAbortError>([&] { client.SendMail(); }), "Socket send aborted");
+    EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::None);
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(server.lines().back(), "DATA");
+}

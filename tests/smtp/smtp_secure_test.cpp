@@ -79,14 +79,14 @@ INSTANTIATE_TEST_SUITE_P(
         LoginCase{"PlainWhenOffered",
                   [](SmtpScriptedServer& s) {
                       ehlo(s, "250-AUTH LOGIN PLAIN\r\n");
-                      s.expect("AUTH PLAIN " + kPlainResponse).send("235 ok\r\n").mail().quit();
+                      s.expect("AUTH PLAIN " + kPlainResponse).send("235 ok\r\n").extendedMail().quit();
                   },
                   "", false},
         LoginCase{"LoginOtherwise",
                   [](SmtpScriptedServer& s) {
                       ehlo(s, "250-auth login cram-md5\r\n");
                       s.expect("AUTH LOGIN").send("334 VXNlcm5hbWU6\r\n").expect(base64(kLogin));
-                      s.send("334 UGFzc3dvcmQ6\r\n").expect(base64(kPassword)).send("235 ok\r\n").mail().quit();
+                      s.send("334 UGFzc3dvcmQ6\r\n").expect(base64(kPassword)).send("235 ok\r\n").extendedMail().quit();
                   },
                   "", false},
         LoginCase{"RefusedWithSeveralLines",
