@@ -163,6 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {"EHLO", "QUIT"}, nullptr},
         SecureCase{"Expired", "expired", TSecurity::StartTls, nullptr, {TCertProblem::Expired}, "期限切れ",
                    kUpToStartTls, nullptr},
+        SecureCase{"NotYetValid", "not_yet_valid", TSecurity::StartTls, nullptr, {TCertProblem::NotYetValid},
+                   "有効期間の開始前", kUpToStartTls, nullptr},
         SecureCase{"HostMismatch", "wrong_host", TSecurity::StartTls, nullptr, {TCertProblem::HostMismatch},
                    "ホスト名の不一致", kUpToStartTls, nullptr},
         SecureCase{"UnknownAuthority", "untrusted", TSecurity::StartTls, nullptr, {TCertProblem::UntrustedIssuer},
