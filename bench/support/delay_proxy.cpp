@@ -116,6 +116,8 @@ void noDelay(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+} // namespace
+
 sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -123,8 +125,6 @@ sockaddr_in loopback(std::uint16_t port) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return addr;
 }
-
-} // namespace
 
 DelayProxy::DelayProxy(std::uint16_t targetPort, std::chrono::milliseconds oneWay)
     : targetPort_(targetPort), oneWay_(oneWay) {}

@@ -9,10 +9,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <netinet/in.h>
 #include <thread>
 #include <vector>
 
 namespace bench {
+
+// 127.0.0.1:`port` as a socket address (port 0: any free port).
+sockaddr_in loopback(std::uint16_t port);
 
 class DelayProxy {
 public:

@@ -13,13 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-sockaddr_in loopback(std::uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
+using bench::loopback;
 
 // A socket whose reads give up after five seconds, so that a broken proxy fails the test.
 int bounded(int fd) {
