@@ -10,6 +10,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/errors.h"
+#include "common/secret_store.h"
 #include "common/sjis_bytes.h"
 #include "common/text.h"
 #include "log/send_log.h"
@@ -526,10 +527,7 @@ bool TTSY_MainF::openConnection() {
     configureSecurity();
     std::string key;
     std::string password;
-    struct Wipe {
-        std::string& secret;
-        ~Wipe() { tessaly::wipe(secret); }
-    } wipePassword{password};
+    const tessaly::WipeOnExit wipePassword(password);
     client.OAuthToken = nullptr;
     if (settings_.Auth == 2 && !prepareOAuth())
         return false;

@@ -42,4 +42,16 @@ public:
 // memory (or a core file) longer than it must.
 void wipe(std::string& secret) noexcept;
 
+// Wipes a secret when the scope that holds it ends, however it ends.
+class WipeOnExit {
+public:
+    explicit WipeOnExit(std::string& secret) : secret_(secret) {}
+    ~WipeOnExit() { wipe(secret_); }
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    std::string& secret_;
+};
+
 } // namespace tessaly

@@ -4,6 +4,7 @@
 
 #include "common/cp932.h"
 #include "common/errors.h"
+#include "common/secret_store.h"
 #include "smtp/sasl.h"
 
 #include <QBuffer>
@@ -159,10 +160,7 @@ void TSmtpClient::SkipContinuationLines(std::string& reply) {
 void TSmtpClient::Connect() {
     BusyScope busy(m_busy);
     // The password serves this one login: it does not stay in memory, whatever happens below.
-    struct PasswordWipe {
-        std::string& password;
-        ~PasswordWipe() { WipeSecret(password); }
-    } wipe{Password};
+    const WipeOnExit wipePassword(Password);
     FlagScope connecting(m_connecting);
     CheckOneLine("UserID", UserID);
     m_extensions.clear();
@@ -278,10 +276,7 @@ void TSmtpClient::login() {
 
 void TSmtpClient::loginWithToken(const std::vector<std::string>& offered) {
     std::string token;
-    struct TokenWipe {
-        std::string& token;
-        ~TokenWipe() { WipeSecret(token); }
-    } wipe{token};
+    const WipeOnExit wipeToken(token);
     // A token refused at once may have expired early or been revoked: one fresh one is tried.
     for (int attempt = 0;; ++attempt) {
         token = OAuthToken(m_renewToken || attempt > 0);
