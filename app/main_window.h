@@ -40,11 +40,11 @@ struct JournalState;
 class SendRun;
 class AddressBook;
 class Dialogs;
-class ETlsError;
+class TlsError;
 struct RecipientParts;
 struct RunPreview;
 class SmtpPasswords;
-class TOAuthSession;
+class OAuthSession;
 class TSmtpClient;
 } // namespace tessaly
 
@@ -172,8 +172,8 @@ private:
     bool openConnection();
     bool prepareOAuth();
     void stopConnecting();
-    bool offerTrust(const tessaly::ETlsError& e) const;
-    bool trustAccepted(const tessaly::ETlsError& e);
+    bool offerTrust(const tessaly::TlsError& e) const;
+    bool trustAccepted(const tessaly::TlsError& e);
     void SendData_Append();
     bool askResume(const tessaly::JournalState& previous, tessaly::SendRun& sendRun);
     void showRefused(const std::vector<RefusedRecipient>& refused);
@@ -200,7 +200,7 @@ private:
     TTSY_LogF* logWindow_ = nullptr;
     tessaly::SmtpPasswords* passwords_ = nullptr;
     // The OAuth tokens of this program start, for the registration and account named by the key.
-    std::unique_ptr<tessaly::TOAuthSession> oauth_;
+    std::unique_ptr<tessaly::OAuthSession> oauth_;
     std::string oauthIdentity_;
     bool signingIn_ = false;
     std::function<void(const QUrl&)> openUrl_;

@@ -480,9 +480,9 @@ void TTSY_MainF::showRefused(const std::vector<RefusedRecipient>& refused) {
 void TTSY_MainF::configureSecurity() {
     tessaly::TSmtpClient& client = *SmtpClient1;
     switch (settings_.Security) {
-    case 1: client.Security = tessaly::TSecurity::StartTls; break;
-    case 2: client.Security = tessaly::TSecurity::ImplicitTls; break;
-    default: client.Security = tessaly::TSecurity::None; break;
+    case 1: client.Security = tessaly::SmtpSecurity::StartTls; break;
+    case 2: client.Security = tessaly::SmtpSecurity::ImplicitTls; break;
+    default: client.Security = tessaly::SmtpSecurity::None; break;
     }
     client.UseAuth = settings_.Auth != 0;
     client.LoginName = client.UseAuth ? settings_.Login : std::string();
@@ -556,7 +556,7 @@ bool TTSY_MainF::openConnection() {
         try {
             client.Connect();
             break;
-        } catch (const tessaly::ETlsError& e) {
+        } catch (const tessaly::TlsError& e) {
             if (connectStopped_)
                 return endHere(stopped);
             failureStatus_ = QStringLiteral("TLS エラー"); // for a failure that ends the run here
@@ -570,7 +570,7 @@ bool TTSY_MainF::openConnection() {
             if (!trustAccepted(e))
                 return endHere(QStringLiteral("証明書を信頼しなかったため、送信を中止しました"));
             trustOffered = true;
-        } catch (const tessaly::EAuthError& e) {
+        } catch (const tessaly::AuthError& e) {
             if (connectStopped_)
                 return endHere(stopped);
             failureStatus_ = QStringLiteral("認証エラー");
@@ -602,7 +602,7 @@ bool TTSY_MainF::prepareOAuth() {
                                  "\n" + settings_.OAuthClientId + "\n" + settings_.OAuthScope +
                                  "\n" + account;
     if (!oauth_ || identity != oauthIdentity_) {
-        tessaly::TOAuthProvider provider{settings_.OAuthAuthorizationUrl,
+        tessaly::OAuthRegistration provider{settings_.OAuthAuthorizationUrl,
                                          settings_.OAuthTokenUrl,
                                          settings_.OAuthScope,
                                          settings_.OAuthClientId,
@@ -617,7 +617,7 @@ bool TTSY_MainF::prepareOAuth() {
         static tessaly::NoSecretStore noKeyring;
         tessaly::SecretStore& store =
             passwords_ ? passwords_->store() : static_cast<tessaly::SecretStore&>(noKeyring);
-        oauth_ = std::make_unique<tessaly::TOAuthSession>(
+        oauth_ = std::make_unique<tessaly::OAuthSession>(
             std::move(provider), store, tessaly::oauthRefreshTokenKey(settings_, account));
         oauthIdentity_ = identity;
         oauth_->OnSignInAgain = [this](const std::string& why) {
@@ -631,14 +631,14 @@ bool TTSY_MainF::prepareOAuth() {
         else
             QDesktopServices::openUrl(url);
     };
-    tessaly::TOAuthSession* session = oauth_.get();
+    tessaly::OAuthSession* session = oauth_.get();
     connectStopped_ = false;
     signingIn_ = true;
     try {
         session->AccessToken();
-    } catch (const tessaly::EOAuthError& e) {
+    } catch (const tessaly::OAuthError& e) {
         signingIn_ = false;
-        if (connectStopped_ || e.kind == tessaly::EOAuthError::Kind::Canceled) {
+        if (connectStopped_ || e.kind == tessaly::OAuthError::Kind::Canceled) {
             connectStopped_ = false;
             runEnded();
             setStatus(QStringLiteral("サインインを中止しました"));
@@ -656,11 +656,11 @@ bool TTSY_MainF::prepareOAuth() {
 
 // A certificate may be trusted when the check found fault with it, but never in place of another
 // the user trusted before (a changed certificate is refused again) and never without one.
-bool TTSY_MainF::offerTrust(const tessaly::ETlsError& e) const {
+bool TTSY_MainF::offerTrust(const tessaly::TlsError& e) const {
     if (e.Fingerprint.empty())
         return false;
-    for (const tessaly::TCertProblem problem : e.Problems)
-        if (problem == tessaly::TCertProblem::PinMismatch || problem == tessaly::TCertProblem::Handshake)
+    for (const tessaly::CertProblem problem : e.Problems)
+        if (problem == tessaly::CertProblem::PinMismatch || problem == tessaly::CertProblem::Handshake)
             return false;
     return !e.Problems.empty();
 }
@@ -668,7 +668,7 @@ bool TTSY_MainF::offerTrust(const tessaly::ETlsError& e) const {
 // Asks whether to trust the certificate; on yes it is stored for this host and port, and
 // TSY2.ini is saved at once: the user's decision must not be lost to a later Cancel of the
 // settings window (which reloads the file) or to a program that does not end normally.
-bool TTSY_MainF::trustAccepted(const tessaly::ETlsError& e) {
+bool TTSY_MainF::trustAccepted(const tessaly::TlsError& e) {
     tessaly::TSmtpClient& client = *SmtpClient1;
     const QString server = tessaly::fromSjis(client.Host) + QLatin1Char(':') + QString::number(client.Port);
     const QString text = QString::fromUtf8(e.what()) +

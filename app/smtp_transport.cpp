@@ -42,20 +42,20 @@ MessageOutcome SmtpTransport::send(std::size_t, const RecipientParts& parts,
         client_.OnEndOfData = nullptr;
         outcome.error = std::current_exception();
     }
-    const TSendResult& last = client_.LastResult();
-    const TSmtpReply& refusal = client_.LastRecipientRefusal();
+    const SendResult& last = client_.LastResult();
+    const SmtpReply& refusal = client_.LastRecipientRefusal();
     switch (last.Outcome) {
-    case TSendOutcome::Unknown:
+    case SendOutcome::Unknown:
         outcome.result = MessageResult::NoAnswer;
         break;
-    case TSendOutcome::TemporaryFailure:
-        outcome.result = last.Reply.Step == TSmtpStep::EndOfData ? MessageResult::TemporaryAfterData
+    case SendOutcome::TemporaryFailure:
+        outcome.result = last.Reply.Step == SmtpStep::EndOfData ? MessageResult::TemporaryAfterData
                                                                  : MessageResult::Temporary;
         outcome.reply = last.Reply.Text();
         break;
-    case TSendOutcome::PermanentFailure:
+    case SendOutcome::PermanentFailure:
         // With one recipient, a refused RCPT shows as a refused DATA: the RCPT reply says why.
-        if (refusal.Code >= 400 && last.Reply.Step != TSmtpStep::EndOfData) {
+        if (refusal.Code >= 400 && last.Reply.Step != SmtpStep::EndOfData) {
             outcome.result =
                 refusal.Code >= 500 ? MessageResult::RecipientRefused : MessageResult::Temporary;
             outcome.reply = refusal.Text();

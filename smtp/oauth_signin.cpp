@@ -43,8 +43,8 @@ std::string withServer(const char* before, const std::string& serverError, const
 // The answer of the token endpoint, read here because Qt 6.4's flow neither reports a refused
 // request nor keeps a refresh token the server did not repeat.
 struct TokenReply {
-    std::optional<TOAuthToken> token;
-    std::optional<EOAuthError> error;
+    std::optional<OAuthTokens> token;
+    std::optional<OAuthError> error;
 };
 
 TokenReply readTokenReply(QNetworkReply* reply) {
@@ -54,14 +54,14 @@ TokenReply readTokenReply(QNetworkReply* reply) {
     TokenReply out;
     if (status == 0) {
         out.error.emplace(
-            EOAuthError::Kind::Failed,
+            OAuthError::Kind::Failed,
             "トークンを取得できませんでした（" + reply->errorString().toStdString() +
                 "）。ネットワークとトークン エンドポイントの設定を確かめてください。");
         return out;
     }
     const QString accessToken = o.value(QStringLiteral("access_token")).toString();
     if (status / 100 == 2 && !accessToken.isEmpty()) {
-        TOAuthToken token;
+        OAuthTokens token;
         token.AccessToken = accessToken.toStdString();
         token.RefreshToken = o.value(QStringLiteral("refresh_token")).toString().toStdString();
         // Some servers send the lifetime as a string.
@@ -79,7 +79,7 @@ TokenReply readTokenReply(QNetworkReply* reply) {
     // invalid_grant: the code or refresh token is revoked, expired or used; a new sign-in helps.
     const bool grantRefused =
         o.value(QStringLiteral("error")).toString() == QStringLiteral("invalid_grant");
-    out.error.emplace(grantRefused ? EOAuthError::Kind::Refused : EOAuthError::Kind::Failed,
+    out.error.emplace(grantRefused ? OAuthError::Kind::Refused : OAuthError::Kind::Failed,
                       withServer("トークンを取得できませんでした", serverError,
                                  "クライアント ID などの設定を確かめてください。"),
                       serverError);
@@ -87,12 +87,12 @@ TokenReply readTokenReply(QNetworkReply* reply) {
 }
 
 // The token a finished wait brought, or the reason it brought none.
-TOAuthToken tokenOf(const std::optional<TokenReply>& result, bool canceled,
+OAuthTokens tokenOf(const std::optional<TokenReply>& result, bool canceled,
                     const char* timedOutText) {
     if (!result && canceled)
-        throw EOAuthError(EOAuthError::Kind::Canceled, "サインインを中止しました。");
+        throw OAuthError(OAuthError::Kind::Canceled, "サインインを中止しました。");
     if (!result)
-        throw EOAuthError(EOAuthError::Kind::TimedOut, timedOutText);
+        throw OAuthError(OAuthError::Kind::TimedOut, timedOutText);
     if (result->error)
         throw *result->error;
     return *result->token;
@@ -110,7 +110,7 @@ public:
     }
 };
 
-void configure(QOAuth2AuthorizationCodeFlow& flow, const TOAuthProvider& p) {
+void configure(QOAuth2AuthorizationCodeFlow& flow, const OAuthRegistration& p) {
     flow.setAuthorizationUrl(QUrl(qs(p.AuthorizationUrl)));
     flow.setAccessTokenUrl(QUrl(qs(p.TokenUrl)));
     flow.setClientIdentifier(qs(p.ClientId));
@@ -139,16 +139,16 @@ std::string SignInAgainText(const std::string& serverError) {
         "取り消されたか期限が切れています。ブラウザでもう一度サインインしてください。");
 }
 
-TOAuthSession::TOAuthSession(TOAuthProvider provider, SecretStore& store, std::string secretKey)
+OAuthSession::OAuthSession(OAuthRegistration provider, SecretStore& store, std::string secretKey)
     : m_provider(std::move(provider)), m_store(store), m_secretKey(std::move(secretKey)) {}
 
-void TOAuthSession::Cancel() {
+void OAuthSession::Cancel() {
     m_canceled = true;
     if (m_loop)
         m_loop->quit();
 }
 
-void TOAuthSession::waitFor(const std::function<bool()>& done, int timeOutMs) {
+void OAuthSession::waitFor(const std::function<bool()>& done, int timeOutMs) {
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -160,12 +160,12 @@ void TOAuthSession::waitFor(const std::function<bool()>& done, int timeOutMs) {
     m_loop = nullptr;
 }
 
-void TOAuthSession::wake() {
+void OAuthSession::wake() {
     if (m_loop)
         m_loop->quit();
 }
 
-TOAuthToken TOAuthSession::signIn() {
+OAuthTokens OAuthSession::signIn() {
     QNetworkAccessManager network;
     QOAuth2AuthorizationCodeFlow flow(&network);
     configure(flow, m_provider);
@@ -173,7 +173,7 @@ TOAuthToken TOAuthSession::signIn() {
     auto* handler = new TokenReplyHandler<QOAuthHttpServerReplyHandler>(
         QHostAddress(QHostAddress::LocalHost), 0, &flow);
     if (!handler->isListening())
-        throw EOAuthError(EOAuthError::Kind::Failed,
+        throw OAuthError(OAuthError::Kind::Failed,
                           "サインインの応答を受ける 127.0.0.1 のポートを開けませんでした。");
     handler->setCallbackText(
         QStringLiteral("サインインしました。このページを閉じて Tessaly に戻ってください。"));
@@ -192,7 +192,7 @@ TOAuthToken TOAuthSession::signIn() {
         });
 
     std::optional<TokenReply> result;
-    auto fail = [&](EOAuthError::Kind kind, const std::string& text,
+    auto fail = [&](OAuthError::Kind kind, const std::string& text,
                     const std::string& serverError = {}) {
         if (!result)
             result.emplace().error.emplace(kind, text, serverError);
@@ -218,17 +218,17 @@ TOAuthToken TOAuthSession::signIn() {
                 o.insert(QStringLiteral("error"), error);
                 o.insert(QStringLiteral("error_description"), formValue("error_description"));
                 const std::string serverError = serverErrorOf(o);
-                fail(EOAuthError::Kind::Denied,
+                fail(OAuthError::Kind::Denied,
                      withServer("サインインできませんでした", serverError,
                                 "アカウントとアプリケーションの登録を確かめてください。"),
                      serverError);
             } else if (values.value(QStringLiteral("state")).toString() != flow.state()) {
                 // Not the answer to this sign-in: whoever sent it must not get a token for it.
-                fail(EOAuthError::Kind::StateMismatch,
+                fail(OAuthError::Kind::StateMismatch,
                      "サインインの応答を受け付けませんでした（state が一致しません）。"
                      "もう一度送信し、ブラウザでサインインし直してください。");
             } else if (values.value(QStringLiteral("code")).toString().isEmpty()) {
-                fail(EOAuthError::Kind::Failed,
+                fail(OAuthError::Kind::Failed,
                      "サインインの応答に認可コードがありません。もう一度送信してください。");
             }
             // Otherwise the flow now asks the token endpoint for the tokens.
@@ -246,7 +246,7 @@ TOAuthToken TOAuthSession::signIn() {
                    "もう一度送信し、ブラウザでサインインしてください。");
 }
 
-TOAuthToken TOAuthSession::refresh(const std::string& refreshToken) {
+OAuthTokens OAuthSession::refresh(const std::string& refreshToken) {
     QNetworkAccessManager network;
     QOAuth2AuthorizationCodeFlow flow(&network);
     configure(flow, m_provider);
@@ -262,7 +262,7 @@ TOAuthToken TOAuthSession::refresh(const std::string& refreshToken) {
     };
     flow.refreshAccessToken();
     waitFor([&] { return result.has_value(); }, TimeOut);
-    TOAuthToken token = tokenOf(result, m_canceled,
+    OAuthTokens token = tokenOf(result, m_canceled,
                                 "トークン エンドポイントから時間内に応答がありませんでした。"
                                 "ネットワークを確かめてから、もう一度送信してください。");
     if (token.RefreshToken.empty())
@@ -270,7 +270,7 @@ TOAuthToken TOAuthSession::refresh(const std::string& refreshToken) {
     return token;
 }
 
-std::string TOAuthSession::keep(TOAuthToken token) {
+std::string OAuthSession::keep(OAuthTokens token) {
     // Without a keyring the refresh token still serves this program start from memory.
     if (!token.RefreshToken.empty())
         m_store.write(m_secretKey, token.RefreshToken);
@@ -278,7 +278,7 @@ std::string TOAuthSession::keep(TOAuthToken token) {
     return m_token.AccessToken;
 }
 
-std::string TOAuthSession::obtain() {
+std::string OAuthSession::obtain() {
     m_canceled = false;
     std::string refreshToken = m_token.RefreshToken;
     if (refreshToken.empty()) {
@@ -289,8 +289,8 @@ std::string TOAuthSession::obtain() {
     if (!refreshToken.empty()) {
         try {
             return keep(refresh(refreshToken));
-        } catch (const EOAuthError& e) {
-            if (e.kind != EOAuthError::Kind::Refused)
+        } catch (const OAuthError& e) {
+            if (e.kind != OAuthError::Kind::Refused)
                 throw;
             m_store.erase(m_secretKey);
             m_token = {};
@@ -301,7 +301,7 @@ std::string TOAuthSession::obtain() {
     return keep(signIn());
 }
 
-std::string TOAuthSession::AccessToken() {
+std::string OAuthSession::AccessToken() {
     const bool fresh =
         !m_token.AccessToken.empty() &&
         (!m_token.ExpiresAt.isValid() ||
@@ -309,7 +309,7 @@ std::string TOAuthSession::AccessToken() {
     return fresh ? m_token.AccessToken : obtain();
 }
 
-std::string TOAuthSession::RenewAccessToken() {
+std::string OAuthSession::RenewAccessToken() {
     m_token.AccessToken.clear();
     return obtain();
 }

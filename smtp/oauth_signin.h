@@ -3,14 +3,14 @@
 // while the sign-in runs, `state` checked. The refresh token lives in the secret store (in memory
 // for this program start when no keyring answers); the access token only in memory.
 //
-//   TOAuthSession session(provider, keyring, "oauth:" + account);
+//   OAuthSession session(provider, keyring, "oauth:" + account);
 //   session.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 //   const std::string token = session.AccessToken();   // browser only when nothing else works
 //   ... the SMTP server refused the token as expired:
 //   const std::string fresh = session.RenewAccessToken();
 //
 // Every wait is a nested event loop with a deadline that Cancel() also ends; failures throw
-// EOAuthError after the loop has returned. No token ever appears in an error text.
+// OAuthError after the loop has returned. No token ever appears in an error text.
 #pragma once
 
 #include "common/errors.h"
@@ -26,7 +26,7 @@ class QEventLoop;
 namespace tessaly {
 
 // The application registration at an authorization server. ASCII.
-struct TOAuthProvider {
+struct OAuthRegistration {
     std::string AuthorizationUrl;
     std::string TokenUrl;
     std::string Scope; // blank-separated
@@ -34,13 +34,13 @@ struct TOAuthProvider {
     std::string ClientSecret; // "" when the registration has none
 };
 
-struct TOAuthToken {
+struct OAuthTokens {
     std::string AccessToken;
     std::string RefreshToken; // "" when the server gave none
     QDateTime ExpiresAt;      // invalid when the server did not say
 };
 
-class EOAuthError : public Error {
+class OAuthError : public Error {
 public:
     enum class Kind {
         Refused,       // the token endpoint refused the grant (a refresh token revoked or expired)
@@ -50,24 +50,24 @@ public:
         TimedOut,
         Canceled,
     };
-    EOAuthError(Kind kind, const std::string& text, std::string serverError = {})
+    OAuthError(Kind kind, const std::string& text, std::string serverError = {})
         : Error(text), kind(kind), ServerError(std::move(serverError)) {}
     Kind kind;
     std::string ServerError; // the server's "error" and "error_description", as it sent them
 };
 
-using TOpenUrl = std::function<void(const QUrl& url)>;
+using OpenUrlHandler = std::function<void(const QUrl& url)>;
 
 // PKCE: a fresh code verifier, and the S256 challenge of a verifier (RFC 7636).
 std::string PkceVerifier();
 std::string PkceChallenge(const std::string& verifier);
 
-class TOAuthSession {
+class OAuthSession {
 public:
     // `secretKey` names this account's refresh token in `store`.
-    TOAuthSession(TOAuthProvider provider, SecretStore& store, std::string secretKey);
+    OAuthSession(OAuthRegistration provider, SecretStore& store, std::string secretKey);
 
-    TOpenUrl OpenUrl; // opens the sign-in page in the system browser
+    OpenUrlHandler OpenUrl; // opens the sign-in page in the system browser
     // Told why a browser sign-in must be done again (the stored one was refused) before the
     // browser opens; the text says what happened and what to do.
     std::function<void(const std::string& why)> OnSignInAgain;
@@ -80,7 +80,7 @@ public:
     // The server refused the token it was given (expired early, revoked): a fresh one, by the
     // refresh token when there is one.
     std::string RenewAccessToken();
-    // Ends a running wait (a sign-in in the browser above all) with EOAuthError::Kind::Canceled.
+    // Ends a running wait (a sign-in in the browser above all) with OAuthError::Kind::Canceled.
     void Cancel();
 
     // A token is renewed this long before it expires.
@@ -88,19 +88,19 @@ public:
 
 private:
     std::string obtain();
-    std::string keep(TOAuthToken token);
+    std::string keep(OAuthTokens token);
     // One browser sign-in: the tokens for the authorization code the redirect brings.
-    TOAuthToken signIn();
+    OAuthTokens signIn();
     // A new access token for `refreshToken` (kept when the server sends no new one). A refusal
-    // throws EOAuthError::Kind::Refused.
-    TOAuthToken refresh(const std::string& refreshToken);
+    // throws OAuthError::Kind::Refused.
+    OAuthTokens refresh(const std::string& refreshToken);
     void waitFor(const std::function<bool()>& done, int timeOutMs);
     void wake();
 
-    TOAuthProvider m_provider;
+    OAuthRegistration m_provider;
     SecretStore& m_store;
     std::string m_secretKey;
-    TOAuthToken m_token;
+    OAuthTokens m_token;
     bool m_canceled = false;
     QEventLoop* m_loop = nullptr; // the running wait
 };

@@ -11,9 +11,9 @@ namespace {
 void append(QByteArray& to, const std::string& text) { to.append(text.data(), static_cast<qsizetype>(text.size())); }
 
 // RFC 4616: no authorisation identity, the login, the password, separated by zero bytes.
-class TPlainMechanism : public TSaslMechanism {
+class PlainMechanism : public SaslMechanism {
 public:
-    TPlainMechanism(const std::string& login, const std::string& password) : m_login(login), m_password(password) {}
+    PlainMechanism(const std::string& login, const std::string& password) : m_login(login), m_password(password) {}
     const char* Name() const override { return "PLAIN"; }
     bool InitialResponse(QByteArray& response) override {
         // Sized once, so that no reallocation leaves a copy of the password behind.
@@ -33,9 +33,9 @@ private:
 };
 
 // The login, then the password, each on its own challenge.
-class TLoginMechanism : public TSaslMechanism {
+class LoginMechanism : public SaslMechanism {
 public:
-    TLoginMechanism(const std::string& login, const std::string& password) : m_login(login), m_password(password) {}
+    LoginMechanism(const std::string& login, const std::string& password) : m_login(login), m_password(password) {}
     const char* Name() const override { return "LOGIN"; }
     bool InitialResponse(QByteArray&) override { return false; }
     bool Respond(const QByteArray&, QByteArray& response) override {
@@ -55,13 +55,13 @@ private:
 
 } // namespace
 
-std::unique_ptr<TSaslMechanism> ChooseSaslMechanism(const std::vector<std::string>& offered,
+std::unique_ptr<SaslMechanism> ChooseSaslMechanism(const std::vector<std::string>& offered,
                                                     const std::string& login, const std::string& password) {
     auto has = [&](const char* name) { return std::find(offered.begin(), offered.end(), name) != offered.end(); };
     if (has("PLAIN"))
-        return std::make_unique<TPlainMechanism>(login, password);
+        return std::make_unique<PlainMechanism>(login, password);
     if (has("LOGIN"))
-        return std::make_unique<TLoginMechanism>(login, password);
+        return std::make_unique<LoginMechanism>(login, password);
     return nullptr;
 }
 

@@ -10,9 +10,9 @@
 
 namespace tessaly {
 
-class TSaslMechanism {
+class SaslMechanism {
 public:
-    virtual ~TSaslMechanism() = default;
+    virtual ~SaslMechanism() = default;
     // The name after "AUTH ".
     virtual const char* Name() const = 0;
     // The response sent on the AUTH line itself; false when the mechanism sends none there.
@@ -25,7 +25,7 @@ public:
 // The mechanism to use among the ones the server offered (names in upper case): PLAIN, else
 // LOGIN; nullptr when none fits. It reads the login and password from the given strings, which
 // must outlive it.
-std::unique_ptr<TSaslMechanism> ChooseSaslMechanism(const std::vector<std::string>& offered,
+std::unique_ptr<SaslMechanism> ChooseSaslMechanism(const std::vector<std::string>& offered,
                                                     const std::string& login, const std::string& password);
 
 // Overwrites a secret before it is released.

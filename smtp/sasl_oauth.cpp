@@ -18,9 +18,9 @@ std::string errorText(const QByteArray& challenge) {
     return text;
 }
 
-class TXOAuth2Mechanism : public TOAuthMechanism {
+class XOAuth2Mechanism : public OAuthMechanism {
 public:
-    TXOAuth2Mechanism(const std::string& login, const std::string& token)
+    XOAuth2Mechanism(const std::string& login, const std::string& token)
         : m_login(login), m_token(token) {}
     const char* Name() const override { return "XOAUTH2"; }
     bool InitialResponse(QByteArray& response) override {
@@ -40,9 +40,9 @@ private:
     const std::string& m_token;
 };
 
-class TOAuthBearerMechanism : public TOAuthMechanism {
+class OAuthBearerMechanism : public OAuthMechanism {
 public:
-    TOAuthBearerMechanism(const std::string& login, const std::string& token,
+    OAuthBearerMechanism(const std::string& login, const std::string& token,
                           const std::string& host, int port)
         : m_login(login), m_token(token), m_host(host), m_port(port) {}
     const char* Name() const override { return "OAUTHBEARER"; }
@@ -76,7 +76,7 @@ private:
 
 } // namespace
 
-bool TOAuthMechanism::Respond(const QByteArray& challenge, QByteArray& response) {
+bool OAuthMechanism::Respond(const QByteArray& challenge, QByteArray& response) {
     if (!m_serverError.empty())
         return false;
     m_serverError = errorText(challenge);
@@ -84,7 +84,7 @@ bool TOAuthMechanism::Respond(const QByteArray& challenge, QByteArray& response)
     return true;
 }
 
-std::unique_ptr<TOAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
+std::unique_ptr<OAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
                                                       const std::string& login,
                                                       const std::string& token,
                                                       const std::string& host, int port) {
@@ -92,9 +92,9 @@ std::unique_ptr<TOAuthMechanism> ChooseOAuthMechanism(const std::vector<std::str
         return std::find(offered.begin(), offered.end(), name) != offered.end();
     };
     if (has("XOAUTH2"))
-        return std::make_unique<TXOAuth2Mechanism>(login, token);
+        return std::make_unique<XOAuth2Mechanism>(login, token);
     if (has("OAUTHBEARER"))
-        return std::make_unique<TOAuthBearerMechanism>(login, token, host, port);
+        return std::make_unique<OAuthBearerMechanism>(login, token, host, port);
     return nullptr;
 }
 

@@ -8,7 +8,7 @@
 
 namespace tessaly {
 
-class TOAuthMechanism : public TSaslMechanism {
+class OAuthMechanism : public SaslMechanism {
 public:
     // The server's error challenge, decoded (JSON as it was sent); "" when none came.
     const std::string& ServerError() const { return m_serverError; }
@@ -26,7 +26,7 @@ private:
 // XOAUTH2 when the server offers it, else OAUTHBEARER; nullptr when it offers neither. The login
 // is the mail address the token belongs to; `host` and `port` are the server's as the user gave
 // them (OAUTHBEARER names them). The strings must outlive the mechanism.
-std::unique_ptr<TOAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
+std::unique_ptr<OAuthMechanism> ChooseOAuthMechanism(const std::vector<std::string>& offered,
                                                       const std::string& login,
                                                       const std::string& token,
                                                       const std::string& host, int port);

@@ -164,7 +164,7 @@ void TSmtpClient::Connect() {
     FlagScope connecting(m_connecting);
     CheckOneLine("UserID", UserID);
     m_extensions.clear();
-    SocketKind = Security == TSecurity::None ? TSocketKind::Plain : TSocketKind::Tls;
+    SocketKind = Security == SmtpSecurity::None ? SocketType::Plain : SocketType::Tls;
     TSocketBase::Connect();
     try {
         if (extended())
@@ -210,20 +210,20 @@ void TSmtpClient::greetPlain() {
 // The extended greeting: TLS first when it is asked for from the first byte, EHLO, STARTTLS and
 // EHLO again, then the login. Nothing goes out in plain text once protection was asked for.
 void TSmtpClient::greetExtended() {
-    if (Security == TSecurity::ImplicitTls)
+    if (Security == SmtpSecurity::ImplicitTls)
         StartTls(TrustedFingerprint);
-    const TSmtpReply greeting = ReadReply(TSmtpStep::Greeting);
+    const SmtpReply greeting = ReadReply(SmtpStep::Greeting);
     if (greeting.Code >= 400)
-        throw ERefusedError(std::string(StepName(greeting.Step)) + ": サーバーが接続を断りました。\n" + greeting.Text(),
+        throw RefusedError(std::string(StepName(greeting.Step)) + ": サーバーが接続を断りました。\n" + greeting.Text(),
                             greeting);
     hello();
-    if (Security == TSecurity::StartTls) {
+    if (Security == SmtpSecurity::StartTls) {
         if (std::find(m_extensions.begin(), m_extensions.end(), "STARTTLS") == m_extensions.end())
             throw Error("TLS: サーバーが STARTTLS に対応していないため、何も送らずに中止しました。"
                         "接続の保護の設定（SSL/TLS とポート 465 など）を確かめてください。");
-        const TSmtpReply reply = Command("STARTTLS", TSmtpStep::StartTls);
+        const SmtpReply reply = Command("STARTTLS", SmtpStep::StartTls);
         if (reply.Code != 220)
-            throw ERefusedError("TLS: サーバーが STARTTLS を断りました。\n" + reply.Text(), reply);
+            throw RefusedError("TLS: サーバーが STARTTLS を断りました。\n" + reply.Text(), reply);
         StartTls(TrustedFingerprint);
         hello();
     }
@@ -234,9 +234,9 @@ void TSmtpClient::greetExtended() {
 
 void TSmtpClient::hello() {
     CheckOneLine("UserID", UserID);
-    const TSmtpReply reply = Command("EHLO " + UserID, TSmtpStep::Hello);
+    const SmtpReply reply = Command("EHLO " + UserID, SmtpStep::Hello);
     if (reply.Code < 200 || reply.Code > 299)
-        throw ERefusedError("接続: サーバーが EHLO を受け付けません。接続の保護と SMTP 認証には EHLO が必要です。\n" +
+        throw RefusedError("接続: サーバーが EHLO を受け付けません。接続の保護と SMTP 認証には EHLO が必要です。\n" +
                                 reply.Text(),
                             reply);
     m_extensions.clear();
@@ -263,12 +263,12 @@ void TSmtpClient::login() {
         loginWithToken(offered);
         return;
     }
-    const std::unique_ptr<TSaslMechanism> mechanism = ChooseSaslMechanism(offered, LoginName, Password);
+    const std::unique_ptr<SaslMechanism> mechanism = ChooseSaslMechanism(offered, LoginName, Password);
     if (!mechanism)
         throw Error("認証: サーバーが PLAIN と LOGIN のどちらの認証方式にも対応していません。");
-    const TSmtpReply reply = authenticate(*mechanism);
+    const SmtpReply reply = authenticate(*mechanism);
     if (reply.Code != 235)
-        throw EAuthError(
+        throw AuthError(
             "認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n" +
                 reply.Text(),
             reply);
@@ -282,20 +282,20 @@ void TSmtpClient::loginWithToken(const std::vector<std::string>& offered) {
         token = OAuthToken(m_renewToken || attempt > 0);
         m_renewToken = false;
         CheckOneLine("OAuth token", token);
-        const std::unique_ptr<TOAuthMechanism> mechanism =
+        const std::unique_ptr<OAuthMechanism> mechanism =
             ChooseOAuthMechanism(offered, LoginName, token, Host, Port);
         if (!mechanism)
             throw Error(
                 "認証: サーバーが XOAUTH2 と OAUTHBEARER のどちらの認証方式にも対応していません。"
                 "SMTP 認証の種類を確かめてください。");
-        const TSmtpReply reply = authenticate(*mechanism);
+        const SmtpReply reply = authenticate(*mechanism);
         if (reply.Code == 235)
             return;
         if (attempt > 0) {
             const std::string said = mechanism->ServerError().empty()
                                          ? std::string()
                                          : "（" + mechanism->ServerError() + "）";
-            throw EAuthError(
+            throw AuthError(
                 "認証: サーバーがトークンを受け付けませんでした" + said +
                     "。ログイン名がサインインしたアカウントのメールアドレスか確かめてください。\n" +
                     reply.Text(),
@@ -304,7 +304,7 @@ void TSmtpClient::loginWithToken(const std::vector<std::string>& offered) {
     }
 }
 
-TSmtpReply TSmtpClient::authenticate(TSaslMechanism& mechanism) {
+SmtpReply TSmtpClient::authenticate(SaslMechanism& mechanism) {
     // Lines carrying the secret go out through buffers that are wiped after sending.
     auto sendSecret = [this](QByteArray& line) {
         line.append("\r\n", 2);
@@ -327,7 +327,7 @@ TSmtpReply TSmtpClient::authenticate(TSaslMechanism& mechanism) {
     }
     WipeSecret(response);
     sendSecret(line);
-    TSmtpReply reply = ReadReply(TSmtpStep::Auth);
+    SmtpReply reply = ReadReply(SmtpStep::Auth);
     // Bounded: the known mechanisms answer at most two challenges; a server asking on is cancelled,
     // and one that goes on asking after that is given up.
     for (int round = 0; reply.Code == 334 && round < 8; ++round) {
@@ -340,7 +340,7 @@ TSmtpReply TSmtpClient::authenticate(TSaslMechanism& mechanism) {
             line = "*";
         }
         sendSecret(line);
-        reply = ReadReply(TSmtpStep::Auth);
+        reply = ReadReply(SmtpStep::Auth);
     }
     return reply;
 }
@@ -353,7 +353,7 @@ void TSmtpClient::Disconnect() {
         return;
     }
     try {
-        Command("QUIT", TSmtpStep::Quit);
+        Command("QUIT", SmtpStep::Quit);
     } catch (...) {
         TSocketBase::Disconnect();
         throw;
@@ -500,20 +500,20 @@ bool TSmtpClient::HasExtension(std::string_view keyword) const {
 // RFC 2920: the commands up to DATA go out together and their replies are read in order, so a
 // distant server costs one round trip per message instead of four. Every reply is read before
 // a refusal is raised, so that none is left to be taken for the next command's.
-void TSmtpClient::sendGrouped(const std::function<void(const TSmtpReply&, const std::string&)>& recipientRefused) {
+void TSmtpClient::sendGrouped(const std::function<void(const SmtpReply&, const std::string&)>& recipientRefused) {
     struct Sent {
-        TSmtpStep step;
+        SmtpStep step;
         std::string entry; // RCPT only
     };
     std::vector<Sent> sent;
     std::string group;
     if (m_transactionMayBeOpen) {
         group = "RSET" + std::string(kCrLf);
-        sent.push_back({TSmtpStep::Reset, {}});
+        sent.push_back({SmtpStep::Reset, {}});
     }
     m_transactionMayBeOpen = true;
     group += "MAIL FROM:<" + PostMessage.FromAddress + ">" + kCrLf;
-    sent.push_back({TSmtpStep::Sender, {}});
+    sent.push_back({SmtpStep::Sender, {}});
     for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
         for (const std::string& entry : *list) {
             CheckOneLine("Recipient", entry);
@@ -521,35 +521,35 @@ void TSmtpClient::sendGrouped(const std::function<void(const TSmtpReply&, const 
             if (address.empty())
                 continue;
             group += "RCPT TO:<" + address + ">" + kCrLf;
-            sent.push_back({TSmtpStep::Recipient, entry});
+            sent.push_back({SmtpStep::Recipient, entry});
         }
     }
     group += "DATA" + std::string(kCrLf);
-    sent.push_back({TSmtpStep::Data, {}});
+    sent.push_back({SmtpStep::Data, {}});
     SetReplyNumber(0);
     WriteAll(QByteArray::fromStdString(group));
 
-    std::optional<TSmtpReply> refusal;
+    std::optional<SmtpReply> refusal;
     for (const Sent& command : sent) {
-        TSmtpReply reply = ReadReply(command.step);
-        if (command.step == TSmtpStep::Recipient) {
+        SmtpReply reply = ReadReply(command.step);
+        if (command.step == SmtpStep::Recipient) {
             recipientRefused(reply, command.entry);
         } else if (reply.Code >= 400 && !refusal) {
             refusal = reply;
-        } else if (command.step == TSmtpStep::Data && refusal && reply.Code == 354) {
+        } else if (command.step == SmtpStep::Data && refusal && reply.Code == 354) {
             // The server opened the data although an earlier command was refused: close it
             // empty, so that nothing is delivered and the connection stays in step.
             WriteAll(QByteArrayLiteral(".\r\n"));
-            ReadReply(TSmtpStep::EndOfData);
+            ReadReply(SmtpStep::EndOfData);
         }
     }
     if (refusal) {
-        m_lastResult = {refusal->Transient() ? TSendOutcome::TemporaryFailure : TSendOutcome::PermanentFailure, *refusal};
-        throw ERefusedError(*refusal);
+        m_lastResult = {refusal->Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, *refusal};
+        throw RefusedError(*refusal);
     }
 }
 
-bool TSmtpClient::sessionEnded(const TSmtpReply& reply) {
+bool TSmtpClient::sessionEnded(const SmtpReply& reply) {
     // 421: the server closes the session; 454, 530, 535: it wants a (new) login.
     return reply.Code == 421 || reply.Code == 454 || reply.Code == 530 || reply.Code == 535;
 }
@@ -596,7 +596,7 @@ void TSmtpClient::sendDataWhole() {
     } catch (...) {
         // While "." was not handed over, nothing can have been delivered.
         if (BytesQueued() == data.size())
-            m_lastResult = {TSendOutcome::Unknown, {}};
+            m_lastResult = {SendOutcome::Unknown, {}};
         throw;
     }
 }
@@ -629,24 +629,24 @@ void TSmtpClient::SendMail() {
     checkFinalHeader();
 
     // Every refusal says what became of the message: a 4xx may be tried again later, a 5xx not.
-    const auto judge = [this](TSmtpReply reply, TSmtpStep which, int refusedFrom) {
+    const auto judge = [this](SmtpReply reply, SmtpStep which, int refusedFrom) {
         if (reply.Code >= refusedFrom) {
-            m_lastResult = {reply.Transient() ? TSendOutcome::TemporaryFailure : TSendOutcome::PermanentFailure, reply};
-            if (which == TSmtpStep::EndOfData && OnFailure)
+            m_lastResult = {reply.Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, reply};
+            if (which == SmtpStep::EndOfData && OnFailure)
                 OnFailure(this);
             // The plain exchange reports the reply as it came; the extended one names the step.
             if (extended())
-                throw ERefusedError(std::string(StepName(which)) + ": サーバーが受け付けませんでした。\n" + reply.Text(),
+                throw RefusedError(std::string(StepName(which)) + ": サーバーが受け付けませんでした。\n" + reply.Text(),
                                     reply);
-            throw ERefusedError(reply);
+            throw RefusedError(reply);
         }
         return reply;
     };
-    const auto step = [this, &judge](const std::string& command, TSmtpStep which, int refusedFrom) {
+    const auto step = [this, &judge](const std::string& command, SmtpStep which, int refusedFrom) {
         return judge(Command(command, which), which, refusedFrom);
     };
     m_recipientRefusal = {};
-    const auto recipientRefused = [this](const TSmtpReply& reply, const std::string& entry) {
+    const auto recipientRefused = [this](const SmtpReply& reply, const std::string& entry) {
         if (reply.Code <= 300)
             return;
         if (m_recipientRefusal.Code == 0)
@@ -667,14 +667,14 @@ void TSmtpClient::SendMail() {
                 // The plain exchange resets before every message; the extended one only when a
                 // transaction may be open (see m_transactionMayBeOpen).
                 if (!extended() || m_transactionMayBeOpen)
-                    step("RSET", TSmtpStep::Reset, 400);
+                    step("RSET", SmtpStep::Reset, 400);
                 m_transactionMayBeOpen = true;
-                step("MAIL FROM:<" + PostMessage.FromAddress + ">", TSmtpStep::Sender, 400);
+                step("MAIL FROM:<" + PostMessage.FromAddress + ">", SmtpStep::Sender, 400);
                 break;
-            } catch (const ERefusedError& e) {
+            } catch (const RefusedError& e) {
                 if (!OAuthToken || attempt > 0 || !sessionEnded(e.Reply))
                     throw;
-            } catch (const EProtocolError&) {
+            } catch (const ProtocolError&) {
                 throw;
             } catch (const ESockError&) {
                 if (!OAuthToken || attempt > 0 || Connected())
@@ -690,10 +690,10 @@ void TSmtpClient::SendMail() {
                 const std::string address = ExtractAddress(entry);
                 if (address.empty())
                     continue;
-                recipientRefused(Command("RCPT TO:<" + address + ">", TSmtpStep::Recipient), entry);
+                recipientRefused(Command("RCPT TO:<" + address + ">", SmtpStep::Recipient), entry);
             }
         }
-        step("DATA", TSmtpStep::Data, 400);
+        step("DATA", SmtpStep::Data, 400);
     }
 
     if (extended())
@@ -702,14 +702,14 @@ void TSmtpClient::SendMail() {
         sendDataInSteps();
     // Once "." is out, a missing reply leaves the message's fate open: the server may have it.
     try {
-        const TSmtpReply reply = extended() ? judge(ReadReply(TSmtpStep::EndOfData), TSmtpStep::EndOfData, 400)
-                                            : step(".", TSmtpStep::EndOfData, 400);
-        m_lastResult = {TSendOutcome::Accepted, reply};
+        const SmtpReply reply = extended() ? judge(ReadReply(SmtpStep::EndOfData), SmtpStep::EndOfData, 400)
+                                            : step(".", SmtpStep::EndOfData, 400);
+        m_lastResult = {SendOutcome::Accepted, reply};
         m_transactionMayBeOpen = false;
-    } catch (const ERefusedError&) {
+    } catch (const RefusedError&) {
         throw;
     } catch (...) {
-        m_lastResult = {TSendOutcome::Unknown, {}};
+        m_lastResult = {SendOutcome::Unknown, {}};
         throw;
     }
     if (ClearParams) {

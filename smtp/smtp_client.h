@@ -29,17 +29,17 @@
 
 namespace tessaly {
 
-class TSaslMechanism;
+class SaslMechanism;
 
 // How the connection is protected.
-enum class TSecurity { None, StartTls, ImplicitTls };
+enum class SmtpSecurity { None, StartTls, ImplicitTls };
 
 // The server refused the login (535 and the like). The text names the step and holds the
 // server's reply; nothing was sent. The password may be corrected and the connection tried again.
-class EAuthError : public Error {
+class AuthError : public Error {
 public:
-    EAuthError(const std::string& text, TSmtpReply reply) : Error(text), Reply(std::move(reply)) {}
-    TSmtpReply Reply;
+    AuthError(const std::string& text, SmtpReply reply) : Error(text), Reply(std::move(reply)) {}
+    SmtpReply Reply;
 };
 
 using THeaderInComplete = std::function<void(bool& handled, int hiType)>;
@@ -73,7 +73,7 @@ public:
     std::optional<WireMessage> PreparedMessage;
 
     // --- protection and login (the defaults keep the plain exchange, byte for byte)
-    TSecurity Security = TSecurity::None;
+    SmtpSecurity Security = SmtpSecurity::None;
     bool UseAuth = false;           // log in: AUTH PLAIN when offered, else LOGIN
     std::string LoginName;          // ASCII
     std::string Password;           // set before Connect; Connect wipes it, whatever its end
@@ -122,9 +122,9 @@ public:
     // parameters as sent); empty after HELO.
     const std::vector<std::string>& Extensions() const { return m_extensions; }
     // What became of the last message SendMail sent.
-    const TSendResult& LastResult() const { return m_lastResult; }
+    const SendResult& LastResult() const { return m_lastResult; }
     // The reply that refused a recipient of the last message (Code 0 when none was refused).
-    const TSmtpReply& LastRecipientRefusal() const { return m_recipientRefusal; }
+    const SmtpReply& LastRecipientRefusal() const { return m_recipientRefusal; }
     // True when the server named the extension (e.g. "PIPELINING") in its EHLO reply.
     bool HasExtension(std::string_view keyword) const;
     const QByteArray& BodyStream() const { return m_bodyStream; }
@@ -137,29 +137,29 @@ private:
     void checkEnvelope() const;
     void checkFinalHeader() const;
 
-    bool extended() const { return Security != TSecurity::None || UseAuth; }
+    bool extended() const { return Security != SmtpSecurity::None || UseAuth; }
     void greetPlain();
     void greetExtended();
     void hello();
     void login();
-    void sendGrouped(const std::function<void(const TSmtpReply&, const std::string&)>& recipientRefused);
+    void sendGrouped(const std::function<void(const SmtpReply&, const std::string&)>& recipientRefused);
     void sendDataInSteps();
     void sendDataWhole();
     void loginWithToken(const std::vector<std::string>& offered);
-    TSmtpReply authenticate(TSaslMechanism& mechanism);
-    static bool sessionEnded(const TSmtpReply& reply);
+    SmtpReply authenticate(SaslMechanism& mechanism);
+    static bool sessionEnded(const SmtpReply& reply);
     void reconnect();
 
     bool m_busy = false;
     bool m_connecting = false;
     bool m_renewToken = false;
     std::vector<std::string> m_extensions;
-    TSendResult m_lastResult;
+    SendResult m_lastResult;
     // A MAIL went out and its message was not accepted, so the extended exchange sends RSET
     // before the next one. A server ends each transaction with its reply to ".", and a reset
     // after an accepted message would cost a round trip per message for nothing.
     bool m_transactionMayBeOpen = true;
-    TSmtpReply m_recipientRefusal;
+    SmtpReply m_recipientRefusal;
     QByteArray m_bodyStream;
     std::string m_boundary;
 };

@@ -2,39 +2,39 @@
 
 namespace tessaly {
 
-const char* StepName(TSmtpStep step) {
+const char* StepName(SmtpStep step) {
     switch (step) {
-    case TSmtpStep::Greeting:
-    case TSmtpStep::Hello:
+    case SmtpStep::Greeting:
+    case SmtpStep::Hello:
         return "接続";
-    case TSmtpStep::StartTls:
+    case SmtpStep::StartTls:
         return "TLS";
-    case TSmtpStep::Auth:
+    case SmtpStep::Auth:
         return "認証";
-    case TSmtpStep::Reset:
-    case TSmtpStep::Sender:
+    case SmtpStep::Reset:
+    case SmtpStep::Sender:
         return "送信者";
-    case TSmtpStep::Recipient:
+    case SmtpStep::Recipient:
         return "宛先";
-    case TSmtpStep::Data:
-    case TSmtpStep::EndOfData:
+    case SmtpStep::Data:
+    case SmtpStep::EndOfData:
         return "本文";
-    case TSmtpStep::Quit:
+    case SmtpStep::Quit:
         return "切断";
-    case TSmtpStep::Other:
+    case SmtpStep::Other:
         break;
     }
     return "応答";
 }
 
-std::string TSmtpReply::Text() const {
+std::string SmtpReply::Text() const {
     std::string text;
     for (const std::string& line : Lines)
         text += line;
     return text;
 }
 
-std::vector<std::string> TSmtpReply::Texts() const {
+std::vector<std::string> SmtpReply::Texts() const {
     std::vector<std::string> texts;
     texts.reserve(Lines.size());
     for (const std::string& line : Lines) {

@@ -13,13 +13,13 @@
 namespace tessaly {
 
 // The command a reply answered.
-enum class TSmtpStep { Greeting, Hello, StartTls, Auth, Reset, Sender, Recipient, Data, EndOfData, Quit, Other };
+enum class SmtpStep { Greeting, Hello, StartTls, Auth, Reset, Sender, Recipient, Data, EndOfData, Quit, Other };
 
 // The step's name as the user reads it in an error: 接続, TLS, 認証, 送信者, 宛先, 本文, 切断.
-const char* StepName(TSmtpStep step);
+const char* StepName(SmtpStep step);
 
-struct TSmtpReply {
-    TSmtpStep Step = TSmtpStep::Other;
+struct SmtpReply {
+    SmtpStep Step = SmtpStep::Other;
     int Code = 0;                   // the code all its lines share
     std::vector<std::string> Lines; // as received, line ends included
 
@@ -34,7 +34,7 @@ struct TSmtpReply {
 };
 
 // What became of one message.
-enum class TSendOutcome {
+enum class SendOutcome {
     None,             // nothing sent yet
     Accepted,         // "." answered with a positive reply
     TemporaryFailure, // a 4xx reply refused the message; it may be sent again later
@@ -42,17 +42,17 @@ enum class TSendOutcome {
     Unknown,          // "." went out but no reply came: the server may or may not have it
 };
 
-struct TSendResult {
-    TSendOutcome Outcome = TSendOutcome::None;
-    TSmtpReply Reply; // the reply that decided it (empty for Unknown)
+struct SendResult {
+    SendOutcome Outcome = SendOutcome::None;
+    SmtpReply Reply; // the reply that decided it (empty for Unknown)
 };
 
 // A command refused by the server. The text is the reply as received, all its lines.
-class ERefusedError : public Error {
+class RefusedError : public Error {
 public:
-    explicit ERefusedError(TSmtpReply reply) : Error(reply.Text()), Reply(std::move(reply)) {}
-    ERefusedError(const std::string& text, TSmtpReply reply) : Error(text), Reply(std::move(reply)) {}
-    TSmtpReply Reply;
+    explicit RefusedError(SmtpReply reply) : Error(reply.Text()), Reply(std::move(reply)) {}
+    RefusedError(const std::string& text, SmtpReply reply) : Error(text), Reply(std::move(reply)) {}
+    SmtpReply Reply;
 };
 
 } // namespace tessaly

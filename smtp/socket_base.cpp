@@ -102,26 +102,26 @@ std::string fingerprintOf(const QSslCertificate& certificate) {
     return certificate.digest(QCryptographicHash::Sha256).toHex().toStdString();
 }
 
-TCertProblem problemOf(QSslError::SslError error) {
+CertProblem problemOf(QSslError::SslError error) {
     switch (error) {
     case QSslError::CertificateExpired:
-        return TCertProblem::Expired;
+        return CertProblem::Expired;
     case QSslError::CertificateNotYetValid:
-        return TCertProblem::NotYetValid;
+        return CertProblem::NotYetValid;
     case QSslError::HostNameMismatch:
-        return TCertProblem::HostMismatch;
+        return CertProblem::HostMismatch;
     case QSslError::SelfSignedCertificate:
     case QSslError::SelfSignedCertificateInChain:
-        return TCertProblem::SelfSigned;
+        return CertProblem::SelfSigned;
     case QSslError::UnableToGetIssuerCertificate:
     case QSslError::UnableToGetLocalIssuerCertificate:
     case QSslError::UnableToVerifyFirstCertificate:
     case QSslError::CertificateUntrusted:
     case QSslError::CertificateRejected:
     case QSslError::InvalidCaCertificate:
-        return TCertProblem::UntrustedIssuer;
+        return CertProblem::UntrustedIssuer;
     default:
-        return TCertProblem::Other;
+        return CertProblem::Other;
     }
 }
 
@@ -138,23 +138,23 @@ bool isReplyCode(const std::string& line, std::size_t& digits) {
 
 } // namespace
 
-const char* CertProblemText(TCertProblem problem) {
+const char* CertProblemText(CertProblem problem) {
     switch (problem) {
-    case TCertProblem::Expired:
+    case CertProblem::Expired:
         return "期限切れ";
-    case TCertProblem::NotYetValid:
+    case CertProblem::NotYetValid:
         return "有効期間の開始前";
-    case TCertProblem::HostMismatch:
+    case CertProblem::HostMismatch:
         return "ホスト名の不一致";
-    case TCertProblem::UntrustedIssuer:
+    case CertProblem::UntrustedIssuer:
         return "発行者を確認できない";
-    case TCertProblem::SelfSigned:
+    case CertProblem::SelfSigned:
         return "自己署名";
-    case TCertProblem::PinMismatch:
+    case CertProblem::PinMismatch:
         return "信頼済みの証明書と違う";
-    case TCertProblem::Handshake:
+    case CertProblem::Handshake:
         return "TLS の開始に失敗";
-    case TCertProblem::Other:
+    case CertProblem::Other:
         break;
     }
     return "その他の証明書の問題";
@@ -276,7 +276,7 @@ void TSocketBase::replaceSocket() {
     m_socket->abort();
     m_socket->deleteLater();
     m_encrypted = false;
-    if (SocketKind == TSocketKind::Tls) {
+    if (SocketKind == SocketType::Tls) {
         auto* ssl = new QSslSocket(this);
         m_socket = ssl;
         connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
@@ -513,7 +513,7 @@ void TSocketBase::Connect() {
     m_ioError = false;
     m_received.clear();
     const bool portValid = Port > 0 && Port <= 65535;
-    const bool tls = SocketKind == TSocketKind::Tls;
+    const bool tls = SocketKind == SocketType::Tls;
     if (tls != (qobject_cast<QSslSocket*>(m_socket) != nullptr))
         replaceSocket();
     if (portValid) {
@@ -754,8 +754,8 @@ std::string TSocketBase::ReadLn() {
     failConnection(ErrorText(m_ioError ? m_lastErrorNo : kNotConnected));
 }
 
-TSmtpReply TSocketBase::ReadReply(TSmtpStep step) {
-    TSmtpReply reply;
+SmtpReply TSocketBase::ReadReply(SmtpStep step) {
+    SmtpReply reply;
     reply.Step = step;
     m_replyNumber = 0;
     // Bounded by what the server sends and by kMaxReplyLines: every pass consumes one line.
@@ -772,7 +772,7 @@ TSmtpReply TSocketBase::ReadReply(TSmtpStep step) {
             m_received.clear();
             const std::string text =
                 std::string(StepName(step)) + ": サーバーの応答が読めないため、接続を切りました。\n" + m_lastReply;
-            throw EProtocolError(text, std::move(reply));
+            throw ProtocolError(text, std::move(reply));
         }
         reply.Code = code;
         if (line.size() < 4 || line[3] != '-')
@@ -783,7 +783,7 @@ TSmtpReply TSocketBase::ReadReply(TSmtpStep step) {
     return reply;
 }
 
-TSmtpReply TSocketBase::Command(const std::string& command, TSmtpStep step) {
+SmtpReply TSocketBase::Command(const std::string& command, SmtpStep step) {
     Status(ReportSteps, "Transaction");
     m_replyNumber = 0;
     Writeln(command);
@@ -810,18 +810,18 @@ void TSocketBase::checkCertificate(QSslSocket& ssl, const QList<QSslError>& erro
         return;
     }
     for (const QSslError& e : errors) {
-        const TCertProblem problem = problemOf(e.error());
+        const CertProblem problem = problemOf(e.error());
         if (std::find(m_certProblems.begin(), m_certProblems.end(), problem) == m_certProblems.end())
             m_certProblems.push_back(problem);
     }
     if (!m_trustedFingerprint.empty())
-        m_certProblems.push_back(TCertProblem::PinMismatch);
+        m_certProblems.push_back(CertProblem::PinMismatch);
 }
 
 void TSocketBase::failTls(const std::string& why) {
-    std::vector<TCertProblem> problems = m_certProblems;
+    std::vector<CertProblem> problems = m_certProblems;
     if (problems.empty())
-        problems.push_back(TCertProblem::Handshake);
+        problems.push_back(CertProblem::Handshake);
     std::string text = "TLS: " + why;
     if (!m_certProblems.empty()) {
         text = "TLS: サーバーの証明書を確認できないため、接続を中止しました（";
@@ -832,14 +832,14 @@ void TSocketBase::failTls(const std::string& why) {
     if (!m_peerFingerprint.empty())
         text += "\n証明書の SHA-256 指紋: " + m_peerFingerprint;
     const bool pinMismatch =
-        std::find(problems.begin(), problems.end(), TCertProblem::PinMismatch) != problems.end();
+        std::find(problems.begin(), problems.end(), CertProblem::PinMismatch) != problems.end();
     if (pinMismatch)
         text += "\n信頼済みの指紋: " + m_trustedFingerprint;
     const std::string fingerprint = m_peerFingerprint;
     const std::string pinned = pinMismatch ? m_trustedFingerprint : std::string();
     RequestCloseSocket();
     m_received.clear();
-    throw ETlsError(text, std::move(problems), fingerprint, pinned);
+    throw TlsError(text, std::move(problems), fingerprint, pinned);
 }
 
 void TSocketBase::StartTls(const std::string& trustedFingerprint) {

@@ -43,26 +43,26 @@ public:
 
 // A reply that breaks the reply syntax: a line without a code, or lines whose codes differ. The
 // exchange cannot go on in step with the server, so the connection is closed.
-class EProtocolError : public ESockError {
+class ProtocolError : public ESockError {
 public:
-    EProtocolError(const std::string& text, TSmtpReply reply) : ESockError(text), Reply(std::move(reply)) {}
-    TSmtpReply Reply; // the lines read so far
+    ProtocolError(const std::string& text, SmtpReply reply) : ESockError(text), Reply(std::move(reply)) {}
+    SmtpReply Reply; // the lines read so far
 };
 
 // Why a server's certificate was not accepted.
-enum class TCertProblem { Expired, NotYetValid, HostMismatch, UntrustedIssuer, SelfSigned, PinMismatch, Handshake, Other };
+enum class CertProblem { Expired, NotYetValid, HostMismatch, UntrustedIssuer, SelfSigned, PinMismatch, Handshake, Other };
 
 // The reason in words: 期限切れ, ホスト名の不一致, 発行者を確認できない, ...
-const char* CertProblemText(TCertProblem problem);
+const char* CertProblemText(CertProblem problem);
 
 // The TLS handshake failed or the certificate was refused; nothing was sent over the connection.
-class ETlsError : public ESockError {
+class TlsError : public ESockError {
 public:
-    ETlsError(const std::string& text, std::vector<TCertProblem> problems, std::string fingerprint,
+    TlsError(const std::string& text, std::vector<CertProblem> problems, std::string fingerprint,
               std::string pinnedFingerprint)
         : ESockError(text), Problems(std::move(problems)), Fingerprint(std::move(fingerprint)),
           PinnedFingerprint(std::move(pinnedFingerprint)) {}
-    std::vector<TCertProblem> Problems;
+    std::vector<CertProblem> Problems;
     std::string Fingerprint;       // SHA-256 of the server's certificate, 64 lowercase hex digits; "" when none came
     std::string PinnedFingerprint; // the trusted fingerprint it did not match, or ""
 };
@@ -102,7 +102,7 @@ private:
 };
 
 // The kind of socket a connection uses: plain TCP, or one able to speak TLS.
-enum class TSocketKind { Plain, Tls };
+enum class SocketType { Plain, Tls };
 
 class TSocketBase : public QObject {
 public:
@@ -146,19 +146,19 @@ public:
     // The next received line up to and including its line feed; the rest stays buffered.
     std::string ReadLn();
     // One whole reply (every line of it), answering `step`; sets ReplyNumber and LastReply (all
-    // lines). A line without a code, or lines whose codes differ, raise EProtocolError and close
+    // lines). A line without a code, or lines whose codes differ, raise ProtocolError and close
     // the connection.
-    TSmtpReply ReadReply(TSmtpStep step);
+    SmtpReply ReadReply(SmtpStep step);
     // Sends `command` and reads its whole reply.
-    TSmtpReply Command(const std::string& command, TSmtpStep step);
+    SmtpReply Command(const std::string& command, SmtpStep step);
 
     // --- TLS
     // The socket the next Connect opens. Tls is needed for StartTls.
-    TSocketKind SocketKind = TSocketKind::Plain;
+    SocketType SocketKind = SocketType::Plain;
     // Starts TLS on the open connection and waits for the handshake, with the same time-out and
     // cancel as every other wait. The certificate must verify against the system's authorities
     // and Host (the name as given, not the address); a certificate that does not is still
-    // accepted when its SHA-256 fingerprint equals `trustedFingerprint`. Raises ETlsError (the
+    // accepted when its SHA-256 fingerprint equals `trustedFingerprint`. Raises TlsError (the
     // connection is closed then).
     void StartTls(const std::string& trustedFingerprint);
     bool Encrypted() const;
@@ -276,7 +276,7 @@ private:
     bool m_encrypted = false;
     std::string m_peerFingerprint;
     std::string m_trustedFingerprint;
-    std::vector<TCertProblem> m_certProblems;
+    std::vector<CertProblem> m_certProblems;
     std::string m_socketErrorText; // the socket's own words for its last error
 
     int16_t m_replyNumber = 0;

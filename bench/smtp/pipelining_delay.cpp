@@ -29,7 +29,7 @@ void sendRun(benchmark::State& state, bool pipelining, std::vector<double>& rate
         client.Port = g_port;
         client.TimeOut = 30000;
         client.UserID = "pc01";
-        client.Security = tessaly::TSecurity::StartTls;
+        client.Security = tessaly::SmtpSecurity::StartTls;
         client.UseAuth = true;
         client.LoginName = "bench";
         client.Password = "bench";

@@ -67,7 +67,7 @@ void sendRun(benchmark::State& state, const Peer& peer, bool tls, std::vector<do
         client.TimeOut = 30000;
         client.UserID = "pc01";
         if (tls) {
-            client.Security = tessaly::TSecurity::StartTls;
+            client.Security = tessaly::SmtpSecurity::StartTls;
             client.UseAuth = true;
             client.LoginName = kLogin;
             client.Password = kPassword;

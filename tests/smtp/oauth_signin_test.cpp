@@ -15,7 +15,7 @@ namespace {
 
 const std::string kKey = "oauth:taro@example.jp";
 
-TOAuthProvider providerOf(const OAuthServers& servers, const std::string& secret = {}) {
+OAuthRegistration providerOf(const OAuthServers& servers, const std::string& secret = {}) {
     return {servers.url("/authorize"), servers.url("/token"),
             "https://mail.test/smtp offline_access", OAuthServers::clientId(), secret};
 }
@@ -42,7 +42,7 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     QUrl page;
     auto follow = servers.browser();
 
-    TOAuthSession first(providerOf(servers, "desktop-secret"), store, kKey);
+    OAuthSession first(providerOf(servers, "desktop-secret"), store, kKey);
     first.SignInTimeOut = 20000;
     first.OpenUrl = [&](const QUrl& url) {
         page = url;
@@ -68,7 +68,7 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     EXPECT_EQ(servers.state()["token_requests"].toArray().size(), 1);
 
     // The next program start: the stored refresh token gives a new access token, no browser.
-    TOAuthSession second(providerOf(servers, "desktop-secret"), store, kKey);
+    OAuthSession second(providerOf(servers, "desktop-secret"), store, kKey);
     second.OpenUrl = [](const QUrl&) { ADD_FAILURE() << "the browser opened again"; };
     const std::string next = second.AccessToken();
     state = servers.state();
@@ -86,7 +86,7 @@ TEST(OAuthSignIn, ATokenThatExpiresWithinFiveMinutesIsRenewedBeforeUse) {
     ASSERT_NE(servers.httpPort(), 0);
     servers.admin(QStringLiteral("/admin/set?access_lifetime=240"));
     FakeSecretStore store;
-    TOAuthSession session(providerOf(servers), store, kKey);
+    OAuthSession session(providerOf(servers), store, kKey);
     session.OpenUrl = servers.browser();
     const std::string token = session.AccessToken();
     const std::string next = session.AccessToken();
@@ -100,13 +100,13 @@ TEST(OAuthSignIn, ARevokedRefreshTokenLeadsToANewSignInThatSaysWhy) {
     ASSERT_NE(servers.httpPort(), 0);
     FakeSecretStore store;
     {
-        TOAuthSession session(providerOf(servers), store, kKey);
+        OAuthSession session(providerOf(servers), store, kKey);
         session.OpenUrl = servers.browser();
         session.AccessToken();
     }
     servers.admin(QStringLiteral("/admin/revoke"));
 
-    TOAuthSession session(providerOf(servers), store, kKey);
+    OAuthSession session(providerOf(servers), store, kKey);
     std::vector<std::string> told;
     session.OnSignInAgain = [&](const std::string& why) {
         told.push_back(why);
@@ -135,7 +135,7 @@ struct FailedSignIn {
     const char* name;
     OAuthServers::Redirect redirect;
     const char* deny;
-    EOAuthError::Kind kind;
+    OAuthError::Kind kind;
     const char* text;
 };
 
@@ -152,13 +152,13 @@ TEST_P(OAuthSignInFails, WithAMessageAndNoTokenAsked) {
     if (*c.deny)
         servers.admin(QStringLiteral("/admin/set?deny=") + QString::fromLatin1(c.deny));
     FakeSecretStore store;
-    TOAuthSession session(providerOf(servers), store, kKey);
+    OAuthSession session(providerOf(servers), store, kKey);
     session.SignInTimeOut = 3000;
     session.OpenUrl = servers.browser(c.redirect);
     try {
         session.AccessToken();
         ADD_FAILURE() << "signed in";
-    } catch (const EOAuthError& e) {
+    } catch (const OAuthError& e) {
         EXPECT_EQ(e.kind, c.kind);
         EXPECT_EQ(std::string(e.what()), c.text);
     }
@@ -170,14 +170,14 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, OAuthSignInFails,
     ::testing::Values(
         FailedSignIn{
-            "WrongState", OAuthServers::Redirect::WrongState, "", EOAuthError::Kind::StateMismatch,
+            "WrongState", OAuthServers::Redirect::WrongState, "", OAuthError::Kind::StateMismatch,
             "サインインの応答を受け付けませんでした（state が一致しません）。もう一度送信し、"
             "ブラウザでサインインし直してください。"},
         FailedSignIn{
-            "Denied", OAuthServers::Redirect::Follow, "access_denied", EOAuthError::Kind::Denied,
+            "Denied", OAuthServers::Redirect::Follow, "access_denied", OAuthError::Kind::Denied,
             "サインインできませんでした（サーバーの応答: access_denied: The user said no）。"
             "アカウントとアプリケーションの登録を確かめてください。"},
-        FailedSignIn{"NoRedirect", OAuthServers::Redirect::Ignore, "", EOAuthError::Kind::TimedOut,
+        FailedSignIn{"NoRedirect", OAuthServers::Redirect::Ignore, "", OAuthError::Kind::TimedOut,
                      "ブラウザでのサインインが時間内に終わりませんでした。もう一度送信し、"
                      "ブラウザでサインインしてください。"}),
     [](const ::testing::TestParamInfo<FailedSignIn>& info) {

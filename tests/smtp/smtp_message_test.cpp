@@ -168,7 +168,7 @@ TEST(TAttachmentEncoder, EncodesBlocksOf45BytesPerLine) {
     }
 }
 
-TEST(TSmtpClientAssembly, AttachmentBecomesAMultipartMessage) {
+TEST(SmtpClientAssembly, AttachmentBecomesAMultipartMessage) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("data.bin"));
     QFile f(path);
@@ -208,7 +208,7 @@ TEST(TSmtpClientAssembly, AttachmentBecomesAMultipartMessage) {
     EXPECT_TRUE(uu.contains("\r\n\r\nM" + QByteArray("04%!").repeated(15) + "\r\n!0@\r\n`\r\n--")) << uu.toStdString();
 }
 
-TEST(TSmtpClientAssembly, MissingAttachmentIsReportedAndRaised) {
+TEST(SmtpClientAssembly, MissingAttachmentIsReportedAndRaised) {
     TSmtpClient client;
     client.PostMessage.FromAddress = "a@example.jp";
     client.PostMessage.Attachments = {"/nonexistent/folder/gone.txt"};
@@ -219,7 +219,7 @@ TEST(TSmtpClientAssembly, MissingAttachmentIsReportedAndRaised) {
     EXPECT_EQ(notFound, "/nonexistent/folder/gone.txt");
 }
 
-TEST(TSmtpClientAssembly, ExtractAddressTakesTheEnvelopeAddress) {
+TEST(SmtpClientAssembly, ExtractAddressTakesTheEnvelopeAddress) {
     const std::pair<const char*, const char*> rows[] = {
         {"Taro <taro@example.jp>", "taro@example.jp"},
         {"<taro@example.jp", "taro@example.jp"},

@@ -20,9 +20,9 @@ class SmtpOAuth : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(servers.smtpPort(), 0); }
 
-    std::unique_ptr<TOAuthSession> session() {
-        auto s = std::make_unique<TOAuthSession>(
-            TOAuthProvider{servers.url("/authorize"), servers.url("/token"),
+    std::unique_ptr<OAuthSession> session() {
+        auto s = std::make_unique<OAuthSession>(
+            OAuthRegistration{servers.url("/authorize"), servers.url("/token"),
                            "https://mail.test/smtp", OAuthServers::clientId(), ""},
             store, kKey);
         s->OpenUrl = servers.browser();
@@ -32,7 +32,7 @@ protected:
 
     // A client that logs in with the session's tokens, the token fetched before connecting as a
     // run does.
-    void prepare(TSmtpClient& client, TOAuthSession& s) {
+    void prepare(TSmtpClient& client, OAuthSession& s) {
         client.Host = "127.0.0.1";
         client.Port = servers.smtpPort();
         client.TimeOut = 10000;
@@ -49,7 +49,7 @@ protected:
     }
 
     // Sends one message to each of `recipients` over one connection.
-    void run(TOAuthSession& s, const std::vector<std::string>& recipients) {
+    void run(OAuthSession& s, const std::vector<std::string>& recipients) {
         TSmtpClient client;
         prepare(client, s);
         int connects = 0;
@@ -169,7 +169,7 @@ TEST_P(SmtpOAuthRefused, TheErrorChallengeIsAnsweredAndOneFreshTokenTried) {
     try {
         client.Connect();
         ADD_FAILURE() << "logged in";
-    } catch (const EAuthError& e) {
+    } catch (const AuthError& e) {
         EXPECT_EQ(std::string(e.what()), c.refused);
     }
     EXPECT_FALSE(client.Connected());

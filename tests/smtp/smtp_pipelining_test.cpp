@@ -38,9 +38,9 @@ TEST_F(PipeliningTest, SendsTheEnvelopeAsOneGroupAndReadsEveryReplyInOrder) {
 
     client.Connect();
     client.SendMail();
-    EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::Accepted);
+    EXPECT_EQ(client.LastResult().Outcome, SendOutcome::Accepted);
     client.PostMessage.ToAddress = {"jiro@example.jp"};
-    EXPECT_EQ(thrown<ERefusedError>([&] { client.SendMail(); }), "554 no valid recipients\r\n");
+    EXPECT_EQ(thrown<RefusedError>([&] { client.SendMail(); }), "554 no valid recipients\r\n");
     EXPECT_EQ(client.LastRecipientRefusal().Code, 550);
     EXPECT_EQ(client.LastRecipientRefusal().Text(), "550 5.1.1 no such user\r\n");
     client.PostMessage.ToAddress = {"taro@example.jp"};
@@ -68,11 +68,11 @@ TEST_F(PipeliningTest, OneCommandAtATimeWhenSwitchedOff) {
     };
     client.Connect();
     send();
-    EXPECT_THROW(send(), ERefusedError);
-    EXPECT_THROW(send(), ERefusedError);
-    EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::PermanentFailure);
+    EXPECT_THROW(send(), RefusedError);
+    EXPECT_THROW(send(), RefusedError);
+    EXPECT_EQ(client.LastResult().Outcome, SendOutcome::PermanentFailure);
     send();
-    EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::Accepted);
+    EXPECT_EQ(client.LastResult().Outcome, SendOutcome::Accepted);
     client.Disconnect();
     EXPECT_TRUE(server.played());
 }
@@ -89,7 +89,7 @@ TEST_F(PipeliningTest, AStopBeforeTheMessageDataLeavesItUnsent) {
     client.Connect();
     client.OnEndOfData = [this](QObject*) { client.Abort(); };
     EXPECT_EQ(thrown<EAbortError>([&] { client.SendMail(); }), "Socket send aborted");
-    EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::None);
+    EXPECT_EQ(client.LastResult().Outcome, SendOutcome::None);
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(server.lines().back(), "DATA");
 }

@@ -22,7 +22,7 @@ struct LoginCase {
     const char* name;
     std::function<void(SmtpScriptedServer&)> afterGreeting;
     std::string errorPart; // "" = logged in, one message sent
-    bool authError;        // the error is an EAuthError
+    bool authError;        // the error is an AuthError
 };
 
 class LoginTable : public SmtpClientTest, public ::testing::WithParamInterface<LoginCase> {};
@@ -45,7 +45,7 @@ TEST_P(LoginTable, LogsInOrSaysWhichStepFailed) {
         client.Connect();
         client.SendMail();
         client.Disconnect();
-    } catch (const EAuthError& e) {
+    } catch (const AuthError& e) {
         error = e.what();
         authError = true;
     } catch (const Error& e) {
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct StuckCase {
     const char* name;
-    TSecurity security;
+    SmtpSecurity security;
     std::function<void(SmtpScriptedServer&)> script; // ends in a hang
     bool abort;                                      // Abort after 50 ms; else the time-out ends it
     std::string error;
@@ -156,21 +156,21 @@ TEST_P(StuckTable, EndsAtOnceOnAbortOrAtTheTimeOut) {
 INSTANTIATE_TEST_SUITE_P(
     Smtp, StuckTable,
     ::testing::Values(
-        StuckCase{"HandshakeAborted", TSecurity::ImplicitTls, [](SmtpScriptedServer& s) { s.hang(); }, true,
+        StuckCase{"HandshakeAborted", SmtpSecurity::ImplicitTls, [](SmtpScriptedServer& s) { s.hang(); }, true,
                   "TLS handshake aborted"},
-        StuckCase{"HandshakeTimedOut", TSecurity::ImplicitTls, [](SmtpScriptedServer& s) { s.hang(); }, false,
+        StuckCase{"HandshakeTimedOut", SmtpSecurity::ImplicitTls, [](SmtpScriptedServer& s) { s.hang(); }, false,
                   "TLS: 時間内にサーバーから応答がないため、TLS を開始できませんでした。"},
-        StuckCase{"GreetingAborted", TSecurity::None,
+        StuckCase{"GreetingAborted", SmtpSecurity::None,
                   [](SmtpScriptedServer& s) { s.send("220 hi\r\n").expect("EHLO pc01").hang(); }, true,
                   "Socket readln aborted"},
-        StuckCase{"LoginAborted", TSecurity::None,
+        StuckCase{"LoginAborted", SmtpSecurity::None,
                   [](SmtpScriptedServer& s) {
                       s.send("220 hi\r\n");
                       ehlo(s, "250-AUTH PLAIN\r\n");
                       s.expect("AUTH PLAIN *").hang();
                   },
                   true, "Socket readln aborted"},
-        StuckCase{"LoginTimedOut", TSecurity::None,
+        StuckCase{"LoginTimedOut", SmtpSecurity::None,
                   [](SmtpScriptedServer& s) {
                       s.send("220 hi\r\n");
                       ehlo(s, "250-AUTH PLAIN\r\n");

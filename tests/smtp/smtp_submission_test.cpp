@@ -27,7 +27,7 @@ protected:
         sender = "sub-" + id + "@tessaly.test";
         client.Host = "localhost"; // the name in the certificates
         client.TimeOut = 10000;
-        client.Security = TSecurity::StartTls;
+        client.Security = SmtpSecurity::StartTls;
         client.UseAuth = true;
         client.LoginName = SubmissionServer::Login;
         client.Password = SubmissionServer::Password;
@@ -72,7 +72,7 @@ TEST_F(Submission, StartTlsAndPlainLoginDeliverThreeMessagesWhole) {
     std::vector<QByteArray> sent;
     for (const char* to : {"taro@example.jp", "jiro@example.jp", "saburo@example.jp"}) {
         sent.push_back(sendOne(to));
-        EXPECT_EQ(client.LastResult().Outcome, TSendOutcome::Accepted);
+        EXPECT_EQ(client.LastResult().Outcome, SendOutcome::Accepted);
     }
     client.Disconnect();
 
@@ -94,9 +94,9 @@ TEST_F(Submission, StartTlsAndPlainLoginDeliverThreeMessagesWhole) {
 struct SecureCase {
     const char* name;
     const char* listener;
-    TSecurity security;
+    SmtpSecurity security;
     const char* password;           // nullptr: the right one
-    std::vector<TCertProblem> tls;  // expected ETlsError problems; empty: no TLS failure
+    std::vector<CertProblem> tls;  // expected TlsError problems; empty: no TLS failure
     std::string errorPart;          // expected part of the error text; "" = connects
     std::vector<QByteArray> plain;  // every line the server received in plain text ("EHLO" = ours)
     const char* mechanism;          // the AUTH line's start when the login happens
@@ -115,13 +115,13 @@ TEST_P(SecureTable, ConnectsOnlyWhenSafeAndSendsNothingOtherwise) {
         client.Connect();
         sendOne("taro@example.jp");
         client.Disconnect();
-    } catch (const ETlsError& e) {
+    } catch (const TlsError& e) {
         error = e.what();
         EXPECT_EQ(e.Problems, c.tls);
         EXPECT_EQ(e.Fingerprint.size(), 64u);
         EXPECT_EQ(e.Fingerprint, client.PeerFingerprint());
         EXPECT_NE(error.find(e.Fingerprint), std::string::npos);
-    } catch (const EAuthError& e) {
+    } catch (const AuthError& e) {
         error = e.what();
         EXPECT_EQ(e.Reply.Code, 535);
     } catch (const std::exception& e) {
@@ -154,24 +154,24 @@ const std::vector<QByteArray> kUpToStartTls{"EHLO", "STARTTLS"};
 INSTANTIATE_TEST_SUITE_P(
     Smtp, SecureTable,
     ::testing::Values(
-        SecureCase{"ImplicitTls", "implicit", TSecurity::ImplicitTls, nullptr, {}, "", {}, "AUTH PLAIN "},
-        SecureCase{"LoginOnly", "login_only", TSecurity::StartTls, nullptr, {}, "", kUpToStartTls, "AUTH LOGIN"},
-        SecureCase{"WrongPassword", "starttls", TSecurity::StartTls, "wrong-password", {},
+        SecureCase{"ImplicitTls", "implicit", SmtpSecurity::ImplicitTls, nullptr, {}, "", {}, "AUTH PLAIN "},
+        SecureCase{"LoginOnly", "login_only", SmtpSecurity::StartTls, nullptr, {}, "", kUpToStartTls, "AUTH LOGIN"},
+        SecureCase{"WrongPassword", "starttls", SmtpSecurity::StartTls, "wrong-password", {},
                    "認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n535", kUpToStartTls,
                    "AUTH PLAIN "},
-        SecureCase{"StartTlsNotOffered", "no_starttls", TSecurity::StartTls, nullptr, {}, "STARTTLS に対応していない",
+        SecureCase{"StartTlsNotOffered", "no_starttls", SmtpSecurity::StartTls, nullptr, {}, "STARTTLS に対応していない",
                    {"EHLO", "QUIT"}, nullptr},
-        SecureCase{"Expired", "expired", TSecurity::StartTls, nullptr, {TCertProblem::Expired}, "期限切れ",
+        SecureCase{"Expired", "expired", SmtpSecurity::StartTls, nullptr, {CertProblem::Expired}, "期限切れ",
                    kUpToStartTls, nullptr},
-        SecureCase{"NotYetValid", "not_yet_valid", TSecurity::StartTls, nullptr, {TCertProblem::NotYetValid},
+        SecureCase{"NotYetValid", "not_yet_valid", SmtpSecurity::StartTls, nullptr, {CertProblem::NotYetValid},
                    "有効期間の開始前", kUpToStartTls, nullptr},
-        SecureCase{"HostMismatch", "wrong_host", TSecurity::StartTls, nullptr, {TCertProblem::HostMismatch},
+        SecureCase{"HostMismatch", "wrong_host", SmtpSecurity::StartTls, nullptr, {CertProblem::HostMismatch},
                    "ホスト名の不一致", kUpToStartTls, nullptr},
-        SecureCase{"UnknownAuthority", "untrusted", TSecurity::StartTls, nullptr, {TCertProblem::UntrustedIssuer},
+        SecureCase{"UnknownAuthority", "untrusted", SmtpSecurity::StartTls, nullptr, {CertProblem::UntrustedIssuer},
                    "発行者を確認できない", kUpToStartTls, nullptr},
         // A line forged into the plain reply to STARTTLS is dropped: taken for the reply to the
         // second EHLO, it would hide the login the server offers.
-        SecureCase{"PlainTextAfterStartTlsDropped", "injecting", TSecurity::StartTls, nullptr, {}, "", kUpToStartTls,
+        SecureCase{"PlainTextAfterStartTlsDropped", "injecting", SmtpSecurity::StartTls, nullptr, {}, "", kUpToStartTls,
                    "AUTH PLAIN "}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -181,7 +181,7 @@ TEST_F(Submission, AnUntrustedCertificateIsAcceptedOnlyWhenItIsTheOneTrusted) {
     try {
         client.Connect();
         ADD_FAILURE() << "an untrusted certificate was accepted";
-    } catch (const ETlsError& e) {
+    } catch (const TlsError& e) {
         fingerprint = e.Fingerprint;
         EXPECT_EQ(e.PinnedFingerprint, "");
     }
@@ -200,8 +200,8 @@ TEST_F(Submission, AnUntrustedCertificateIsAcceptedOnlyWhenItIsTheOneTrusted) {
     try {
         client.Connect();
         ADD_FAILURE() << "a different certificate was accepted on a trusted fingerprint";
-    } catch (const ETlsError& e) {
-        EXPECT_EQ(e.Problems, (std::vector<TCertProblem>{TCertProblem::UntrustedIssuer, TCertProblem::PinMismatch}));
+    } catch (const TlsError& e) {
+        EXPECT_EQ(e.Problems, (std::vector<CertProblem>{CertProblem::UntrustedIssuer, CertProblem::PinMismatch}));
         EXPECT_EQ(e.PinnedFingerprint, fingerprint);
         EXPECT_NE(e.Fingerprint, fingerprint);
         const std::string text = e.what();

@@ -197,7 +197,7 @@ struct WholeReplyCase {
     const char* data; // nullptr: no DATA expected
     const char* dot;  // nullptr: no "." expected
     std::string error;
-    TSendOutcome outcome;
+    SendOutcome outcome;
     int notFound;
     bool keepsConnection;
 };
@@ -224,8 +224,8 @@ TEST_P(WholeReplyTable, ReadsEveryReplyWholeAndStaysInStep) {
     EXPECT_EQ(thrown<Error>([&] { client.SendMail(); }), c.error);
     EXPECT_EQ(client.LastResult().Outcome, c.outcome);
     EXPECT_EQ(notFound, c.notFound);
-    const bool refusedAfterData = c.dot && (c.outcome == TSendOutcome::TemporaryFailure ||
-                                            c.outcome == TSendOutcome::PermanentFailure);
+    const bool refusedAfterData = c.dot && (c.outcome == SendOutcome::TemporaryFailure ||
+                                            c.outcome == SendOutcome::PermanentFailure);
     EXPECT_EQ(failures, refusedAfterData ? 1 : 0);
     EXPECT_EQ(client.Connected(), c.keepsConnection);
     if (c.keepsConnection) {
@@ -241,25 +241,25 @@ INSTANTIATE_TEST_SUITE_P(
     Smtp, WholeReplyTable,
     ::testing::Values(
         WholeReplyCase{"AcceptedEverywhere", kOk2, kOk2, "354-go\r\n354 on\r\n", "250-queued\r\n250-as\r\n250 X1\r\n", "",
-                       TSendOutcome::Accepted, 0, true},
+                       SendOutcome::Accepted, 0, true},
         WholeReplyCase{"SenderRefused", "553-5.1.8 bad\r\n553 sender\r\n", nullptr, nullptr, nullptr,
-                       "553-5.1.8 bad\r\n553 sender\r\n", TSendOutcome::PermanentFailure, 0, true},
+                       "553-5.1.8 bad\r\n553 sender\r\n", SendOutcome::PermanentFailure, 0, true},
         WholeReplyCase{"RecipientRefusedThenData", kOk2, "550-5.1.1 no\r\n550-such\r\n550 user\r\n",
                        "554-no valid\r\n554 recipients\r\n", nullptr, "554-no valid\r\n554 recipients\r\n",
-                       TSendOutcome::PermanentFailure, 1, true},
+                       SendOutcome::PermanentFailure, 1, true},
         WholeReplyCase{"DataDeferred", kOk2, kOk2, "451-try\r\n451 later\r\n", nullptr, "451-try\r\n451 later\r\n",
-                       TSendOutcome::TemporaryFailure, 0, true},
+                       SendOutcome::TemporaryFailure, 0, true},
         WholeReplyCase{"MessageRefusedAfterItsData", kOk2, kOk2, "354 go\r\n",
                        "554-5.7.1 refused\r\n554-see\r\n554 policy\r\n", "554-5.7.1 refused\r\n554-see\r\n554 policy\r\n",
-                       TSendOutcome::PermanentFailure, 0, true},
+                       SendOutcome::PermanentFailure, 0, true},
         WholeReplyCase{"MessageDeferredAfterItsData", kOk2, kOk2, "354 go\r\n", "452-full\r\n452 later\r\n",
-                       "452-full\r\n452 later\r\n", TSendOutcome::TemporaryFailure, 0, true},
+                       "452-full\r\n452 later\r\n", SendOutcome::TemporaryFailure, 0, true},
         WholeReplyCase{"CodesDisagree", "250-first\r\n550 second\r\n", nullptr, nullptr, nullptr,
-                       std::string(kProtocolError) + "250-first\r\n550 second\r\n", TSendOutcome::None, 0, false},
+                       std::string(kProtocolError) + "250-first\r\n550 second\r\n", SendOutcome::None, 0, false},
         WholeReplyCase{"LineWithoutCode", "250-first\r\nsecond\r\n", nullptr, nullptr, nullptr,
-                       std::string(kProtocolError) + "250-first\r\nsecond\r\n", TSendOutcome::None, 0, false},
+                       std::string(kProtocolError) + "250-first\r\nsecond\r\n", SendOutcome::None, 0, false},
         WholeReplyCase{"NoReplyAfterTheData", kOk2, kOk2, "354 go\r\n", "garbage\r\n",
-                       "本文: サーバーの応答が読めないため、接続を切りました。\ngarbage\r\n", TSendOutcome::Unknown, 0, false}),
+                       "本文: サーバーの応答が読めないため、接続を切りました。\ngarbage\r\n", SendOutcome::Unknown, 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- Disconnect
