@@ -646,11 +646,13 @@ void TSmtpClient::SendMail() {
         return judge(Command(command, which), which, refusedFrom);
     };
     m_recipientRefusal = {};
+    m_refusedRecipients.clear();
     const auto recipientRefused = [this](const SmtpReply& reply, const std::string& entry) {
         if (reply.Code <= 300)
             return;
         if (m_recipientRefusal.Code == 0)
             m_recipientRefusal = reply;
+        m_refusedRecipients.push_back({entry, reply});
         if (OnRecipientNotFound)
             OnRecipientNotFound(entry);
     };
@@ -721,6 +723,37 @@ void TSmtpClient::SendMail() {
     busy.end();
     if (OnSuccess)
         OnSuccess(this);
+}
+
+SendResult TSmtpClient::Send() {
+    SendResult result;
+    if (m_busy) {
+        result.Outcome = SendOutcome::NotSent;
+        result.ErrorText = "Busy";
+        return result;
+    }
+    m_lastResult = {};
+    m_refusedRecipients.clear();
+    SendOutcome unanswered = SendOutcome::NotSent;
+    try {
+        SendMail();
+    } catch (const EAbortError& e) {
+        result.ErrorText = e.what();
+        unanswered = SendOutcome::Stopped;
+    } catch (const ESockError& e) {
+        result.ErrorText = e.what();
+        unanswered = SendOutcome::ConnectionLost;
+    } catch (const std::exception& e) {
+        result.ErrorText = e.what();
+    }
+    result.Outcome = m_lastResult.Outcome;
+    result.Reply = m_lastResult.Reply;
+    // No reply decided it: the client refused the message, or the connection or a stop ended it
+    // before its end went out.
+    if (result.Outcome == SendOutcome::None)
+        result.Outcome = unanswered;
+    result.RefusedRecipients = m_refusedRecipients;
+    return result;
 }
 
 } // namespace tessaly

@@ -105,6 +105,9 @@ public:
     // --- operations
     void Connect() override;
     void SendMail();
+    // Sends the message as SendMail does (the same commands and events) and says what became of
+    // it instead of raising.
+    SendResult Send();
     void Disconnect() override;
     void Abort() override;
 
@@ -160,6 +163,7 @@ private:
     // after an accepted message would cost a round trip per message for nothing.
     bool m_transactionMayBeOpen = true;
     SmtpReply m_recipientRefusal;
+    std::vector<RecipientRefusal> m_refusedRecipients;
     QByteArray m_bodyStream;
     std::string m_boundary;
 };

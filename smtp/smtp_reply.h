@@ -40,11 +40,24 @@ enum class SendOutcome {
     TemporaryFailure, // a 4xx reply refused the message; it may be sent again later
     PermanentFailure, // a 5xx reply refused it
     Unknown,          // "." went out but no reply came: the server may or may not have it
+    ConnectionLost,   // the connection ended, failed or timed out before "." went out
+    Stopped,          // Abort ended it before "." went out
+    NotSent,          // the client refused it before a command went out (not connected, an
+                      // incomplete header, a line too long, an attachment that cannot be read):
+                      // sending it again as it is would not mend it
+};
+
+// A recipient the server refused: the list entry as given and the reply.
+struct RecipientRefusal {
+    std::string Entry;
+    SmtpReply Reply;
 };
 
 struct SendResult {
     SendOutcome Outcome = SendOutcome::None;
-    SmtpReply Reply; // the reply that decided it (empty for Unknown)
+    SmtpReply Reply; // the reply that decided it (empty when none came)
+    std::vector<RecipientRefusal> RefusedRecipients; // in the order they were refused
+    std::string ErrorText; // the failure in words, as SendMail raises it; empty when accepted
 };
 
 // A command refused by the server. The text is the reply as received, all its lines.
