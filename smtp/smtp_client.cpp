@@ -18,6 +18,14 @@ namespace tessaly {
 
 namespace {
 
+SendResult decided(SendOutcome outcome, SmtpReply reply) {
+    SendResult result;
+    result.Outcome = outcome;
+    result.Reply = std::move(reply);
+    return result;
+}
+
+
 const std::string kCrLf = "\r\n";
 
 // Restores the previous Busy state when the operation ends, whichever way.
@@ -544,7 +552,7 @@ void TSmtpClient::sendGrouped(const std::function<void(const SmtpReply&, const s
         }
     }
     if (refusal) {
-        m_lastResult = {refusal->Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, *refusal};
+        m_lastResult = decided(refusal->Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, *refusal);
         throw RefusedError(*refusal);
     }
 }
@@ -596,7 +604,7 @@ void TSmtpClient::sendDataWhole() {
     } catch (...) {
         // While "." was not handed over, nothing can have been delivered.
         if (BytesQueued() == data.size())
-            m_lastResult = {SendOutcome::Unknown, {}};
+            m_lastResult = decided(SendOutcome::Unknown, {});
         throw;
     }
 }
@@ -631,7 +639,7 @@ void TSmtpClient::SendMail() {
     // Every refusal says what became of the message: a 4xx may be tried again later, a 5xx not.
     const auto judge = [this](SmtpReply reply, SmtpStep which, int refusedFrom) {
         if (reply.Code >= refusedFrom) {
-            m_lastResult = {reply.Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, reply};
+            m_lastResult = decided(reply.Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, reply);
             if (which == SmtpStep::EndOfData && OnFailure)
                 OnFailure(this);
             // The plain exchange reports the reply as it came; the extended one names the step.
@@ -706,12 +714,12 @@ void TSmtpClient::SendMail() {
     try {
         const SmtpReply reply = extended() ? judge(ReadReply(SmtpStep::EndOfData), SmtpStep::EndOfData, 400)
                                             : step(".", SmtpStep::EndOfData, 400);
-        m_lastResult = {SendOutcome::Accepted, reply};
+        m_lastResult = decided(SendOutcome::Accepted, reply);
         m_transactionMayBeOpen = false;
     } catch (const RefusedError&) {
         throw;
     } catch (...) {
-        m_lastResult = {SendOutcome::Unknown, {}};
+        m_lastResult = decided(SendOutcome::Unknown, {});
         throw;
     }
     if (ClearParams) {
