@@ -43,9 +43,13 @@ bool HasLineBreakOrZero(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
 }
 
+std::string LineBreakRefusal(std::string_view what) {
+    return std::string(what) + " must not contain a line break (CR, LF) or a zero byte";
+}
+
 void CheckOneLine(std::string_view what, std::string_view text) {
     if (HasLineBreakOrZero(text))
-        throw Error(std::string(what) + " must not contain a line break (CR, LF) or a zero byte");
+        throw Error(LineBreakRefusal(what));
 }
 
 void TExStringList::Add(std::string line) {
