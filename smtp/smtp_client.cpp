@@ -55,6 +55,10 @@ QByteArray headerBlock(const TExStringList& header) {
 }
 
 void appendBodyLines(QByteArray& to, const std::vector<std::string>& body) {
+    qsizetype size = to.size();
+    for (const std::string& line : body)
+        size += static_cast<qsizetype>(line.size()) + 3;
+    to.reserve(size); // one allocation per message at most, none once the stream has grown
     for (const std::string& line : body) {
         // A line starting with "." gets one more, so that no body line can end the data early.
         if (!line.empty() && line.front() == '.')
@@ -401,7 +405,7 @@ void TSmtpClient::BuildHeaderAndBody() {
         FinalHeader.Clear();
         for (const std::string& line : PreparedMessage->header)
             FinalHeader.Add(line); // checked with every header line before it is sent
-        m_bodyStream.clear();
+        m_bodyStream.truncate(0);
         appendBodyLines(m_bodyStream, PreparedMessage->body);
         return;
     }
@@ -420,7 +424,7 @@ void TSmtpClient::BuildHeaderAndBody() {
     FinalHeader.SetHeaderValue("Date", m.Date);
     FinalHeader.Add("Mime-Version: 1.0");
 
-    m_bodyStream.clear();
+    m_bodyStream.truncate(0);
     if (m.Attachments.empty()) {
         FinalHeader.Add("Content-Type: text/plain;                        charset=us-ascii");
         appendBodyLines(m_bodyStream, m.Body);
