@@ -167,28 +167,39 @@ void sendBig(TSmtpClient& client) {
     EXPECT_LT(client.BytesSent(), big.size());
 }
 
+// Cancels the wait that begins next, from inside it.
+void stopSoon(TSmtpClient& client) {
+    QTimer::singleShot(50, &client, [&client] { client.Cancel(); });
+}
+
 // Opens a connection to a scripted server that greets and then plays `then`, and reads the reply
 // to NOOP.
-void readReplyFrom(TSmtpClient& client, const std::function<void(SmtpScriptedServer&)>& then) {
+void readReplyFrom(TSmtpClient& client, const std::function<void(SmtpScriptedServer&)>& then, bool stop = false) {
     SmtpScriptedServer server;
     server.greet().expect("NOOP");
     then(server);
     aim(client, server.port());
     client.Connect();
+    if (stop)
+        stopSoon(client);
     client.Transaction("NOOP");
 }
 
-void sendTo(TSmtpClient& client, bool dropOnData) {
+void sendTo(TSmtpClient& client, bool dropOnData, bool stop = false) {
     StallingPeer peer(dropOnData);
     aim(client, peer.port());
     client.TSocketBase::Connect();
+    if (stop)
+        stopSoon(client);
     sendBig(client);
 }
 
-void connectToUnanswering(TSmtpClient& client) {
+void connectToUnanswering(TSmtpClient& client, bool stop) {
     UnansweringPort peer;
     ASSERT_NE(peer.port(), 0);
     aim(client, peer.port());
+    if (stop)
+        stopSoon(client);
     client.Connect();
 }
 
@@ -196,7 +207,6 @@ struct WaitEndCase {
     const char* name;
     std::function<void(TSmtpClient&)> wait;
     int timeOut;
-    bool stopAfter50Ms;
     Raised raised;
     std::vector<std::string> texts; // the text begins with one of them
     bool timerFired = false;        // TimedOut: the time-out of lookup and connection
@@ -211,8 +221,6 @@ TEST_P(WaitEnds, EveryWaitEndsAndSaysHow) {
     const WaitEndCase& c = GetParam();
     TSmtpClient client;
     client.TimeOut = c.timeOut;
-    if (c.stopAfter50Ms)
-        QTimer::singleShot(50, &client, [&] { client.Cancel(); });
     QElapsedTimer clock;
     clock.start();
     std::string text;
@@ -233,23 +241,25 @@ INSTANTIATE_TEST_SUITE_P(
     Smtp, WaitEnds,
     ::testing::Values(
         WaitEndCase{"ReplyDone", [](TSmtpClient& c) { readReplyFrom(c, [](SmtpScriptedServer& s) { s.send("250 ok\r\n"); }); },
-                    5000, false, Raised::Nothing, {}},
-        WaitEndCase{"ReplyStopped", [](TSmtpClient& c) { readReplyFrom(c, kNoReply); }, 0, true, Raised::Abort,
+                    5000, Raised::Nothing, {}},
+        WaitEndCase{"ReplyStopped", [](TSmtpClient& c) { readReplyFrom(c, kNoReply, true); }, 0, Raised::Abort,
                     {"Socket readln aborted"}},
-        WaitEndCase{"ReplyTimedOut", [](TSmtpClient& c) { readReplyFrom(c, kNoReply); }, 200, false, Raised::Socket,
+        WaitEndCase{"ReplyTimedOut", [](TSmtpClient& c) { readReplyFrom(c, kNoReply); }, 200, Raised::Socket,
                     {TSocketBase::ReplyTimedOutText}},
         WaitEndCase{"ReplyClosed",
                     [](TSmtpClient& c) { readReplyFrom(c, [](SmtpScriptedServer& s) { s.send("250 par").close(); }); },
-                    0, false, Raised::Socket, {TSocketBase::ClosedByPeerText}},
-        WaitEndCase{"SendStopped", [](TSmtpClient& c) { sendTo(c, false); }, 0, true, Raised::Abort,
+                    0, Raised::Socket, {TSocketBase::ClosedByPeerText}},
+        WaitEndCase{"SendStopped", [](TSmtpClient& c) { sendTo(c, false, true); }, 0, Raised::Abort,
                     {"Socket send aborted"}},
-        WaitEndCase{"SendTimedOut", [](TSmtpClient& c) { sendTo(c, false); }, 300, false, Raised::Socket,
+        WaitEndCase{"SendTimedOut", [](TSmtpClient& c) { sendTo(c, false); }, 300, Raised::Socket,
                     {TSocketBase::SendTimedOutText}},
         // The peer's reset comes as its close or as a failed send (an error number), by timing.
-        WaitEndCase{"SendClosedOrFailed", [](TSmtpClient& c) { sendTo(c, true); }, 0, false, Raised::Socket,
+        WaitEndCase{"SendClosedOrFailed", [](TSmtpClient& c) { sendTo(c, true); }, 0, Raised::Socket,
                     {TSocketBase::ClosedByPeerText, "100"}},
-        WaitEndCase{"ConnectStopped", connectToUnanswering, 0, true, Raised::Socket, {"Connection Canceled"}},
-        WaitEndCase{"ConnectTimedOut", connectToUnanswering, 300, false, Raised::Socket, {"Connection Timed out"}, true}),
+        WaitEndCase{"ConnectStopped", [](TSmtpClient& c) { connectToUnanswering(c, true); }, 0, Raised::Socket,
+                    {"Connection Canceled"}},
+        WaitEndCase{"ConnectTimedOut", [](TSmtpClient& c) { connectToUnanswering(c, false); }, 300, Raised::Socket,
+                    {"Connection Timed out"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SocketErrors, TextsAndNumbers) {
