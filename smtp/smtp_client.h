@@ -12,7 +12,10 @@
 //   client.PostMessage.ToAddress = {"Taro <taro@example.jp>"};
 //   client.PostMessage.Body = {"line 1", "line 2"};
 //   client.SendMail();      // throws with the server's reply line when a step is refused
+//   SendResult r = client.Send(); // the same exchange, its end as a value: r.Outcome, r.Reply, ...
 //   client.Disconnect();
+//
+// A message goes no further than a refused step: when every recipient is refused, no DATA follows.
 #pragma once
 
 #include "smtp/attachment_encoder.h"
