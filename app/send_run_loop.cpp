@@ -11,9 +11,8 @@ namespace tessaly {
 
 namespace {
 
-// With one recipient per message, the server's refusal of the recipient only shows as a refused
-// DATA ("554 no valid recipients"), which does not say who: the text gains the recipient and the
-// server's reply to it.
+// The server's refusal of a recipient need not say who: the text names the recipient with the
+// server's reply, and leaves out the error when it is that reply alone.
 [[noreturn]] void throwNamingRecipient(const MessageOutcome& outcome, const std::string& entrySjis) {
     std::string text;
     try {
@@ -22,6 +21,8 @@ namespace {
     } catch (const std::exception& e) {
         text = e.what();
     }
+    if (text == outcome.reply + "\r\n" || text == outcome.reply + "\n")
+        text.clear();
     if (!text.empty() && text.back() != '\n')
         text += "\r\n";
     text += QStringLiteral("宛先 %1 はサーバーに受け付けられませんでした（%2）。アドレスを確かめてください。")

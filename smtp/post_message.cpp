@@ -3,6 +3,7 @@
 #include "common/errors.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tessaly {
 
@@ -40,12 +41,21 @@ bool keyLess(const std::string& a, const std::string& b) { return compareNoCase(
 } // namespace
 
 bool HasLineBreakOrZero(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+    // Every body line of every message passes here: three scans for one byte each run vectorized,
+    // one scan for three bytes does not.
+    if (text.empty())
+        return false;
+    return std::memchr(text.data(), '\r', text.size()) || std::memchr(text.data(), '\n', text.size()) ||
+           std::memchr(text.data(), '\0', text.size());
+}
+
+std::string LineBreakRefusal(std::string_view what) {
+    return std::string(what) + " must not contain a line break (CR, LF) or a zero byte";
 }
 
 void CheckOneLine(std::string_view what, std::string_view text) {
     if (HasLineBreakOrZero(text))
-        throw Error(std::string(what) + " must not contain a line break (CR, LF) or a zero byte");
+        throw Error(LineBreakRefusal(what));
 }
 
 void TExStringList::Add(std::string line) {

@@ -55,7 +55,9 @@ private:
 
 // True when `text` holds a CR, an LF or a zero byte.
 bool HasLineBreakOrZero(std::string_view text);
-// Refuses (tessaly::Error naming `what`) a text that holds a CR, an LF or a zero byte.
+// The text of the refusal of such a text, naming `what`.
+std::string LineBreakRefusal(std::string_view what);
+// Refuses (tessaly::Error with LineBreakRefusal) a text that holds a CR, an LF or a zero byte.
 void CheckOneLine(std::string_view what, std::string_view text);
 
 } // namespace tessaly

@@ -18,14 +18,6 @@ namespace tessaly {
 
 namespace {
 
-SendResult decided(SendOutcome outcome, SmtpReply reply) {
-    SendResult result;
-    result.Outcome = outcome;
-    result.Reply = std::move(reply);
-    return result;
-}
-
-
 const std::string kCrLf = "\r\n";
 
 // Restores the previous Busy state when the operation ends, whichever way.
@@ -63,6 +55,10 @@ QByteArray headerBlock(const TExStringList& header) {
 }
 
 void appendBodyLines(QByteArray& to, const std::vector<std::string>& body) {
+    qsizetype size = to.size();
+    for (const std::string& line : body)
+        size += static_cast<qsizetype>(line.size()) + 3;
+    to.reserve(size); // one allocation per message at most, none once the stream has grown
     for (const std::string& line : body) {
         // A line starting with "." gets one more, so that no body line can end the data early.
         if (!line.empty() && line.front() == '.')
@@ -135,10 +131,7 @@ std::string ExtractField(std::string_view text, char separator, int n) {
 TSmtpClient::TSmtpClient(QObject* parent) : TSocketBase(parent) {
     Port = 25;
     // Data arriving after a cancel belongs to the abandoned exchange: drop it with the connection.
-    m_abortHook = [this] {
-        RequestCloseSocket();
-        ClearReceiveBuffer();
-    };
+    m_abortHook = [this] { DropConnection(); };
 }
 
 TSmtpClient::~TSmtpClient() {
@@ -160,9 +153,8 @@ std::string TSmtpClient::ExtractAddress(const std::string& entry) {
 }
 
 void TSmtpClient::SkipContinuationLines(std::string& reply) {
-    // Bounded by what the server sends: every pass consumes one received line.
-    while (!reply.empty() && (reply.front() == ' ' || (reply.size() >= 4 && reply[3] == '-')))
-        reply = ReadLn();
+    if (const SocketFailure f = skipContinuation(reply))
+        f.Raise();
 }
 
 void TSmtpClient::Connect() {
@@ -360,6 +352,7 @@ void TSmtpClient::Disconnect() {
         TSocketBase::Disconnect();
         return;
     }
+    BeginClosing();
     try {
         Command("QUIT", SmtpStep::Quit);
     } catch (...) {
@@ -412,7 +405,7 @@ void TSmtpClient::BuildHeaderAndBody() {
         FinalHeader.Clear();
         for (const std::string& line : PreparedMessage->header)
             FinalHeader.Add(line); // checked with every header line before it is sent
-        m_bodyStream.clear();
+        m_bodyStream.truncate(0);
         appendBodyLines(m_bodyStream, PreparedMessage->body);
         return;
     }
@@ -431,7 +424,7 @@ void TSmtpClient::BuildHeaderAndBody() {
     FinalHeader.SetHeaderValue("Date", m.Date);
     FinalHeader.Add("Mime-Version: 1.0");
 
-    m_bodyStream.clear();
+    m_bodyStream.truncate(0);
     if (m.Attachments.empty()) {
         FinalHeader.Add("Content-Type: text/plain;                        charset=us-ascii");
         appendBodyLines(m_bodyStream, m.Body);
@@ -479,23 +472,6 @@ void TSmtpClient::AddAttachmentPart(int number) {
     m_bodyStream += encoded.data();
 }
 
-void TSmtpClient::checkEnvelope() const {
-    CheckOneLine("FromAddress", PostMessage.FromAddress);
-    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy})
-        for (const std::string& entry : *list)
-            CheckOneLine("Recipient", entry);
-}
-
-void TSmtpClient::checkFinalHeader() const {
-    for (const std::string& line : FinalHeader.Lines()) {
-        const std::string name = line.substr(0, line.find(':'));
-        CheckOneLine("Header " + name, line);
-        // Longer lines are cut or refused by servers; the message must never go out damaged.
-        if (line.size() > MaxHeaderLine)
-            throw Error("Header " + name + " is longer than " + std::to_string(MaxHeaderLine) + " bytes");
-    }
-}
-
 bool TSmtpClient::HasExtension(std::string_view keyword) const {
     for (const std::string& extension : m_extensions) {
         const std::string_view name = std::string_view(extension).substr(0, extension.find(' '));
@@ -505,10 +481,191 @@ bool TSmtpClient::HasExtension(std::string_view keyword) const {
     return false;
 }
 
+// ---------------------------------------------------------------- the transaction
+
+template <typename F> TSmtpClient::Thrown TSmtpClient::call(F&& handler) noexcept {
+    try {
+        handler();
+        return {};
+    } catch (const std::exception& e) {
+        return {std::current_exception(), e.what()};
+    } catch (...) {
+        return {std::current_exception(), {}};
+    }
+}
+
+SendResult TSmtpClient::ended(SendOutcome outcome, const Thrown& thrown) {
+    SendResult result;
+    result.Outcome = outcome;
+    result.ErrorText = thrown.text;
+    result.Exception = thrown.exception;
+    return result;
+}
+
+SendResult TSmtpClient::ended(SendOutcome outcome, const SocketFailure& failure) {
+    return ended(outcome, Thrown{failure.Exception, failure.Text});
+}
+
+SendResult TSmtpClient::endedBeforeData(const SocketFailure& failure) {
+    return ended(failure.End == WaitEnd::Stopped ? SendOutcome::Stopped : SendOutcome::ConnectionLost, failure);
+}
+
+namespace {
+
+template <typename E> SendResult endedWith(SendOutcome outcome, E error, SmtpReply reply = {}) {
+    SendResult result;
+    result.Outcome = outcome;
+    result.Reply = std::move(reply);
+    result.ErrorText = error.what();
+    result.Exception = std::make_exception_ptr(std::move(error));
+    return result;
+}
+
+} // namespace
+
+// Every refusal says what became of the message: a 4xx may be tried again later, a 5xx not. The
+// plain exchange reports the reply as it came; the extended one names the step.
+SendResult TSmtpClient::refusal(const SmtpReply& reply, bool namedStep) const {
+    const SendOutcome outcome = reply.Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure;
+    if (namedStep)
+        return endedWith(outcome,
+                         RefusedError(std::string(StepName(reply.Step)) + ": サーバーが受け付けませんでした。\n" + reply.Text(),
+                                      reply),
+                         reply);
+    return endedWith(outcome, RefusedError(reply), reply);
+}
+
+// Every recipient was refused, so the message goes to nobody and nothing more of it is sent. A
+// recipient that may be accepted later (4xx) makes the message worth sending again.
+SendResult TSmtpClient::allRefused(bool namedStep) const {
+    const auto transient = std::find_if(m_refusedRecipients.rbegin(), m_refusedRecipients.rend(),
+                                        [](const RecipientRefusal& r) { return r.Reply.Transient(); });
+    return refusal(transient != m_refusedRecipients.rend() ? transient->Reply : m_refusedRecipients.back().Reply,
+                   namedStep);
+}
+
+TSmtpClient::Thrown TSmtpClient::recipientAnswered(const SmtpReply& reply, const std::string& entry,
+                                                   std::size_t& accepted) {
+    if (reply.Code <= 300) {
+        ++accepted;
+        return {};
+    }
+    if (m_recipientRefusal.Code == 0)
+        m_recipientRefusal = reply;
+    m_refusedRecipients.push_back({entry, reply});
+    if (!OnRecipientNotFound)
+        return {};
+    return call([&] { OnRecipientNotFound(entry); });
+}
+
+std::string TSmtpClient::unsafeText() const {
+    if (HasLineBreakOrZero(PostMessage.FromAddress))
+        return LineBreakRefusal("FromAddress");
+    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy})
+        for (const std::string& entry : *list)
+            if (HasLineBreakOrZero(entry))
+                return LineBreakRefusal("Recipient");
+    for (const std::string& line : FinalHeader.Lines()) {
+        const std::string name = line.substr(0, line.find(':'));
+        if (HasLineBreakOrZero(line))
+            return LineBreakRefusal("Header " + name);
+        // Longer lines are cut or refused by servers; the message must never go out damaged.
+        if (line.size() > MaxHeaderLine)
+            return "Header " + name + " is longer than " + std::to_string(MaxHeaderLine) + " bytes";
+    }
+    return {};
+}
+
+bool TSmtpClient::sessionEnded(const SmtpReply& reply) {
+    // 421: the server closes the session; 454, 530, 535: it wants a (new) login.
+    return reply.Code == 421 || reply.Code == 454 || reply.Code == 530 || reply.Code == 535;
+}
+
+std::optional<SendResult> TSmtpClient::reconnect() {
+    TSocketBase::Disconnect();
+    ClearReceiveBuffer();
+    m_renewToken = true;
+    const TNotifyEvent onConnect = std::move(OnConnect);
+    OnConnect = nullptr; // the owner connected once; this is the same session to it
+    std::optional<SendResult> failed;
+    // Connect raises its failures; here they end the message as any other step's would.
+    try {
+        Connect();
+    } catch (const EAbortError& e) {
+        failed = ended(SendOutcome::Stopped, Thrown{std::current_exception(), e.what()});
+    } catch (const ESockError& e) {
+        failed = ended(SendOutcome::ConnectionLost, Thrown{std::current_exception(), e.what()});
+    } catch (const std::exception& e) {
+        failed = ended(SendOutcome::NotSent, Thrown{std::current_exception(), e.what()});
+    }
+    OnConnect = onConnect;
+    return failed;
+}
+
+// One command of the envelope whose refusal ends the message. `sessionOver`: it ended because the
+// server ended the session (a login to renew, or the connection gone), not because of the message.
+std::optional<SendResult> TSmtpClient::envelopeCommand(const std::string& text, SmtpStep step, bool& sessionOver) {
+    SmtpReply reply;
+    if (const SocketFailure f = command(text, step, reply)) {
+        sessionOver = f.End != WaitEnd::Done && f.End != WaitEnd::Stopped && !Connected();
+        return endedBeforeData(f);
+    }
+    if (reply.Code < 400)
+        return std::nullopt;
+    sessionOver = sessionEnded(reply);
+    return refusal(reply, extended());
+}
+
+std::optional<SendResult> TSmtpClient::envelopeInSteps() {
+    // A server may end a session whose token has expired before the next message starts.
+    // Nothing of this message has gone out yet, so it starts again, once, on a new connection
+    // with a fresh token: nobody gets it twice.
+    for (int attempt = 0;; ++attempt) {
+        bool sessionOver = false;
+        std::optional<SendResult> end;
+        // The plain exchange resets before every message; the extended one only when a
+        // transaction may be open (see m_transactionMayBeOpen).
+        if (!extended() || m_transactionMayBeOpen)
+            end = envelopeCommand("RSET", SmtpStep::Reset, sessionOver);
+        if (!end) {
+            m_transactionMayBeOpen = true;
+            end = envelopeCommand("MAIL FROM:<" + PostMessage.FromAddress + ">", SmtpStep::Sender, sessionOver);
+        }
+        if (!end)
+            break;
+        if (!OAuthToken || attempt > 0 || !sessionOver)
+            return end;
+        if (std::optional<SendResult> failed = reconnect())
+            return failed;
+    }
+    std::size_t sent = 0, accepted = 0;
+    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
+        const std::vector<std::string> entries = *list; // a handler may change the record
+        for (const std::string& entry : entries) {
+            // Checked again: a recipient handler may have added this entry after the first check.
+            if (HasLineBreakOrZero(entry))
+                return endedWith(SendOutcome::NotSent, Error(LineBreakRefusal("Recipient")));
+            const std::string address = ExtractAddress(entry);
+            if (address.empty())
+                continue;
+            ++sent;
+            SmtpReply reply;
+            if (const SocketFailure f = command("RCPT TO:<" + address + ">", SmtpStep::Recipient, reply))
+                return endedBeforeData(f);
+            if (const Thrown thrown = recipientAnswered(reply, entry, accepted))
+                return ended(SendOutcome::NotSent, thrown);
+        }
+    }
+    if (sent > 0 && accepted == 0)
+        return allRefused(extended());
+    bool sessionOver = false;
+    return envelopeCommand("DATA", SmtpStep::Data, sessionOver);
+}
+
 // RFC 2920: the commands up to DATA go out together and their replies are read in order, so a
 // distant server costs one round trip per message instead of four. Every reply is read before
-// a refusal is raised, so that none is left to be taken for the next command's.
-void TSmtpClient::sendGrouped(const std::function<void(const SmtpReply&, const std::string&)>& recipientRefused) {
+// the message ends, so that none is left to be taken for the next command's.
+std::optional<SendResult> TSmtpClient::envelopeGrouped() {
     struct Sent {
         SmtpStep step;
         std::string entry; // RCPT only
@@ -522,246 +679,202 @@ void TSmtpClient::sendGrouped(const std::function<void(const SmtpReply&, const s
     m_transactionMayBeOpen = true;
     group += "MAIL FROM:<" + PostMessage.FromAddress + ">" + kCrLf;
     sent.push_back({SmtpStep::Sender, {}});
+    std::size_t recipients = 0;
     for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
         for (const std::string& entry : *list) {
-            CheckOneLine("Recipient", entry);
             const std::string address = ExtractAddress(entry);
             if (address.empty())
                 continue;
             group += "RCPT TO:<" + address + ">" + kCrLf;
             sent.push_back({SmtpStep::Recipient, entry});
+            ++recipients;
         }
     }
     group += "DATA" + std::string(kCrLf);
     sent.push_back({SmtpStep::Data, {}});
     SetReplyNumber(0);
-    WriteAll(QByteArray::fromStdString(group));
+    if (const SocketFailure f = sendAll(QByteArray::fromStdString(group)))
+        return endedBeforeData(f);
 
-    std::optional<SmtpReply> refusal;
+    std::optional<SmtpReply> refused; // RSET or MAIL: the recipients' replies do not count then
+    std::optional<SmtpReply> dataRefused;
+    std::size_t accepted = 0;
+    Thrown thrown;
     for (const Sent& command : sent) {
-        SmtpReply reply = ReadReply(command.step);
+        SmtpReply reply;
+        if (const SocketFailure f = readReply(command.step, reply))
+            return endedBeforeData(f);
         if (command.step == SmtpStep::Recipient) {
-            recipientRefused(reply, command.entry);
-        } else if (reply.Code >= 400 && !refusal) {
-            refusal = reply;
-        } else if (command.step == SmtpStep::Data && refusal && reply.Code == 354) {
-            // The server opened the data although an earlier command was refused: close it
-            // empty, so that nothing is delivered and the connection stays in step.
-            WriteAll(QByteArrayLiteral(".\r\n"));
-            ReadReply(SmtpStep::EndOfData);
+            if (Thrown t = recipientAnswered(reply, command.entry, accepted); t && !thrown)
+                thrown = std::move(t);
+        } else if (reply.Code >= 400) {
+            std::optional<SmtpReply>& which = command.step == SmtpStep::Data ? dataRefused : refused;
+            if (!which)
+                which = reply;
+        } else if (command.step == SmtpStep::Data && reply.Code == 354) {
+            if (thrown) {
+                // The message ends here, but "." would deliver it to those accepted.
+                DropConnection();
+                break;
+            }
+            if (refused || (recipients > 0 && accepted == 0)) {
+                // The server opened the data although there is nothing to deliver: close it
+                // empty, so that the connection stays in step.
+                SmtpReply ignored;
+                SocketFailure f = sendAll(QByteArrayLiteral(".\r\n"));
+                if (!f)
+                    f = readReply(SmtpStep::EndOfData, ignored);
+                if (f)
+                    return endedBeforeData(f);
+            }
         }
     }
-    if (refusal) {
-        m_lastResult = decided(refusal->Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, *refusal);
-        throw RefusedError(*refusal);
-    }
+    if (thrown)
+        return ended(SendOutcome::NotSent, thrown);
+    if (refused)
+        return refusal(*refused, false);
+    if (recipients > 0 && accepted == 0)
+        return allRefused(false);
+    if (dataRefused)
+        return refusal(*dataRefused, false);
+    return std::nullopt;
 }
 
-bool TSmtpClient::sessionEnded(const SmtpReply& reply) {
-    // 421: the server closes the session; 454, 530, 535: it wants a (new) login.
-    return reply.Code == 421 || reply.Code == 454 || reply.Code == 530 || reply.Code == 535;
-}
-
-void TSmtpClient::reconnect() {
-    TSocketBase::Disconnect();
-    ClearReceiveBuffer();
-    m_renewToken = true;
-    const TNotifyEvent onConnect = std::move(OnConnect);
-    OnConnect = nullptr; // the owner connected once; this is the same session to it
-    try {
-        Connect();
-    } catch (...) {
-        OnConnect = onConnect;
-        throw;
+SendResult TSmtpClient::endOfData(const SmtpReply& reply) {
+    if (reply.Code >= 400) {
+        SendResult result = refusal(reply, extended());
+        if (OnFailure)
+            if (const Thrown thrown = call([this] { OnFailure(this); })) {
+                result.ErrorText = thrown.text;
+                result.Exception = thrown.exception;
+            }
+        return result;
     }
-    OnConnect = onConnect;
+    m_transactionMayBeOpen = false;
+    SendResult result;
+    result.Outcome = SendOutcome::Accepted;
+    result.Reply = reply;
+    return result;
 }
 
 // The plain exchange: the header, then the body as a stream; "." follows as a command of its own.
-void TSmtpClient::sendDataInSteps() {
-    WriteAll(headerBlock(FinalHeader));
+SendResult TSmtpClient::dataInSteps() {
+    if (const SocketFailure f = sendAll(headerBlock(FinalHeader)))
+        return endedBeforeData(f);
     QBuffer body(&m_bodyStream);
     body.open(QIODevice::ReadOnly);
-    SendStream(body);
+    if (const SocketFailure f = sendStream(body))
+        return endedBeforeData(f);
     if (OnEndOfData)
-        OnEndOfData(this);
+        if (const Thrown thrown = call([this] { OnEndOfData(this); })) {
+            DropConnection(); // the server waits inside the message's data
+            return ended(SendOutcome::NotSent, thrown);
+        }
+    SmtpReply reply;
+    if (const SocketFailure f = command(".", SmtpStep::EndOfData, reply))
+        // Once "." is out, a missing reply leaves the message's fate open: the server may have it.
+        return BytesQueued() > 0 ? ended(SendOutcome::Unknown, f) : endedBeforeData(f);
+    return endOfData(reply);
 }
 
 // The extended exchange sends the header, the body and "." in one write: over TLS each write
 // is a record that both ends must seal and open, and a server takes one where it took three.
 // The bytes are the same as in steps.
-void TSmtpClient::sendDataWhole() {
+SendResult TSmtpClient::dataWhole() {
     QByteArray data = headerBlock(FinalHeader);
     data += m_bodyStream;
     data += ".\r\n";
     if (OnEndOfData)
-        OnEndOfData(this);
+        if (const Thrown thrown = call([this] { OnEndOfData(this); })) {
+            DropConnection(); // the server waits for the message's data
+            return ended(SendOutcome::NotSent, thrown);
+        }
     // As a stream, so that a stop before it ends the connection as it does for a body.
     QBuffer whole(&data);
     whole.open(QIODevice::ReadOnly);
-    try {
-        SendStream(whole);
-    } catch (...) {
+    if (const SocketFailure f = sendStream(whole))
         // While "." was not handed over, nothing can have been delivered.
-        if (BytesQueued() == data.size())
-            m_lastResult = decided(SendOutcome::Unknown, {});
-        throw;
+        return BytesQueued() == data.size() ? ended(SendOutcome::Unknown, f) : endedBeforeData(f);
+    SmtpReply reply;
+    if (const SocketFailure f = readReply(SmtpStep::EndOfData, reply))
+        return ended(SendOutcome::Unknown, f);
+    return endOfData(reply);
+}
+
+SendResult TSmtpClient::transact() {
+    // The header is built before the checks, so that their handlers' repairs of the record reach
+    // the envelope but not the header lines.
+    if (const Thrown thrown = call([this] { BuildHeaderAndBody(); }))
+        return ended(SendOutcome::NotSent, thrown);
+    bool connected = false;
+    if (const Thrown thrown = call([&] { connected = AskForConnection(); }))
+        return ended(SendOutcome::NotSent, thrown);
+    if (!connected)
+        return endedWith(SendOutcome::NotSent, Error("Not Connected"));
+
+    const auto complete = [this] {
+        const TPostMessage& m = PostMessage;
+        return !m.FromAddress.empty() && (!m.ToAddress.empty() || !m.ToCarbonCopy.empty() || !m.ToBlindCarbonCopy.empty());
+    };
+    if (!complete()) {
+        bool handled = false;
+        if (OnHeaderIncomplete)
+            if (const Thrown thrown =
+                    call([&] { OnHeaderIncomplete(handled, PostMessage.FromAddress.empty() ? 1 : 2); }))
+                return ended(SendOutcome::NotSent, thrown);
+        if (!handled || !complete())
+            return endedWith(SendOutcome::NotSent, Error("Incomplete Header"));
     }
+    if (OnSendStart)
+        if (const Thrown thrown = call([this] { OnSendStart(this); }))
+            return ended(SendOutcome::NotSent, thrown);
+    // Handlers above may have changed the record and the header: check what will really be sent.
+    if (const std::string unsafe = unsafeText(); !unsafe.empty())
+        return endedWith(SendOutcome::NotSent, Error(unsafe));
+
+    const std::optional<SendResult> envelopeEnd =
+        Pipelining && HasExtension("PIPELINING") ? envelopeGrouped() : envelopeInSteps();
+    if (envelopeEnd)
+        return *envelopeEnd;
+    return extended() ? dataWhole() : dataInSteps();
+}
+
+SendResult TSmtpClient::Send() {
+    if (m_busy)
+        return endedWith(SendOutcome::NotSent, Error("Busy"));
+    m_recipientRefusal = {};
+    m_refusedRecipients.clear();
+    SendResult result;
+    {
+        const BusyScope busy(m_busy);
+        if (const Thrown thrown = call([&] { result = transact(); })) {
+            // Nothing there raises by design; whatever did leaves the exchange in an unknown state.
+            DropConnection();
+            result = ended(SendOutcome::NotSent, thrown);
+        }
+        result.RefusedRecipients = m_refusedRecipients;
+        if (result.Outcome == SendOutcome::Accepted && ClearParams) {
+            PostMessage.ToAddress.clear();
+            PostMessage.ToCarbonCopy.clear();
+            PostMessage.ToBlindCarbonCopy.clear();
+            PostMessage.Attachments.clear();
+        }
+    }
+    m_lastResult = result;
+    if (result.Outcome == SendOutcome::Accepted && OnSuccess)
+        if (const Thrown thrown = call([this] { OnSuccess(this); })) {
+            result.ErrorText = thrown.text;
+            result.Exception = thrown.exception;
+            m_lastResult = result;
+        }
+    return result;
 }
 
 void TSmtpClient::SendMail() {
     if (m_busy)
         return;
-    BusyScope busy(m_busy);
-
-    BuildHeaderAndBody();
-    EnsureConnected();
-
-    auto complete = [this] {
-        const TPostMessage& m = PostMessage;
-        return !m.FromAddress.empty() &&
-               (!m.ToAddress.empty() || !m.ToCarbonCopy.empty() || !m.ToBlindCarbonCopy.empty());
-    };
-    if (!complete()) {
-        bool handled = false;
-        if (OnHeaderIncomplete)
-            OnHeaderIncomplete(handled, PostMessage.FromAddress.empty() ? 1 : 2);
-        if (!handled || !complete())
-            throw Error("Incomplete Header");
-    }
-
-    if (OnSendStart)
-        OnSendStart(this);
-    // Handlers above may have changed the record and the header: check what will really be sent.
-    checkEnvelope();
-    checkFinalHeader();
-
-    // Every refusal says what became of the message: a 4xx may be tried again later, a 5xx not.
-    const auto judge = [this](SmtpReply reply, SmtpStep which, int refusedFrom) {
-        if (reply.Code >= refusedFrom) {
-            m_lastResult = decided(reply.Transient() ? SendOutcome::TemporaryFailure : SendOutcome::PermanentFailure, reply);
-            if (which == SmtpStep::EndOfData && OnFailure)
-                OnFailure(this);
-            // The plain exchange reports the reply as it came; the extended one names the step.
-            if (extended())
-                throw RefusedError(std::string(StepName(which)) + ": サーバーが受け付けませんでした。\n" + reply.Text(),
-                                    reply);
-            throw RefusedError(reply);
-        }
-        return reply;
-    };
-    const auto step = [this, &judge](const std::string& command, SmtpStep which, int refusedFrom) {
-        return judge(Command(command, which), which, refusedFrom);
-    };
-    m_recipientRefusal = {};
-    m_refusedRecipients.clear();
-    const auto recipientRefused = [this](const SmtpReply& reply, const std::string& entry) {
-        if (reply.Code <= 300)
-            return;
-        if (m_recipientRefusal.Code == 0)
-            m_recipientRefusal = reply;
-        m_refusedRecipients.push_back({entry, reply});
-        if (OnRecipientNotFound)
-            OnRecipientNotFound(entry);
-    };
-    if (Pipelining && HasExtension("PIPELINING")) {
-        m_lastResult = {};
-        sendGrouped(recipientRefused);
-    } else {
-        // A server may end a session whose token has expired before the next message starts.
-        // Nothing of this message has gone out yet, so it starts again, once, on a new
-        // connection with a fresh token: nobody gets it twice.
-        for (int attempt = 0;; ++attempt) {
-            m_lastResult = {};
-            try {
-                // The plain exchange resets before every message; the extended one only when a
-                // transaction may be open (see m_transactionMayBeOpen).
-                if (!extended() || m_transactionMayBeOpen)
-                    step("RSET", SmtpStep::Reset, 400);
-                m_transactionMayBeOpen = true;
-                step("MAIL FROM:<" + PostMessage.FromAddress + ">", SmtpStep::Sender, 400);
-                break;
-            } catch (const RefusedError& e) {
-                if (!OAuthToken || attempt > 0 || !sessionEnded(e.Reply))
-                    throw;
-            } catch (const ProtocolError&) {
-                throw;
-            } catch (const ESockError&) {
-                if (!OAuthToken || attempt > 0 || Connected())
-                    throw;
-            }
-            reconnect();
-        }
-        for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
-            const std::vector<std::string> entries = *list; // a handler may change the record
-            for (const std::string& entry : entries) {
-                // Checked again: a recipient handler may have added this entry after the first check.
-                CheckOneLine("Recipient", entry);
-                const std::string address = ExtractAddress(entry);
-                if (address.empty())
-                    continue;
-                recipientRefused(Command("RCPT TO:<" + address + ">", SmtpStep::Recipient), entry);
-            }
-        }
-        step("DATA", SmtpStep::Data, 400);
-    }
-
-    if (extended())
-        sendDataWhole();
-    else
-        sendDataInSteps();
-    // Once "." is out, a missing reply leaves the message's fate open: the server may have it.
-    try {
-        const SmtpReply reply = extended() ? judge(ReadReply(SmtpStep::EndOfData), SmtpStep::EndOfData, 400)
-                                            : step(".", SmtpStep::EndOfData, 400);
-        m_lastResult = decided(SendOutcome::Accepted, reply);
-        m_transactionMayBeOpen = false;
-    } catch (const RefusedError&) {
-        throw;
-    } catch (...) {
-        m_lastResult = decided(SendOutcome::Unknown, {});
-        throw;
-    }
-    if (ClearParams) {
-        PostMessage.ToAddress.clear();
-        PostMessage.ToCarbonCopy.clear();
-        PostMessage.ToBlindCarbonCopy.clear();
-        PostMessage.Attachments.clear();
-    }
-    busy.end();
-    if (OnSuccess)
-        OnSuccess(this);
+    const SendResult result = Send();
+    if (result.Exception)
+        std::rethrow_exception(result.Exception);
 }
-
-SendResult TSmtpClient::Send() {
-    SendResult result;
-    if (m_busy) {
-        result.Outcome = SendOutcome::NotSent;
-        result.ErrorText = "Busy";
-        return result;
-    }
-    m_lastResult = {};
-    m_refusedRecipients.clear();
-    SendOutcome unanswered = SendOutcome::NotSent;
-    try {
-        SendMail();
-    } catch (const EAbortError& e) {
-        result.ErrorText = e.what();
-        unanswered = SendOutcome::Stopped;
-    } catch (const ESockError& e) {
-        result.ErrorText = e.what();
-        unanswered = SendOutcome::ConnectionLost;
-    } catch (const std::exception& e) {
-        result.ErrorText = e.what();
-    }
-    result.Outcome = m_lastResult.Outcome;
-    result.Reply = m_lastResult.Reply;
-    // No reply decided it: the client refused the message, or the connection or a stop ended it
-    // before its end went out.
-    if (result.Outcome == SendOutcome::None)
-        result.Outcome = unanswered;
-    result.RefusedRecipients = m_refusedRecipients;
-    return result;
-}
-
 } // namespace tessaly

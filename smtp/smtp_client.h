@@ -12,7 +12,10 @@
 //   client.PostMessage.ToAddress = {"Taro <taro@example.jp>"};
 //   client.PostMessage.Body = {"line 1", "line 2"};
 //   client.SendMail();      // throws with the server's reply line when a step is refused
+//   SendResult r = client.Send(); // the same exchange, its end as a value: r.Outcome, r.Reply, ...
 //   client.Disconnect();
+//
+// A message goes no further than a refused step: when every recipient is refused, no DATA follows.
 #pragma once
 
 #include "smtp/attachment_encoder.h"
@@ -22,6 +25,7 @@
 #include "smtp/socket_base.h"
 
 #include <QByteArray>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,7 +110,7 @@ public:
     void Connect() override;
     void SendMail();
     // Sends the message as SendMail does (the same commands and events) and says what became of
-    // it instead of raising.
+    // it instead of raising. SendMail raises the result's Exception.
     SendResult Send();
     void Disconnect() override;
     void Abort() override;
@@ -124,7 +128,7 @@ public:
     // The extensions the server named in its EHLO reply (upper case keyword, then its
     // parameters as sent); empty after HELO.
     const std::vector<std::string>& Extensions() const { return m_extensions; }
-    // What became of the last message SendMail sent.
+    // What became of the last message Send or SendMail sent.
     const SendResult& LastResult() const { return m_lastResult; }
     // The reply that refused a recipient of the last message (Code 0 when none was refused).
     const SmtpReply& LastRecipientRefusal() const { return m_recipientRefusal; }
@@ -137,21 +141,44 @@ public:
     static constexpr std::size_t MaxHeaderLine = 998;
 
 private:
-    void checkEnvelope() const;
-    void checkFinalHeader() const;
+    // What an owner's handler threw, kept to be raised again as it was.
+    struct Thrown {
+        std::exception_ptr exception;
+        std::string text;
+        explicit operator bool() const { return exception != nullptr; }
+    };
+    template <typename F> static Thrown call(F&& handler) noexcept;
+    static SendResult ended(SendOutcome outcome, const Thrown& thrown);
+    static SendResult ended(SendOutcome outcome, const SocketFailure& failure);
+    // A step before the message's end failed: stopped, or the connection lost.
+    static SendResult endedBeforeData(const SocketFailure& failure);
+
+    // The message's transaction, every end a value. Busy is set around it.
+    SendResult transact();
+    // The first text that must not go onto a command or header line, in words; "" when none.
+    std::string unsafeText() const;
+    // The envelope (RSET, MAIL, RCPT, DATA); nothing when the message goes on to its data.
+    std::optional<SendResult> envelopeInSteps();
+    std::optional<SendResult> envelopeGrouped();
+    std::optional<SendResult> envelopeCommand(const std::string& command, SmtpStep step, bool& sessionOver);
+    // A recipient's reply; counts an acceptance, or records the refusal and tells the owner.
+    Thrown recipientAnswered(const SmtpReply& reply, const std::string& entry, std::size_t& accepted);
+    // Every recipient refused: the refusal that decides the message.
+    SendResult allRefused(bool namedStep) const;
+    SendResult refusal(const SmtpReply& reply, bool namedStep) const;
+    SendResult dataInSteps();
+    SendResult dataWhole();
+    SendResult endOfData(const SmtpReply& reply);
+    std::optional<SendResult> reconnect();
 
     bool extended() const { return Security != SmtpSecurity::None || UseAuth; }
     void greetPlain();
     void greetExtended();
     void hello();
     void login();
-    void sendGrouped(const std::function<void(const SmtpReply&, const std::string&)>& recipientRefused);
-    void sendDataInSteps();
-    void sendDataWhole();
     void loginWithToken(const std::vector<std::string>& offered);
     SmtpReply authenticate(SaslMechanism& mechanism);
     static bool sessionEnded(const SmtpReply& reply);
-    void reconnect();
 
     bool m_busy = false;
     bool m_connecting = false;

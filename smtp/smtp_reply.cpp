@@ -27,6 +27,18 @@ const char* StepName(SmtpStep step) {
     return "応答";
 }
 
+ReplyLine ParseReplyLine(std::string_view line) {
+    ReplyLine parsed;
+    std::size_t digits = 0;
+    while (digits < line.size() && digits < 10 && line[digits] >= '0' && line[digits] <= '9')
+        parsed.Number = parsed.Number * 10 + (line[digits++] - '0');
+    const char after = line.size() > 3 ? line[3] : '\0';
+    parsed.Coded = digits == 3 && line[0] >= '2' && line[0] <= '5' &&
+                   (line.size() == 3 || after == ' ' || after == '-' || after == '\r' || after == '\n');
+    parsed.More = (!line.empty() && line.front() == ' ') || after == '-';
+    return parsed;
+}
+
 std::string SmtpReply::Text() const {
     std::string text;
     for (const std::string& line : Lines)

@@ -6,7 +6,9 @@
 
 #include "common/errors.h"
 
+#include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -17,6 +19,14 @@ enum class SmtpStep { Greeting, Hello, StartTls, Auth, Reset, Sender, Recipient,
 
 // The step's name as the user reads it in an error: 接続, TLS, 認証, 送信者, 宛先, 本文, 切断.
 const char* StepName(SmtpStep step);
+
+// One line of a reply taken apart; every reader of replies asks this.
+struct ReplyLine {
+    long long Number = 0; // the value of its leading digits (at most 10); 0 when it has none
+    bool Coded = false;   // it starts with a three-digit code 2xx-5xx followed by a blank, "-" or its end
+    bool More = false;    // another line of the same reply follows: "-" after the code, or a leading blank
+};
+ReplyLine ParseReplyLine(std::string_view line);
 
 struct SmtpReply {
     SmtpStep Step = SmtpStep::Other;
@@ -58,6 +68,9 @@ struct SendResult {
     SmtpReply Reply; // the reply that decided it (empty when none came)
     std::vector<RecipientRefusal> RefusedRecipients; // in the order they were refused
     std::string ErrorText; // the failure in words, as SendMail raises it; empty when accepted
+    // What SendMail raises for it, made where the failure was found; null when accepted. An
+    // owner's handler that threw is carried here as it threw.
+    std::exception_ptr Exception;
 };
 
 // A command refused by the server. The text is the reply as received, all its lines.

@@ -1,11 +1,11 @@
 #include "smtp/socket_base.h"
 
 #include <QAbstractSocket>
-#include <QBuffer>
-#include <QCryptographicHash>
-#include <QDeadlineTimer>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QHostInfo>
+#include <QIODevice>
+#include <QScopeGuard>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslError>
@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <utility>
 
@@ -80,6 +81,7 @@ constexpr std::array<ErrorEntry, 50> kErrorTable{{
 }};
 
 constexpr int kWouldBlock = 10035;
+constexpr int kReset = 10054;
 constexpr int kNotConnected = 10057;
 constexpr qsizetype kChunk = 16383;       // bytes moved per read or write step
 constexpr qsizetype kWriteLimit = 16384;  // the most Write sends of one text
@@ -96,69 +98,11 @@ QList<QSslCertificate>& extraCaCertificates() {
     return certificates;
 }
 
-std::string fingerprintOf(const QSslCertificate& certificate) {
-    if (certificate.isNull())
-        return {};
-    return certificate.digest(QCryptographicHash::Sha256).toHex().toStdString();
-}
-
-CertProblem problemOf(QSslError::SslError error) {
-    switch (error) {
-    case QSslError::CertificateExpired:
-        return CertProblem::Expired;
-    case QSslError::CertificateNotYetValid:
-        return CertProblem::NotYetValid;
-    case QSslError::HostNameMismatch:
-        return CertProblem::HostMismatch;
-    case QSslError::SelfSignedCertificate:
-    case QSslError::SelfSignedCertificateInChain:
-        return CertProblem::SelfSigned;
-    case QSslError::UnableToGetIssuerCertificate:
-    case QSslError::UnableToGetLocalIssuerCertificate:
-    case QSslError::UnableToVerifyFirstCertificate:
-    case QSslError::CertificateUntrusted:
-    case QSslError::CertificateRejected:
-    case QSslError::InvalidCaCertificate:
-        return CertProblem::UntrustedIssuer;
-    default:
-        return CertProblem::Other;
-    }
-}
-
-// A status report must never show a secret: the commands sent are not reported, only replies.
-bool isReplyCode(const std::string& line, std::size_t& digits) {
-    digits = 0;
-    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9')
-        ++digits;
-    if (digits != 3 || line[0] < '2' || line[0] > '5')
-        return false;
-    // After the code: the end of the line, a blank, or "-" (more lines follow).
-    return line.size() == 3 || line[3] == ' ' || line[3] == '-' || line[3] == '\r' || line[3] == '\n';
+template <typename E> SocketFailure failure(WaitEnd end, const std::string& text, E error) {
+    return {end, text, std::make_exception_ptr(std::move(error))};
 }
 
 } // namespace
-
-const char* CertProblemText(CertProblem problem) {
-    switch (problem) {
-    case CertProblem::Expired:
-        return "期限切れ";
-    case CertProblem::NotYetValid:
-        return "有効期間の開始前";
-    case CertProblem::HostMismatch:
-        return "ホスト名の不一致";
-    case CertProblem::UntrustedIssuer:
-        return "発行者を確認できない";
-    case CertProblem::SelfSigned:
-        return "自己署名";
-    case CertProblem::PinMismatch:
-        return "信頼済みの証明書と違う";
-    case CertProblem::Handshake:
-        return "TLS の開始に失敗";
-    case CertProblem::Other:
-        break;
-    }
-    return "その他の証明書の問題";
-}
 
 const char* const TSocketBase::ClosedByPeerText = "Connection closed by the server";
 const char* const TSocketBase::ReplyTimedOutText = "No reply from the server within the time-out";
@@ -212,19 +156,10 @@ int SocketErrorNumber(int qtSocketError) {
     }
 }
 
+
 // ---------------------------------------------------------------- TTimeoutTimer
 
-TTimeoutTimer::TTimeoutTimer(QObject* parent) : QObject(parent), m_timer(new QTimer(this)) {
-    connect(m_timer, &QTimer::timeout, this, [this] {
-        if (!m_onTimer)
-            return;
-        try {
-            m_onTimer(this);
-        } catch (...) {
-            // A timer tick runs from the event loop: nothing may escape into it.
-        }
-    });
-}
+TTimeoutTimer::TTimeoutTimer(QObject* parent) : QObject(parent) {}
 
 void TTimeoutTimer::SetEnabled(bool enabled) {
     m_enabled = enabled;
@@ -241,24 +176,48 @@ void TTimeoutTimer::SetOnTimer(TNotifyEvent handler) {
     rearm();
 }
 
-bool TTimeoutTimer::Running() const { return m_timer->isActive(); }
+QDeadlineTimer TTimeoutTimer::Deadline() const {
+    return m_running ? m_due : QDeadlineTimer(QDeadlineTimer::Forever);
+}
 
 void TTimeoutTimer::rearm() {
-    m_timer->stop();
-    if (m_interval != 0 && m_enabled && m_onTimer)
-        m_timer->start(static_cast<int>(std::min<unsigned>(m_interval, INT32_MAX)));
+    m_running = m_interval != 0 && m_enabled && m_onTimer;
+    if (m_running)
+        m_due = QDeadlineTimer(std::chrono::milliseconds(m_interval));
+}
+
+void TTimeoutTimer::Expire() {
+    if (!m_running)
+        return;
+    m_due = QDeadlineTimer(std::chrono::milliseconds(m_interval));
+    const TNotifyEvent handler = m_onTimer; // the handler may replace itself
+    try {
+        handler(this);
+    } catch (...) {
+        // It fires inside a wait: nothing may end that wait but the time-out itself.
+    }
 }
 
 // ---------------------------------------------------------------- TSocketBase
 
 TSocketBase::TSocketBase(QObject* parent)
-    : QObject(parent), m_socket(new QTcpSocket(this)), m_timer(new TTimeoutTimer(this)), m_ioTimer(new QTimer(this)) {
+    : QObject(parent), m_socket(new QTcpSocket(this)), m_timer(new TTimeoutTimer(this)), m_wake(new QTimer(this)) {
     Status(ReportSteps, "Create");
     m_timer->SetEnabled(false);
     m_timer->SetOnTimer([this](QObject*) { TimerTriggered(); });
-    m_ioTimer->setSingleShot(true);
-    connect(m_ioTimer, &QTimer::timeout, this, &TSocketBase::onIoTimer);
+    m_wake->setSingleShot(true); // its tick only wakes the wait, which reads its own deadline
     attachSocket();
+}
+
+TSocketBase::~TSocketBase() {
+    // No handler runs any more: the owner it would call may be half destroyed already.
+    m_destroying = true;
+    Status(ReportSteps, "Destroy");
+    m_canceled = true;
+    m_abortHook = nullptr;
+    m_socket->disconnect(this);
+    m_socket->abort();
+    m_phase = SocketPhase::NotConnected;
 }
 
 void TSocketBase::attachSocket() {
@@ -275,32 +234,23 @@ void TSocketBase::replaceSocket() {
     m_socket->disconnect(this);
     m_socket->abort();
     m_socket->deleteLater();
-    m_encrypted = false;
     if (SocketKind == SocketType::Tls) {
         auto* ssl = new QSslSocket(this);
         m_socket = ssl;
         connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
-            safely([&] { m_peerFingerprint = fingerprintOf(ssl->peerCertificate()); });
-            m_encrypted = true;
+            safely([&] {
+                m_certificate.Passed(ssl->peerCertificate());
+                if (m_phase == SocketPhase::Handshaking)
+                    m_phase = SocketPhase::Connected;
+            });
         });
         connect(ssl, &QSslSocket::sslErrors, this, [this, ssl](const QList<QSslError>& errors) {
-            safely([&] { checkCertificate(*ssl, errors); });
+            safely([&] { m_certificate.Review(*ssl, errors); });
         });
     } else {
         m_socket = new QTcpSocket(this);
     }
     attachSocket();
-}
-
-TSocketBase::~TSocketBase() {
-    // No handler runs any more: the owner it would call may be half destroyed already.
-    m_destroying = true;
-    Status(ReportSteps, "Destroy");
-    m_canceled = true;
-    m_abortHook = nullptr;
-    m_socket->disconnect(this);
-    m_socket->abort();
-    m_connected = false;
 }
 
 template <typename F> void TSocketBase::safely(F&& f) noexcept {
@@ -315,54 +265,61 @@ void TSocketBase::Status(int level, const std::string& text) {
     if (ReportLevel < level)
         return;
     m_lastStatus = text;
+    // A report must not change the course of what it reports on.
     if (OnStatus && !m_destroying)
-        OnStatus(this, text);
+        safely([&] { OnStatus(this, text); });
+}
+
+bool TSocketBase::Connected() const {
+    return m_phase == SocketPhase::Handshaking || m_phase == SocketPhase::Connected ||
+           m_phase == SocketPhase::Closing;
 }
 
 qintptr TSocketBase::SocketDescriptor() const { return m_socket->socketDescriptor(); }
 
-// ---------------------------------------------------------------- waiting
+// ---------------------------------------------------------------- the wait
 
-// Runs the event loop, sleeping until events come, and tests the condition after each batch.
-// Every flag a wait tests is set by a handler of such an event (socket signals, the timers,
-// Cancel from a user command), so no wake-up call is needed and none is ever missed.
-void TSocketBase::waitFor(const std::function<bool()>& done) {
-    QEventLoop loop;
-    while (!done())
-        loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
-
-// The limit of a wait is a deadline; the timer behind it keeps running across waits and is
-// re-armed only when it fires early, so that a wait costs no timer registration.
-void TSocketBase::startIoTimer() {
-    m_ioTimedOut = false;
-    m_ioWaiting = true;
-    if (TimeOut <= 0)
-        return;
-    m_ioDeadline = QDeadlineTimer(TimeOut);
-    if (!m_ioTimer->isActive() || m_ioTimerDue > m_ioDeadline) {
-        m_ioTimer->start(TimeOut);
-        m_ioTimerDue = m_ioDeadline;
+// Runs the event loop, sleeping until events come, and looks at the state after each batch.
+// Everything a wait ends on is set by a handler of such an event (socket signals, Cancel from a
+// user command, the wake-up at the deadline), so no wake-up is ever missed.
+WaitEnd TSocketBase::wait(const std::function<bool()>& done, WaitKind kind) {
+    const bool opening = kind == WaitKind::Opening;
+    bool started = false;
+    // Ends at the deadline at the latest (never, with TimeOut 0, unless stopped or closed).
+    for (;;) {
+        if (m_canceled)
+            return WaitEnd::Stopped;
+        if (done())
+            return WaitEnd::Done;
+        if (opening ? m_phase == SocketPhase::Failed : !Connected())
+            return m_phase == SocketPhase::ClosedByPeer ? WaitEnd::Closed : WaitEnd::Failed;
+        if (!started && !opening)
+            m_deadline = TimeOut > 0 ? QDeadlineTimer(TimeOut) : QDeadlineTimer(QDeadlineTimer::Forever);
+        started = true;
+        const QDeadlineTimer deadline = opening ? m_timer->Deadline() : m_deadline;
+        if (deadline.hasExpired()) {
+            if (opening)
+                m_timer->Expire(); // TimerTriggered
+            return WaitEnd::TimedOut;
+        }
+        wakeAt(deadline);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 
-void TSocketBase::stopIoTimer() { m_ioWaiting = false; }
-
-void TSocketBase::extendIoDeadline() {
-    if (m_ioWaiting && TimeOut > 0)
-        m_ioDeadline = QDeadlineTimer(TimeOut);
+// The wake-up keeps running across waits and is started again only when it would come after the
+// deadline, so that a wait costs no timer registration; one that comes early wakes a wait that
+// then sleeps on until its deadline.
+void TSocketBase::wakeAt(const QDeadlineTimer& deadline) {
+    if (deadline.isForever() || (m_wake->isActive() && !(m_wakeDue > deadline)))
+        return;
+    m_wake->start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, INT32_MAX)));
+    m_wakeDue = deadline;
 }
 
-void TSocketBase::onIoTimer() {
-    if (!m_ioWaiting || TimeOut <= 0)
-        return; // single shot: stays off until the next wait
-    if (!m_ioDeadline.hasExpired()) {
-        const qint64 left = std::max<qint64>(1, m_ioDeadline.remainingTime());
-        m_ioTimer->start(static_cast<int>(left));
-        m_ioTimerDue = m_ioDeadline;
-        return;
-    }
-    m_ioTimedOut = true;
+void TSocketBase::progressed() {
+    if (TimeOut > 0)
+        m_deadline = QDeadlineTimer(TimeOut);
 }
 
 void TSocketBase::TimerOn() {
@@ -387,51 +344,62 @@ void TSocketBase::TimerTriggered() {
 // ---------------------------------------------------------------- socket signals
 
 void TSocketBase::onConnected() {
-    m_success = true;
-    m_connected = true;
-    // The header, the body and the final "." go out as separate small writes; with Nagle's
-    // algorithm each message would stall on the peer's delayed acknowledgement.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (OnConnect)
-        safely([this] { OnConnect(this); });
+    safely([this] {
+        m_phase = SocketPhase::Connected;
+        // The header, the body and the final "." go out as separate small writes; with Nagle's
+        // algorithm each message would stall on the peer's delayed acknowledgement.
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (OnConnect)
+            OnConnect(this);
+    });
 }
 
 void TSocketBase::onReadyRead() {
-    Status(ReportSteps, "ReadToStream");
-    if (m_canceled && m_abortHook)
-        safely([this] { m_abortHook(); });
-    // One read per notification: more data left behind notifies again on the next loop pass.
-    // A TLS socket buffers what it decrypted and notifies once for it: take it all.
-    if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_received += qobject_cast<QSslSocket*>(m_socket) ? m_socket->readAll() : m_socket->read(kChunk);
-    // An unbuffered socket learns of the peer's close by the read that returns nothing.
-    if (m_connected && m_socket->state() == QAbstractSocket::UnconnectedState)
-        onDisconnected();
+    safely([this] {
+        Status(ReportSteps, "ReadToStream");
+        if (m_canceled && m_abortHook)
+            m_abortHook();
+        // One read per notification: more data left behind notifies again on the next loop pass.
+        // A TLS socket buffers what it decrypted and notifies once for it: take it all.
+        if (m_socket->state() == QAbstractSocket::ConnectedState)
+            m_received += qobject_cast<QSslSocket*>(m_socket) ? m_socket->readAll() : m_socket->read(kChunk);
+        // An unbuffered socket learns of the peer's close by the read that returns nothing.
+        if (Connected() && m_socket->state() == QAbstractSocket::UnconnectedState)
+            peerClosed();
+    });
 }
 
 void TSocketBase::onBytesWritten(qint64) {
-    reportProgress();
-    pump();
+    safely([this] {
+        reportProgress();
+        pump();
+    });
 }
 
 void TSocketBase::onErrorOccurred(int error) {
-    m_success = false;
-    m_socketErrorText = m_socket->errorString().toStdString();
-    m_lastErrorNo = SocketErrorNumber(error);
-    if (m_connected)
-        m_ioError = true;
-    if (OnError)
-        safely([this] { OnError(this, m_lastErrorNo, ErrorText(m_lastErrorNo)); });
+    safely([&] {
+        m_socketErrorText = m_socket->errorString().toStdString();
+        m_lastErrorNo = SocketErrorNumber(error);
+        if (error == QAbstractSocket::RemoteHostClosedError && Connected())
+            peerClosed();
+        else if (Connected() || m_phase == SocketPhase::Connecting)
+            m_phase = SocketPhase::Failed;
+        if (OnError)
+            OnError(this, m_lastErrorNo, ErrorText(m_lastErrorNo));
+    });
 }
 
 void TSocketBase::onDisconnected() {
-    // Closed by the peer: keep what it sent before closing, then release the socket.
+    safely([this] { peerClosed(); });
+}
+
+void TSocketBase::peerClosed() {
+    // Keep what the server sent before it closed, then release the socket.
     if (m_socket->isReadable())
         m_received += m_socket->readAll();
-    const bool wasConnected = m_connected;
-    m_connected = false;
-    m_peerClosed = wasConnected;
-    safely([this] { RequestCloseSocket(); });
+    if (Connected())
+        m_phase = SocketPhase::ClosedByPeer;
+    RequestCloseSocket();
 }
 
 // ---------------------------------------------------------------- connection
@@ -445,30 +413,31 @@ void TSocketBase::ResolveHost() {
         return;
     }
     m_address = QHostAddress();
-    TimerOn();
-    m_lookupDone = false;
-    m_lookupFailed = false;
     m_lookupAddresses.clear();
+    m_phase = SocketPhase::LookingUp;
+    TimerOn();
     m_lookupId = QHostInfo::lookupHost(host, this, [this](const QHostInfo& info) {
-        if (info.lookupId() != m_lookupId)
+        if (info.lookupId() != m_lookupId || m_phase != SocketPhase::LookingUp)
             return;
-        m_lookupFailed = info.error() != QHostInfo::NoError || info.addresses().isEmpty();
-        m_success = !m_lookupFailed;
         for (const QHostAddress& a : info.addresses())
             m_lookupAddresses.push_back(a);
-        m_lookupDone = true;
+        const bool found = info.error() == QHostInfo::NoError && !m_lookupAddresses.empty();
+        m_phase = found ? SocketPhase::NotConnected : SocketPhase::Failed;
     });
-    waitFor([this] { return m_lookupDone || m_timedOut || m_canceled; });
+    const WaitEnd end = wait([this] { return m_phase == SocketPhase::NotConnected; }, WaitKind::Opening);
     TimerOff();
-    if (!m_lookupDone) {
+    if (m_phase == SocketPhase::LookingUp)
         QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
-    if (m_timedOut)
+    m_lookupId = -1;
+    m_phase = SocketPhase::NotConnected;
+    switch (end) {
+    case WaitEnd::Done:
+        break;
+    case WaitEnd::TimedOut:
         throw ESockError(kHostLookupTimedOut);
-    if (m_canceled)
+    case WaitEnd::Stopped:
         throw ESockError(kHostLookupCanceled);
-    if (m_lookupFailed) {
+    default:
         m_lastErrorNo = 11001;
         throw ESockError("Host Lookup Failed");
     }
@@ -486,7 +455,7 @@ void TSocketBase::ResolveHost() {
 void TSocketBase::Connect() {
     Status(ReportSteps, "Connecting");
     m_canceled = false;
-    if (m_connected)
+    if (Connected())
         throw ESockError("Already connected");
 
     for (int retry = 0;; ++retry) {
@@ -507,37 +476,34 @@ void TSocketBase::Connect() {
             throw ESockError("Null Remote Address");
     }
 
-    m_lookupDone = false;
-    m_success = true;
-    m_peerClosed = false;
-    m_ioError = false;
     m_received.clear();
-    const bool portValid = Port > 0 && Port <= 65535;
     const bool tls = SocketKind == SocketType::Tls;
-    if (tls != (qobject_cast<QSslSocket*>(m_socket) != nullptr))
+    if (tls != (qobject_cast<QSslSocket*>(m_socket) != nullptr) ||
+        m_socket->state() != QAbstractSocket::UnconnectedState)
         replaceSocket();
-    if (portValid) {
+    WaitEnd end = WaitEnd::Failed;
+    if (Port > 0 && Port <= 65535) {
+        m_phase = SocketPhase::Connecting;
         // A TLS socket keeps its own buffers (it must, to decrypt); a plain one reads the system's.
         m_socket->connectToHost(m_address, static_cast<quint16>(Port),
                                 tls ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::Unbuffered);
         TimerOn();
-        waitFor([this] { return m_connected || m_timedOut || m_canceled || !m_success; });
+        end = wait([this] { return m_phase == SocketPhase::Connected; }, WaitKind::Opening);
         TimerOff();
     } else {
         // A port outside 1..65535 cannot be reached; never connect to a truncated number.
-        m_success = false;
         m_lastErrorNo = 10049;
     }
-    if (m_connected && !m_timedOut && !m_canceled && m_success)
+    if (end == WaitEnd::Done)
         return;
 
     replaceSocket();
-    m_connected = false;
+    m_phase = SocketPhase::NotConnected;
     if (OnConnectionFailed)
         OnConnectionFailed(this);
-    if (m_timedOut)
+    if (end == WaitEnd::TimedOut)
         throw ESockError("Connection Timed out");
-    if (m_canceled)
+    if (end == WaitEnd::Stopped)
         throw ESockError("Connection Canceled");
     throw ESockError("Connection Failed");
 }
@@ -549,11 +515,25 @@ void TSocketBase::Disconnect() {
 
 void TSocketBase::RequestCloseSocket() {
     Status(ReportBuffers, "Request Close Socket");
-    m_connected = false;
+    // A close by the peer or by an error stays known as such until the next Connect.
+    if (Connected())
+        m_phase = SocketPhase::NotConnected;
+    else if (m_phase == SocketPhase::Connecting)
+        m_phase = SocketPhase::Failed;
     if (!m_destroying)
         replaceSocket(); // a fresh socket waits for the next Connect
     if (OnDisconnect && !m_destroying)
         OnDisconnect(this);
+}
+
+void TSocketBase::BeginClosing() {
+    if (Connected())
+        m_phase = SocketPhase::Closing;
+}
+
+void TSocketBase::DropConnection() {
+    safely([this] { RequestCloseSocket(); });
+    m_received.clear();
 }
 
 void TSocketBase::Cancel() {
@@ -561,13 +541,17 @@ void TSocketBase::Cancel() {
     m_canceled = true;
 }
 
-void TSocketBase::EnsureConnected() {
-    if (m_connected)
-        return;
+bool TSocketBase::AskForConnection() {
+    if (Connected())
+        return true;
     bool handled = false;
     if (OnConnectionRequired)
         OnConnectionRequired(handled);
-    if (!handled || !m_connected)
+    return handled && Connected();
+}
+
+void TSocketBase::EnsureConnected() {
+    if (!AskForConnection())
         throw Error("Not Connected");
 }
 
@@ -582,19 +566,37 @@ void TSocketBase::ErrorManager(int expected) {
     throw ESockError(text);
 }
 
-void TSocketBase::failConnection(const std::string& text) {
+// ---------------------------------------------------------------- failures as values
+
+SocketFailure TSocketBase::lost(WaitEnd end, const std::string& text) {
     // A connection that failed in the middle of an exchange cannot be trusted for the next one.
-    RequestCloseSocket();
-    m_received.clear();
-    throw ESockError(text);
+    DropConnection();
+    return failure(end, text, ESockError(text));
+}
+
+SocketFailure TSocketBase::stopped(const char* text) {
+    // What was sent is still owed its reply, or the peer is mid-message: the abort hook gives the
+    // connection up, so that nothing of it is taken for the next exchange.
+    if (m_abortHook)
+        safely([this] { m_abortHook(); });
+    return failure(WaitEnd::Stopped, text, EAbortError(text));
+}
+
+std::string TSocketBase::connectionLostText() const {
+    if (m_phase == SocketPhase::ClosedByPeer || m_lastErrorNo == kReset)
+        return ClosedByPeerText;
+    if (m_phase == SocketPhase::Failed && m_lastErrorNo != 0)
+        return ErrorText(m_lastErrorNo);
+    return ErrorText(kNotConnected);
 }
 
 // ---------------------------------------------------------------- sending
 
 void TSocketBase::pump() {
-    if (m_inHandler || !m_sending)
+    if (m_pumping || !m_outgoing)
         return;
-    m_inHandler = true;
+    m_pumping = true;
+    const auto pumped = qScopeGuard([this] { m_pumping = false; });
     Status(ReportSteps, "WriteFromStream");
     // Bounded: each pass either queues more bytes or stops because the source or the socket is full.
     while (!m_canceled && m_socket->state() == QAbstractSocket::ConnectedState) {
@@ -604,8 +606,9 @@ void TSocketBase::pump() {
             if (chunk.isEmpty())
                 break;
             if (m_socket->write(chunk) != chunk.size()) {
-                m_ioError = true;
-                break;
+                if (Connected())
+                    m_phase = SocketPhase::Failed;
+                return;
             }
             m_queued += chunk.size();
             queued = true;
@@ -614,284 +617,238 @@ void TSocketBase::pump() {
         if (m_socket->bytesToWrite() > 0)
             m_socket->flush(); // hand the bytes to the system now, not on the next loop pass
         reportProgress();
-        if (!queued || m_ioError || sourceAtEnd() || m_socket->bytesToWrite() >= kHighWater)
+        if (!queued || sourceAtEnd() || m_socket->bytesToWrite() >= kHighWater)
             break;
     }
-    if (sourceAtEnd() && m_socket->bytesToWrite() == 0)
-        m_sendComplete = true;
-    m_inHandler = false;
 }
 
 void TSocketBase::reportProgress() {
+    if (!m_outgoing)
+        return;
     // What the system has taken: everything queued but what the socket still holds.
     const qint64 taken = m_queued - m_socket->bytesToWrite();
-    if (taken <= m_taken)
+    if (taken <= m_outgoing->taken)
         return;
     // Every send counts; SendStream starts the count at 0, so the final "." adds to its total.
-    m_bytesSent += taken - m_taken;
-    if (m_counting && OnPacketSent)
+    m_bytesSent += taken - m_outgoing->taken;
+    m_outgoing->taken = taken;
+    if (m_outgoing->counting && OnPacketSent)
         safely([this] { OnPacketSent(this); });
-    m_taken = taken;
-    extendIoDeadline(); // progress: the limit counts from the last chunk taken
+    progressed(); // the limit of a send counts from the last chunk taken
 }
 
 bool TSocketBase::sourceAtEnd() const {
-    return m_sendSource ? m_sendSource->atEnd() : m_sendPos >= m_sendBytes.size();
+    return m_outgoing->source ? m_outgoing->source->atEnd() : m_outgoing->position >= m_outgoing->bytes.size();
 }
 
 QByteArray TSocketBase::readSource() {
-    if (m_sendSource)
-        return m_sendSource->read(kChunk);
-    const QByteArray chunk = m_sendBytes.mid(m_sendPos, kChunk);
-    m_sendPos += chunk.size();
+    if (m_outgoing->source)
+        return m_outgoing->source->read(kChunk);
+    const QByteArray chunk = m_outgoing->bytes.mid(m_outgoing->position, kChunk);
+    m_outgoing->position += chunk.size();
     return chunk;
 }
 
-void TSocketBase::sendAll(QIODevice* source, const QByteArray& bytes) {
+bool TSocketBase::sent() const { return m_outgoing && sourceAtEnd() && m_outgoing->taken == m_queued; }
+
+SocketFailure TSocketBase::send(QIODevice* source, const QByteArray& bytes, bool counting) {
     m_queued = 0;
     if (m_canceled) {
         // A text is simply not sent: the reply wait that follows it reports the cancel. A stream
         // is the body after DATA, so the peer is mid-message and the connection is given up.
         if (!source)
-            return;
+            return {};
         m_canceled = false;
-        if (m_abortHook)
-            m_abortHook();
-        throw EAbortError("Socket send aborted");
+        return stopped("Socket send aborted");
     }
-    if (!m_connected)
-        failConnection(m_peerClosed ? ClosedByPeerText : ErrorText(kNotConnected));
-    m_sendSource = source;
-    m_sendBytes = bytes;
-    m_sendPos = 0;
-    m_sending = true;
-    m_taken = 0;
-    m_sendComplete = false;
-    m_ioError = false;
-    startIoTimer();
+    if (!Connected())
+        return lost(m_phase == SocketPhase::ClosedByPeer ? WaitEnd::Closed : WaitEnd::Failed, connectionLostText());
+    m_outgoing = Outgoing{source, bytes, 0, counting, 0};
     pump();
-    waitFor([this] { return m_sendComplete || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
-    stopIoTimer();
-    m_sending = false;
-    m_sendSource = nullptr;
-    m_sendBytes.clear();
-    if (m_sendComplete)
-        return;
-    if (m_canceled) {
+    const WaitEnd end = wait([this] { return sent(); }, WaitKind::Exchange);
+    m_outgoing.reset();
+    switch (end) {
+    case WaitEnd::Done:
+        return {};
+    case WaitEnd::Stopped:
         m_canceled = false;
-        // Part of the data left: the peer is mid-message, so the connection is given up.
-        if (m_abortHook)
-            m_abortHook();
-        throw EAbortError("Socket send aborted");
+        return stopped("Socket send aborted");
+    case WaitEnd::TimedOut:
+        return lost(end, SendTimedOutText);
+    default:
+        return lost(end, connectionLostText());
     }
-    if (m_ioTimedOut)
-        failConnection(SendTimedOutText);
-    if (m_peerClosed || m_lastErrorNo == 10054)
-        failConnection(ClosedByPeerText);
-    failConnection(ErrorText(m_lastErrorNo == 0 ? kNotConnected : m_lastErrorNo));
 }
 
-void TSocketBase::WriteAll(const QByteArray& bytes) {
+SocketFailure TSocketBase::sendAll(const QByteArray& bytes) {
     Status(ReportBuffers, "Sending Buffer");
-    sendAll(nullptr, bytes);
+    return send(nullptr, bytes, false);
 }
 
-void TSocketBase::Write(const std::string& text) {
+SocketFailure TSocketBase::sendText(const std::string& text) {
     Status(ReportSteps, "Write");
     QByteArray bytes = QByteArray::fromStdString(text.substr(0, kWriteLimit));
     const qsizetype zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
-    WriteAll(bytes);
+    return sendAll(bytes);
 }
 
-void TSocketBase::Writeln(const std::string& text) {
+SocketFailure TSocketBase::sendLine(const std::string& text) {
     Status(ReportSteps, "Writeln");
-    Write(text + "\r\n");
+    return sendText(text + "\r\n");
 }
 
-void TSocketBase::SendStream(QIODevice& stream) {
-    m_counting = true;
+SocketFailure TSocketBase::sendStream(QIODevice& stream) {
     Status(ReportSteps, "SendStream");
-    struct CountingOff {
-        bool& flag;
-        ~CountingOff() { flag = false; }
-    } countingOff{m_counting};
     if (!m_canceled) {
         Status(ReportSteps, "SendFile");
         m_bytesSent = 0;
         m_bytesTotal = stream.size();
         stream.seek(0);
     }
-    sendAll(&stream, {});
+    return send(&stream, {}, true);
+}
+
+void TSocketBase::WriteAll(const QByteArray& bytes) {
+    if (const SocketFailure f = sendAll(bytes))
+        f.Raise();
+}
+
+void TSocketBase::Write(const std::string& text) {
+    if (const SocketFailure f = sendText(text))
+        f.Raise();
+}
+
+void TSocketBase::Writeln(const std::string& text) {
+    if (const SocketFailure f = sendLine(text))
+        f.Raise();
+}
+
+void TSocketBase::SendStream(QIODevice& stream) {
+    if (const SocketFailure f = sendStream(stream))
+        f.Raise();
 }
 
 // ---------------------------------------------------------------- receiving
 
-std::string TSocketBase::ReadLn() {
+SocketFailure TSocketBase::readLine(std::string& line) {
     Status(ReportSteps, "ReadLn");
-    if (!m_received.contains('\n')) {
-        startIoTimer();
-        waitFor([this] { return m_received.contains('\n') || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
-        stopIoTimer();
-    }
-    if (m_canceled) {
-        // The reply to what was sent is still owed; it must never be taken for the next one.
-        if (m_abortHook)
-            m_abortHook();
-        throw EAbortError("Socket readln aborted");
-    }
-    const qsizetype lf = m_received.indexOf('\n');
-    if (lf >= 0) {
-        std::string line = m_received.left(lf + 1).toStdString();
+    qsizetype lf = -1;
+    const WaitEnd end = wait([&] { return (lf = m_received.indexOf('\n')) >= 0; }, WaitKind::Exchange);
+    switch (end) {
+    case WaitEnd::Done:
+        line.assign(m_received.constData(), static_cast<std::size_t>(lf + 1));
         m_received.remove(0, lf + 1);
-        return line;
+        return {};
+    case WaitEnd::Stopped:
+        return stopped("Socket readln aborted"); // Canceled stays set
+    case WaitEnd::TimedOut:
+        return lost(end, ReplyTimedOutText);
+    default:
+        return lost(end, connectionLostText());
     }
-    if (m_ioTimedOut)
-        failConnection(ReplyTimedOutText);
-    if (m_peerClosed || m_lastErrorNo == 10054)
-        failConnection(ClosedByPeerText);
-    failConnection(ErrorText(m_ioError ? m_lastErrorNo : kNotConnected));
+}
+
+SocketFailure TSocketBase::readReplyLines(std::string first, bool strict, std::vector<std::string>& lines,
+                                          bool& broken) {
+    broken = false;
+    std::string line = std::move(first);
+    const long long code = ParseReplyLine(line).Number;
+    // Bounded by what the server sends and by kMaxReplyLines: every pass consumes one line.
+    for (;;) {
+        const ReplyLine parsed = ParseReplyLine(line);
+        if (strict)
+            Status(ReportReplies, line);
+        lines.push_back(std::move(line));
+        if (strict && (!parsed.Coded || parsed.Number != code)) {
+            broken = true;
+            return {};
+        }
+        if (!parsed.More)
+            return {};
+        if (lines.size() >= kMaxReplyLines) {
+            broken = true;
+            return {};
+        }
+        if (SocketFailure f = readLine(line))
+            return f;
+    }
+}
+
+SocketFailure TSocketBase::readReply(SmtpStep step, SmtpReply& reply) {
+    reply = SmtpReply{};
+    reply.Step = step;
+    m_replyNumber = 0;
+    std::string first;
+    if (SocketFailure f = readLine(first))
+        return f;
+    bool broken = false;
+    if (SocketFailure f = readReplyLines(std::move(first), true, reply.Lines, broken))
+        return f;
+    const ReplyLine head = ParseReplyLine(reply.Lines.front());
+    reply.Code = head.Coded ? static_cast<int>(head.Number) : 0;
+    m_lastReply = reply.Text();
+    if (broken) {
+        const std::string text =
+            std::string(StepName(step)) + ": サーバーの応答が読めないため、接続を切りました。\n" + m_lastReply;
+        DropConnection();
+        return failure(WaitEnd::Done, text, ProtocolError(text, reply));
+    }
+    m_replyNumber = static_cast<int16_t>(reply.Code);
+    return {};
+}
+
+SocketFailure TSocketBase::skipContinuation(std::string& line) {
+    std::vector<std::string> lines;
+    bool broken = false;
+    if (SocketFailure f = readReplyLines(line, false, lines, broken))
+        return f;
+    if (broken) {
+        SmtpReply reply;
+        reply.Lines = std::move(lines);
+        const std::string text =
+            std::string(StepName(reply.Step)) + ": サーバーの応答が読めないため、接続を切りました。\n" + reply.Lines.back();
+        DropConnection();
+        return failure(WaitEnd::Done, text, ProtocolError(text, std::move(reply)));
+    }
+    line = std::move(lines.back());
+    return {};
+}
+
+SocketFailure TSocketBase::command(const std::string& command, SmtpStep step, SmtpReply& reply) {
+    Status(ReportSteps, "Transaction");
+    reply = SmtpReply{};
+    reply.Step = step;
+    m_replyNumber = 0;
+    if (SocketFailure f = sendLine(command))
+        return f;
+    return readReply(step, reply);
+}
+
+std::string TSocketBase::ReadLn() {
+    std::string line;
+    if (const SocketFailure f = readLine(line))
+        f.Raise();
+    return line;
 }
 
 SmtpReply TSocketBase::ReadReply(SmtpStep step) {
     SmtpReply reply;
-    reply.Step = step;
-    m_replyNumber = 0;
-    // Bounded by what the server sends and by kMaxReplyLines: every pass consumes one line.
-    for (;;) {
-        std::string line = ReadLn();
-        reply.Lines.push_back(line);
-        Status(ReportReplies, line);
-        std::size_t digits = 0;
-        const bool coded = isReplyCode(line, digits);
-        const int code = coded ? std::stoi(line.substr(0, 3)) : 0;
-        if (!coded || (reply.Lines.size() > 1 && code != reply.Code) || reply.Lines.size() > kMaxReplyLines) {
-            m_lastReply = reply.Text();
-            RequestCloseSocket();
-            m_received.clear();
-            const std::string text =
-                std::string(StepName(step)) + ": サーバーの応答が読めないため、接続を切りました。\n" + m_lastReply;
-            throw ProtocolError(text, std::move(reply));
-        }
-        reply.Code = code;
-        if (line.size() < 4 || line[3] != '-')
-            break;
-    }
-    m_replyNumber = static_cast<int16_t>(reply.Code);
-    m_lastReply = reply.Text();
+    if (const SocketFailure f = readReply(step, reply))
+        f.Raise();
     return reply;
 }
 
 SmtpReply TSocketBase::Command(const std::string& command, SmtpStep step) {
-    Status(ReportSteps, "Transaction");
-    m_replyNumber = 0;
-    Writeln(command);
-    return ReadReply(step);
-}
-
-// ---------------------------------------------------------------- TLS
-
-void TSocketBase::SetExtraCaCertificates(const QByteArray& pem) {
-    extraCaCertificates() = QSslCertificate::fromData(pem, QSsl::Pem);
-}
-
-bool TSocketBase::Encrypted() const { return m_encrypted && m_connected; }
-
-bool TSocketBase::PeerIsLoopback() const { return m_connected && m_address.isLoopback(); }
-
-// Runs inside the handshake, from the socket's signal. Errors not ignored here end the handshake.
-void TSocketBase::checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors) {
-    m_peerFingerprint = fingerprintOf(ssl.peerCertificate());
-    if (!m_trustedFingerprint.empty() && m_peerFingerprint == m_trustedFingerprint) {
-        // The user trusts this one certificate for this server: only its own errors pass.
-        ssl.ignoreSslErrors(errors);
-        m_certProblems.clear();
-        return;
-    }
-    for (const QSslError& e : errors) {
-        const CertProblem problem = problemOf(e.error());
-        if (std::find(m_certProblems.begin(), m_certProblems.end(), problem) == m_certProblems.end())
-            m_certProblems.push_back(problem);
-    }
-    if (!m_trustedFingerprint.empty())
-        m_certProblems.push_back(CertProblem::PinMismatch);
-}
-
-void TSocketBase::failTls(const std::string& why) {
-    std::vector<CertProblem> problems = m_certProblems;
-    if (problems.empty())
-        problems.push_back(CertProblem::Handshake);
-    std::string text = "TLS: " + why;
-    if (!m_certProblems.empty()) {
-        text = "TLS: サーバーの証明書を確認できないため、接続を中止しました（";
-        for (std::size_t i = 0; i < problems.size(); ++i)
-            text += std::string(i ? "、" : "") + CertProblemText(problems[i]);
-        text += "）。";
-    }
-    if (!m_peerFingerprint.empty())
-        text += "\n証明書の SHA-256 指紋: " + m_peerFingerprint;
-    const bool pinMismatch =
-        std::find(problems.begin(), problems.end(), CertProblem::PinMismatch) != problems.end();
-    if (pinMismatch)
-        text += "\n信頼済みの指紋: " + m_trustedFingerprint;
-    const std::string fingerprint = m_peerFingerprint;
-    const std::string pinned = pinMismatch ? m_trustedFingerprint : std::string();
-    RequestCloseSocket();
-    m_received.clear();
-    throw TlsError(text, std::move(problems), fingerprint, pinned);
-}
-
-void TSocketBase::StartTls(const std::string& trustedFingerprint) {
-    Status(ReportSteps, "Start TLS");
-    m_certProblems.clear();
-    m_peerFingerprint.clear();
-    m_trustedFingerprint = trustedFingerprint;
-    auto* ssl = qobject_cast<QSslSocket*>(m_socket);
-    if (!ssl || !QSslSocket::supportsSsl())
-        failTls("この環境では TLS を使えません。");
-    if (!m_connected)
-        failConnection(m_peerClosed ? ClosedByPeerText : ErrorText(kNotConnected));
-    // Nothing received in plain text may be taken for a reply once the connection is protected.
-    m_received.clear();
-    if (ssl->bytesAvailable() > 0)
-        ssl->readAll();
-
-    QSslConfiguration configuration = ssl->sslConfiguration();
-    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    configuration.setProtocol(QSsl::SecureProtocols);
-    if (!extraCaCertificates().isEmpty())
-        configuration.addCaCertificates(extraCaCertificates());
-    ssl->setSslConfiguration(configuration);
-    // The certificate must name the host as the user gave it, not the address it resolved to.
-    ssl->setPeerVerifyName(QString::fromStdString(Host));
-
-    m_ioError = false;
-    m_socketErrorText.clear();
-    startIoTimer();
-    ssl->startClientEncryption();
-    waitFor([this] { return m_encrypted || m_canceled || !m_connected || m_ioError || m_ioTimedOut; });
-    stopIoTimer();
-    if (m_canceled) {
-        if (m_abortHook)
-            m_abortHook();
-        throw EAbortError("TLS handshake aborted");
-    }
-    if (m_encrypted && m_connected && !m_ioError)
-        return;
-    if (m_ioTimedOut)
-        failTls("時間内にサーバーから応答がないため、TLS を開始できませんでした。");
-    // The socket may have been replaced by now: its reason was kept when the error came.
-    failTls("サーバーとの TLS を開始できませんでした（" + m_socketErrorText + "）。");
+    SmtpReply reply;
+    if (const SocketFailure f = this->command(command, step, reply))
+        f.Raise();
+    return reply;
 }
 
 int16_t TSocketBase::ReplyCode(const std::string& line) {
-    std::size_t digits = 0;
-    while (digits < line.size() && digits < 10 && line[digits] >= '0' && line[digits] <= '9')
-        ++digits;
-    if (digits == 0)
-        return 0;
-    const unsigned long long value = std::stoull(line.substr(0, digits));
+    const long long value = ParseReplyLine(line).Number;
     if (value > INT16_MAX)
         throw Error("Reply code out of range: " + line);
     return static_cast<int16_t>(value);
@@ -907,6 +864,68 @@ std::string TSocketBase::Transaction(const std::string& command) {
         m_replyNumber = ReplyCode(m_lastReply);
     }
     return m_lastReply;
+}
+
+// ---------------------------------------------------------------- TLS
+
+void TSocketBase::SetExtraCaCertificates(const QByteArray& pem) {
+    extraCaCertificates() = QSslCertificate::fromData(pem, QSsl::Pem);
+}
+
+bool TSocketBase::Encrypted() const {
+    const auto* ssl = qobject_cast<const QSslSocket*>(m_socket);
+    return ssl && ssl->isEncrypted() && Connected();
+}
+
+bool TSocketBase::PeerIsLoopback() const { return Connected() && m_address.isLoopback(); }
+
+void TSocketBase::failTls(const std::string& why) {
+    std::vector<CertProblem> problems = m_certificate.Problems();
+    if (problems.empty())
+        problems.push_back(CertProblem::Handshake);
+    const std::string text = m_certificate.FailureText(why);
+    const std::string fingerprint = m_certificate.Fingerprint();
+    const std::string pinned = m_certificate.PinMismatched() ? m_certificate.Trusted() : std::string();
+    DropConnection();
+    throw TlsError(text, std::move(problems), fingerprint, pinned);
+}
+
+void TSocketBase::StartTls(const std::string& trustedFingerprint) {
+    Status(ReportSteps, "Start TLS");
+    m_certificate.Begin(trustedFingerprint);
+    auto* ssl = qobject_cast<QSslSocket*>(m_socket);
+    if (!ssl || !QSslSocket::supportsSsl())
+        failTls("この環境では TLS を使えません。");
+    if (!Connected())
+        lost(m_phase == SocketPhase::ClosedByPeer ? WaitEnd::Closed : WaitEnd::Failed, connectionLostText()).Raise();
+    // Nothing received in plain text may be taken for a reply once the connection is protected.
+    m_received.clear();
+    if (ssl->bytesAvailable() > 0)
+        ssl->readAll();
+
+    QSslConfiguration configuration = ssl->sslConfiguration();
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    configuration.setProtocol(QSsl::SecureProtocols);
+    if (!extraCaCertificates().isEmpty())
+        configuration.addCaCertificates(extraCaCertificates());
+    ssl->setSslConfiguration(configuration);
+    // The certificate must name the host as the user gave it, not the address it resolved to.
+    ssl->setPeerVerifyName(QString::fromStdString(Host));
+
+    m_socketErrorText.clear();
+    m_phase = SocketPhase::Handshaking;
+    ssl->startClientEncryption();
+    switch (wait([this] { return m_phase == SocketPhase::Connected; }, WaitKind::Exchange)) {
+    case WaitEnd::Done:
+        return;
+    case WaitEnd::Stopped:
+        stopped("TLS handshake aborted").Raise();
+    case WaitEnd::TimedOut:
+        failTls("時間内にサーバーから応答がないため、TLS を開始できませんでした。");
+    default:
+        // The socket may have been replaced by now: its reason was kept when the error came.
+        failTls("サーバーとの TLS を開始できませんでした（" + m_socketErrorText + "）。");
+    }
 }
 
 } // namespace tessaly

@@ -1,28 +1,29 @@
 // One TCP client connection driven from the thread that owns the windows: TSocketBase, the base of
 // the SMTP client, with its time-out timer TTimeoutTimer and the socket error table.
 //
-// Every wait (host lookup, connect, send, reading a line) runs a nested event loop that wakes on
-// the socket's signals, the timers, Cancel() and the connection closing, so window events keep
-// being handled while the client waits. Socket and timer slots never throw: they record what
-// happened; the waiting function tests the flags and throws after its loop has returned.
+// Every wait (host lookup, connect, TLS handshake, send progress, a reply) is one function: a
+// nested event loop that runs until its condition holds, Cancel() is called, its one deadline
+// passes, or the connection closes or fails, and says which of these ended it. Socket and timer
+// slots never throw: they record what happened in the phase and the buffers, and the waiting
+// function raises after its loop has returned.
 #pragma once
 
 #include "common/errors.h"
+#include "smtp/certificate_check.h"
 #include "smtp/smtp_reply.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHostAddress>
-#include <QList>
 #include <QObject>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-class QEventLoop;
 class QIODevice;
-class QSslError;
 class QSslSocket;
 class QTcpSocket;
 class QTimer;
@@ -49,17 +50,11 @@ public:
     SmtpReply Reply; // the lines read so far
 };
 
-// Why a server's certificate was not accepted.
-enum class CertProblem { Expired, NotYetValid, HostMismatch, UntrustedIssuer, SelfSigned, PinMismatch, Handshake, Other };
-
-// The reason in words: 期限切れ, ホスト名の不一致, 発行者を確認できない, ...
-const char* CertProblemText(CertProblem problem);
-
 // The TLS handshake failed or the certificate was refused; nothing was sent over the connection.
 class TlsError : public ESockError {
 public:
     TlsError(const std::string& text, std::vector<CertProblem> problems, std::string fingerprint,
-              std::string pinnedFingerprint)
+             std::string pinnedFingerprint)
         : ESockError(text), Problems(std::move(problems)), Fingerprint(std::move(fingerprint)),
           PinnedFingerprint(std::move(pinnedFingerprint)) {}
     std::vector<CertProblem> Problems;
@@ -80,7 +75,9 @@ std::string ErrorText(int number);
 // -1 when none fits.
 int SocketErrorNumber(int qtSocketError);
 
-// A timer that runs only while it is enabled, has an interval and a handler.
+// The time-out of host lookup and connection: while it is enabled, has an interval and a
+// handler, the handler fires each time the interval has passed. Like every other event of the
+// socket it is handled only inside the socket's waits, which end at its deadline.
 class TTimeoutTimer : public QObject {
 public:
     explicit TTimeoutTimer(QObject* parent = nullptr);
@@ -90,19 +87,50 @@ public:
     unsigned Interval() const { return m_interval; }
     void SetInterval(unsigned ms);
     void SetOnTimer(TNotifyEvent handler);
-    bool Running() const;
+    bool Running() const { return m_running; }
+    // When the handler fires next; never while the timer does not run.
+    QDeadlineTimer Deadline() const;
+    // The deadline has passed: starts the next interval and fires the handler, which must not throw.
+    void Expire();
 
 private:
     void rearm();
 
-    QTimer* m_timer;
     bool m_enabled = true;
     unsigned m_interval = 1000;
     TNotifyEvent m_onTimer;
+    bool m_running = false;
+    QDeadlineTimer m_due;
 };
 
 // The kind of socket a connection uses: plain TCP, or one able to speak TLS.
 enum class SocketType { Plain, Tls };
+
+// Where the connection stands.
+enum class SocketPhase {
+    NotConnected, // a fresh socket waits for Connect
+    LookingUp,    // the host name is being resolved
+    Connecting,   // the TCP connection is being opened
+    Handshaking,  // connected; TLS is being negotiated
+    Connected,
+    Closing,      // the goodbye is under way; the connection closes after it
+    ClosedByPeer, // the server closed the connection
+    Failed,       // a socket error ended the lookup, the connection attempt or the connection
+};
+
+// How a wait ended.
+enum class WaitEnd { Done, Stopped, TimedOut, Closed, Failed };
+
+// A step of the exchange that did not succeed, as a value: how its wait ended, and the error
+// that the raising operations (Write, SendStream, ReadLn, ReadReply) throw for it. A reply that
+// breaks the syntax came whole: its wait ended Done.
+struct SocketFailure {
+    WaitEnd End = WaitEnd::Done;
+    std::string Text;
+    std::exception_ptr Exception; // null: the step succeeded
+    explicit operator bool() const { return Exception != nullptr; }
+    [[noreturn]] void Raise() const { std::rethrow_exception(Exception); }
+};
 
 class TSocketBase : public QObject {
 public:
@@ -120,7 +148,7 @@ public:
     TNotifyEvent OnDisconnect;       // the socket was closed
     THandlerEvent OnInvalidHost;     // the host name could not be resolved (asked once)
     TOnHostResolved OnHostResolved;
-    TOnStatus OnStatus;
+    TOnStatus OnStatus;              // a report; what the handler throws is dropped
     TNotifyEvent OnConnectionFailed;
     THandlerEvent OnConnectionRequired; // asked once by EnsureConnected
     TNotifyEvent OnPacketSent;       // after each chunk of a SendStream left the socket
@@ -163,7 +191,7 @@ public:
     void StartTls(const std::string& trustedFingerprint);
     bool Encrypted() const;
     // SHA-256 of the certificate the server presented, lowercase hex; "" before any handshake.
-    const std::string& PeerFingerprint() const { return m_peerFingerprint; }
+    const std::string& PeerFingerprint() const { return m_certificate.Fingerprint(); }
     // True when the connected address is a loopback address.
     bool PeerIsLoopback() const;
     // Authorities trusted for every later handshake of every socket (PEM data; tests give the
@@ -172,7 +200,8 @@ public:
     static void SetExtraCaCertificates(const QByteArray& pem);
 
     // --- state
-    bool Connected() const { return m_connected; }
+    SocketPhase Phase() const { return m_phase; }
+    bool Connected() const;
     bool Canceled() const { return m_canceled; }
     bool TimedOut() const { return m_timedOut; }
     int16_t ReplyNumber() const { return m_replyNumber; }
@@ -202,9 +231,21 @@ protected:
     void TimerOff();
     void TimerTriggered();
 
+    // The operations above as values: each returns how it failed instead of raising it.
+    SocketFailure sendText(const std::string& text);    // Write
+    SocketFailure sendLine(const std::string& text);    // Writeln
+    SocketFailure sendAll(const QByteArray& bytes);     // all of `bytes`, without the cut of Write
+    SocketFailure sendStream(QIODevice& stream);        // SendStream
+    SocketFailure readLine(std::string& line);          // ReadLn
+    SocketFailure readReply(SmtpStep step, SmtpReply& reply);                              // ReadReply
+    SocketFailure command(const std::string& command, SmtpStep step, SmtpReply& reply);    // Command
+    // Reads the rest of the reply that `line` begins, replacing it by its last line (see
+    // SkipContinuationLines).
+    SocketFailure skipContinuation(std::string& line);
+
     // Sends all of `bytes`, without the cut of Write.
     void WriteAll(const QByteArray& bytes);
-    // Of the last send, the bytes handed to the socket (all of them once it returned).
+    // Of the last send, the bytes handed to the socket (all of them once it succeeded).
     qint64 BytesQueued() const { return m_queued; }
     // The leading decimal digits of a reply line (at most 10) as a reply code; 0 when there are
     // none. A code beyond the 16-bit range is refused.
@@ -212,27 +253,42 @@ protected:
     void SetReplyNumber(int16_t n) { m_replyNumber = n; }
     void ClearCanceled() { m_canceled = false; }
     void ClearReceiveBuffer() { m_received.clear(); }
+    // The goodbye has begun: the connection stays usable until it is closed.
+    void BeginClosing();
+    // Gives up a connection that can no longer be trusted to be in step with the server.
+    void DropConnection();
+    // EnsureConnected without the error: asks OnConnectionRequired when not connected.
+    bool AskForConnection();
     // Called when data arrives while Canceled is set, and when a cancelled wait ends.
     std::function<void()> m_abortHook;
     bool m_destroying = false;
 
 private:
+    enum class WaitKind {
+        Opening,  // lookup and connect: limited by the time-out timer, before any connection
+        Exchange, // needs the connection; limited by TimeOut from its start or last progress
+    };
+    WaitEnd wait(const std::function<bool()>& done, WaitKind kind);
+    void wakeAt(const QDeadlineTimer& deadline);
+    // The wait of an exchange made progress: its limit counts from now.
+    void progressed();
+
     void attachSocket();
     void replaceSocket();
-    void checkCertificate(QSslSocket& ssl, const QList<QSslError>& errors);
     [[noreturn]] void failTls(const std::string& why);
-    void waitFor(const std::function<bool()>& done);
-    // Sends the device's bytes, or `bytes` when there is no device.
-    void sendAll(QIODevice* source, const QByteArray& bytes);
+    SocketFailure send(QIODevice* source, const QByteArray& bytes, bool counting);
+    bool sent() const;
     bool sourceAtEnd() const;
     QByteArray readSource();
     void pump();
     void reportProgress();
-    [[noreturn]] void failConnection(const std::string& text);
-    void startIoTimer();
-    void stopIoTimer();
-    void extendIoDeadline();
-    void onIoTimer();
+    // The reply that `first` begins, line by line. Strict: every line carries the first line's
+    // well-formed code. `broken` tells a reply that breaks that rule or runs too long.
+    SocketFailure readReplyLines(std::string first, bool strict, std::vector<std::string>& lines, bool& broken);
+    // Closes the connection after a failed step of the exchange and gives the failure.
+    SocketFailure lost(WaitEnd end, const std::string& text);
+    SocketFailure stopped(const char* text);
+    std::string connectionLostText() const;
     template <typename F> void safely(F&& f) noexcept;
 
     void onConnected();
@@ -240,43 +296,36 @@ private:
     void onBytesWritten(qint64 bytes);
     void onErrorOccurred(int error);
     void onDisconnected();
+    void peerClosed();
 
     QTcpSocket* m_socket;
     TTimeoutTimer* m_timer;
-    QTimer* m_ioTimer; // limit of one wait for a reply or for sending progress
-    QDeadlineTimer m_ioDeadline;
-    QDeadlineTimer m_ioTimerDue;
-    bool m_ioWaiting = false;
+    QTimer* m_wake; // wakes a wait at its deadline
+    QDeadlineTimer m_wakeDue;
+    QDeadlineTimer m_deadline; // of the running exchange wait
 
-    QHostAddress m_address;
-    QByteArray m_received;
-    QIODevice* m_sendSource = nullptr;
-    QByteArray m_sendBytes;
-    qsizetype m_sendPos = 0;
-    bool m_sending = false;
-    qint64 m_queued = 0; // bytes of the running send handed to the socket
-    qint64 m_taken = 0;  // of those, bytes the system has taken
-
-    bool m_connected = false;
+    SocketPhase m_phase = SocketPhase::NotConnected;
     bool m_canceled = false;
     bool m_timedOut = false;
-    bool m_success = true;
-    bool m_lookupDone = false;
-    bool m_sendComplete = false;
-    bool m_inHandler = false;
-    bool m_counting = false;
-    bool m_peerClosed = false;
-    bool m_ioError = false;
-    bool m_ioTimedOut = false;
+
+    QHostAddress m_address;
     int m_lookupId = -1;
     std::vector<QHostAddress> m_lookupAddresses;
-    bool m_lookupFailed = false;
+    QByteArray m_received;
 
-    // TLS: the handshake's result, the problems the certificate check found, the pin it is held to.
-    bool m_encrypted = false;
-    std::string m_peerFingerprint;
-    std::string m_trustedFingerprint;
-    std::vector<CertProblem> m_certProblems;
+    // The send in progress.
+    struct Outgoing {
+        QIODevice* source = nullptr; // or `bytes`
+        QByteArray bytes;
+        qsizetype position = 0;
+        bool counting = false; // a SendStream: counts BytesSent and fires OnPacketSent
+        qint64 taken = 0;      // of the bytes queued, those the system has taken
+    };
+    std::optional<Outgoing> m_outgoing;
+    qint64 m_queued = 0; // bytes of the last send handed to the socket
+    bool m_pumping = false;
+
+    CertificateCheck m_certificate;
     std::string m_socketErrorText; // the socket's own words for its last error
 
     int16_t m_replyNumber = 0;

@@ -40,12 +40,31 @@ TEST_F(PipeliningTest, SendsTheEnvelopeAsOneGroupAndReadsEveryReplyInOrder) {
     client.SendMail();
     EXPECT_EQ(client.LastResult().Outcome, SendOutcome::Accepted);
     client.PostMessage.ToAddress = {"jiro@example.jp"};
-    EXPECT_EQ(thrown<RefusedError>([&] { client.SendMail(); }), "554 no valid recipients\r\n");
+    // Nobody left to receive it: the recipient's refusal decides, not the DATA's.
+    EXPECT_EQ(thrown<RefusedError>([&] { client.SendMail(); }), "550 5.1.1 no such user\r\n");
     EXPECT_EQ(client.LastRecipientRefusal().Code, 550);
     EXPECT_EQ(client.LastRecipientRefusal().Text(), "550 5.1.1 no such user\r\n");
     client.PostMessage.ToAddress = {"taro@example.jp"};
     client.SendMail();
     EXPECT_EQ(client.LastRecipientRefusal().Code, 0);
+    client.Disconnect();
+    EXPECT_TRUE(server.played());
+}
+
+// A server that opens the data although it accepted no recipient gets it closed empty, and the
+// next message starts in step.
+TEST_F(PipeliningTest, DataOpenedForNobodyIsClosedEmpty) {
+    loggedIn();
+    group(false, "RCPT TO:<taro@example.jp>", "250 ok\r\n450 mailbox busy\r\n354 go\r\n");
+    server.expect(".").send("554 no valid recipients\r\n");
+    group(true, "RCPT TO:<taro@example.jp>", "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n");
+    server.expectData().send("250 queued\r\n").quit();
+
+    client.Connect();
+    const SendResult refused = client.Send();
+    EXPECT_EQ(refused.Outcome, SendOutcome::TemporaryFailure);
+    EXPECT_EQ(refused.Reply.Text(), "450 mailbox busy\r\n");
+    EXPECT_EQ(client.Send().Outcome, SendOutcome::Accepted);
     client.Disconnect();
     EXPECT_TRUE(server.played());
 }
@@ -56,7 +75,6 @@ TEST_F(PipeliningTest, OneCommandAtATimeWhenSwitchedOff) {
     client.Pipelining = false;
     server.extendedMail();
     server.expect("MAIL FROM:<*").send("250 ok\r\n").expect("RCPT TO:<*").send("550 no such user\r\n");
-    server.expect("DATA").send("554 no valid recipients\r\n");
     server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
     server.expect("RCPT TO:<*").send("250 ok\r\n").expect("DATA").send("354 go\r\n");
     server.expectData().send("554 5.7.1 rejected\r\n");
@@ -89,7 +107,7 @@ TEST_F(PipeliningTest, AStopBeforeTheMessageDataLeavesItUnsent) {
     client.Connect();
     client.OnEndOfData = [this](QObject*) { client.Abort(); };
     EXPECT_EQ(thrown<EAbortError>([&] { client.SendMail(); }), "Socket send aborted");
-    EXPECT_EQ(client.LastResult().Outcome, SendOutcome::None);
+    EXPECT_EQ(client.LastResult().Outcome, SendOutcome::Stopped);
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(server.lines().back(), "DATA");
 }

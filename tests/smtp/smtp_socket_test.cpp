@@ -5,12 +5,15 @@
 #include <QBuffer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 using namespace tessaly;
@@ -131,63 +134,133 @@ private:
     quint16 m_port = 0;
 };
 
-TEST(SocketConnect, ServerThatNeverAnswersTimesOut) {
-    UnansweringPort peer;
-    ASSERT_NE(peer.port(), 0);
-    TSmtpClient client;
-    client.Host = "127.0.0.1";
-    client.Port = peer.port();
-    client.TimeOut = 300;
-    int failed = 0;
-    client.OnConnectionFailed = [&](QObject*) { ++failed; };
-    EXPECT_EQ(thrown<ESockError>([&] { client.Connect(); }), "Connection Timed out");
-    EXPECT_EQ(failed, 1);
-    EXPECT_TRUE(client.TimedOut());
-    EXPECT_FALSE(client.Connected());
-    EXPECT_FALSE(client.Busy());
-}
+// A peer that takes (almost) nothing of what it is sent, so that a large send stalls; with
+// `dropOnData`, one that drops the connection at the first bytes instead.
+class StallingPeer {
+public:
+    explicit StallingPeer(bool dropOnData) {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this, dropOnData] {
+            QTcpSocket* accepted = m_server.nextPendingConnection();
+            accepted->setReadBufferSize(1);
+            if (dropOnData)
+                QObject::connect(accepted, &QTcpSocket::readyRead, accepted, [accepted] { accepted->abort(); });
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
 
-// A peer that stops reading, or drops the connection, while a large stream is being sent.
-struct StalledSendCase {
-    const char* name;
-    bool dropAfterFirstBytes;
-    int timeOut;
-    std::string error;
+private:
+    QTcpServer m_server;
 };
 
-class StalledSend : public ::testing::TestWithParam<StalledSendCase> {};
+void aim(TSmtpClient& client, quint16 port) {
+    client.Host = "127.0.0.1";
+    client.Port = port;
+    client.UserID = "pc01";
+}
 
-TEST_P(StalledSend, EndsTheSendWaitWithAnError) {
-    QTcpServer peer;
-    ASSERT_TRUE(peer.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket* accepted = nullptr;
-    QObject::connect(&peer, &QTcpServer::newConnection, [&] {
-        accepted = peer.nextPendingConnection();
-        accepted->setReadBufferSize(1); // takes (almost) nothing: the client's send stalls
-        if (GetParam().dropAfterFirstBytes)
-            QObject::connect(accepted, &QTcpSocket::readyRead, accepted, [&] { accepted->abort(); });
-    });
-    TSocketBase socket;
-    socket.Host = "127.0.0.1";
-    socket.Port = peer.serverPort();
-    socket.TimeOut = GetParam().timeOut;
-    socket.Connect();
+void sendBig(TSmtpClient& client) {
     QByteArray big(64 * 1024 * 1024, 'x');
     QBuffer stream(&big);
     stream.open(QIODevice::ReadOnly);
-    const std::string error = thrown<ESockError>([&] { socket.SendStream(stream); });
-    if (GetParam().dropAfterFirstBytes)
-        EXPECT_TRUE(error == TSocketBase::ClosedByPeerText || error.starts_with("100")) << error;
-    else
-        EXPECT_EQ(error, GetParam().error);
-    EXPECT_FALSE(socket.Connected());
-    EXPECT_LT(socket.BytesSent(), big.size());
+    client.SendStream(stream);
+    EXPECT_LT(client.BytesSent(), big.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Smtp, StalledSend,
-                         ::testing::Values(StalledSendCase{"PeerStopsReading", false, 300, TSocketBase::SendTimedOutText},
-                                           StalledSendCase{"PeerDropsTheConnection", true, 0, ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// Cancels the wait that begins next, from inside it.
+void stopSoon(TSmtpClient& client) {
+    QTimer::singleShot(50, &client, [&client] { client.Cancel(); });
+}
+
+// Opens a connection to a scripted server that greets and then plays `then`, and reads the reply
+// to NOOP.
+void readReplyFrom(TSmtpClient& client, const std::function<void(SmtpScriptedServer&)>& then, bool stop = false) {
+    SmtpScriptedServer server;
+    server.greet().expect("NOOP");
+    then(server);
+    aim(client, server.port());
+    client.Connect();
+    if (stop)
+        stopSoon(client);
+    client.Transaction("NOOP");
+}
+
+void sendTo(TSmtpClient& client, bool dropOnData, bool stop = false) {
+    StallingPeer peer(dropOnData);
+    aim(client, peer.port());
+    client.TSocketBase::Connect();
+    if (stop)
+        stopSoon(client);
+    sendBig(client);
+}
+
+void connectToUnanswering(TSmtpClient& client, bool stop) {
+    UnansweringPort peer;
+    ASSERT_NE(peer.port(), 0);
+    aim(client, peer.port());
+    if (stop)
+        stopSoon(client);
+    client.Connect();
+}
+
+struct WaitEndCase {
+    const char* name;
+    std::function<void(TSmtpClient&)> wait;
+    int timeOut;
+    Raised raised;
+    std::vector<std::string> texts; // the text begins with one of them
+    bool timerFired = false;        // TimedOut: the time-out of lookup and connection
+};
+
+class WaitEnds : public ::testing::TestWithParam<WaitEndCase> {};
+
+// Every wait ends: when its condition holds, on a stop, at its time-out, when the server closes
+// the connection or when the connection fails; each end says which, and none leaves a
+// connection behind that could be out of step.
+TEST_P(WaitEnds, EveryWaitEndsAndSaysHow) {
+    const WaitEndCase& c = GetParam();
+    TSmtpClient client;
+    client.TimeOut = c.timeOut;
+    QElapsedTimer clock;
+    clock.start();
+    std::string text;
+    EXPECT_EQ(raisedBy([&] { c.wait(client); }, text), c.raised) << text;
+    if (c.raised != Raised::Nothing) {
+        EXPECT_TRUE(std::any_of(c.texts.begin(), c.texts.end(), [&](const std::string& t) { return text.starts_with(t); }))
+            << text;
+        EXPECT_FALSE(client.Connected());
+    }
+    EXPECT_EQ(client.TimedOut(), c.timerFired);
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_FALSE(client.Busy());
+}
+
+const auto kNoReply = [](SmtpScriptedServer& s) { s.hang(); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Smtp, WaitEnds,
+    ::testing::Values(
+        WaitEndCase{"ReplyDone", [](TSmtpClient& c) { readReplyFrom(c, [](SmtpScriptedServer& s) { s.send("250 ok\r\n"); }); },
+                    5000, Raised::Nothing, {}},
+        WaitEndCase{"ReplyStopped", [](TSmtpClient& c) { readReplyFrom(c, kNoReply, true); }, 0, Raised::Abort,
+                    {"Socket readln aborted"}},
+        WaitEndCase{"ReplyTimedOut", [](TSmtpClient& c) { readReplyFrom(c, kNoReply); }, 200, Raised::Socket,
+                    {TSocketBase::ReplyTimedOutText}},
+        WaitEndCase{"ReplyClosed",
+                    [](TSmtpClient& c) { readReplyFrom(c, [](SmtpScriptedServer& s) { s.send("250 par").close(); }); },
+                    0, Raised::Socket, {TSocketBase::ClosedByPeerText}},
+        WaitEndCase{"SendStopped", [](TSmtpClient& c) { sendTo(c, false, true); }, 0, Raised::Abort,
+                    {"Socket send aborted"}},
+        WaitEndCase{"SendTimedOut", [](TSmtpClient& c) { sendTo(c, false); }, 300, Raised::Socket,
+                    {TSocketBase::SendTimedOutText}},
+        // The peer's reset comes as its close or as a failed send (an error number), by timing.
+        WaitEndCase{"SendClosedOrFailed", [](TSmtpClient& c) { sendTo(c, true); }, 0, Raised::Socket,
+                    {TSocketBase::ClosedByPeerText, "100"}},
+        WaitEndCase{"ConnectStopped", [](TSmtpClient& c) { connectToUnanswering(c, true); }, 0, Raised::Socket,
+                    {"Connection Canceled"}},
+        WaitEndCase{"ConnectTimedOut", [](TSmtpClient& c) { connectToUnanswering(c, false); }, 300, Raised::Socket,
+                    {"Connection Timed out"}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SocketErrors, TextsAndNumbers) {
     const std::pair<int, const char*> texts[] = {

@@ -5,6 +5,7 @@
 #include "smtp/smtp_client.h"
 
 #include <exception>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <typeinfo>
@@ -22,6 +23,32 @@ template <typename E, typename F> std::string thrown(F&& f) {
         return std::string("wrong class ") + typeid(e).name() + ": " + e.what();
     }
     return {};
+}
+
+// What an operation raised, by class, for tables that expect one.
+enum class Raised { Nothing, Refused, Protocol, Socket, Abort, Other };
+
+// Runs `f`; `text` gets the message of what it raised.
+inline Raised raisedBy(const std::function<void()>& f, std::string& text) {
+    try {
+        f();
+        return Raised::Nothing;
+    } catch (const RefusedError& e) {
+        text = e.what();
+        return Raised::Refused;
+    } catch (const ProtocolError& e) {
+        text = e.what();
+        return Raised::Protocol;
+    } catch (const ESockError& e) {
+        text = e.what();
+        return Raised::Socket;
+    } catch (const EAbortError& e) {
+        text = e.what();
+        return Raised::Abort;
+    } catch (const std::exception& e) {
+        text = e.what();
+        return Raised::Other;
+    }
 }
 
 // A client aimed at a scripted server, with a message ready to send.
