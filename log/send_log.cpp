@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,13 +33,6 @@ FileError appendError(const std::string& logPathSjis) {
 }
 
 } // namespace
-
-LocalTime localNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
 
 std::string SendLog_TimeText(const LocalTime& t) {
     char text[32];

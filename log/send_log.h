@@ -3,6 +3,8 @@
 // entries. Texts and paths are Shift-JIS bytes (paths are turned into file-system paths here).
 #pragma once
 
+#include "common/local_time.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,18 +15,6 @@ class QWidget;
 namespace tessaly {
 
 class Dialogs;
-
-struct LocalTime {
-    int year = 0;   // four digits
-    int month = 0;  // 1-12
-    int day = 0;    // 1-31
-    int hour = 0;   // 0-23
-    int minute = 0;
-    int second = 0;
-};
-using LocalClock = std::function<LocalTime()>;
-// The local date and time of the machine.
-LocalTime localNow();
 
 // "YYYYMMDD HHMMSS" (15 bytes).
 std::string SendLog_TimeText(const LocalTime& time);

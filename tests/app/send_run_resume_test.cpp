@@ -5,6 +5,7 @@
 
 #include "app/refused_window.h"
 #include "fixtures/smtp_scripted_server.h"
+#include "sending/send_runner.h"
 
 #include <QApplication>
 #include <QDir>
@@ -75,7 +76,7 @@ TEST(SendRunGoesOn, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
 
     App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
     app.program->settings().Retry = true;
-    app.main().setFirstRetryWait(std::chrono::milliseconds(10));
+    app.main().runner().setFirstRetryWait(std::chrono::milliseconds(10));
     prepareMail(app, 3);
     app.tool("TB_Send")->click();
 

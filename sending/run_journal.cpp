@@ -1,4 +1,4 @@
-#include "log/run_journal.h"
+#include "sending/run_journal.h"
 
 #include "common/cp932.h"
 #include "common/errors.h"
@@ -141,6 +141,10 @@ void applyRecord(std::string_view line, JournalState& state) {
     case 'U':
         if (parseRecipientRecord(rest, count, false, index, text))
             state.recipients[index].outcome = JournalOutcome::InFlight;
+        break;
+    case 'X':
+        if (parseRecipientRecord(rest, count, false, index, text))
+            state.recipients[index].outcome = JournalOutcome::NotSent;
         break;
     default:
         break;
@@ -346,6 +350,10 @@ void RunJournal::refused(std::size_t index, std::string_view reply) {
 
 void RunJournal::noAnswer(std::size_t index) {
     append("U," + std::to_string(index + 1));
+}
+
+void RunJournal::notDelivered(std::size_t index) {
+    append("X," + std::to_string(index + 1));
 }
 
 void RunJournal::notifySent() {
