@@ -2,7 +2,6 @@
 
 #include "common/errors.h"
 #include "common/text.h"
-#include "log/send_log.h"
 
 namespace tessaly {
 
@@ -36,6 +35,7 @@ SendRun::SendRun(SendRunPlan plan, MessageTransport& transport, SendPacing::Cloc
                  LocalClock localClock, QObject* parent)
     : QObject(parent), plan_(std::move(plan)), transport_(transport),
       localClock_(std::move(localClock)),
+      log_(plan_.logOn, plan_.logPathSjis, plan_.subjectSjis, localClock_),
       pacing_(plan_.conduct.perMinute, plan_.conduct.pauseEvery, plan_.conduct.pause,
               std::move(clock)),
       policy_(plan_.conduct.skipRefused, plan_.conduct.retry, plan_.conduct.tries,
@@ -102,13 +102,13 @@ bool SendRun::sendAll() {
                             : RunJournal::create(plan_.journalPathSjis, plan_.identity,
                                                  plan_.subjectSjis, to.size());
     }
+    // Whenever the loop ends, what it wrote is on the disk and the log closed.
     const auto syncJournal = [this] {
         if (journal_)
             journal_->sync();
+        log_.close();
     };
-    const auto log = [this](const std::string& nameSjis) {
-        SendLog_Append(plan_.logOn, plan_.logPathSjis, plan_.subjectSjis, nameSjis, localClock_);
-    };
+    const auto log = [this](const std::string& nameSjis) { log_.append(nameSjis); };
 
     for (std::size_t i = 0; i < to.size(); ++i) {
         if (skip_[i]) {

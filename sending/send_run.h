@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/local_time.h"
+#include "log/send_log.h"
 #include "sending/message_transport.h"
 #include "sending/retry_policy.h"
 #include "sending/run_journal.h"
@@ -82,6 +83,7 @@ private:
     SendRunPlan plan_;
     MessageTransport& transport_;
     LocalClock localClock_;
+    SendLogWriter log_;
     SendPacing pacing_;
     RetryPolicy policy_;
     RunWait wait_;

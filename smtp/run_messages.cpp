@@ -92,6 +92,7 @@ std::string NewMessageId(std::string_view fromAddress, const LocalTime& t) {
     // The time alone does not make it unique (a fixed clock, many messages a second): the
     // process, a count within it and a random number from a seed of the system's do.
     static std::atomic<unsigned> counter{0};
+    static const long long pid = ::getpid();
     thread_local std::mt19937 random{std::random_device{}()};
     const std::size_t at = fromAddress.rfind('@');
     const std::string_view candidate =
@@ -99,7 +100,7 @@ std::string NewMessageId(std::string_view fromAddress, const LocalTime& t) {
     const std::string domain = plainDomain(candidate) ? std::string(candidate) : "tessaly.localhost";
     char id[96];
     std::snprintf(id, sizeof id, "<%04d%02d%02d%02d%02d%02d.%lld.%u.%08x@", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, static_cast<long long>(::getpid()), ++counter,
+                  t.hour, t.minute, t.second, pid, ++counter,
                   static_cast<unsigned>(random()));
     return id + domain + ">";
 }
