@@ -6,9 +6,12 @@
 #include "app/refused_window.h"
 #include "fixtures/smtp_scripted_server.h"
 #include "sending/send_runner.h"
+#include "settings/settings_window.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 
 namespace {
@@ -149,6 +152,63 @@ TEST(SendRunGoesOn, CancellingTheResumeSendsNothingAndKeepsTheJournal) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
     EXPECT_TRUE(server.played());
     EXPECT_EQ(journals(app).size(), 1);
+}
+
+// The run reads its settings once, when the user presses send: the server, the greeting's user id
+// and the send log's path edited in the settings window during a pause change nothing of it, not
+// even the connection it opens again after the server closed the idle one; the next run takes
+// the new values.
+TEST(SendRunGoesOn, SettingsEditedDuringAPauseChangeOnlyTheNextRun) {
+    const auto greetAs = [](SmtpScriptedServer& s, const QByteArray& user) {
+        s.send("220 ready\r\n").expect("HELO " + user).send("250 hello\r\n");
+    };
+    SmtpScriptedServer first;
+    greetAs(first, "pc01");
+    first.mail().mail().close(); // idle during the pause: the server ends the connection
+    first.accept();
+    greetAs(first, "pc01");
+    first.mail().quit();
+    SmtpScriptedServer second;
+    greetAs(second, "pc02");
+    second.mail().mail().mail().quit();
+
+    IniValues settings = loggedRunSettings(QStringLiteral("localhost"), first.port());
+    settings.emplace_back(QStringLiteral("User"), QStringLiteral("pc01"));
+    App app(settings);
+    app.program->settings().PauseEvery = 2;
+    app.program->settings().PauseSeconds = 1;
+    app.dir.write(QStringLiteral("Log2.txt"), {});
+    prepareMail(app, 3);
+    TTSY_SetteiF& settei = app.program->settingsWindow();
+    bool edited = false;
+    QObject::connect(&app.main().runner(), &tessaly::SendRunner::stateChanged, [&](tessaly::RunState s) {
+        if (s != tessaly::RunState::Pausing || edited)
+            return;
+        edited = true;
+        settei.Edt_Host->setText(QStringLiteral("127.0.0.1"));
+        settei.Edt_Port->setText(QString::number(second.port()));
+        settei.Edt_UserID->setText(QStringLiteral("pc02"));
+        settei.Edt_Log->setText(app.dir.filePath(QStringLiteral("Log2.txt")));
+        settei.ChkBox_Log->setChecked(true);
+    });
+    app.tool("TB_Send")->click();
+    EXPECT_TRUE(edited);
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.finished(); }, 5000));
+    EXPECT_TRUE(first.played());
+    EXPECT_EQ(first.messages().size(), 3);
+    EXPECT_EQ(second.connections(), 0);
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
+    EXPECT_TRUE(app.dir.read(QStringLiteral("Log2.txt")).isEmpty());
+
+    app.tool("TB_Send")->click();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return second.finished(); }, 5000));
+    EXPECT_TRUE(second.played());
+    EXPECT_EQ(second.messages().size(), 3);
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log2.txt")).count('\n'), 3);
 }
 
 } // namespace
