@@ -558,26 +558,4 @@ TEST_F(AddressWindowTest, RefusesCharactersShiftJisCannotHold) {
     EXPECT_EQ(names("Cmb_AG"), (QStringList{"Club", "Team"}));
 }
 
-// Not a check: with TESSALY_SCREENSHOT_DIR set (run under xvfb-run) it saves the expanded
-// window, for the documentation.
-TEST_F(AddressWindowTest, Screenshot) {
-    const QString target = qEnvironmentVariable("TESSALY_SCREENSHOT_DIR");
-    if (target.isEmpty())
-        GTEST_SKIP() << "TESSALY_SCREENSHOT_DIR not set";
-    open(kBook + tessaly::toSjisBytes(QStringLiteral("\"総務部\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
-                                                     "\"総務部\",\"山田課\",\"&DUMMY&\",\"\",\"1\"\r\n"
-                                                     "\"総務部\",\"山田課\",\"山田 太郎\",\"yamada@example.jp\",\"0\"\r\n"
-                                                     "\"総務部\",\"山田課\",\"佐藤 花子\",\"sato@example.jp\",\"0\"\r\n"
-                                                     "\"総務部\",\"山田課\",\"鈴木 一郎\",\"suzuki@example.jp\",\"1\"\r\n"
-                                                     "\"総務部\",\"受付\",\"&DUMMY&\",\"\",\"1\"\r\n"),
-                                      {}));
-    chooseGroup(QStringLiteral("総務部"));
-    clickMember(QStringLiteral("山田課"));
-    click("Cmd_Settei");
-    child<QTabWidget>("PageControl1")->setCurrentIndex(1);
-    clickGridRow(1);
-    QTest::qWait(50); // let the window system draw it once
-    EXPECT_TRUE(window.grab().save(target + QStringLiteral("/address_window.png")));
-}
-
 } // namespace
