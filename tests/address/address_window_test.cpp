@@ -4,6 +4,7 @@
 #include "address/address_window.h"
 #include "common/text.h"
 #include "fixtures/fake_dialogs.h"
+#include "fixtures/sjis.h"
 #include "fixtures/temp_start_dir.h"
 
 #include <QApplication>
@@ -431,7 +432,7 @@ TEST_F(AddressWindowTest, EditsEntriesInTheGrid) {
     EXPECT_EQ(names("Grd_Adrs"), (QStringList{"zz", "a3", QStringLiteral("山田")}));
     EXPECT_TRUE(dialogs.calls.empty());
     click("Cmd_Hozon");
-    EXPECT_TRUE(dir.read(QStringLiteral("Address.csv")).contains(tessaly::toSjisBytes(QStringLiteral("\"山田\",\" y@x.jp \",\"0\""), {})));
+    EXPECT_TRUE(dir.read(QStringLiteral("Address.csv")).contains(sjis(QStringLiteral("\"山田\",\" y@x.jp \",\"0\""))));
 }
 
 TEST_F(AddressWindowTest, TransfersSingleEntriesWhateverTheirFlagAndMembersByFlag) {

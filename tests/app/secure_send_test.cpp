@@ -26,7 +26,14 @@ IniValues settingsFor(quint16 port) {
             {QStringLiteral("ChkBox_Log"), QStringLiteral("1")}};
 }
 
-const QByteArray kLoginIni = "[Submission]\r\nAuth=1\r\nLogin=taro\r\n";
+// The settings with a password login as taro, and `more` of the Submission section.
+TestIni withLogin(quint16 port, const IniValues& more = {}) {
+    TestIni ini(settingsFor(port));
+    ini.submission(QStringLiteral("Auth"), QStringLiteral("1")).submission(QStringLiteral("Login"), QStringLiteral("taro"));
+    for (const auto& [key, value] : more)
+        ini.submission(key, value);
+    return ini;
+}
 
 std::string keyFor(quint16 port) {
     return "smtp:127.0.0.1:" + std::to_string(port) + ":taro";
@@ -62,7 +69,7 @@ TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
     login(server, "new", "235 ok\r\n");
     server.extendedMail().extendedMail().quit();
 
-    App app(settingsFor(server.port()), {}, kLoginIni);
+    App app(withLogin(server.port()));
     app.keyring.secrets[keyFor(server.port())] = "old";
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
@@ -105,11 +112,11 @@ TEST(SecureSend, PasswordIsAskedForOncePerProgramStartWhenNotSaved) {
     struct Case {
         const char* name;
         bool keyringAvailable;
-        QByteArray ini;
+        IniValues submission;
     };
     const Case cases[] = {
-        {"no keyring", false, kLoginIni},
-        {"saving off", true, kLoginIni + "SavePassword=0\r\n"},
+        {"no keyring", false, {}},
+        {"saving off", true, {{QStringLiteral("SavePassword"), QStringLiteral("0")}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,7 +125,7 @@ TEST(SecureSend, PasswordIsAskedForOncePerProgramStartWhenNotSaved) {
         server.extendedMail().quit().accept();
         login(server, "pw", "235 ok\r\n");
         server.extendedMail().quit();
-        App app(settingsFor(server.port()), {}, c.ini);
+        App app(withLogin(server.port(), c.submission));
         app.keyring.available = c.keyringAvailable;
         prepareMail(app, 1);
         app.dialogs.queuePassword(QStringLiteral("pw"));
@@ -137,7 +144,7 @@ TEST(SecureSend, PasswordIsAskedForOncePerProgramStartWhenNotSaved) {
 
 TEST(SecureSend, CancelledPasswordPromptConnectsNowhere) {
     SmtpScriptedServer server;
-    App app(settingsFor(server.port()), {}, kLoginIni);
+    App app(withLogin(server.port()));
     app.keyring.available = false;
     prepareMail(app, 1);
     app.dialogs.queuePassword(std::nullopt);
@@ -155,22 +162,23 @@ TEST(SecureSend, CancelledPasswordPromptConnectsNowhere) {
 TEST(SecureSend, StopEndsAStuckLoginOrHandshakeAtOnce) {
     struct Case {
         const char* name;
-        QByteArray ini;
+        IniValues submission;
         std::function<void(SmtpScriptedServer&)> script;
     };
     const Case cases[] = {
-        {"login", kLoginIni,
+        {"login", {},
          [](SmtpScriptedServer& s) {
              s.send("220 ready\r\n").expect("EHLO pc01").send("250-scripted\r\n250 AUTH PLAIN\r\n");
              s.expect("AUTH PLAIN *").hang();
          }},
-        {"handshake", kLoginIni + "Security=2\r\n", [](SmtpScriptedServer& s) { s.hang(); }},
+        {"handshake", {{QStringLiteral("Security"), QStringLiteral("2")}},
+         [](SmtpScriptedServer& s) { s.hang(); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SmtpScriptedServer server;
         c.script(server);
-        App app(settingsFor(server.port()), {}, c.ini);
+        App app(withLogin(server.port(), c.submission));
         app.keyring.secrets[keyFor(server.port())] = "pw";
         prepareMail(app, 1);
         QTimer::singleShot(200, app.tool("TB_Stop"), [&] { app.tool("TB_Stop")->click(); });

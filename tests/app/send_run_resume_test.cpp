@@ -58,7 +58,7 @@ TEST(SendRunGoesOn, ARefusedRecipientIsSkippedLoggedAndListed) {
     // Two sent, one refused with its reason; the finished run leaves no journal.
     const QByteArray log = app.dir.read(QStringLiteral("Log.txt"));
     EXPECT_EQ(log.count('\n'), 3);
-    EXPECT_TRUE(log.contains(apptest::sjis(
+    EXPECT_TRUE(log.contains(sjis(
         QStringLiteral("\"r2（宛先エラー: 550 5.1.1 <r2@example.jp>: no such user）\""))));
     EXPECT_TRUE(journals(app).isEmpty());
 
@@ -129,7 +129,7 @@ TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
     EXPECT_TRUE(journals(app).isEmpty());
     // The body went to the sent-data file once, by the run that completed.
     EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
-              apptest::sjis(QStringLiteral("本文\r\n")));
+              sjis(QStringLiteral("本文\r\n")));
 }
 
 TEST(SendRunGoesOn, CancellingTheResumeSendsNothingAndKeepsTheJournal) {

@@ -2,6 +2,7 @@
 // mouse and arrow keys, closed by its button; what the two lists show is checked as text.
 #include "common/text.h"
 #include "fixtures/fake_dialogs.h"
+#include "fixtures/sjis.h"
 #include "fixtures/temp_start_dir.h"
 #include "log/log_window.h"
 
@@ -15,8 +16,8 @@
 namespace {
 
 QByteArray record(const char* time, const QString& title, const QString& name) {
-    return "\"" + QByteArray(time) + "\",\"" + tessaly::toSjisBytes(title, {}) + "\",\"" +
-           tessaly::toSjisBytes(name, {}) + "\"\r\n";
+    return "\"" + QByteArray(time) + "\",\"" + sjis(title) + "\",\"" +
+           sjis(name) + "\"\r\n";
 }
 
 class LogWindowTest : public ::testing::Test {

@@ -53,7 +53,7 @@ TEST(EncodedHeaderValue, ShortValueIsTheSingleWord) {
 TEST(EncodedHeaderValue, LongValueFoldsIntoWholeWordsOfAtMost75) {
     const QString text = QStringLiteral("令和八年度第三四半期における全社員向け安全衛生講習会の開催日程と"
                                         "会場変更についてのご案内ガイド付き ABC-123");
-    const std::string value = tessaly::EncodedHeaderValue(tessaly::toSjis(text, QString()), 9);
+    const std::string value = tessaly::EncodedHeaderValue(sjis(text).toStdString(), 9);
     std::vector<std::string> words;
     EXPECT_EQ(decodeWords(value, &words), text);
     ASSERT_GT(words.size(), 2u);
