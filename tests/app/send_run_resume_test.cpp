@@ -1,6 +1,7 @@
-// Runs that go on past what used to end them: a refused recipient skipped and listed, a
-// temporary refusal waited out, and a run that lost the answer to its data resumed without
-// sending anyone the mail twice unless the user says so.
+// Runs that go on past what used to end them, as the user sees them: a refused recipient skipped
+// and listed, a run that lost the answer to its data resumed without sending anyone the mail
+// twice unless the user says so, settings edited during a run. (How the runner waits out
+// temporary refusals and what a cancelled resume leaves is tested in tests/sending.)
 #include "app_harness.h"
 
 #include "app/refused_window.h"
@@ -71,26 +72,6 @@ TEST(SendRunGoesOn, ARefusedRecipientIsSkippedLoggedAndListed) {
     EXPECT_TRUE(app.main().isEnabled());
 }
 
-TEST(SendRunGoesOn, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
-    SmtpScriptedServer server;
-    server.greet().mail();
-    refusedAt(server, "452 4.3.2 too many messages, try later\r\n");
-    server.accept().greet().mail().mail().quit();
-
-    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
-    app.program->settings().Retry = true;
-    app.main().runner().setFirstRetryWait(std::chrono::milliseconds(10));
-    prepareMail(app, 3);
-    app.tool("TB_Send")->click();
-
-    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
-    EXPECT_TRUE(server.played());
-    EXPECT_EQ(server.connections(), 2);
-    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
-}
-
 TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
     SmtpScriptedServer server;
     server.greet().mail();
@@ -130,28 +111,6 @@ TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
     // The body went to the sent-data file once, by the run that completed.
     EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
               sjis(QStringLiteral("本文\r\n")));
-}
-
-TEST(SendRunGoesOn, CancellingTheResumeSendsNothingAndKeepsTheJournal) {
-    SmtpScriptedServer server;
-    server.greet().mail();
-    refusedAt(server, "550 no such user\r\n");
-    server.accept().greet().quit();
-
-    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
-    prepareMail(app, 3);
-    app.tool("TB_Send")->click();
-    ASSERT_EQ(app.dialogs.count(Kind::Error), 1);
-
-    app.dialogs.clear();
-    app.dialogs.queueChoice(tessaly::Choice::Cancel);
-    app.main().TB_SendClick();
-    EXPECT_EQ(app.dialogs.count(Kind::Question), 1);
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("送信を取りやめました"));
-    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
-    EXPECT_TRUE(server.played());
-    EXPECT_EQ(journals(app).size(), 1);
 }
 
 // The run reads its settings once, when the user presses send: the server, the greeting's user id

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 
 namespace {
@@ -233,10 +234,12 @@ TEST_F(SendRunnerTest, AFailureEndsTheRunDropsItsConnectionAndRaisesItsError) {
     EXPECT_TRUE(server.played());
 }
 
-// A stop during a pause ends it at once; the stopped run keeps its journal, and the next run of
-// the same mail sends only the rest once the user says so.
+// A stop during a pause ends it at once; the stopped run keeps its journal (a cancelled resume
+// and one that would send to everyone again and is refused keep it too), and the next run of the
+// same mail sends only the rest once the user says so.
 TEST_F(SendRunnerTest, AStopDuringAPauseEndsTheRunAndTheNextOneSendsTheRest) {
     server.greet().mail().mail().quit();
+    server.accept().greet().quit(); // asked, and cancelled
     server.accept().greet().quit(); // asked, and told not to send
     server.accept().greet().mail().quit();
     RunSettings s = settings();
@@ -254,11 +257,15 @@ TEST_F(SendRunnerTest, AStopDuringAPauseEndsTheRunAndTheNextOneSendsTheRest) {
     EXPECT_EQ(statuses.last(), QStringLiteral("メッセージ送信完了！"));
     ASSERT_EQ(journals().size(), 1);
 
-    prompts.resumeAnswers = {Choice::No};
-    prompts.answers = {false}; // not everyone again: nothing is sent
-    runner.send(m, s);
-    EXPECT_EQ(runner.lastEnd().outcome, RunOutcome::Cancelled);
-    EXPECT_EQ(statuses.last(), QStringLiteral("送信を取りやめました"));
+    for (const Choice cancelled : {Choice::Cancel, Choice::No}) {
+        prompts.resumeAnswers = {cancelled};
+        prompts.answers = {false}; // after いいえ: not everyone again either
+        runner.send(m, s);
+        EXPECT_EQ(runner.lastEnd().outcome, RunOutcome::Cancelled);
+        EXPECT_EQ(statuses.last(), QStringLiteral("送信を取りやめました"));
+        EXPECT_EQ(journals().size(), 1);
+    }
+    prompts.answers.clear();
 
     prompts.resumeAnswers = {Choice::Yes};
     runner.send(m, s);
@@ -308,5 +315,105 @@ TEST_F(SendRunnerTest, EndsBeforeSendingWhenTheHostOrThePasswordIsMissing) {
     }
     EXPECT_EQ(server.connections(), 0);
 }
+
+// A temporary refusal (452 to RCPT) with 一時的なエラーで再試行 on: the runner waits, connects
+// anew and sends to the same recipient again; everyone gets one message.
+TEST_F(SendRunnerTest, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
+    server.greet().mail();
+    server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+    server.expect("RCPT TO:<r2@example.jp>").send("452 4.3.2 too many messages, try later\r\n");
+    server.expect("DATA").send("554 no valid recipients\r\n");
+    server.accept().greet().mail().mail().quit();
+    RunSettings s = settings();
+    s.conduct.retry = true;
+    runner.setFirstRetryWait(std::chrono::milliseconds(10));
+    runner.send(mail(3), s);
+    EXPECT_EQ(runner.lastEnd().outcome, RunOutcome::Sent);
+    EXPECT_EQ(runner.lastEnd().sent, 3u);
+    EXPECT_NE(std::find(states.begin(), states.end(), RunState::WaitingToRetry), states.end());
+    EXPECT_TRUE(statuses.contains(
+        QStringLiteral("一時的なエラーのため、0秒後にもう一度送信します（1回目）")));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
+}
+
+// Every reply may come in several lines. Message 1 of 3 is accepted with multi-line replies at
+// every step, message 2 refused with a multi-line reply at one step: the run stops there, and
+// the send log holds message 1 alone.
+struct MultiLine {
+    const char* name;
+    std::function<void(SmtpScriptedServer&)> secondMessage; // empty: accepted like the first
+    int records;
+};
+
+void PrintTo(const MultiLine& c, std::ostream* os) { *os << c.name; }
+
+class MultiLineReplies : public SendRunnerTest, public ::testing::WithParamInterface<MultiLine> {};
+
+void acceptedInSeveralLines(SmtpScriptedServer& s) {
+    s.expect("RSET").send("250-flushed\r\n250 ok\r\n");
+    s.expect("MAIL FROM:<*").send("250-2.1.0 sender\r\n250 2.1.0 ok\r\n");
+    s.expect("RCPT TO:<*").send("250-2.1.5 recipient\r\n250 2.1.5 ok\r\n");
+    s.expect("DATA").send("354-go ahead\r\n354 end with .\r\n").expectData();
+    s.send("250-2.0.0 queued\r\n250-as 1234\r\n250 2.0.0 ok\r\n");
+}
+
+TEST_P(MultiLineReplies, SendLogHoldsOnlyAcceptedMessages) {
+    const MultiLine& c = GetParam();
+    server.greet();
+    acceptedInSeveralLines(server);
+    if (c.secondMessage) {
+        c.secondMessage(server);
+    } else {
+        acceptedInSeveralLines(server);
+        acceptedInSeveralLines(server);
+        server.quit();
+    }
+    if (c.secondMessage) {
+        EXPECT_THROW(runner.send(mail(3), settings()), Error);
+        EXPECT_FALSE(server.received().contains("RCPT TO:<r3@example.jp>"));
+    } else {
+        runner.send(mail(3), settings());
+        EXPECT_EQ(runner.lastEnd().outcome, RunOutcome::Sent);
+    }
+    EXPECT_EQ(dir.read(QStringLiteral("Log.txt")).count('\n'), c.records);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
+}
+
+const QByteArray kRefusal =
+    "554-5.7.1 Message rejected\r\n554-see the policy\r\n554 5.7.1 at example.jp\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, MultiLineReplies,
+    ::testing::Values(
+        MultiLine{"AllAccepted", {}, 3},
+        MultiLine{"MailRefused",
+                  [](SmtpScriptedServer& s) {
+                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send(kRefusal);
+                  },
+                  1},
+        MultiLine{"RcptRefused",
+                  [](SmtpScriptedServer& s) {
+                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+                      s.expect("RCPT TO:<*").send(kRefusal).expect("DATA").send(kRefusal);
+                  },
+                  1},
+        MultiLine{"DataRefused",
+                  [](SmtpScriptedServer& s) {
+                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+                      s.expect("RCPT TO:<*").send("250 ok\r\n").expect("DATA").send(kRefusal);
+                  },
+                  1},
+        MultiLine{"EndOfDataRefused",
+                  [](SmtpScriptedServer& s) {
+                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+                      s.expect("RCPT TO:<*").send("250 ok\r\n");
+                      s.expect("DATA").send("354 go\r\n").expectData().send(kRefusal);
+                  },
+                  1}),
+    [](const ::testing::TestParamInfo<MultiLine>& info) { return std::string(info.param.name); });
 
 } // namespace
