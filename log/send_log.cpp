@@ -96,22 +96,11 @@ void SendLogWriter::append(std::string_view nameSjis) {
     }
     // No fdatasync: once write() returns, the record is the kernel's and survives a crash of
     // the program; forcing it to the disk per recipient would halve the speed of a send run.
-    std::size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(fd_, line.data() + written, line.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // A half-written line would merge with the next record: take it back out.
-            struct stat st {};
-            if (written > 0 && ::fstat(fd_, &st) == 0 &&
-                st.st_size >= static_cast<off_t>(written))
-                (void)::ftruncate(fd_, st.st_size - static_cast<off_t>(written));
-            ::close(fd_);
-            fd_ = -1;
-            throw appendError(logPathSjis_);
-        }
-        written += static_cast<std::size_t>(n);
+    // A half-written line would merge with the next record: appendRecord takes it back out.
+    if (!appendRecord(fd_, line)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw appendError(logPathSjis_);
     }
 }
 

@@ -115,12 +115,11 @@ public:
     const std::string& pathSjis() const { return pathSjis_; }
 
 private:
-    RunJournal(std::string pathSjis, int fd, long long size);
+    RunJournal(std::string pathSjis, int fd);
     void append(std::string line);
 
     std::string pathSjis_;
     int fd_ = -1;
-    long long size_ = 0; // bytes of whole records in the file
 };
 
 } // namespace tessaly
