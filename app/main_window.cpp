@@ -1,22 +1,21 @@
 #include "app/main_window.h"
 #include "app/refused_window.h"
-#include "app/send_run_loop.h"
 
 #include "address/address_book.h"
 #include "address/address_window.h"
 #include "app/hit_list_window.h"
 #include "app/toolbar_icons.h"
+#include "common/controls.h"
 #include "common/secondary_window.h"
 #include "common/window_fonts.h"
 #include "common/cp932.h"
 #include "common/dialogs.h"
 #include "common/error_guard.h"
-#include "common/errors.h"
-#include "common/regular_file.h"
 #include "common/text.h"
+#include "common/text_file.h"
 #include "log/log_window.h"
+#include "sending/send_runner.h"
 #include "settings/settings_window.h"
-#include "smtp/oauth_signin.h"
 #include "smtp/smtp_client.h"
 
 #include <QAction>
@@ -31,18 +30,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopedValueRollback>
-#include <QScrollBar>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolBar>
 #include <QToolButton>
 
-#include <fcntl.h>
 #include <sys/utsname.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <tuple>
 
 namespace {
 
@@ -52,66 +49,14 @@ const QString kComposing = QStringLiteral("送信メッセージの作成！");
 const QString kTextFilter = QStringLiteral("Text files (*.txt)");
 const QString kAllFilesFilter = QStringLiteral("全てのファイル(*.*) (*)");
 
-// A signature or a body is a page or two of text; a file far beyond that is the wrong file, and
-// reading it whole (a device such as /dev/zero never ends) would exhaust the memory.
-constexpr std::size_t kTextFileLimit = 1024 * 1024;
-
-// Lines of a Shift-JIS text file: a CR or an LF ends a line, an LF right after a CR is part of
-// that line end. A last line without a line end still counts.
-std::vector<std::string> readTextFileLines(const std::string& fsPath, const QString& shownPath) {
-    std::string bytes;
-    QString failure;
-    switch (tessaly::readRegularFile(fsPath, bytes, kTextFileLimit)) {
-    case tessaly::FileRead::Read:
-        break;
-    case tessaly::FileRead::Missing:
-    case tessaly::FileRead::OpenFailed:
-        failure = QStringLiteral("ファイル %1 は開けません");
-        break;
-    case tessaly::FileRead::ReadFailed:
-        failure = QStringLiteral("ファイル %1 を読み込めません");
-        break;
-    case tessaly::FileRead::NotRegular:
-        failure = QStringLiteral("ファイル %1 は通常のファイルではないため、読み込みに失敗しました。\r\n"
-                                 "別のファイルを指定してください。");
-        break;
-    case tessaly::FileRead::TooLarge:
-        failure = QStringLiteral("ファイル %1 は 1MB を超えているため、読み込みに失敗しました。\r\n"
-                                 "1MB 以下のファイルを指定してください。");
-        break;
-    }
-    if (!failure.isEmpty())
-        throw tessaly::FileError(failure.arg(shownPath).toStdString());
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(std::move(line));
-            line.clear();
-            if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-                ++i;
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty())
-        lines.push_back(std::move(line));
-    return lines;
-}
-
-// The kernel's major and minor version stand for the operating-system version.
-bool kernelVersion(int& major, int& minor) {
+// The kernel's major and minor version stand for the operating-system version; `major` and
+// `minor` stay as they are when it cannot be read.
+void kernelVersion(int& major, int& minor) {
     utsname name{};
-    if (uname(&name) != 0)
-        return false;
     int a = 0;
     int b = 0;
-    if (std::sscanf(name.release, "%d.%d", &a, &b) != 2)
-        return false;
-    major = a;
-    minor = b;
-    return true;
+    if (uname(&name) == 0 && std::sscanf(name.release, "%d.%d", &a, &b) == 2)
+        std::tie(major, minor) = std::tie(a, b);
 }
 
 tessaly::FileDialogOptions bodyFileDialog(const QString& title) {
@@ -122,26 +67,8 @@ tessaly::FileDialogOptions bodyFileDialog(const QString& title) {
     return options;
 }
 
-// Enables a button again however the command that disabled it ends.
-class EnableOnExit {
-public:
-    explicit EnableOnExit(QWidget* button) : button_(button) { button_->setEnabled(false); }
-    ~EnableOnExit() { button_->setEnabled(true); }
-    EnableOnExit(const EnableOnExit&) = delete;
-    EnableOnExit& operator=(const EnableOnExit&) = delete;
-
-private:
-    QWidget* button_;
-};
-
 void place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(left, top, width, height);
-}
-
-// Labels are given by their top-left corner only; they take the size of their text.
-void placeLabel(QLabel* label, int left, int top) {
-    label->adjustSize();
-    label->move(left, top);
 }
 
 QToolButton* addToolButton(QToolBar* bar, const char* name, tessaly::ToolIcon icon,
@@ -190,9 +117,7 @@ void TTSY_MainF::setWindows(TTSY_SetteiF* settei, tessaly::AddressBook* addressB
 void TTSY_MainF::buildControls() {
     const QFont fixed13 = tessaly::fixedGothic(13);
 
-    Label2 = new QLabel(QStringLiteral("To　："), this);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    placeLabel(Label2, 15, 36);
+    Label2 = tessaly::makeLabel(this, "Label2", QStringLiteral("To　："), 15, 36);
 
     Edt_To = new QLineEdit(this);
     Edt_To->setObjectName(QStringLiteral("Edt_To"));
@@ -223,9 +148,7 @@ void TTSY_MainF::buildControls() {
     place(Cmd_Del, 5, 81, 51, 21);
     connect(Cmd_Del, &QPushButton::clicked, this, [this] { Cmd_DelClick(); });
 
-    Label1 = new QLabel(QStringLiteral("Subject："), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    placeLabel(Label1, 10, 111);
+    Label1 = tessaly::makeLabel(this, "Label1", QStringLiteral("Subject："), 10, 111);
 
     Edt_Subject = new QLineEdit(kNoSubject, this);
     Edt_Subject->setObjectName(QStringLiteral("Edt_Subject"));
@@ -360,12 +283,9 @@ void TTSY_MainF::FormShow() {
 void TTSY_MainF::closeEvent(QCloseEvent* event) {
     // Ending the program in the middle of a run would cut off the message being sent: the run
     // stops before its next recipient, ends as usual, and then the window closes.
-    if (running_) {
-        StopRequested = true;
+    if (runner_->running()) {
         closeAfterRun_ = true;
-        stopConnecting();
-        if (currentRun_)
-            currentRun_->requestStop();
+        runner_->requestStop(true);
         event->ignore();
         return;
     }
@@ -390,9 +310,13 @@ void TTSY_MainF::TB_EndClick() { close(); }
 
 // ---- Status and recipients ----
 
-void TTSY_MainF::setStatus(const QString& text) { statusPanel1_->setText(text); }
+void TTSY_MainF::setStatus(const QString& text) {
+    status_ = text;
+    if (!statusThrottle_)
+        statusPanel1_->setText(text);
+}
 
-QString TTSY_MainF::statusText() const { return statusPanel1_->text(); }
+QString TTSY_MainF::statusText() const { return status_; }
 
 void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis) {
     auto* item = new QListWidgetItem(text, List_To);
@@ -410,7 +334,7 @@ void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis) {
 void TTSY_MainF::enableSend() {
     // A recipient added while a run is sending must not start a second run inside it; the
     // run enables TB_Send itself when it ends.
-    if (!running_)
+    if (!runner_->running())
         TB_Send->setEnabled(true);
 }
 
@@ -537,7 +461,7 @@ void TTSY_MainF::appendBodyLine(const QString& line) {
 }
 
 void TTSY_MainF::readBodyFile(const QString& fsPath) {
-    for (const std::string& line : readTextFileLines(fsPath.toStdString(), fsPath))
+    for (const std::string& line : tessaly::TextFile_ReadLines(fsPath.toStdString(), fsPath))
         appendBodyLine(tessaly::fromSjis(line));
 }
 
@@ -559,7 +483,7 @@ void TTSY_MainF::AppendSignature() {
 }
 
 void TTSY_MainF::TB_ReadClick() {
-    const EnableOnExit reenable(TB_Read);
+    const tessaly::EnableOnExit reenable(TB_Read);
 
     tessaly::FileDialogOptions options = bodyFileDialog(QStringLiteral("メール本文をファイルから読み込む"));
     options.initialDir = openDialogFolder_;
@@ -568,7 +492,7 @@ void TTSY_MainF::TB_ReadClick() {
         return;
     openDialogFolder_ = QFileInfo(path).absolutePath();
     // Read before the field is emptied: a file that cannot be read leaves the user's text.
-    const std::vector<std::string> lines = readTextFileLines(path.toStdString(), path);
+    const std::vector<std::string> lines = tessaly::TextFile_ReadLines(path.toStdString(), path);
     Memo_Sjis->clear();
     for (const std::string& line : lines)
         appendBodyLine(tessaly::fromSjis(line));
@@ -576,7 +500,7 @@ void TTSY_MainF::TB_ReadClick() {
 }
 
 void TTSY_MainF::TB_SaveClick() {
-    const EnableOnExit reenable(TB_Save);
+    const tessaly::EnableOnExit reenable(TB_Save);
 
     const tessaly::FileDialogOptions options = bodyFileDialog(QStringLiteral("送信内容のＳａｖｅ！！"));
     const QString path = dialogs_.saveFile(this, options);
@@ -586,34 +510,21 @@ void TTSY_MainF::TB_SaveClick() {
     QStringList lines = Memo_Sjis->toPlainText().split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
-    writeLines(path.toStdString(), path, lines, false);
+    tessaly::TextFile_WriteLines(path.toStdString(), path, bodyLinesSjis(lines), false);
 }
 
-void TTSY_MainF::writeLines(const std::string& fsPath, const QString& shownPath,
-                            const QStringList& lines, bool append) const {
-    std::string bytes;
+std::vector<std::string> TTSY_MainF::bodyLinesSjis(const QStringList& lines) const {
+    std::vector<std::string> linesSjis;
     int number = 0;
-    for (const QString& line : lines) {
-        bytes += tessaly::toSjis(line, QStringLiteral("本文 %1 行目").arg(++number));
-        bytes += "\r\n";
-    }
-    // Only into a regular file: a named pipe would hold the program until someone reads it.
-    int fd = -1;
-    bool ok = tessaly::openRegularFile(fsPath, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), fd) ==
-              tessaly::FileOpen::Opened;
-    if (ok) {
-        ok = tessaly::writeWhole(fd, bytes);
-        ok = ::close(fd) == 0 && ok;
-    }
-    if (!ok)
-        throw tessaly::FileError(
-            QStringLiteral("ファイル %1 に書き込めません").arg(shownPath).toStdString());
+    for (const QString& line : lines)
+        linesSjis.push_back(tessaly::toSjis(line, QStringLiteral("本文 %1 行目").arg(++number)));
+    return linesSjis;
 }
 
 void TTSY_MainF::TB_ClearClick() {
     List_To->clear();
     Memo_Sjis->clear();
-    Memo_Jis.clear();
+    runner_->clearConvertedBody();
     Edt_Subject->setText(kNoSubject);
     setStatus(kComposing);
     TB_Send->setEnabled(false);

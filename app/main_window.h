@@ -1,9 +1,12 @@
 // The main window TTSY_MainF: the one mail (recipients, Subject, body), its commands, the send
-// run, and the opening of every other window.
+// run's handlers and buttons, and the opening of every other window. The run itself is the
+// SendRunner's (sending/); this window hands it the mail and the settings when the user presses
+// send, answers its questions through the dialogs, and shows what it reports.
 #pragma once
 
+#include "sending/run_prompts.h"
+#include "sending/run_state.h"
 #include "settings/settings.h"
-#include "smtp/message_builder.h"
 
 #include <QByteArray>
 #include <QPointer>
@@ -11,7 +14,6 @@
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,22 +35,19 @@ class TTSY_Adrs_HitF;
 class TTSY_LogF;
 class TTSY_SetteiF;
 class TTSY_RefusedF;
-struct RefusedRecipient;
 
 namespace tessaly {
-struct JournalState;
-class SendRun;
 class AddressBook;
 class Dialogs;
-class TlsError;
-struct RecipientParts;
-struct RunPreview;
+class SendRunner;
 class SmtpPasswords;
-class OAuthSession;
 class TSmtpClient;
+struct RunEnd;
+struct RunMail;
+struct RunSettings;
 } // namespace tessaly
 
-class TTSY_MainF : public QWidget {
+class TTSY_MainF : public QWidget, private tessaly::RunPrompts {
     Q_OBJECT
 public:
     // Runs FormCreate. `settings` is the program's one Settings record.
@@ -61,7 +60,7 @@ public:
                     TTSY_Adrs_HitF* hitList, TTSY_AddressF* addressWindow, TTSY_LogF* logWindow);
 
     // The SMTP passwords of this program start (the start-up object owns them).
-    void setPasswords(tessaly::SmtpPasswords* passwords) { passwords_ = passwords; }
+    void setPasswords(tessaly::SmtpPasswords* passwords);
     // Opens the OAuth sign-in page; the system browser unless a test stands in for it.
     void setOpenUrl(std::function<void(const QUrl&)> openUrl) { openUrl_ = std::move(openUrl); }
 
@@ -87,12 +86,9 @@ public:
     // The body field's lines as the field displays them: every wrapped piece is a line of its
     // own; an empty last line does not count.
     QStringList displayedBodyLines() const;
-    // The converted body of the last run (ISO-2022-JP lines; empty when it sent UTF-8 only).
-    const std::vector<std::string>& convertedBody() const { return Memo_Jis; }
-    // The first wait before sending again after a temporary failure (tests shorten it).
-    void setFirstRetryWait(std::chrono::milliseconds wait) { firstRetryWait_ = wait; }
-    // The send run's client, so that tests can watch it.
+    // The send run's client and the runner that drives it, so that tests can watch them.
     tessaly::TSmtpClient& smtpClient() { return *SmtpClient1; }
+    tessaly::SendRunner& runner() { return *runner_; }
 
     // --- Handlers, public so that the owner and tests can name them ---
     void AppendSignature();
@@ -110,10 +106,9 @@ public:
     void TB_SendClick();
     void TB_StopClick();
     // TB_Send's menu: the run's messages shown without sending, and the first recipient's
-    // message sent to the user's own address (before_run.cpp).
+    // message sent to the user's own address.
     void TB_PreviewClick();
     void TB_TestSendClick();
-
 
 protected:
     void showEvent(QShowEvent* event) override;   // FormShow, the first time
@@ -132,56 +127,35 @@ private:
     void addRecipientItem(const QString& text, const QByteArray& sjis);
     // Appends one line (or several, separated by "\n") to the body field, as a new line.
     void appendBodyLine(const QString& line);
-    std::vector<std::string> bodyLinesSjis(const QStringList& lines) const;
     void readBodyFile(const QString& fsPath);
-    // Writes the lines, each followed by CR LF, in Shift-JIS; throws tessaly::FileError naming
-    // `shownPath` when the file cannot be written.
-    void writeLines(const std::string& fsPath, const QString& shownPath, const QStringList& lines,
-                    bool append) const;
+    // The body field's lines in Shift-JIS; a character it cannot hold is refused, naming the line.
+    std::vector<std::string> bodyLinesSjis(const QStringList& lines) const;
 
-    // The send run (send_run.cpp).
-    struct PreparedRun {
-        std::string subjectSjis;
-        std::vector<std::string> bodySjis; // displayed lines
-        std::string userMeiSjis;
-        std::string keisyouSjis;
-        tessaly::MessageCharset charset = tessaly::MessageCharset::Iso2022Jp;
-    };
+    // The send run (main_window_run.cpp).
     void createSmtpClient();
-    PreparedRun prepareRun() const;
-    QString subjectRefusal() const;
-    void runChecked(const std::function<void(const PreparedRun&)>& send);
-    bool hostChecked();
-    tessaly::MessageTexts runTexts(const PreparedRun& run) const;
-    tessaly::MessageAddressee addresseeFor(const tessaly::RecipientParts& parts,
-                                           const PreparedRun& run, bool atesaki) const;
-    tessaly::MessageTexts notifyTexts(const tessaly::MessageTexts& texts, const PreparedRun& run,
-                                      bool atesaki, QStringList* shownLines) const;
-    std::string notifyAddress() const;
-    std::pair<std::string, int> runServer() const;
-    void aimClient();
-    // TB_Send's menu (before_run.cpp).
     void buildSendMenu();
-    tessaly::RunPreview previewOfRun() const;
-    void testSend(const PreparedRun& run);
-    void sendRun(const PreparedRun& run);
-    void runEnded();
-    void closeAfterFailure();
-    void configureSecurity();
-    std::optional<std::string> loginPassword(const std::string& key);
-    bool openConnection();
-    bool prepareOAuth();
-    void stopConnecting();
-    bool offerTrust(const tessaly::TlsError& e) const;
-    bool trustAccepted(const tessaly::TlsError& e);
-    void SendData_Append();
-    bool askResume(const tessaly::JournalState& previous, tessaly::SendRun& sendRun);
-    void showRefused(const std::vector<RefusedRecipient>& refused);
+    tessaly::RunMail takeMail() const;
+    tessaly::RunSettings takeRunSettings() const;
+    // Runs `run` (a send or a test send) with the mail and settings taken now, after the
+    // Subject checks; the error of a failed run has been shown when it returns.
+    void startRun(void (tessaly::SendRunner::*run)(const tessaly::RunMail&, tessaly::RunSettings));
+    void runStateChanged(tessaly::RunState state);
+    void runEnded(const tessaly::RunEnd& end);
+    void setProgress(int done, int total);
     void SmtpClient1InvalidHost(bool& handled);
     void SmtpClient1ConnectionFailed();
     void SmtpClient1Failure();
     void reportClientFailure(const QString& errorText, const QString& statusText);
-    void dispatchPendingEvents();
+    // What the runner asks (RunPrompts).
+    void inform(const QString& text) override;
+    std::optional<std::string> askPassword(const QString& question) override;
+    bool trustCertificate(const tessaly::CertificateQuestion& question) override;
+    tessaly::Choice askResume(const QString& question) override;
+    bool confirmSendToEveryone(const QString& question) override;
+    bool confirmResendInFlight(const QString& question) override;
+    void openSignInPage(const QUrl& url) override;
+    std::vector<std::string> recipientsNow() override { return recipientsSjis(); }
+    std::vector<std::string> bodyShownNow() override { return bodyLinesSjis(displayedBodyLines()); }
 
     tessaly::Dialogs& dialogs_;
     Settings& settings_;
@@ -198,24 +172,17 @@ private:
     TTSY_Adrs_HitF* hitList_ = nullptr;
     TTSY_AddressF* addressWindow_ = nullptr;
     TTSY_LogF* logWindow_ = nullptr;
-    tessaly::SmtpPasswords* passwords_ = nullptr;
-    // The OAuth tokens of this program start, for the registration and account named by the key.
-    std::unique_ptr<tessaly::OAuthSession> oauth_;
-    std::string oauthIdentity_;
-    bool signingIn_ = false;
     std::function<void(const QUrl&)> openUrl_;
 
-    // Run state.
-    bool StopRequested = false;
-    bool running_ = false;
-    bool closeAfterRun_ = false;
-    bool connectStopped_ = false; // the stop button ended the connecting
-    std::vector<std::string> Memo_Jis;
-    tessaly::SendRun* currentRun_ = nullptr; // while the recipients are sent
-    std::chrono::milliseconds firstRetryWait_ = std::chrono::seconds(30);
+    // The run's part of the window: the client, the runner, what the client's events reported.
+    std::unique_ptr<tessaly::TSmtpClient> SmtpClient1;
+    std::unique_ptr<tessaly::SendRunner> runner_;
+    bool closeAfterRun_ = false; // the window was closed during a run
+    QString clientFailure_;      // the status an SMTP client event set in the current run
+    QString status_;                       // the text of status panel 1 and the progress; while
+    std::pair<int, int> progress_{0, 100}; // recipients go out the bar shows them from a timer
+    std::unique_ptr<QObject> statusThrottle_;
     std::unique_ptr<TTSY_RefusedF> refusedWindow_;
-    int sentCount_ = 0;          // recipients sent in the current run
-    QString failureStatus_;      // status an SMTP event set in the current run
 
     // Controls.
     QLabel* Label1 = nullptr;
@@ -240,5 +207,4 @@ private:
     QToolButton* TB_Settei = nullptr;
     QToolButton* TB_End = nullptr;
     QPointer<QWidget> preview_; // the open preview window
-    std::unique_ptr<tessaly::TSmtpClient> SmtpClient1;
 };

@@ -2,6 +2,7 @@
 // on the wire, built by the run's own message builder, and whatever the run would refuse.
 #pragma once
 
+#include "sending/run_preview.h"
 #include "smtp/message_builder.h"
 
 #include <QByteArray>
@@ -16,18 +17,6 @@ class QPlainTextEdit;
 class QTabWidget;
 
 namespace tessaly {
-
-struct PreviewEntry {
-    QString label;       // the List_To entry, or the notify copy's address
-    WireMessage message; // as the run builds it
-    QString refusal;     // what is wrong with this recipient; empty when nothing
-};
-
-struct RunPreview {
-    QString summary; // how many messages go to which server
-    QString refusal; // the message with which the run would refuse to start; empty when none
-    std::vector<PreviewEntry> entries;
-};
 
 // The wire bytes as text: ESC, which would otherwise not be seen, becomes "<ESC>"; lines end
 // with "\n".

@@ -2,6 +2,8 @@
 // server's reply, as text the user can select and copy, so that the addresses can be corrected.
 #pragma once
 
+#include "smtp/run_messages.h"
+
 #include <QDialog>
 #include <string>
 #include <vector>
@@ -10,10 +12,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
-struct RefusedRecipient {
-    std::string entrySjis; // the recipient entry as the list held it
-    std::string reply;     // the server's reply, every line of it
-};
+using RefusedRecipient = tessaly::RefusedRecipient;
 
 // A top-level window without a Qt parent, so that disabling the main window leaves it usable.
 class TTSY_RefusedF : public QDialog {

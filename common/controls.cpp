@@ -12,4 +12,8 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, int x,
     return label;
 }
 
+EnableOnExit::EnableOnExit(QWidget* control) : control_(control) { control_->setEnabled(false); }
+
+EnableOnExit::~EnableOnExit() { control_->setEnabled(true); }
+
 } // namespace tessaly

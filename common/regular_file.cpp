@@ -111,6 +111,26 @@ bool writeWhole(int fd, std::string_view bytes) {
     return true;
 }
 
+bool appendRecord(int fd, std::string_view bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            struct stat st {};
+            if (written > 0 && ::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(written)) {
+                const off_t whole = st.st_size - static_cast<off_t>(written);
+                if (::ftruncate(fd, whole) == 0)
+                    (void)::lseek(fd, whole, SEEK_SET);
+            }
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool readFailureMayPass(const std::string& fsPath) {
     if (fsPath.empty())
         return false;

@@ -37,6 +37,9 @@ FileRead readRegularFile(const std::string& fsPath, std::string& bytes,
 
 // Writes all of `bytes` to `fd`, going on after interrupted and partial writes; false on error.
 bool writeWhole(int fd, std::string_view bytes);
+// The same at the end of a file of records (`fd` appends, or stands at the end): when the write
+// fails, the part that went out is cut off again, so that the file never ends in half a record.
+bool appendRecord(int fd, std::string_view bytes);
 
 // After a file could not be opened for reading: true when what stopped it may pass without the
 // user changing the path (a regular file without permission, a folder or a network share the

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,13 +34,6 @@ FileError appendError(const std::string& logPathSjis) {
 
 } // namespace
 
-LocalTime localNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
-
 std::string SendLog_TimeText(const LocalTime& t) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d%02d%02d %02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
@@ -51,33 +43,74 @@ std::string SendLog_TimeText(const LocalTime& t) {
 
 bool SendLog_Append(bool logOn, const std::string& logPathSjis, std::string_view subjectSjis,
                     std::string_view nameSjis, const LocalClock& clock) {
-    if (!logOn)
-        return true;
-    std::string line;
-    line.reserve(24 + subjectSjis.size() + nameSjis.size());
-    line.append("\"").append(SendLog_TimeText(clock ? clock() : localNow())).append("\",\"");
-    line.append(subjectSjis).append("\",\"").append(nameSjis).append("\"\r\n");
+    SendLogWriter log(logOn, logPathSjis, std::string(subjectSjis), clock);
+    log.append(nameSjis);
+    log.close();
+    return true;
+}
 
-    if (logPathSjis.empty())
-        throw appendError(logPathSjis);
-    // No O_CREAT: the log is created by the settings load, never here. Only a regular file: a
-    // named pipe would hold the send run until someone reads it.
-    int fd = -1;
-    if (openRegularFile(cp932::pathFromSjis(logPathSjis), O_WRONLY | O_APPEND, fd) != FileOpen::Opened)
-        throw appendError(logPathSjis);
+SendLogWriter::SendLogWriter(bool logOn, std::string logPathSjis, std::string subjectSjis,
+                             LocalClock clock)
+    : logOn_(logOn), logPathSjis_(std::move(logPathSjis)),
+      fsPath_(cp932::pathFromSjis(logPathSjis_)), subjectSjis_(std::move(subjectSjis)),
+      clock_(clock ? std::move(clock) : LocalClock(localNow)) {}
+
+SendLogWriter::~SendLogWriter() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool SendLogWriter::stillAtPath() const {
     struct stat st {};
-    const bool sized = ::fstat(fd, &st) == 0;
-    bool ok = writeWhole(fd, line);
-    // A half-written line would merge with the next record: take it back out.
-    if (!ok && sized)
-        (void)::ftruncate(fd, st.st_size);
+    return ::stat(fsPath_.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<unsigned long long>(st.st_dev) == device_ &&
+           static_cast<unsigned long long>(st.st_ino) == inode_;
+}
+
+void SendLogWriter::append(std::string_view nameSjis) {
+    if (!logOn_)
+        return;
+    std::string line;
+    line.reserve(24 + subjectSjis_.size() + nameSjis.size());
+    line.append("\"").append(SendLog_TimeText(clock_())).append("\",\"");
+    line.append(subjectSjis_).append("\",\"").append(nameSjis).append("\"\r\n");
+
+    if (fd_ >= 0 && !stillAtPath())
+        close();
+    if (fd_ < 0) {
+        if (logPathSjis_.empty())
+            throw appendError(logPathSjis_);
+        // No O_CREAT: the log is created by the settings load, never here. Only a regular file:
+        // a named pipe would hold the send run until someone reads it.
+        int fd = -1;
+        struct stat st {};
+        if (openRegularFile(fsPath_, O_WRONLY | O_APPEND, fd) != FileOpen::Opened)
+            throw appendError(logPathSjis_);
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            throw appendError(logPathSjis_);
+        }
+        fd_ = fd;
+        device_ = static_cast<unsigned long long>(st.st_dev);
+        inode_ = static_cast<unsigned long long>(st.st_ino);
+    }
     // No fdatasync: once write() returns, the record is the kernel's and survives a crash of
     // the program; forcing it to the disk per recipient would halve the speed of a send run.
+    // A half-written line would merge with the next record: appendRecord takes it back out.
+    if (!appendRecord(fd_, line)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw appendError(logPathSjis_);
+    }
+}
+
+void SendLogWriter::close() {
+    if (fd_ < 0)
+        return;
+    const int fd = fd_;
+    fd_ = -1;
     if (::close(fd) != 0)
-        ok = false;
-    if (!ok)
-        throw appendError(logPathSjis);
-    return true;
+        throw appendError(logPathSjis_);
 }
 
 bool SendLog_Load(const std::string& logPathSjis, Dialogs& dialogs, QWidget* parent,

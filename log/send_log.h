@@ -3,6 +3,8 @@
 // entries. Texts and paths are Shift-JIS bytes (paths are turned into file-system paths here).
 #pragma once
 
+#include "common/local_time.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,18 +16,6 @@ namespace tessaly {
 
 class Dialogs;
 
-struct LocalTime {
-    int year = 0;   // four digits
-    int month = 0;  // 1-12
-    int day = 0;    // 1-31
-    int hour = 0;   // 0-23
-    int minute = 0;
-    int second = 0;
-};
-using LocalClock = std::function<LocalTime()>;
-// The local date and time of the machine.
-LocalTime localNow();
-
 // "YYYYMMDD HHMMSS" (15 bytes).
 std::string SendLog_TimeText(const LocalTime& time);
 
@@ -36,6 +26,37 @@ std::string SendLog_TimeText(const LocalTime& time);
 // Always true otherwise.
 bool SendLog_Append(bool logOn, const std::string& logPathSjis, std::string_view subjectSjis,
                     std::string_view nameSjis, const LocalClock& clock = localNow);
+
+// The send log of one run, each record appended as SendLog_Append appends it, but the file kept
+// open from the first record to close(): a record then costs a look at the path and one write
+// instead of eight system calls. Before each record the path is looked at again, so that a log
+// deleted or replaced during the run gets the records, not the file it was.
+class SendLogWriter {
+public:
+    SendLogWriter(bool logOn, std::string logPathSjis, std::string subjectSjis,
+                  LocalClock clock = localNow);
+    ~SendLogWriter(); // closes the file without a word; call close() to hear of a failure
+    SendLogWriter(const SendLogWriter&) = delete;
+    SendLogWriter& operator=(const SendLogWriter&) = delete;
+
+    // As SendLog_Append: the record is the kernel's when this returns; a failure raises
+    // tessaly::FileError naming the file, and takes a half-written record back out.
+    void append(std::string_view nameSjis);
+    // Closes the file; raises tessaly::FileError when the system reports a failure of the writes.
+    void close();
+
+private:
+    bool stillAtPath() const;
+
+    bool logOn_;
+    std::string logPathSjis_;
+    std::string fsPath_;
+    std::string subjectSjis_;
+    LocalClock clock_;
+    int fd_ = -1;
+    unsigned long long device_ = 0;
+    unsigned long long inode_ = 0;
+};
 
 // The viewer's data, as byte strings.
 struct SendLogEntries {

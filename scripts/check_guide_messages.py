@@ -5,7 +5,7 @@ messages (the section "## メッセージ一覧" of docs/guide-ja.md), and print
 Usage: check_guide_messages.py [REPOSITORY]      (default: the folder above this script)
 
 The texts are not kept in one catalogue, so they are found in the sources: every Japanese string
-literal in app/, address/, settings/, log/, smtp/ and common/ is a message text (message and
+literal in app/, sending/, address/, settings/, log/, smtp/ and common/ is a message text (message and
 question boxes, thrown errors, status texts, the field names inside messages, the words Tessaly
 adds to a mail), unless the statement it stands in builds a control (a caption, a hint, a window
 title, a file dialog's title or filter). A text is split where the program fills something in
@@ -22,7 +22,7 @@ import re
 import sys
 import unicodedata
 
-FOLDERS = ("app", "address", "settings", "log", "smtp", "common")
+FOLDERS = ("app", "sending", "address", "settings", "log", "smtp", "common")
 SECTION = "## メッセージ一覧"
 
 # Statements that build a control: their texts are captions, hints and titles, not messages.

@@ -10,6 +10,7 @@ WINDOWS=(
     main_window      # the main window with a circular written
     settings_window  # the settings window
     server_details_window  # the server details window opened from the settings window
+    server_details_oauth   # the same with an OAuth 2.0 login chosen
     address_start    # the address book as it opens
     address_groups   # the address book, groups and members page
     address_window   # the address book, a member's entries

@@ -7,7 +7,9 @@
 #include "common/text.h"
 #include "fixtures/fake_dialogs.h"
 #include "fixtures/fake_secret_store.h"
+#include "fixtures/sjis.h"
 #include "fixtures/temp_start_dir.h"
+#include "fixtures/test_ini.h"
 
 #include <QCoreApplication>
 #include <QInputMethodEvent>
@@ -28,22 +30,16 @@
 
 namespace apptest {
 
-inline QByteArray sjis(const QString& text) { return tessaly::toSjisBytes(text, QString()); }
-
-// TSY2.ini lines of section Settei, key to value (Unicode; written as Shift-JIS).
-using IniValues = std::vector<std::pair<QString, QString>>;
+using IniValues = ::IniValues;
 
 class App {
 public:
-    // Writes TSY2.ini (so no first-run message comes; `moreIni` is appended to it as it
-    // stands) and Address.csv, starts the program.
-    explicit App(const IniValues& settei = {}, const QByteArray& addressCsv = {},
-                 const QByteArray& moreIni = {}) {
-        QByteArray ini = "[Settei]\r\n";
-        for (const auto& [key, value] : settei)
-            ini += sjis(key) + "=" + sjis(value) + "\r\n";
-        ini += "[Window]\r\nMain_X=30\r\nMain_Y=40\r\n" + moreIni;
-        dir.write(QStringLiteral("TSY2.ini"), ini);
+    // Writes TSY2.ini (so no first-run message comes; the main window at 30, 40 unless `ini`
+    // places it) and Address.csv, starts the program.
+    explicit App(TestIni ini = {}, const QByteArray& addressCsv = {}) {
+        if (!ini.hasWindow(QStringLiteral("Main_X")))
+            ini.window(QStringLiteral("Main_X"), QStringLiteral("30")).window(QStringLiteral("Main_Y"), QStringLiteral("40"));
+        dir.write(QStringLiteral("TSY2.ini"), ini.bytes());
         if (!addressCsv.isEmpty())
             dir.write(QStringLiteral("Address.csv"), addressCsv);
         program = std::make_unique<tessaly::Program>(dialogs, keyring);

@@ -243,10 +243,10 @@ class AwkwardFiles : public ::testing::TestWithParam<AwkwardFile> {};
 TEST_P(AwkwardFiles, AreRefusedWithAMessageWithoutBlocking) {
     const AwkwardFile& c = GetParam();
     App app([&](TempStartDir& dir) {
-        QByteArray ini = "[Settei]\r\n";
-        for (const auto& [key, value] : c.prepare(dir))
-            ini += key.toUtf8() + "=" + value.toUtf8() + "\r\n";
-        return ini + "[Window]\r\nMain_X=30\r\nMain_Y=40\r\n";
+        return TestIni(c.prepare(dir))
+            .window(QStringLiteral("Main_X"), QStringLiteral("30"))
+            .window(QStringLiteral("Main_Y"), QStringLiteral("40"))
+            .bytes();
     });
     if (c.command) {
         app.setBody(QStringLiteral("書きかけの本文"));

@@ -16,7 +16,6 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
-using apptest::sjis;
 using tessaly::test::RealSmtpServer;
 
 QString uniqueSender(const QString& name) {

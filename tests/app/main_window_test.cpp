@@ -18,7 +18,6 @@
 namespace {
 
 using apptest::App;
-using apptest::sjis;
 using Kind = FakeDialogs::Kind;
 
 const QString kInvalidAddress = QStringLiteral("アドレス入力に誤りがあります。");

@@ -22,13 +22,18 @@ using tessaly::test::OAuthServers;
 
 const QByteArray kClientSecret = "org-secret-4f1c9a";
 
-QByteArray submission(const OAuthServers& servers) {
-    return "[Submission]\r\nSecurity=0\r\nAuth=2\r\nLogin=taro@example.jp\r\nOAuthProvider=2\r\n"
-           "OAuthClientId=" +
-           QByteArray::fromStdString(OAuthServers::clientId()) +
-           "\r\nOAuthAuthorizationUrl=" + QByteArray::fromStdString(servers.url("/authorize")) +
-           "\r\nOAuthTokenUrl=" + QByteArray::fromStdString(servers.url("/token")) +
-           "\r\nOAuthScope=https://mail.test/smtp offline_access\r\n";
+// The Settei keys and an OAuth login at the fake authorization server.
+TestIni withOAuth(IniValues settei, const OAuthServers& servers) {
+    TestIni ini(std::move(settei));
+    ini.submission(QStringLiteral("Security"), QStringLiteral("0"))
+        .submission(QStringLiteral("Auth"), QStringLiteral("2"))
+        .submission(QStringLiteral("Login"), QStringLiteral("taro@example.jp"))
+        .submission(QStringLiteral("OAuthProvider"), QStringLiteral("2"))
+        .submission(QStringLiteral("OAuthClientId"), QString::fromStdString(OAuthServers::clientId()))
+        .submission(QStringLiteral("OAuthAuthorizationUrl"), QString::fromStdString(servers.url("/authorize")))
+        .submission(QStringLiteral("OAuthTokenUrl"), QString::fromStdString(servers.url("/token")))
+        .submission(QStringLiteral("OAuthScope"), QStringLiteral("https://mail.test/smtp offline_access"));
+    return ini;
 }
 
 QStringList stored(OAuthServers& servers) {
@@ -46,13 +51,13 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
     QStringList shown;
     QByteArray files;
     {
-        App app({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+        App app(withOAuth({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
                  {QStringLiteral("Port"), QString::number(servers.smtpPort())},
                  {QStringLiteral("User"), QStringLiteral("pc01")},
                  {QStringLiteral("From"), QStringLiteral("circular@example.jp")},
                  {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
                  {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}},
-                {}, submission(servers));
+                          servers));
         app.program->settings().ChkBox_EverySend = false;
         app.keyring.secrets[tessaly::oauthClientSecretKey(app.program->settings())] =
             kClientSecret.toStdString();
@@ -113,10 +118,10 @@ TEST(OAuthSend, SignInOnceRevokedSignInToldAndNoTokenWrittenPrintedOrShown) {
 TEST(OAuthSend, TheStopButtonEndsASignInThatWaitsForTheBrowser) {
     OAuthServers servers;
     ASSERT_NE(servers.smtpPort(), 0);
-    App app({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+    App app(withOAuth({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
              {QStringLiteral("Port"), QString::number(servers.smtpPort())},
              {QStringLiteral("From"), QStringLiteral("circular@example.jp")}},
-            {}, submission(servers));
+                      servers));
     app.program->settings().ChkBox_EverySend = false;
     auto ignore = servers.browser(OAuthServers::Redirect::Ignore);
     app.main().setOpenUrl([&](const QUrl& url) {

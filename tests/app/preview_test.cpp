@@ -15,7 +15,6 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
-using apptest::sjis;
 
 const QString kLongSubject = QStringLiteral(
     "【ご案内】年末の大掃除と忘年会の日程と会場と会費についてのお知らせです。必ずお読みください");
@@ -164,9 +163,9 @@ TEST(Preview, ShowsWhatTheRunWouldRefuseInItsWords) {
 
 // A message that goes out in UTF-8 (Base64 body, UTF-8 encoded words) reads as typed.
 TEST(Preview, ReadsAUtf8MessageAsTyped) {
-    App app({{QStringLiteral("From"), QStringLiteral("yamada@example.jp")},
-             {QStringLiteral("UserMei"), QStringLiteral("髙橋")}},
-            {}, "[Submission]\r\nCharset=1\r\n");
+    App app(TestIni({{QStringLiteral("From"), QStringLiteral("yamada@example.jp")},
+                     {QStringLiteral("UserMei"), QStringLiteral("髙橋")}})
+                .submission(QStringLiteral("Charset"), QStringLiteral("1")));
     app.typeRecipient(QStringLiteral("taro@example.jp"));
     app.edit("Edt_Subject")->setText(QStringLiteral("﨑さんの件"));
     app.setBody(QStringLiteral("一行目\n\n三行目"));

@@ -20,6 +20,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -177,6 +178,23 @@ const std::map<std::string, Shot> kShots = {
          click(p.mainWindow(), "TB_Settei");
          click(p.settingsWindow(), "Cmd_ServerSyousai");
          return child<QWidget>(p.settingsWindow(), "TTSY_ServerSyousaiF");
+     }},
+    {"server_details_oauth",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Settei");
+         click(p.settingsWindow(), "Cmd_ServerSyousai");
+         auto* details = child<QWidget>(p.settingsWindow(), "TTSY_ServerSyousaiF");
+         if (!details)
+             return nullptr;
+         child<QCheckBox>(*details, "ChkBox_Auth")->setChecked(true);
+         child<QComboBox>(*details, "Cmb_AuthKind")->setCurrentIndex(1);
+         child<QComboBox>(*details, "Cmb_OAuthProvider")->setCurrentIndex(1);
+         child<QComboBox>(*details, "Cmb_OAuthProvider")->setCurrentIndex(0);
+         child<QLineEdit>(*details, "Edt_Login")->setText(QStringLiteral("taro@example.jp"));
+         child<QLineEdit>(*details, "Edt_OAuthClientId")
+             ->setText(QStringLiteral("your-organisation-client-id"));
+         settle();
+         return details;
      }},
     {"address_start",
      [](tessaly::Program& p) -> QWidget* {

@@ -40,9 +40,12 @@ struct Secure {
             {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
             {QStringLiteral("ChkBox_SendData"), QStringLiteral("1")}};
     }
-    static QByteArray submission(int security) {
-        return "[Submission]\r\nSecurity=" + QByteArray::number(security) +
-               "\r\nAuth=1\r\nLogin=" + SubmissionServer::Login + "\r\n";
+    // The settings with protection `security` and the server's login.
+    TestIni ini(quint16 port, int security) const {
+        return TestIni(settings(port))
+            .submission(QStringLiteral("Security"), QString::number(security))
+            .submission(QStringLiteral("Auth"), QStringLiteral("1"))
+            .submission(QStringLiteral("Login"), QString::fromLatin1(SubmissionServer::Login));
     }
     // Every line the server received from this test's connections.
     QList<QByteArray> lines(bool plainOnly = false) const {
@@ -90,7 +93,7 @@ TEST_F(SecureSendReal, ProtectedLoginDeliversEveryMessage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.listener);
         const quint16 port = SubmissionServer::port(c.listener);
-        App app(secure.settings(port), {}, Secure::submission(c.security));
+        App app(secure.ini(port, c.security));
         app.keyring.secrets[keyFor(port)] = SubmissionServer::Password;
         prepareNotice(app, 3);
         app.tool("TB_Send")->click();
@@ -113,7 +116,7 @@ TEST_F(SecureSendReal, ProtectedLoginDeliversEveryMessage) {
 // taken without a question; a different certificate there is refused with both fingerprints.
 TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     const quint16 port = SubmissionServer::port("untrusted");
-    App app(secure.settings(port), {}, Secure::submission(1));
+    App app(secure.ini(port, 1));
     app.keyring.secrets[keyFor(port)] = SubmissionServer::Password;
     prepareNotice(app, 1);
 
@@ -191,7 +194,7 @@ TEST_F(SecureSendReal, PasswordIsNeverWrittenPrintedOrShown) {
     QStringList shown;
     QByteArray files;
     {
-        App app(secure.settings(starttls), {}, Secure::submission(1));
+        App app(secure.ini(starttls, 1));
         app.program->settings().ChkBox_EverySend = false;
         app.keyring.secrets[keyFor(starttls)] = wrong.toStdString();
         app.program->mainWindow().smtpClient().ReportLevel = 0xff; // every status report

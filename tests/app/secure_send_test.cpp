@@ -1,7 +1,6 @@
 // Send runs with the Submission settings against scripted servers on loopback (where a login may
 // go in plain text): the password from the keyring, memory or a prompt, a refused login, the stop
-// button during the login; and multi-line replies, after which the send log holds exactly the
-// messages the server accepted.
+// button during the login.
 #include "app_harness.h"
 
 #include "fixtures/smtp_scripted_server.h"
@@ -26,7 +25,14 @@ IniValues settingsFor(quint16 port) {
             {QStringLiteral("ChkBox_Log"), QStringLiteral("1")}};
 }
 
-const QByteArray kLoginIni = "[Submission]\r\nAuth=1\r\nLogin=taro\r\n";
+// The settings with a password login as taro, and `more` of the Submission section.
+TestIni withLogin(quint16 port, const IniValues& more = {}) {
+    TestIni ini(settingsFor(port));
+    ini.submission(QStringLiteral("Auth"), QStringLiteral("1")).submission(QStringLiteral("Login"), QStringLiteral("taro"));
+    for (const auto& [key, value] : more)
+        ini.submission(key, value);
+    return ini;
+}
 
 std::string keyFor(quint16 port) {
     return "smtp:127.0.0.1:" + std::to_string(port) + ":taro";
@@ -62,7 +68,7 @@ TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
     login(server, "new", "235 ok\r\n");
     server.extendedMail().extendedMail().quit();
 
-    App app(settingsFor(server.port()), {}, kLoginIni);
+    App app(withLogin(server.port()));
     app.keyring.secrets[keyFor(server.port())] = "old";
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
@@ -105,11 +111,11 @@ TEST(SecureSend, PasswordIsAskedForOncePerProgramStartWhenNotSaved) {
     struct Case {
         const char* name;
         bool keyringAvailable;
-        QByteArray ini;
+        IniValues submission;
     };
     const Case cases[] = {
-        {"no keyring", false, kLoginIni},
-        {"saving off", true, kLoginIni + "SavePassword=0\r\n"},
+        {"no keyring", false, {}},
+        {"saving off", true, {{QStringLiteral("SavePassword"), QStringLiteral("0")}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,7 +124,7 @@ TEST(SecureSend, PasswordIsAskedForOncePerProgramStartWhenNotSaved) {
         server.extendedMail().quit().accept();
         login(server, "pw", "235 ok\r\n");
         server.extendedMail().quit();
-        App app(settingsFor(server.port()), {}, c.ini);
+        App app(withLogin(server.port(), c.submission));
         app.keyring.available = c.keyringAvailable;
         prepareMail(app, 1);
         app.dialogs.queuePassword(QStringLiteral("pw"));
@@ -137,7 +143,7 @@ TEST(SecureSend, PasswordIsAskedForOncePerProgramStartWhenNotSaved) {
 
 TEST(SecureSend, CancelledPasswordPromptConnectsNowhere) {
     SmtpScriptedServer server;
-    App app(settingsFor(server.port()), {}, kLoginIni);
+    App app(withLogin(server.port()));
     app.keyring.available = false;
     prepareMail(app, 1);
     app.dialogs.queuePassword(std::nullopt);
@@ -155,22 +161,23 @@ TEST(SecureSend, CancelledPasswordPromptConnectsNowhere) {
 TEST(SecureSend, StopEndsAStuckLoginOrHandshakeAtOnce) {
     struct Case {
         const char* name;
-        QByteArray ini;
+        IniValues submission;
         std::function<void(SmtpScriptedServer&)> script;
     };
     const Case cases[] = {
-        {"login", kLoginIni,
+        {"login", {},
          [](SmtpScriptedServer& s) {
              s.send("220 ready\r\n").expect("EHLO pc01").send("250-scripted\r\n250 AUTH PLAIN\r\n");
              s.expect("AUTH PLAIN *").hang();
          }},
-        {"handshake", kLoginIni + "Security=2\r\n", [](SmtpScriptedServer& s) { s.hang(); }},
+        {"handshake", {{QStringLiteral("Security"), QStringLiteral("2")}},
+         [](SmtpScriptedServer& s) { s.hang(); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SmtpScriptedServer server;
         c.script(server);
-        App app(settingsFor(server.port()), {}, c.ini);
+        App app(withLogin(server.port(), c.submission));
         app.keyring.secrets[keyFor(server.port())] = "pw";
         prepareMail(app, 1);
         QTimer::singleShot(200, app.tool("TB_Stop"), [&] { app.tool("TB_Stop")->click(); });
@@ -186,88 +193,5 @@ TEST(SecureSend, StopEndsAStuckLoginOrHandshakeAtOnce) {
         EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
     }
 }
-
-// Every reply may come in several lines. Message 1 of 3 is accepted with multi-line replies at
-// every step, message 2 refused with a multi-line reply at one step: the run stops there, and
-// the send log holds message 1 alone.
-struct MultiLine {
-    const char* name;
-    std::function<void(SmtpScriptedServer&)> secondMessage; // empty: accepted like the first
-    int records;
-};
-
-void PrintTo(const MultiLine& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class MultiLineReplies : public ::testing::TestWithParam<MultiLine> {};
-
-void acceptedInSeveralLines(SmtpScriptedServer& s) {
-    s.expect("RSET").send("250-flushed\r\n250 ok\r\n");
-    s.expect("MAIL FROM:<*").send("250-2.1.0 sender\r\n250 2.1.0 ok\r\n");
-    s.expect("RCPT TO:<*").send("250-2.1.5 recipient\r\n250 2.1.5 ok\r\n");
-    s.expect("DATA").send("354-go ahead\r\n354 end with .\r\n").expectData();
-    s.send("250-2.0.0 queued\r\n250-as 1234\r\n250 2.0.0 ok\r\n");
-}
-
-TEST_P(MultiLineReplies, SendLogHoldsOnlyAcceptedMessages) {
-    const MultiLine& c = GetParam();
-    SmtpScriptedServer server;
-    server.greet();
-    acceptedInSeveralLines(server);
-    if (c.secondMessage) {
-        c.secondMessage(server);
-    } else {
-        acceptedInSeveralLines(server);
-        acceptedInSeveralLines(server);
-        server.quit();
-    }
-    App app(settingsFor(server.port()));
-    prepareMail(app, 3);
-    app.tool("TB_Send")->click();
-    EXPECT_EQ(logRecords(app), c.records);
-    if (c.secondMessage) {
-        EXPECT_FALSE(app.dialogs.texts(Kind::Error).isEmpty());
-        EXPECT_FALSE(server.received().contains("RCPT TO:<r3@example.jp>"));
-    } else {
-        EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
-        EXPECT_EQ(app.main().statusText(), kDone);
-    }
-    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
-    EXPECT_TRUE(server.played());
-}
-
-const QByteArray kRefusal =
-    "554-5.7.1 Message rejected\r\n554-see the policy\r\n554 5.7.1 at example.jp\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, MultiLineReplies,
-    ::testing::Values(
-        MultiLine{"AllAccepted", {}, 3},
-        MultiLine{"MailRefused",
-                  [](SmtpScriptedServer& s) {
-                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send(kRefusal);
-                  },
-                  1},
-        MultiLine{"RcptRefused",
-                  [](SmtpScriptedServer& s) {
-                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
-                      s.expect("RCPT TO:<*").send(kRefusal);
-                  },
-                  1},
-        MultiLine{"DataRefused",
-                  [](SmtpScriptedServer& s) {
-                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
-                      s.expect("RCPT TO:<*").send("250 ok\r\n").expect("DATA").send(kRefusal);
-                  },
-                  1},
-        MultiLine{"EndOfDataRefused",
-                  [](SmtpScriptedServer& s) {
-                      s.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
-                      s.expect("RCPT TO:<*").send("250 ok\r\n");
-                      s.expect("DATA").send("354 go\r\n").expectData().send(kRefusal);
-                  },
-                  1}),
-    [](const ::testing::TestParamInfo<MultiLine>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -4,6 +4,7 @@
 // which were not sent again.
 #include "fixtures/smtp_real_server.h"
 #include "fixtures/temp_start_dir.h"
+#include "fixtures/test_ini.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -28,13 +29,18 @@ TEST(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight)
     const QString sender = QStringLiteral("crash-%1-%2@tessaly.test")
                                .arg(QCoreApplication::applicationPid())
                                .arg(QDateTime::currentMSecsSinceEpoch());
+    // 20 ms between messages: a run of four seconds, long enough to be cut often.
     dir.write(QStringLiteral("TSY2.ini"),
-              "[Settei]\r\nHost=127.0.0.1\r\nPort=" + QByteArray::number(RealSmtpServer::port()) +
-                  "\r\nUser=pc01\r\nFrom=" + sender.toLatin1() +
-                  "\r\nChkBox_Log=1\r\nLog=" + dir.filePath(QStringLiteral("Log.txt")).toUtf8() +
-                  "\r\n[Window]\r\nMain_X=0\r\nMain_Y=0\r\n"
-                  // 20 ms between messages: a run of four seconds, long enough to be cut often.
-                  "[Submission]\r\nPerMinute=3000\r\n");
+              TestIni({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+                       {QStringLiteral("Port"), QString::number(RealSmtpServer::port())},
+                       {QStringLiteral("User"), QStringLiteral("pc01")},
+                       {QStringLiteral("From"), sender},
+                       {QStringLiteral("ChkBox_Log"), QStringLiteral("1")},
+                       {QStringLiteral("Log"), dir.filePath(QStringLiteral("Log.txt"))}})
+                  .window(QStringLiteral("Main_X"), QStringLiteral("0"))
+                  .window(QStringLiteral("Main_Y"), QStringLiteral("0"))
+                  .submission(QStringLiteral("PerMinute"), QStringLiteral("3000"))
+                  .bytes());
     dir.write(QStringLiteral("Log.txt"), {});
     QByteArray list;
     for (int i = 1; i <= kRecipients; ++i)

@@ -23,7 +23,6 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
-using apptest::sjis;
 using tessaly::test::RealSmtpServer;
 using tessaly::test::StoredMessage;
 

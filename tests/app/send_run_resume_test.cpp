@@ -1,13 +1,18 @@
-// Runs that go on past what used to end them: a refused recipient skipped and listed, a
-// temporary refusal waited out, and a run that lost the answer to its data resumed without
-// sending anyone the mail twice unless the user says so.
+// Runs that go on past what used to end them, as the user sees them: a refused recipient skipped
+// and listed, a run that lost the answer to its data resumed without sending anyone the mail
+// twice unless the user says so, settings edited during a run. (How the runner waits out
+// temporary refusals and what a cancelled resume leaves is tested in tests/sending.)
 #include "app_harness.h"
 
 #include "app/refused_window.h"
 #include "fixtures/smtp_scripted_server.h"
+#include "sending/send_runner.h"
+#include "settings/settings_window.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 
 namespace {
@@ -53,7 +58,7 @@ TEST(SendRunGoesOn, ARefusedRecipientIsSkippedLoggedAndListed) {
     // Two sent, one refused with its reason; the finished run leaves no journal.
     const QByteArray log = app.dir.read(QStringLiteral("Log.txt"));
     EXPECT_EQ(log.count('\n'), 3);
-    EXPECT_TRUE(log.contains(apptest::sjis(
+    EXPECT_TRUE(log.contains(sjis(
         QStringLiteral("\"r2（宛先エラー: 550 5.1.1 <r2@example.jp>: no such user）\""))));
     EXPECT_TRUE(journals(app).isEmpty());
 
@@ -64,26 +69,6 @@ TEST(SendRunGoesOn, ARefusedRecipientIsSkippedLoggedAndListed) {
               QStringLiteral("r2@example.jp\t550 5.1.1 <r2@example.jp>: no such user"));
     window->close();
     EXPECT_TRUE(app.main().isEnabled());
-}
-
-TEST(SendRunGoesOn, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
-    SmtpScriptedServer server;
-    server.greet().mail();
-    refusedAt(server, "452 4.3.2 too many messages, try later\r\n");
-    server.accept().greet().mail().mail().quit();
-
-    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
-    app.program->settings().Retry = true;
-    app.main().setFirstRetryWait(std::chrono::milliseconds(10));
-    prepareMail(app, 3);
-    app.tool("TB_Send")->click();
-
-    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
-    EXPECT_TRUE(server.played());
-    EXPECT_EQ(server.connections(), 2);
-    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
 }
 
 TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
@@ -124,29 +109,64 @@ TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
     EXPECT_TRUE(journals(app).isEmpty());
     // The body went to the sent-data file once, by the run that completed.
     EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
-              apptest::sjis(QStringLiteral("本文\r\n")));
+              sjis(QStringLiteral("本文\r\n")));
 }
 
-TEST(SendRunGoesOn, CancellingTheResumeSendsNothingAndKeepsTheJournal) {
-    SmtpScriptedServer server;
-    server.greet().mail();
-    refusedAt(server, "550 no such user\r\n");
-    server.accept().greet().quit();
+// The run reads its settings once, when the user presses send: the server, the greeting's user id
+// and the send log's path edited in the settings window during a pause change nothing of it, not
+// even the connection it opens again after the server closed the idle one; the next run takes
+// the new values.
+TEST(SendRunGoesOn, SettingsEditedDuringAPauseChangeOnlyTheNextRun) {
+    const auto greetAs = [](SmtpScriptedServer& s, const QByteArray& user) {
+        s.send("220 ready\r\n").expect("HELO " + user).send("250 hello\r\n");
+    };
+    SmtpScriptedServer first;
+    greetAs(first, "pc01");
+    first.mail().mail().close(); // idle during the pause: the server ends the connection
+    first.accept();
+    greetAs(first, "pc01");
+    first.mail().quit();
+    SmtpScriptedServer second;
+    greetAs(second, "pc02");
+    second.mail().mail().mail().quit();
 
-    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
+    IniValues settings = loggedRunSettings(QStringLiteral("localhost"), first.port());
+    settings.emplace_back(QStringLiteral("User"), QStringLiteral("pc01"));
+    App app(settings);
+    app.program->settings().PauseEvery = 2;
+    app.program->settings().PauseSeconds = 1;
+    app.dir.write(QStringLiteral("Log2.txt"), {});
     prepareMail(app, 3);
+    TTSY_SetteiF& settei = app.program->settingsWindow();
+    bool edited = false;
+    QObject::connect(&app.main().runner(), &tessaly::SendRunner::stateChanged, [&](tessaly::RunState s) {
+        if (s != tessaly::RunState::Pausing || edited)
+            return;
+        edited = true;
+        settei.Edt_Host->setText(QStringLiteral("127.0.0.1"));
+        settei.Edt_Port->setText(QString::number(second.port()));
+        settei.Edt_UserID->setText(QStringLiteral("pc02"));
+        settei.Edt_Log->setText(app.dir.filePath(QStringLiteral("Log2.txt")));
+        settei.ChkBox_Log->setChecked(true);
+    });
     app.tool("TB_Send")->click();
-    ASSERT_EQ(app.dialogs.count(Kind::Error), 1);
+    EXPECT_TRUE(edited);
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.finished(); }, 5000));
+    EXPECT_TRUE(first.played());
+    EXPECT_EQ(first.messages().size(), 3);
+    EXPECT_EQ(second.connections(), 0);
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
+    EXPECT_TRUE(app.dir.read(QStringLiteral("Log2.txt")).isEmpty());
 
-    app.dialogs.clear();
-    app.dialogs.queueChoice(tessaly::Choice::Cancel);
-    app.main().TB_SendClick();
-    EXPECT_EQ(app.dialogs.count(Kind::Question), 1);
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("送信を取りやめました"));
-    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
-    EXPECT_TRUE(server.played());
-    EXPECT_EQ(journals(app).size(), 1);
+    app.tool("TB_Send")->click();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return second.finished(); }, 5000));
+    EXPECT_TRUE(second.played());
+    EXPECT_EQ(second.messages().size(), 3);
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
+    EXPECT_EQ(app.dir.read(QStringLiteral("Log2.txt")).count('\n'), 3);
 }
 
 } // namespace

@@ -71,6 +71,29 @@ TEST_F(SendLogTest, FailedAppendLeavesNoHalfLine) {
     EXPECT_EQ(dir.read(QStringLiteral("Log.txt")), before);
 }
 
+// A run keeps the log open between its records; the records still go where the path leads: a
+// log replaced during the run gets the rest, a deleted one is not made again, and a record cut
+// short by a full disk is taken back out as before.
+TEST_F(SendLogTest, ARunsWriterFollowsThePathAndLeavesNoHalfLine) {
+    SendLogWriter log(true, path, "A", [this] { return now; });
+    log.append("first");
+    QFile::remove(dir.filePath(QStringLiteral("Log.txt")));
+    dir.write(QStringLiteral("Log.txt"), "\"20261206 120000\",\"B\",\"kept\"\r\n");
+    log.append("second");
+    const QByteArray replaced = dir.read(QStringLiteral("Log.txt"));
+    EXPECT_EQ(replaced, QByteArray("\"20261206 120000\",\"B\",\"kept\"\r\n"
+                                   "\"20261207 090503\",\"A\",\"second\"\r\n"));
+    {
+        FileSizeLimit limit(static_cast<std::size_t>(replaced.size()) + 10);
+        EXPECT_THROW(log.append("third"), FileError);
+    }
+    EXPECT_EQ(dir.read(QStringLiteral("Log.txt")), replaced);
+    QFile::remove(dir.filePath(QStringLiteral("Log.txt")));
+    EXPECT_THROW(log.append("fourth"), FileError);
+    EXPECT_FALSE(dir.exists(QStringLiteral("Log.txt")));
+    log.close();
+}
+
 TEST_F(SendLogTest, ConsecutiveRecordsOfOneDayAndTitleShareATitleEntry) {
     struct Row {
         const char* name;

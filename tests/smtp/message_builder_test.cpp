@@ -2,6 +2,7 @@
 #include "smtp/message_builder.h"
 
 #include "common/cp932.h"
+#include "fixtures/sjis.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -13,8 +14,6 @@ namespace {
 
 using tessaly::MessageCharset;
 using Lines = std::vector<std::string>;
-
-std::string sjis(const std::string& utf8) { return cp932::fromUtf8(utf8).bytes; }
 
 tessaly::MessageTexts textsOf(const std::string& subject, const std::string& name,
                               const Lines& body) {

@@ -1,4 +1,4 @@
-#include "log/run_journal.h"
+#include "sending/run_journal.h"
 
 #include "common/errors.h"
 #include "fixtures/file_size_limit.h"
@@ -35,6 +35,8 @@ TEST_F(RunJournalTest, RecordsReadBackAsTheRunLeftThem) {
         journal.refused(1, "550 5.1.1 no such user\r\n550 5.1.1 really");
         journal.sending(2, "kato@example.jp");
         journal.accepted(2);
+        journal.sending(4, "abe@example.jp");
+        journal.notDelivered(4); // refused after its "." (a refusal is an answer)
         journal.sending(3, "ito@example.jp"); // "." went out, then the program died
     }
     // The form a person can read, Shift-JIS and CR LF; a reply of several lines stays one record.
@@ -45,6 +47,8 @@ TEST_F(RunJournalTest, RecordsReadBackAsTheRunLeftThem) {
                                          "R,2,550 5.1.1 no such user  550 5.1.1 really\r\n"
                                          "S,3,kato@example.jp\r\n"
                                          "A,3\r\n"
+                                         "S,5,abe@example.jp\r\n"
+                                         "X,5\r\n"
                                          "S,4,ito@example.jp\r\n"));
 
     const JournalState state = RunJournal_Read(path);

@@ -1,7 +1,8 @@
-#include "log/run_journal.h"
+#include "sending/run_journal.h"
 
 #include "common/cp932.h"
 #include "common/errors.h"
+#include "common/regular_file.h"
 
 #include <cerrno>
 #include <charconv>
@@ -142,6 +143,10 @@ void applyRecord(std::string_view line, JournalState& state) {
         if (parseRecipientRecord(rest, count, false, index, text))
             state.recipients[index].outcome = JournalOutcome::InFlight;
         break;
+    case 'X':
+        if (parseRecipientRecord(rest, count, false, index, text))
+            state.recipients[index].outcome = JournalOutcome::NotSent;
+        break;
     default:
         break;
     }
@@ -260,11 +265,10 @@ JournalState RunJournal_Read(const std::string& pathSjis) {
     return state;
 }
 
-RunJournal::RunJournal(std::string pathSjis, int fd, long long size)
-    : pathSjis_(std::move(pathSjis)), fd_(fd), size_(size) {}
+RunJournal::RunJournal(std::string pathSjis, int fd) : pathSjis_(std::move(pathSjis)), fd_(fd) {}
 
 RunJournal::RunJournal(RunJournal&& other) noexcept
-    : pathSjis_(std::move(other.pathSjis_)), fd_(other.fd_), size_(other.size_) {
+    : pathSjis_(std::move(other.pathSjis_)), fd_(other.fd_) {
     other.fd_ = -1;
 }
 
@@ -274,7 +278,6 @@ RunJournal& RunJournal::operator=(RunJournal&& other) noexcept {
             ::close(fd_);
         pathSjis_ = std::move(other.pathSjis_);
         fd_ = other.fd_;
-        size_ = other.size_;
         other.fd_ = -1;
     }
     return *this;
@@ -287,7 +290,7 @@ RunJournal::~RunJournal() {
 
 RunJournal RunJournal::create(const std::string& pathSjis, std::string_view identity,
                               std::string_view subjectSjis, std::size_t count) {
-    RunJournal journal(pathSjis, openOrThrow(pathSjis, O_WRONLY | O_CREAT | O_TRUNC), 0);
+    RunJournal journal(pathSjis, openOrThrow(pathSjis, O_WRONLY | O_CREAT | O_TRUNC));
     journal.append(std::string(kMagic) + "," + std::string(identity) + "," + std::to_string(count) +
                    "," + oneLine(subjectSjis));
     return journal;
@@ -309,27 +312,16 @@ RunJournal RunJournal::resume(const std::string& pathSjis) {
         ::close(fd);
         throw writeError(pathSjis);
     }
-    return RunJournal(pathSjis, fd, whole);
+    return RunJournal(pathSjis, fd);
 }
 
 void RunJournal::append(std::string line) {
     if (fd_ < 0)
         throw writeError(pathSjis_);
     line += "\r\n";
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // Half a record would be read as a broken line at best; take it out.
-            if (::ftruncate(fd_, size_) == 0)
-                (void)::lseek(fd_, size_, SEEK_SET);
-            throw writeError(pathSjis_);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    size_ += static_cast<long long>(line.size());
+    // Half a record would be read as a broken line at best: appendRecord takes it back out.
+    if (!appendRecord(fd_, line))
+        throw writeError(pathSjis_);
 }
 
 void RunJournal::sending(std::size_t index, std::string_view entrySjis) {
@@ -346,6 +338,10 @@ void RunJournal::refused(std::size_t index, std::string_view reply) {
 
 void RunJournal::noAnswer(std::size_t index) {
     append("U," + std::to_string(index + 1));
+}
+
+void RunJournal::notDelivered(std::size_t index) {
+    append("X," + std::to_string(index + 1));
 }
 
 void RunJournal::notifySent() {

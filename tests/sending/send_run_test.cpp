@@ -1,4 +1,5 @@
-#include "app/send_run_loop.h"
+#include "sending/send_run.h"
+#include "sending/run_prompts.h"
 
 #include "common/errors.h"
 #include "fixtures/temp_start_dir.h"
@@ -32,9 +33,10 @@ public:
     bool open = false;
 
     bool connected() const override { return open; }
-    void connect() override {
+    bool connect() override {
         ++connects;
         open = true;
+        return true;
     }
     void drop() override {
         ++drops;
@@ -42,8 +44,7 @@ public:
     }
     MessageOutcome send(std::size_t index, const RecipientParts&,
                         const std::function<void()>& beforeDot) override {
-        if (!open)
-            throw Error("Not Connected");
+        EXPECT_TRUE(open) << "sent without a connection";
         ++attempts;
         if (clock)
             starts.push_back(clock());
@@ -60,18 +61,17 @@ public:
         case MessageResult::NoAnswer:
             beforeDot();
             ++delivered[index]; // the server took it; the answer was lost
-            outcome.error = std::make_exception_ptr(Error("Connection lost"));
+            outcome.errorText = "Connection lost";
             break;
         case MessageResult::RecipientRefused:
             outcome.reply = "550 5.1.1 no such user";
-            outcome.error = std::make_exception_ptr(Error(outcome.reply));
             break;
         case MessageResult::Temporary:
             outcome.reply = "452 4.3.2 too many messages, try later";
-            outcome.error = std::make_exception_ptr(Error(outcome.reply));
+            outcome.errorText = outcome.reply;
             break;
         default:
-            outcome.error = std::make_exception_ptr(Error("failed"));
+            outcome.errorText = "failed";
             break;
         }
         if (closeIdleAfter > 0 && attempts % closeIdleAfter == 0)
@@ -80,15 +80,15 @@ public:
     }
 };
 
-class SendRunLoopTest : public ::testing::Test {
+class SendRunTest : public ::testing::Test {
 protected:
     TempStartDir dir;
     FakeTransport server;
     std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
     std::vector<milliseconds> waits;
 
-    RunSnapshot snapshot(int count, RunConduct conduct = {}) {
-        RunSnapshot s;
+    SendRunPlan snapshot(int count, RunConduct conduct = {}) {
+        SendRunPlan s;
         s.subjectSjis = "Circular";
         for (int i = 1; i <= count; ++i)
             s.recipientsSjis.push_back("m" + std::to_string(i) + "@example.jp");
@@ -99,7 +99,7 @@ protected:
         return s;
     }
     // A run on a fake clock: every wait advances it.
-    std::unique_ptr<SendRun> makeRun(const RunSnapshot& s) {
+    std::unique_ptr<SendRun> makeRun(const SendRunPlan& s) {
         server.clock = [this] { return now; };
         auto run = std::make_unique<SendRun>(s, server, [this] { return now; });
         run->setWaiter([this](milliseconds wait) {
@@ -109,7 +109,7 @@ protected:
         });
         return run;
     }
-    JournalState journal(const RunSnapshot& s) const { return RunJournal_Read(s.journalPathSjis); }
+    JournalState journal(const SendRunPlan& s) const { return RunJournal_Read(s.journalPathSjis); }
     bool everyoneOnce(int count) const {
         if (server.delivered.size() != static_cast<std::size_t>(count))
             return false;
@@ -120,12 +120,12 @@ protected:
     }
 };
 
-TEST_F(SendRunLoopTest, ATemporaryRefusalAfterThirtyMessagesIsWaitedOutOrResumedLater) {
+TEST_F(SendRunTest, ATemporaryRefusalAfterThirtyMessagesIsWaitedOutOrResumedLater) {
     // With retry on: the 31st message is refused for now, waited out, and everyone gets one.
     {
         RunConduct conduct;
         conduct.retry = true;
-        const RunSnapshot s = snapshot(40, conduct);
+        const SendRunPlan s = snapshot(40, conduct);
         server.script = {{31, MessageResult::Temporary}};
         auto run = makeRun(s);
         EXPECT_TRUE(run->sendAll());
@@ -137,7 +137,7 @@ TEST_F(SendRunLoopTest, ATemporaryRefusalAfterThirtyMessagesIsWaitedOutOrResumed
     }
     // With retry off: the run stops with the server's reply; the next run sends the other ten.
     server = FakeTransport{};
-    const RunSnapshot s = snapshot(40);
+    const SendRunPlan s = snapshot(40);
     server.script = {{31, MessageResult::Temporary}};
     auto first = makeRun(s);
     try {
@@ -163,7 +163,7 @@ TEST_F(SendRunLoopTest, ATemporaryRefusalAfterThirtyMessagesIsWaitedOutOrResumed
     EXPECT_TRUE(everyoneOnce(40));
 }
 
-TEST_F(SendRunLoopTest, ARefusedRecipientIsListedAndSkippedOrEndsTheRun) {
+TEST_F(SendRunTest, ARefusedRecipientIsListedAndSkippedOrEndsTheRun) {
     const QString log = dir.filePath(QStringLiteral("Log.txt"));
     dir.write(QStringLiteral("Log.txt"), {});
     for (const bool skip : {true, false}) {
@@ -172,7 +172,7 @@ TEST_F(SendRunLoopTest, ARefusedRecipientIsListedAndSkippedOrEndsTheRun) {
         dir.write(QStringLiteral("Log.txt"), {});
         RunConduct conduct;
         conduct.skipRefused = skip;
-        RunSnapshot s = snapshot(5, conduct);
+        SendRunPlan s = snapshot(5, conduct);
         s.logOn = true;
         s.logPathSjis = log.toStdString();
         server.script = {{3, MessageResult::RecipientRefused}};
@@ -198,13 +198,13 @@ TEST_F(SendRunLoopTest, ARefusedRecipientIsListedAndSkippedOrEndsTheRun) {
     }
 }
 
-TEST_F(SendRunLoopTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserSaysSo) {
+TEST_F(SendRunTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserSaysSo) {
     for (const bool resend : {false, true}) {
         SCOPED_TRACE(resend ? "sent again" : "not sent again");
         server = FakeTransport{};
         RunConduct conduct;
         conduct.retry = true; // retries never cover a message the server may have
-        const RunSnapshot s = snapshot(6, conduct);
+        const SendRunPlan s = snapshot(6, conduct);
         server.script = {{4, MessageResult::NoAnswer}};
         auto run = makeRun(s);
         EXPECT_THROW(run->sendAll(), Error);
@@ -231,12 +231,12 @@ TEST_F(SendRunLoopTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserS
     }
 }
 
-TEST_F(SendRunLoopTest, AConnectionClosedBetweenMessagesIsOpenedAgain) {
+TEST_F(SendRunTest, AConnectionClosedBetweenMessagesIsOpenedAgain) {
     // The server closes an idle connection after every 4 messages: reconnect before the next.
     server.closeIdleAfter = 4;
     RunConduct conduct;
     conduct.retry = true;
-    const RunSnapshot s = snapshot(10, conduct);
+    const SendRunPlan s = snapshot(10, conduct);
     auto run = makeRun(s);
     EXPECT_TRUE(run->sendAll());
     EXPECT_EQ(server.connects, 3);
@@ -252,10 +252,10 @@ TEST_F(SendRunLoopTest, AConnectionClosedBetweenMessagesIsOpenedAgain) {
     EXPECT_TRUE(everyoneOnce(10));
 }
 
-TEST_F(SendRunLoopTest, PacesSixtyAMinute) {
+TEST_F(SendRunTest, PacesSixtyAMinute) {
     RunConduct conduct;
     conduct.perMinute = 60;
-    const RunSnapshot s = snapshot(121, conduct);
+    const SendRunPlan s = snapshot(121, conduct);
     auto run = makeRun(s);
     QSignalSpy status(run.get(), &SendRun::statusChanged);
     EXPECT_TRUE(run->sendAll());
@@ -270,11 +270,11 @@ TEST_F(SendRunLoopTest, PacesSixtyAMinute) {
     EXPECT_TRUE(toldTheRest);
 }
 
-TEST_F(SendRunLoopTest, AStopDuringAPauseEndsItAtOnce) {
+TEST_F(SendRunTest, AStopDuringAPauseEndsItAtOnce) {
     RunConduct conduct;
     conduct.pauseEvery = 2;
     conduct.pause = std::chrono::minutes(10);
-    const RunSnapshot s = snapshot(5, conduct);
+    const SendRunPlan s = snapshot(5, conduct);
     SendRun run(s, server); // the real wait, on the real clock
     QTimer::singleShot(20, &run, [&] { run.requestStop(); });
     EXPECT_FALSE(run.sendAll());

@@ -13,6 +13,8 @@
 //   "A,<n>"                                the server accepted recipient n's message
 //   "R,<n>,<server reply>"                 the server refused recipient n; the run went on
 //   "U,<n>"                                the run ended with no answer to recipient n's "."
+//   "X,<n>"                                the server refused recipient n's message after its
+//                                          "." and the run ended there: it has not got it
 //   "N"                                    the notify copy was accepted
 //   "D"                                    the body was appended to the sent-data file
 //   "F"                                    the run finished (the file is removed right after)
@@ -100,6 +102,7 @@ public:
     void accepted(std::size_t index);
     void refused(std::size_t index, std::string_view reply);
     void noAnswer(std::size_t index);
+    void notDelivered(std::size_t index);
     void notifySent();
     // The sent-data file has this run's body: a stopped run writes it, and the run that later
     // completes it must not write it again.
@@ -112,12 +115,11 @@ public:
     const std::string& pathSjis() const { return pathSjis_; }
 
 private:
-    RunJournal(std::string pathSjis, int fd, long long size);
+    RunJournal(std::string pathSjis, int fd);
     void append(std::string line);
 
     std::string pathSjis_;
     int fd_ = -1;
-    long long size_ = 0; // bytes of whole records in the file
 };
 
 } // namespace tessaly

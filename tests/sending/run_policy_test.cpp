@@ -1,5 +1,5 @@
-#include "app/retry_policy.h"
-#include "app/send_pacing.h"
+#include "sending/retry_policy.h"
+#include "sending/send_pacing.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

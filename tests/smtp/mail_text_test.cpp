@@ -1,7 +1,7 @@
-#include "app/mail_text.h"
+#include "smtp/run_messages.h"
 
-#include "common/errors.h"
 #include "common/text.h"
+#include "fixtures/sjis.h"
 #include "jconvert/jconvert.h"
 
 #include <gtest/gtest.h>
@@ -10,8 +10,6 @@
 #include <set>
 
 namespace {
-
-std::string sjis(const char* utf8) { return tessaly::toSjis(QString::fromUtf8(utf8), QString()); }
 
 // Decodes the encoded words of a (possibly folded) header value back to Unicode.
 QString decodeWords(const std::string& value, std::vector<std::string>* words = nullptr) {
@@ -55,7 +53,7 @@ TEST(EncodedHeaderValue, ShortValueIsTheSingleWord) {
 TEST(EncodedHeaderValue, LongValueFoldsIntoWholeWordsOfAtMost75) {
     const QString text = QStringLiteral("令和八年度第三四半期における全社員向け安全衛生講習会の開催日程と"
                                         "会場変更についてのご案内ガイド付き ABC-123");
-    const std::string value = tessaly::EncodedHeaderValue(tessaly::toSjis(text, QString()), 9);
+    const std::string value = tessaly::EncodedHeaderValue(sjis(text).toStdString(), 9);
     std::vector<std::string> words;
     EXPECT_EQ(decodeWords(value, &words), text);
     ASSERT_GT(words.size(), 2u);
@@ -110,56 +108,47 @@ TEST(SplitRecipient, TakesNameAndAddressApart) {
     }
 }
 
-TEST(CheckJisSendable, RefusesCharactersWithoutSevenBitForm) {
-    // NEC special characters and JIS X 0208 are fine.
-    for (const char* ok : {"あ漢字①㈱ｱ", "ABC", ""})
-        EXPECT_NO_THROW(tessaly::CheckJisSendable(sjis(ok), QString::fromUtf8(ok), QStringLiteral("件名")));
-
-    // IBM extension (FA 40 and on) and user-defined characters have none.
-    const QString ibm = QStringLiteral("ab\u2170c");   // ⅰ small roman numeral: FA 40
-    try {
-        tessaly::CheckJisSendable(tessaly::toSjis(ibm, QString()), ibm, QStringLiteral("件名"));
-        FAIL() << "accepted";
-    } catch (const tessaly::Error& e) {
-        EXPECT_EQ(QString::fromUtf8(e.what()),
-                  QStringLiteral("件名の 3 文字目の「ⅰ」(U+2170)はメールでは送れない文字です（ISO-2022-JP にありません）。"));
-    }
-    const std::string userDefined = "\xF0\x40";
-    EXPECT_THROW(tessaly::CheckJisSendable(userDefined, tessaly::fromSjis(userDefined),
-                                           QStringLiteral("本文")),
-                 tessaly::Error);
-}
-
-// UTF-8 mail carries every character of code page 932, but no byte that is none.
-TEST(CheckCp932Text, RefusesBytesThatAreNoCharacter) {
-    for (const std::string& ok : {sjis("髙﨑①ｱ"), std::string("\xED\x40\xF0\x40"), std::string()})
-        EXPECT_NO_THROW(tessaly::CheckCp932Text(ok, QStringLiteral("宛先 1 件目")));
-    try {
-        tessaly::CheckCp932Text("a\x85\x40", QStringLiteral("宛先 2 件目"));
-        FAIL() << "accepted";
-    } catch (const tessaly::Error& e) {
-        EXPECT_EQ(QString::fromUtf8(e.what()),
-                  QStringLiteral("宛先 2 件目に Shift-JIS の文字として読めないバイトがあります。"
-                                 "ファイルの内容を確かめてください。"));
-    }
-}
-
 TEST(Rfc5322Date, FormatsLocalTimeWithItsOffset) {
-    const QDateTime t(QDate(2026, 12, 7), QTime(9, 5, 3), Qt::OffsetFromUTC, 9 * 3600);
-    EXPECT_EQ(tessaly::Rfc5322Date(t), "Mon, 07 Dec 2026 09:05:03 +0900");
-    const QDateTime west(QDate(2026, 1, 31), QTime(23, 59, 59),
-                         Qt::OffsetFromUTC, -(3 * 3600 + 30 * 60));
-    EXPECT_EQ(tessaly::Rfc5322Date(west), "Sat, 31 Jan 2026 23:59:59 -0330");
+    EXPECT_EQ(tessaly::Rfc5322Date({2026, 12, 7, 9, 5, 3, 9 * 60}), "Mon, 07 Dec 2026 09:05:03 +0900");
+    EXPECT_EQ(tessaly::Rfc5322Date({2026, 1, 31, 23, 59, 59, -(3 * 60 + 30)}),
+              "Sat, 31 Jan 2026 23:59:59 -0330");
+    EXPECT_EQ(tessaly::Rfc5322Date({2024, 2, 29, 0, 0, 0, 0}), "Thu, 29 Feb 2024 00:00:00 +0000");
 }
 
-TEST(NewMessageId, IsUniqueAndUsesTheSenderDomain) {
+TEST(NewMessageId, IsUniqueAtOneTimeAndUsesTheSenderDomain) {
+    const tessaly::LocalTime fixed{2026, 12, 7, 9, 5, 3, 540};
     std::set<std::string> seen;
     for (int i = 0; i < 1000; ++i)
-        EXPECT_TRUE(seen.insert(tessaly::NewMessageId("me@example.jp")).second);
-    const std::string id = tessaly::NewMessageId("me@example.jp");
-    EXPECT_EQ(id.front(), '<');
+        EXPECT_TRUE(seen.insert(tessaly::NewMessageId("me@example.jp", fixed)).second);
+    const std::string id = tessaly::NewMessageId("me@example.jp", fixed);
+    EXPECT_TRUE(id.starts_with("<20261207090503.")) << id;
     EXPECT_TRUE(id.ends_with("@example.jp>")) << id;
-    EXPECT_TRUE(tessaly::NewMessageId("").ends_with("@tessaly.localhost>"));
+    for (const char* odd : {"", "me", "me@", "me@exa mple.jp", "me@例.jp"})
+        EXPECT_TRUE(tessaly::NewMessageId(odd, fixed).ends_with("@tessaly.localhost>")) << odd;
+}
+
+// The notify copy: the run's body, the separator, the note (with the addressee line on), the
+// list as it stands; a refused entry says so with the reply, on one line.
+TEST(NotifyCopy, ListsTheRecipientsAndMarksTheRefusedOnes) {
+    tessaly::MessageTexts run;
+    run.subjectSjis = sjis("会議");
+    run.bodySjis = {sjis("本文")};
+    const std::vector<std::string> entries = {"a@example.jp", sjis("佐藤 <b@example.jp>")};
+    const std::string separator(40, '-');
+
+    const tessaly::NotifyCopy plain = tessaly::NotifyCopyOf(run, entries, std::nullopt);
+    EXPECT_EQ(plain.texts.subjectSjis, sjis("会議（毎回通知）"));
+    EXPECT_EQ(plain.addedLinesSjis, (std::vector<std::string>{separator, entries[0], entries[1]}));
+    EXPECT_EQ(plain.texts.bodySjis,
+              (std::vector<std::string>{sjis("本文"), separator, entries[0], entries[1]}));
+
+    const tessaly::NotifyCopy marked = tessaly::NotifyCopyOf(
+        run, entries, sjis("殿"), {{entries[1], "550-5.1.1 no such user\r\n550 5.1.1 see policy"}});
+    EXPECT_EQ(marked.addedLinesSjis,
+              (std::vector<std::string>{
+                  separator, sjis("<○○　殿>で宛先編集されました。"), entries[0],
+                  sjis("佐藤 <b@example.jp>（送信できませんでした: 550-5.1.1 no such user 550 5.1.1 "
+                       "see policy）")}));
 }
 
 } // namespace

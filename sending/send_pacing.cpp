@@ -1,4 +1,4 @@
-#include "app/send_pacing.h"
+#include "sending/send_pacing.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -32,6 +32,10 @@ bool SendPacing::pausingNext() const {
 }
 
 milliseconds SendPacing::waitBeforeNext() const {
+    // The first message never waits (reading the clock twice would make it wait for the time
+    // between the two readings).
+    if (started_ == 0)
+        return milliseconds(0);
     const auto now = clock_();
     const auto next = earliestNext();
     return next <= now ? milliseconds(0) : std::chrono::ceil<milliseconds>(next - now);

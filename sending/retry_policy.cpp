@@ -1,4 +1,4 @@
-#include "app/retry_policy.h"
+#include "sending/retry_policy.h"
 
 #include <algorithm>
 
@@ -18,6 +18,7 @@ RunDecision RetryPolicy::decide(MessageResult result) {
         decision.step = skipRefused_ ? RunStep::Skip : RunStep::Stop;
         break;
     case MessageResult::Refused:
+    case MessageResult::Stopped:
         // The same message would be refused for everyone: going on would only repeat it.
         decision.step = RunStep::Stop;
         break;

@@ -1,0 +1,302 @@
+// The main window's side of a send run: TB_SendClick, TB_StopClick and TB_Send's menu, the SMTP
+// client component with its events, the mail and the settings taken when the user presses send,
+// the runner's questions answered through the dialogs, and the run's state on the buttons, the
+// status bar and the body field.
+#include "app/main_window.h"
+#include "app/preview_window.h"
+#include "app/refused_window.h"
+
+#include "common/dialogs.h"
+#include "common/drawing_throttle.h"
+#include "common/error_guard.h"
+#include "common/errors.h"
+#include "common/text.h"
+#include "sending/run_checks.h"
+#include "sending/run_preview.h"
+#include "sending/send_runner.h"
+#include "settings/settings_window.h"
+#include "smtp/smtp_client.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QToolButton>
+
+using tessaly::RunState;
+using tessaly::SendRunner;
+
+namespace {
+
+const QString kResumeTitle = QStringLiteral("送信の再開");
+
+} // namespace
+
+void TTSY_MainF::createSmtpClient() {
+    SmtpClient1 = std::make_unique<tessaly::TSmtpClient>(this);
+    SmtpClient1->Port = 25;
+    SmtpClient1->TimeOut = 30000;
+    SmtpClient1->ReportLevel = 0;
+    SmtpClient1->EncodeType = tessaly::uuMime;
+    SmtpClient1->ClearParams = true;
+    SmtpClient1->OnInvalidHost = [this](bool& handled) { SmtpClient1InvalidHost(handled); };
+    SmtpClient1->OnConnectionFailed = [this](QObject*) { SmtpClient1ConnectionFailed(); };
+    SmtpClient1->OnFailure = [this](QObject*) { SmtpClient1Failure(); };
+
+    tessaly::RunPrompts& prompts = *this;
+    runner_ = std::make_unique<SendRunner>(*SmtpClient1, prompts);
+    SendRunner* runner = runner_.get();
+    connect(runner, &SendRunner::statusChanged, this, &TTSY_MainF::setStatus);
+    connect(runner, &SendRunner::stateChanged, this, &TTSY_MainF::runStateChanged);
+    connect(runner, &SendRunner::progressChanged, this, &TTSY_MainF::setProgress);
+    connect(runner, &SendRunner::bodyLinesAdded, this, [this](const QStringList& lines) {
+        for (const QString& line : lines)
+            appendBodyLine(line);
+    });
+    connect(runner, &SendRunner::ended, this, &TTSY_MainF::runEnded);
+}
+
+void TTSY_MainF::setPasswords(tessaly::SmtpPasswords* passwords) {
+    runner_->setPasswords(passwords);
+}
+
+void TTSY_MainF::buildSendMenu() {
+    auto* menu = new QMenu(TB_Send);
+    menu->setObjectName(QStringLiteral("Menu_Send"));
+    menu->setAccessibleName(QStringLiteral("送信のメニュー"));
+    const auto add = [&](const char* name, const QString& text, const QKeySequence& keys,
+                         void (TTSY_MainF::*handler)()) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        // The shortcut works while the menu is closed too, and only when TB_Send would.
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, handler] {
+            if (TB_Send->isEnabled())
+                tessaly::guarded(dialogs_, this, [this, handler] { (this->*handler)(); });
+        });
+    };
+    add("Act_Preview", QStringLiteral("プレビュー..."), QKeySequence(Qt::CTRL | Qt::Key_P),
+        &TTSY_MainF::TB_PreviewClick);
+    add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"),
+        QKeySequence(Qt::CTRL | Qt::Key_T), &TTSY_MainF::TB_TestSendClick);
+    TB_Send->setMenu(menu);
+    TB_Send->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+// ---- What the run is given ----
+
+// The mail as Shift-JIS; a character code page 932 cannot hold is refused here, naming it.
+tessaly::RunMail TTSY_MainF::takeMail() const {
+    tessaly::RunMail mail;
+    mail.subjectSjis = tessaly::toSjis(Edt_Subject->text(), QStringLiteral("件名"));
+    int number = 0;
+    for (QTextBlock block = Memo_Sjis->document()->begin(); block.isValid(); block = block.next())
+        mail.bodyLinesSjis.push_back(
+            tessaly::toSjis(block.text(), QStringLiteral("本文 %1 行目").arg(++number)));
+    mail.bodyShownSjis = bodyLinesSjis(displayedBodyLines());
+    mail.recipientsSjis = recipientsSjis();
+    return mail;
+}
+
+// The settings window's fields as they stand, the rest as the record holds it.
+tessaly::RunSettings TTSY_MainF::takeRunSettings() const {
+    Settings values = settings_;
+    if (settei_) {
+        values.Host = settei_->hostSjis();
+        values.Port = settei_->portSjis();
+        values.User = settei_->userIdSjis();
+        values.From = settei_->fromSjis();
+        values.Reply = settei_->replySjis();
+        values.UserMei = settei_->userMeiSjis();
+        values.ChkBox_Atesaki = settei_->atesakiOn();
+        values.Keisyou = settei_->keisyouSjis();
+        values.ChkBox_Log = settei_->logOn();
+        values.Log = settei_->logPathSjis();
+        values.ChkBox_SendData = settei_->sendDataOn();
+        values.SendData = settei_->sendDataPathSjis();
+    }
+    // The host is not checked on the one system version that could not resolve names then.
+    return tessaly::RunSettingsOf(values, startDirectory_,
+                                  !(osMajorVersion_ == 4 && osMinorVersion_ == 0));
+}
+
+// ---- Commands ----
+
+void TTSY_MainF::TB_SendClick() { startRun(&SendRunner::send); }
+
+void TTSY_MainF::TB_TestSendClick() { startRun(&SendRunner::testSend); }
+
+void TTSY_MainF::TB_StopClick() { runner_->requestStop(); }
+
+void TTSY_MainF::startRun(void (SendRunner::*run)(const tessaly::RunMail&, tessaly::RunSettings)) {
+    if (runner_->running())
+        return;
+    if (const QString refusal = tessaly::SubjectRefusal(Edt_Subject->text()); !refusal.isEmpty()) {
+        dialogs_.message(this, refusal);
+        return;
+    }
+    const tessaly::RunMail mail = takeMail();
+    const tessaly::RunSettings settings = takeRunSettings();
+    clientFailure_.clear();
+    tessaly::guarded(dialogs_, this, [&] { (runner_.get()->*run)(mail, settings); });
+    if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        close();
+    }
+}
+
+void TTSY_MainF::TB_PreviewClick() {
+    if (runner_->running() || preview_)
+        return;
+    QString refusal = tessaly::SubjectRefusal(Edt_Subject->text());
+    tessaly::RunPreview preview;
+    try {
+        preview = tessaly::PreviewOfRun(takeMail(), takeRunSettings(), refusal, tessaly::localNow());
+    } catch (const tessaly::Error& e) {
+        // A character the program cannot hold: the preview says so instead of an error box.
+        preview.refusal = refusal.isEmpty() ? QString::fromUtf8(e.what()) : refusal;
+    }
+    auto* window = new tessaly::TTSY_PreviewF(std::move(preview), this);
+    preview_ = window;
+    window->show();
+}
+
+// ---- What the run shows ----
+
+void TTSY_MainF::setProgress(int done, int total) {
+    progress_ = {done, total};
+    if (statusThrottle_)
+        return; // shown by the throttle's timer
+    if (ProgressBar1->maximum() != total)
+        ProgressBar1->setRange(0, total);
+    ProgressBar1->setValue(done);
+}
+
+void TTSY_MainF::runStateChanged(RunState state) {
+    switch (state) {
+    case RunState::Connecting:
+        TB_Send->setEnabled(false);
+        TB_Clear->setEnabled(false);
+        TB_Stop->setEnabled(true);
+        break;
+    case RunState::Sending:
+    case RunState::Pausing:
+    case RunState::WaitingToRetry:
+        if (!statusThrottle_)
+            statusThrottle_ = std::make_unique<tessaly::DrawingThrottle>(StatusBar1, [this] {
+                if (statusPanel1_->text() != status_)
+                    statusPanel1_->setText(status_);
+                if (ProgressBar1->maximum() != progress_.second)
+                    ProgressBar1->setRange(0, progress_.second);
+                ProgressBar1->setValue(progress_.first);
+            });
+        break;
+    case RunState::Idle:
+    case RunState::SigningIn:
+    case RunState::Stopping:
+    case RunState::Ended: // see runEnded
+        break;
+    }
+}
+
+void TTSY_MainF::runEnded(const tessaly::RunEnd& end) {
+    statusThrottle_.reset();
+    if (end.outcome == tessaly::RunOutcome::Failed) {
+        // The buttons stay as the run and the client's events left them; the status says how
+        // far the run got.
+        const QString reason = !end.failureReason.isEmpty() ? end.failureReason
+                               : !clientFailure_.isEmpty()  ? clientFailure_
+                                                            : QStringLiteral("送信エラー");
+        setStatus(QStringLiteral("%1（%2件送信済みで中断）").arg(reason).arg(end.sent));
+        return;
+    }
+    TB_Send->setEnabled(true);
+    TB_Stop->setEnabled(false);
+    TB_Clear->setEnabled(true);
+    if (!end.refused.empty()) {
+        if (!refusedWindow_)
+            refusedWindow_ = std::make_unique<TTSY_RefusedF>(this);
+        refusedWindow_->showRefused(end.refused);
+    }
+}
+
+// ---- The SMTP client's events ----
+
+void TTSY_MainF::reportClientFailure(const QString& errorText, const QString& statusText) {
+    dialogs_.error(this, errorText);
+    TB_Send->setEnabled(false);
+    TB_Stop->setEnabled(false);
+    setStatus(statusText);
+    clientFailure_ = statusText;
+}
+
+void TTSY_MainF::SmtpClient1InvalidHost(bool& handled) {
+    handled = false; // no second lookup: the connect fails
+    const QString text = QStringLiteral("指定されたホストが存在しません。");
+    reportClientFailure(text, text);
+}
+
+void TTSY_MainF::SmtpClient1ConnectionFailed() {
+    if (runner_->state() == RunState::Stopping)
+        return; // the user ended it: no failure to report
+    const QString text = QStringLiteral("ホスト接続に失敗しました。");
+    reportClientFailure(text, text);
+}
+
+void TTSY_MainF::SmtpClient1Failure() {
+    reportClientFailure(QStringLiteral("メール送信中にエラーが発生しました。"),
+                        QStringLiteral("メール送信中エラー！"));
+}
+
+// ---- What the runner asks ----
+
+void TTSY_MainF::inform(const QString& text) { dialogs_.message(this, text); }
+
+std::optional<std::string> TTSY_MainF::askPassword(const QString& question) {
+    std::optional<QString> typed = dialogs_.askPassword(this, QStringLiteral("SMTP 認証"), question);
+    if (!typed)
+        return std::nullopt;
+    QByteArray bytes = typed->toUtf8();
+    std::string password = bytes.toStdString();
+    bytes.fill('\0');
+    typed->fill(QLatin1Char('\0'));
+    return password;
+}
+
+// On yes the certificate is stored for this host and port, and TSY2.ini is saved at once: the
+// user's decision must not be lost to a later Cancel of the settings window (which reloads the
+// file) or to a program that does not end normally.
+bool TTSY_MainF::trustCertificate(const tessaly::CertificateQuestion& question) {
+    if (!dialogs_.askYesNo(this, QStringLiteral("証明書の確認"), question.text))
+        return false;
+    tessaly::setTrustedFingerprint(settings_, question.hostSjis, question.port, question.fingerprint);
+    Settings_Save(settings_, startDirectory_);
+    return true;
+}
+
+tessaly::Choice TTSY_MainF::askResume(const QString& question) {
+    return dialogs_.askYesNoCancel(this, kResumeTitle, question);
+}
+
+bool TTSY_MainF::confirmSendToEveryone(const QString& question) {
+    return dialogs_.askYesNo(this, kResumeTitle, question);
+}
+
+bool TTSY_MainF::confirmResendInFlight(const QString& question) {
+    return dialogs_.askYesNo(this, kResumeTitle, question);
+}
+
+void TTSY_MainF::openSignInPage(const QUrl& url) {
+    if (openUrl_)
+        openUrl_(url);
+    else
+        QDesktopServices::openUrl(url);
+}

@@ -1,0 +1,60 @@
+#include "sending/run_preview.h"
+
+#include "address/address_book.h"
+#include "common/text.h"
+#include "sending/run_checks.h"
+#include "smtp/run_messages.h"
+
+namespace tessaly {
+
+RunPreview PreviewOfRun(const RunMail& mail, const RunSettings& settings, QString refusal,
+                        const LocalTime& now) {
+    RunPreview preview;
+    preview.refusal = std::move(refusal);
+    const QString sendRefusal = SendRefusal(mail, settings);
+    if (!sendRefusal.isEmpty()) {
+        // The texts cannot be sent as they are: nothing to build a message from.
+        if (preview.refusal.isEmpty())
+            preview.refusal = sendRefusal;
+        return preview;
+    }
+    if (preview.refusal.isEmpty())
+        preview.refusal = PortRefusal(settings);
+
+    const MessageTexts texts = MessageTextsOf(mail, settings);
+    const MessageBuilder builder(texts, settings.charset);
+    int number = 0;
+    for (const std::string& entry : mail.recipientsSjis) {
+        ++number;
+        const RecipientParts parts = SplitRecipient(entry);
+        MessageAddressee addressee = AddresseeOf(parts.address, settings.fromSjis, now);
+        if (settings.atesaki)
+            addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings.keisyouSjis);
+        PreviewEntry shown{fromSjis(entry), builder.build(addressee), {}};
+        if (!MailAddress_Check(parts.address))
+            shown.refusal = QStringLiteral("%1 件目の宛先のアドレスに誤りがあります。").arg(number);
+        preview.entries.push_back(std::move(shown));
+    }
+    if (settings.everySendOn) {
+        const NotifyCopy copy =
+            NotifyCopyOf(texts, mail.recipientsSjis,
+                         settings.atesaki ? std::optional<std::string>(settings.keisyouSjis)
+                                          : std::nullopt);
+        // As the run makes it: the notify copy has no addressee line.
+        preview.entries.push_back(
+            {QStringLiteral("毎回通知：%1").arg(fromSjis(settings.everySendSjis)),
+             MessageBuilder(copy.texts, settings.charset)
+                 .build(AddresseeOf(settings.everySendSjis, settings.fromSjis, now)),
+             {}});
+    }
+    const QString server =
+        settings.port < 0
+            ? QString()
+            : QStringLiteral("%1（ポート %2）").arg(fromSjis(settings.hostSjis)).arg(settings.port);
+    preview.summary = QStringLiteral("送信するメッセージは %1 通です。送信サーバー：%2")
+                          .arg(preview.entries.size())
+                          .arg(server);
+    return preview;
+}
+
+} // namespace tessaly

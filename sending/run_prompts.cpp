@@ -1,0 +1,55 @@
+#include "sending/run_prompts.h"
+
+#include "common/text.h"
+#include "sending/run_journal.h"
+
+namespace tessaly {
+
+namespace {
+
+QString serverName(const std::string& hostSjis, int port) {
+    return fromSjis(hostSjis) + QLatin1Char(':') + QString::number(port);
+}
+
+} // namespace
+
+QString ResumeQuestionText(const JournalState& journal) {
+    const std::size_t count = journal.recipients.size();
+    return QStringLiteral("前回の送信は%1件目で中断しています。残りの%2件に送信しますか？")
+        .arg(journal.stoppedAt() + 1)
+        .arg(count - journal.acceptedCount());
+}
+
+QString SendAllAgainQuestionText(std::size_t acceptedCount) {
+    return QStringLiteral("前回受け付けられた%1件の宛先にも、同じメールがもう一度届きます。\r\n"
+                          "全員に送信してよろしいですか？")
+        .arg(acceptedCount);
+}
+
+QString InFlightQuestionText(const JournalState& journal) {
+    QString names;
+    for (const std::size_t i : journal.inFlight())
+        names += QStringLiteral("\r\n%1件目: %2")
+                     .arg(i + 1)
+                     .arg(fromSjis(journal.recipients[i].entrySjis));
+    return QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。%1\r\n"
+                          "この宛先にもう一度送信しますか？")
+        .arg(names);
+}
+
+QString PasswordQuestionText(const std::string& hostSjis, int port, const std::string& login) {
+    return QStringLiteral("送信サーバー %1 にログインするパスワードを入力してください。\r\n"
+                          "ログイン名：%2")
+        .arg(serverName(hostSjis, port),
+             QString::fromLatin1(login.data(), static_cast<qsizetype>(login.size())));
+}
+
+QString TrustQuestionText(const std::string& tlsText, const std::string& hostSjis, int port) {
+    return QString::fromUtf8(tlsText) +
+           QStringLiteral("\r\n\r\nこの証明書を %1 の証明書として信頼して、接続しますか？\r\n"
+                          "信頼するのはこの指紋の証明書だけです。"
+                          "確かでないときは「いいえ」を選んでください。")
+               .arg(serverName(hostSjis, port));
+}
+
+} // namespace tessaly

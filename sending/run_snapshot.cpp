@@ -1,0 +1,91 @@
+#include "sending/run_snapshot.h"
+
+#include "common/sjis_bytes.h"
+#include "settings/settings.h"
+#include "smtp/run_messages.h"
+
+#include <charconv>
+
+namespace tessaly {
+
+namespace {
+
+int portNumber(const std::string& digits) {
+    int port = -1;
+    const char* end = digits.data() + digits.size();
+    const auto [stop, ec] = std::from_chars(digits.data(), end, port);
+    return ec == std::errc() && stop == end && !digits.empty() ? port : -1;
+}
+
+SmtpSecurity securityOf(int setting) {
+    switch (setting) {
+    case 1: return SmtpSecurity::StartTls;
+    case 2: return SmtpSecurity::ImplicitTls;
+    default: return SmtpSecurity::None;
+    }
+}
+
+RunLogin loginOf(int setting) {
+    switch (setting) {
+    case 1: return RunLogin::Password;
+    case 2: return RunLogin::OAuth;
+    default: return RunLogin::None;
+    }
+}
+
+} // namespace
+
+RunSettings RunSettingsOf(const Settings& v, std::string startDirectorySjis, bool hostCheck) {
+    RunSettings s;
+    s.hostSjis = v.Host;
+    s.portSjis = v.Port;
+    s.port = portNumber(v.Port);
+    s.userIdSjis = v.User;
+    s.fromSjis = v.From;
+    s.replySjis = v.Reply;
+    s.userMeiSjis = v.UserMei;
+    s.atesaki = v.ChkBox_Atesaki;
+    s.keisyouSjis = v.Keisyou;
+    s.logOn = v.ChkBox_Log;
+    s.logPathSjis = v.ChkBox_Log ? v.Log : std::string();
+    s.sendDataOn = v.ChkBox_SendData;
+    s.sendDataPathSjis = v.ChkBox_SendData ? v.SendData : std::string();
+    s.everySendOn = v.ChkBox_EverySend;
+    s.everySendSjis = std::string(trimBlanks(v.EverySend));
+    s.charset = MessageCharsetFromSetting(v.Charset);
+    s.security = securityOf(v.Security);
+    s.login = loginOf(v.Auth);
+    if (s.login != RunLogin::None)
+        s.loginName = v.Login;
+    // An OAuth login names the account the token belongs to; without one typed, the sender's.
+    if (s.login == RunLogin::OAuth && s.loginName.empty())
+        s.loginName = v.From;
+    s.savePassword = v.SavePassword;
+    if (s.port >= 0)
+        s.trustedFingerprint = trustedFingerprint(v, v.Host, s.port);
+    s.oauth = {v.OAuthAuthorizationUrl, v.OAuthTokenUrl, v.OAuthScope, v.OAuthClientId, {}};
+    s.oauthClientSecretKey = oauthClientSecretKey(v);
+    s.oauthRefreshTokenKey = oauthRefreshTokenKey(v, s.loginName);
+    s.conduct.skipRefused = v.SkipRefused;
+    s.conduct.retry = v.Retry;
+    s.conduct.tries = v.RetryTries;
+    s.conduct.perMinute = v.PerMinute;
+    s.conduct.pauseEvery = v.PauseEvery;
+    s.conduct.pause = std::chrono::seconds(v.PauseSeconds);
+    s.startDirectorySjis = std::move(startDirectorySjis);
+    s.hostCheck = hostCheck;
+    return s;
+}
+
+MessageTexts MessageTextsOf(const RunMail& mail, const RunSettings& settings) {
+    MessageTexts texts;
+    texts.fromAddress = settings.fromSjis;
+    texts.fromNameSjis = settings.userMeiSjis;
+    texts.replyTo = settings.replySjis;
+    texts.localProgram = std::string(MailerName);
+    texts.subjectSjis = mail.subjectSjis;
+    texts.bodySjis = mail.bodyShownSjis;
+    return texts;
+}
+
+} // namespace tessaly

@@ -1,0 +1,80 @@
+// What a send run works from, taken once when the user presses send: the mail as it left the
+// widgets (code page 932 bytes) and every setting the run reads. Reconnects, retries, the notify
+// copy and the test send all use these values, so an edit in the settings window during a run
+// changes only the next run.
+#pragma once
+
+#include "smtp/message_builder.h"
+#include "smtp/oauth_signin.h"
+#include "smtp/smtp_client.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct Settings;
+
+namespace tessaly {
+
+struct RunMail {
+    std::string subjectSjis;                 // as typed, not trimmed
+    std::vector<std::string> bodyLinesSjis;  // the body field's lines as typed (the checks name them)
+    std::vector<std::string> bodyShownSjis;  // its lines as it shows them, wrapped pieces each a
+                                             // line: what every message carries
+    std::vector<std::string> recipientsSjis; // the list when the user pressed send
+};
+
+// How a long run keeps going.
+struct RunConduct {
+    bool skipRefused = false; // a recipient refused with 5xx is listed and the run goes on
+    bool retry = false;       // wait and try again after a temporary failure
+    int tries = 3;
+    int perMinute = 0;        // 0: no limit
+    int pauseEvery = 0;       // 0: no pause
+    std::chrono::milliseconds pause = std::chrono::seconds(60);
+    std::chrono::milliseconds firstRetryWait = std::chrono::seconds(30);
+};
+
+enum class RunLogin { None, Password, OAuth };
+
+struct RunSettings {
+    std::string hostSjis;
+    std::string portSjis; // as typed
+    int port = -1;        // portSjis as a number; -1 when it is none (the run refuses to connect)
+    std::string userIdSjis;
+    std::string fromSjis;
+    std::string replySjis;
+    std::string userMeiSjis;
+    bool atesaki = false;
+    std::string keisyouSjis;
+    bool logOn = false;
+    std::string logPathSjis;
+    bool sendDataOn = false;
+    std::string sendDataPathSjis;
+    bool everySendOn = false;
+    std::string everySendSjis; // trimmed
+    // "送信サーバーの詳細"
+    MessageCharset charset = MessageCharset::Iso2022Jp;
+    SmtpSecurity security = SmtpSecurity::None;
+    RunLogin login = RunLogin::None;
+    std::string loginName;          // ASCII; for OAuth the account (the sender's when none typed)
+    bool savePassword = true;
+    std::string trustedFingerprint; // the certificate trusted for host and port; "" none
+    OAuthRegistration oauth;        // without its client secret, which the keyring holds
+    std::string oauthClientSecretKey;
+    std::string oauthRefreshTokenKey;
+    RunConduct conduct;
+    // Where the run journal goes when the send log is off.
+    std::string startDirectorySjis;
+    // The host name is resolved before the run, as a yes-or-no check.
+    bool hostCheck = true;
+};
+
+// The run's settings from values that are all as the Settings record holds them; the owner puts
+// the settings window's present texts into `values` first.
+RunSettings RunSettingsOf(const Settings& values, std::string startDirectorySjis, bool hostCheck);
+
+// What every message of the run shares: the sender, the Subject, the body as shown.
+MessageTexts MessageTextsOf(const RunMail& mail, const RunSettings& settings);
+
+} // namespace tessaly

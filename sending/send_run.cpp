@@ -1,0 +1,212 @@
+#include "sending/send_run.h"
+
+#include "common/errors.h"
+#include "common/text.h"
+
+namespace tessaly {
+
+namespace {
+
+// The send log's fields are quoted and split at commas without escapes: the reason must hold
+// neither, nor a line break.
+std::string logSafe(std::string_view reply) {
+    std::string out = OneLine(reply);
+    for (char& c : out) {
+        if (c == ',')
+            c = ' ';
+        else if (c == '"')
+            c = '\'';
+    }
+    return out;
+}
+
+// "HH:mm" of the local time `after` from now.
+QString clockTimeAfter(const LocalTime& now, std::chrono::milliseconds after) {
+    const long long minutes =
+        (now.hour * 3600LL + now.minute * 60LL + now.second + after.count() / 1000) / 60;
+    return QStringLiteral("%1:%2")
+        .arg(minutes / 60 % 24, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+SendRun::SendRun(SendRunPlan plan, MessageTransport& transport, SendPacing::Clock clock,
+                 LocalClock localClock, QObject* parent)
+    : QObject(parent), plan_(std::move(plan)), transport_(transport),
+      localClock_(std::move(localClock)),
+      log_(plan_.logOn, plan_.logPathSjis, plan_.subjectSjis, localClock_),
+      pacing_(plan_.conduct.perMinute, plan_.conduct.pauseEvery, plan_.conduct.pause,
+              std::move(clock)),
+      policy_(plan_.conduct.skipRefused, plan_.conduct.retry, plan_.conduct.tries,
+              plan_.conduct.firstRetryWait),
+      skip_(plan_.recipientsSjis.size(), false) {}
+
+void SendRun::resumeFrom(const JournalState& journal, bool resendInFlight) {
+    resumed_ = journal;
+    for (std::size_t i = 0; i < skip_.size() && i < journal.recipients.size(); ++i) {
+        const JournalOutcome o = journal.recipients[i].outcome;
+        skip_[i] =
+            o == JournalOutcome::Accepted || (o == JournalOutcome::InFlight && !resendInFlight);
+    }
+}
+
+QString SendRun::remainingText(std::size_t next) const {
+    std::size_t remaining = 0;
+    for (std::size_t i = next; i < skip_.size(); ++i)
+        remaining += !skip_[i];
+    return QStringLiteral("残り%1件、終了予定 %2")
+        .arg(remaining)
+        .arg(clockTimeAfter(localClock_(), pacing_.estimateRemaining(remaining)));
+}
+
+bool SendRun::waitFor(std::chrono::milliseconds wait, RunState state,
+                      const std::function<QString()>& text) {
+    if (stop_)
+        return false;
+    if (wait <= std::chrono::milliseconds(0))
+        return true;
+    emit stateChanged(state);
+    emit statusChanged(text());
+    const bool waited = waiter_ ? waiter_(wait) : wait_.wait(wait);
+    if (waited && !stop_)
+        emit stateChanged(RunState::Sending);
+    return waited && !stop_;
+}
+
+void SendRun::requestStop() {
+    stop_ = true;
+    wait_.cancel();
+}
+
+void SendRun::stopWith(const MessageOutcome& outcome, const std::string& entrySjis) {
+    std::string text = outcome.errorText.empty() ? outcome.reply : outcome.errorText;
+    // The server's refusal of a recipient need not say who: the text names the recipient with
+    // the server's reply, and leaves out the error when it is that reply alone.
+    if (outcome.result == MessageResult::RecipientRefused) {
+        if (text == outcome.reply || text == outcome.reply + "\r\n" || text == outcome.reply + "\n")
+            text.clear();
+        if (!text.empty() && text.back() != '\n')
+            text += "\r\n";
+        text += QStringLiteral("宛先 %1 はサーバーに受け付けられませんでした（%2）。"
+                               "アドレスを確かめてください。")
+                    .arg(fromSjis(entrySjis), fromSjis(outcome.reply))
+                    .toStdString();
+    }
+    throw Error(text);
+}
+
+bool SendRun::sendAll() {
+    const std::vector<std::string>& to = plan_.recipientsSjis;
+    if (!plan_.journalPathSjis.empty() && !journal_) {
+        journal_ = resumed_ ? RunJournal::resume(plan_.journalPathSjis)
+                            : RunJournal::create(plan_.journalPathSjis, plan_.identity,
+                                                 plan_.subjectSjis, to.size());
+    }
+    // Whenever the loop ends, what it wrote is on the disk and the log closed.
+    const auto syncJournal = [this] {
+        if (journal_)
+            journal_->sync();
+        log_.close();
+    };
+    const auto log = [this](const std::string& nameSjis) { log_.append(nameSjis); };
+
+    for (std::size_t i = 0; i < to.size(); ++i) {
+        if (skip_[i]) {
+            emit recipientDone(i);
+            continue;
+        }
+        const bool paused = pacing_.pausingNext();
+        if (!waitFor(pacing_.waitBeforeNext(), RunState::Pausing, [&] {
+                return (paused ? QStringLiteral("休止中です（%1）")
+                               : QStringLiteral("送信間隔を空けています（%1）"))
+                    .arg(remainingText(i));
+            })) {
+            syncJournal();
+            return false;
+        }
+        const RecipientParts parts = SplitRecipient(to[i]);
+        emit statusChanged(QString::number(i + 1) + QStringLiteral("件目を送信中(") +
+                           fromSjis(parts.addresseeName) + QLatin1Char(')'));
+        for (;;) {
+            if (!transport_.connected() && !transport_.connect()) { // a stop ended the connecting
+                syncJournal();
+                return false;
+            }
+            pacing_.started();
+            bool dotSent = false;
+            const MessageOutcome outcome = transport_.send(i, parts, [&] {
+                dotSent = true;
+                if (journal_)
+                    journal_->sending(i, to[i]);
+            });
+            pacing_.finished();
+            const RunDecision decision = policy_.decide(outcome.result);
+            if (decision.step == RunStep::Retry) {
+                transport_.drop();
+                const auto seconds =
+                    std::chrono::duration_cast<std::chrono::seconds>(decision.wait).count();
+                if (!waitFor(decision.wait, RunState::WaitingToRetry, [&] {
+                        return QStringLiteral("一時的なエラーのため、%1秒後にもう一度送信します"
+                                              "（%2回目）")
+                            .arg(seconds)
+                            .arg(decision.attempt);
+                    })) {
+                    syncJournal();
+                    return false;
+                }
+                continue;
+            }
+            if (decision.step == RunStep::Next) {
+                if (journal_)
+                    journal_->accepted(i);
+                ++sent_;
+                log(parts.addresseeName);
+            } else if (decision.step == RunStep::Skip) {
+                if (journal_)
+                    journal_->refused(i, outcome.reply);
+                refused_.push_back({to[i], outcome.reply});
+                if (plan_.logOn)
+                    log(parts.addresseeName + toSjis(QStringLiteral("（宛先エラー: "), {}) +
+                        logSafe(outcome.reply) + toSjis(QStringLiteral("）"), {}));
+            } else {
+                // A refusal after the data is an answer too: the recipient has not got the
+                // message, and a resumed run must not ask whether it arrived.
+                if (journal_ && decision.step == RunStep::StopUncertain)
+                    journal_->noAnswer(i);
+                else if (journal_ && dotSent)
+                    journal_->notDelivered(i);
+                syncJournal();
+                stopWith(outcome, to[i]);
+            }
+            break;
+        }
+        emit recipientDone(i);
+    }
+    syncJournal();
+    completed_ = true;
+    return true;
+}
+
+void SendRun::notifySent() {
+    if (journal_)
+        journal_->notifySent();
+}
+
+void SendRun::sentDataWritten() {
+    if (!journal_)
+        return;
+    journal_->sentDataWritten();
+    // A stopped run's journal stays for the resume; a completed one is removed right after.
+    if (!completed_)
+        journal_->sync();
+}
+
+void SendRun::finish() {
+    if (journal_) {
+        journal_->finish();
+        journal_.reset();
+    }
+}
+
+} // namespace tessaly

@@ -1,0 +1,111 @@
+#include "sending/smtp_transport.h"
+
+#include "common/errors.h"
+#include "sending/run_snapshot.h"
+#include "sending/smtp_connection.h"
+#include "smtp/message_builder.h"
+#include "smtp/smtp_client.h"
+
+namespace tessaly {
+
+namespace {
+
+std::string withoutLastLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+MessageOutcome OutcomeOf(const SendResult& r) {
+    MessageOutcome o;
+    o.errorText = r.ErrorText;
+    o.reply = r.Reply.Text();
+    switch (r.Outcome) {
+    case SendOutcome::Accepted:
+        o.result = MessageResult::Accepted;
+        break;
+    case SendOutcome::Unknown:
+        o.result = MessageResult::NoAnswer;
+        break;
+    case SendOutcome::TemporaryFailure:
+    case SendOutcome::PermanentFailure:
+        if (r.Reply.Step == SmtpStep::EndOfData) {
+            o.result = r.Outcome == SendOutcome::TemporaryFailure ? MessageResult::TemporaryAfterData
+                                                                   : MessageResult::Refused;
+        } else if (!r.RefusedRecipients.empty()) {
+            // One recipient per message: its refusal is what ended the message, whether the
+            // client went on to a DATA the server refused or stopped there. The reply to RCPT
+            // says why; a text that is only that reply says nothing more.
+            const SmtpReply& refusal = r.RefusedRecipients.front().Reply;
+            o.result = refusal.Permanent() ? MessageResult::RecipientRefused : MessageResult::Temporary;
+            o.reply = refusal.Text();
+            if (r.Reply.Step == SmtpStep::Recipient)
+                o.errorText.clear();
+        } else {
+            o.result = r.Outcome == SendOutcome::TemporaryFailure ? MessageResult::Temporary
+                                                                   : MessageResult::Refused;
+        }
+        break;
+    case SendOutcome::ConnectionLost:
+        o.result = MessageResult::ConnectionLost;
+        break;
+    case SendOutcome::Stopped:
+        o.result = MessageResult::Stopped;
+        break;
+    case SendOutcome::None:
+    case SendOutcome::NotSent:
+        // The client refused the message before a command went out: sending it again as it is
+        // would not mend it.
+        o.result = MessageResult::Refused;
+        break;
+    }
+    o.reply = withoutLastLineEnd(std::move(o.reply));
+    return o;
+}
+
+SmtpTransport::SmtpTransport(TSmtpClient& client, SmtpConnection& connection,
+                             RunSettings& settings, const MessageBuilder& builder,
+                             LocalClock clock, std::function<bool()> stopRequested)
+    : client_(client), connection_(connection), settings_(settings), builder_(builder),
+      clock_(std::move(clock)), stopRequested_(std::move(stopRequested)) {}
+
+bool SmtpTransport::connected() const { return client_.Connected(); }
+
+// Connecting again, after a wait or when the server closed an idle connection: a stop during it
+// ends the run as a stop does; any other end of it is an error of the run.
+bool SmtpTransport::connect() {
+    const std::optional<QString> ended = connection_.open(settings_);
+    if (!ended)
+        return true;
+    if (stopRequested_())
+        return false;
+    throw Error(ended->toStdString());
+}
+
+MessageOutcome SmtpTransport::send(std::size_t, const RecipientParts& parts,
+                                   const std::function<void()>& beforeDot) {
+    client_.PostMessage.ToAddress.assign(1, parts.address);
+    MessageAddressee addressee = AddresseeOf(parts.address, settings_.fromSjis, clock_());
+    if (settings_.atesaki)
+        addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings_.keisyouSjis);
+    client_.PreparedMessage = builder_.build(addressee);
+    struct EndOfDataHook {
+        TSmtpClient& client;
+        ~EndOfDataHook() { client.OnEndOfData = nullptr; }
+    } hook{client_};
+    client_.OnEndOfData = [&beforeDot](QObject*) { beforeDot(); };
+    return OutcomeOf(client_.Send());
+}
+
+void dropConnection(TSmtpClient& client) {
+    if (client.Connected() && !client.Busy())
+        client.Abort();
+    if (client.Connected())
+        client.RequestCloseSocket();
+}
+
+void SmtpTransport::drop() { dropConnection(client_); }
+
+} // namespace tessaly

@@ -1,0 +1,49 @@
+// The run's way to the server through the SMTP client: builds each recipient's message, sends it,
+// and says what became of it in the terms the run decides on.
+#pragma once
+
+#include "common/local_time.h"
+#include "sending/message_transport.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tessaly {
+
+class MessageBuilder;
+class SmtpConnection;
+class TSmtpClient;
+struct RunSettings;
+struct SendResult;
+
+// What a message's result from the client means to the run.
+MessageOutcome OutcomeOf(const SendResult& result);
+// Ends the client's connection after a failure without waiting for the server: a connection
+// left open would make the next run fail with "Already connected".
+void dropConnection(TSmtpClient& client);
+
+class SmtpTransport : public MessageTransport {
+public:
+    // `settings` are the run's (a certificate trusted on a reconnect is kept there);
+    // `stopRequested` tells whether a connecting that ended without an error was the stop button.
+    SmtpTransport(TSmtpClient& client, SmtpConnection& connection, RunSettings& settings,
+                  const MessageBuilder& builder, LocalClock clock,
+                  std::function<bool()> stopRequested);
+
+    bool connected() const override;
+    bool connect() override;
+    MessageOutcome send(std::size_t index, const RecipientParts& parts,
+                        const std::function<void()>& beforeDot) override;
+    void drop() override;
+
+private:
+    TSmtpClient& client_;
+    SmtpConnection& connection_;
+    RunSettings& settings_;
+    const MessageBuilder& builder_;
+    LocalClock clock_;
+    std::function<bool()> stopRequested_;
+};
+
+} // namespace tessaly
