@@ -333,6 +333,7 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
     csv.eof = false;
     csv.ErrorDetect = false;
     csv.ItemCount = 5;
+    csv.LfEndsLine = true;
     csv.OpenRead(fsPath);
     if (csv.ErrorDetect) {
         show(book, fromSjis(addressPath) + QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\n") +
@@ -425,6 +426,7 @@ bool AddressBook_Import(AddressBook& book, int groupRow, int memberRow) {
     csv.eof = false;
     csv.ErrorDetect = false;
     csv.ItemCount = 2;
+    csv.LfEndsLine = true;
     csv.OpenRead(fileName.toStdString());
     if (csv.ErrorDetect) {
         show(book, QStringLiteral("アドレス帳ファイル：") + fileName + QStringLiteral("\r\nファイルが見つかりません。"));
@@ -539,6 +541,7 @@ void RecipientFile_Read(const std::string& fsPath, Dialogs& dialogs, QWidget* pa
                         const std::function<void(const std::string&)>& add) {
     TVexo_CSV reader;
     reader.ItemCount = 0; // lines only, no fields
+    reader.LfEndsLine = true;
     reader.OpenRead(fsPath);
     if (reader.ErrorDetect)
         throw FileError("ファイル：" + fsPath + "\r\n読み込みに失敗しました。");

@@ -167,7 +167,8 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
 // "アドレス帳ファイル：" + path + "\r\nファイルの作成に失敗しました。" and gives false.
 bool AddressBook_Save(AddressBook& book, const std::string& addressPath);
 
-// Asks for a two-column file (addressee name, mail address) and adds its lines as entries with
+// Asks for a two-column file (addressee name, mail address; lines ended by CR LF, CR or LF) and
+// adds its lines as entries with
 // flag "0" to the member at `memberRow` of the group at `groupRow`; then lists that member's
 // entries. False when no file was chosen, the file could not be opened or no member is selected.
 bool AddressBook_Import(AddressBook& book, int groupRow, int memberRow);
@@ -194,7 +195,8 @@ struct AddressSearchResult {
 };
 AddressSearchResult AddressBook_FindByName(const AddressBook& book, std::string_view text);
 
-// Reads a file of bare addresses (file-system path). Hands each valid line, trimmed, to `add` as
+// Reads a file of bare addresses (file-system path), its lines ended by CR LF, CR or LF alike.
+// Hands each valid line, trimmed, to `add` as
 // soon as it is read, so that the lines before a read error are kept; every invalid line is shown
 // as line + "は\r\nアドレス入力に誤りがあります。" and skipped.
 // Throws tessaly::FileError when the file cannot be read.

@@ -273,15 +273,46 @@ TEST_F(AddressBookTest, FindByNameGivesNoneOneOrSeveralHits) {
 }
 
 TEST_F(AddressBookTest, RecipientFileKeepsValidLinesAndReportsTheOthers) {
-    dir.write(QStringLiteral("to.txt"), "  a@example.jp \r\n\r\nnot an address\r\nb@example.jp\nc@example.jp\r\n"
+    dir.write(QStringLiteral("to.txt"), "  a@example.jp \r\n\r\nnot an address\r\nb@example.jp\r\n"
                                         "Yamada <y@example.jp>\r\na@example.jp");
     const Strings got = RecipientFile_Read(dir.filePathBytes(QStringLiteral("to.txt")), dialogs);
-    EXPECT_EQ(got, (Strings{"a@example.jp", "a@example.jp"}));
-    // A lone LF stays inside the line, so those two addresses are one bad line.
+    EXPECT_EQ(got, (Strings{"a@example.jp", "b@example.jp", "a@example.jp"}));
     EXPECT_EQ(dialogs.texts(), (QStringList{QStringLiteral("not an addressは\r\nアドレス入力に誤りがあります。"),
-                                            QStringLiteral("b@example.jp\nc@example.jpは\r\nアドレス入力に誤りがあります。"),
                                             QStringLiteral("Yamada <y@example.jp>は\r\nアドレス入力に誤りがあります。")}));
     EXPECT_THROW(RecipientFile_Read(dir.filePathBytes(QStringLiteral("none.txt")), dialogs), FileError);
+}
+
+// Files from other programs end their lines with LF (most editors on Linux) or CR (old Macs): the
+// address book, an import and a recipients file read them as they read CR LF.
+TEST_F(AddressBookTest, EveryLineEndEndsALine) {
+    const Strings bookLines = {"\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"", "\"G\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"",
+                               "\"G\",\"M\",\"&DUMMY&\",\"\",\"1\"", "\"G\",\"M\",\"Sato\",\"sato@example.jp\",\"0\"",
+                               "\"G\",\"M\",\"" + kYamada + "\",\"yamada@example.jp\",\"0\""};
+    const auto joined = [](const Strings& lines, const std::string& end) {
+        QByteArray bytes;
+        for (const std::string& l : lines)
+            bytes += QByteArray::fromStdString(l + end);
+        return bytes;
+    };
+    for (const std::string end : {"\r\n", "\n", "\r"}) {
+        SCOPED_TRACE(end == "\n" ? "LF" : end == "\r" ? "CR" : "CR LF");
+        dialogs.clear();
+        dir.write(QStringLiteral("Address.csv"), joined(bookLines, end));
+        ASSERT_EQ(load(), AddressBookLoad::Loaded);
+        EXPECT_EQ(book.size(), 5u);
+        EXPECT_EQ(book.groups().items(), Strings{"G"});
+        ASSERT_TRUE(AddressBook_ListMembers(book, "G"));
+
+        dir.write(QStringLiteral("import.txt"), joined({"\"Kato\",\"kato@example.jp\"", "Mori,mori@example.jp"}, end));
+        dialogs.queueFileName(dir.filePath(QStringLiteral("import.txt")));
+        ASSERT_TRUE(AddressBook_Import(book, 0, 0));
+        EXPECT_EQ(book.entries().rows().size(), 4u);
+
+        dir.write(QStringLiteral("to.txt"), joined({"a@example.jp", "", "bad line", "b@example.jp"}, end));
+        EXPECT_EQ(RecipientFile_Read(dir.filePathBytes(QStringLiteral("to.txt")), dialogs),
+                  (Strings{"a@example.jp", "b@example.jp"}));
+        EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("bad lineは\r\nアドレス入力に誤りがあります。")});
+    }
 }
 
 TEST_F(AddressBookTest, RecipientFileHandsOverEachAddressAsItIsRead) {
