@@ -347,8 +347,12 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
     std::vector<int> unread;
     do {
         csv.ReadRecord();
-        if (csv.UnclosedQuote)
+        // What is left of such a line is no record: a piece of a name or an address with a
+        // quotation mark in it would be offered by the name search and sent to.
+        if (csv.UnclosedQuote) {
             unread.push_back(csv.LineNumber);
+            continue;
+        }
         const std::string& group = csv.Items[1];
         const std::string& member = csv.Items[2];
         if (group != kDummy && member == kDummy)

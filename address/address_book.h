@@ -125,8 +125,8 @@ public:
     std::string memberAt(int memberRow) const;
 
     // Lines of the address file (1-based) the last load could not read as records: an opening
-    // quotation mark without its partner. Their records are in the book as far as they could be
-    // read; the next save keeps the previous file beside the new one first.
+    // quotation mark without its partner. They are not in the book (no group, member or entry
+    // comes from them); the next save keeps the previous file beside the new one first.
     const std::vector<int>& unreadLines() const { return unreadLines_; }
     void setUnreadLines(std::vector<int> lines) { unreadLines_ = std::move(lines); }
 
@@ -154,8 +154,9 @@ enum class AddressBookLoad {
 // path + "ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。" (when the file is
 // there but could not be read just now, the last line says the next start tries it again
 // instead) and calls `disableAddressBook`, which must empty the Address setting (record and
-// Edt_Address) for this session. Lines with an unclosed quotation mark are reported in one
-// message with their count and numbers (see AddressBook::unreadLines).
+// Edt_Address) for this session. Lines with an unclosed quotation mark are left out and reported
+// in one message with their count and numbers (see AddressBook::unreadLines). CR LF, a lone CR
+// and a lone LF each end a line.
 // An empty path counts as a disabled book: no message, nothing is created.
 // Throws tessaly::FileError when a missing file cannot be created.
 AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPath,

@@ -18,6 +18,7 @@ namespace {
 const std::string kEigyo = "\x89\x63\x8b\xc6";   // 営業
 const std::string kYamada = "\x8e\x52\x93\x63";  // 山田
 const QString kNoMember = QStringLiteral("グループメンバーが選択されていません。");
+const std::string kDummyText(address::kDummy);
 
 QByteArray line(const Strings& fields) {
     QByteArray out;
@@ -137,27 +138,36 @@ TEST_F(AddressBookTest, FailedSaveLeavesTheOldFile) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Address.csv")});
 }
 
-TEST_F(AddressBookTest, LinesWithAnUnclosedQuoteAreReportedAndTheFileKeptBeforeTheSaveDropsThem) {
-    // Line 3 holds a comma inside quotes, line 7 lost a quotation mark; blank lines and a lone LF
-    // count as lines, as an editor shows them.
+TEST_F(AddressBookTest, LinesWithAnUnclosedQuoteAreLeftOutReportedAndKeptInTheBackup) {
+    // Line 3 holds a comma inside quotes, line 7 lost a quotation mark, lines 8 and 9 are one
+    // record with a line break in its name; blank lines and a lone LF count as lines, as an
+    // editor shows them.
     const QByteArray original = line({"&DUMMY&", "&DUMMY&", "&DUMMY&", "", "1"}) +
                                 line({"G", "&DUMMY&", "&DUMMY&", "", "1"}) +
                                 "\"G\",\"M\",\"Sato, Ichiro\",\"sato@example.jp\",\"0\"\r\n"
-                                "\r\n\n" + line({"G", "M", "Ito", "ito@example.jp", "0"}).chopped(2) + "\r\n" +
-                                "\"G\",\"M\",\"Kato\",\"kato@example.jp,\"0\"\r\n";
+                                "\r\n\n" + line({"G", "M", "Ito", "ito@example.jp", "0"}) +
+                                "\"G\",\"M\",\"Kato\",\"kato@example.jp,\"0\"\r\n"
+                                "\"G\",\"M\",\"inj\r\nrcpt\",\"injrcpt@example.com\",\"0\"\r\n";
     dir.write(QStringLiteral("Address.csv"), original);
     ASSERT_EQ(load(), AddressBookLoad::Loaded);
     EXPECT_EQ(dialogs.texts(),
               QStringList{QString::fromStdString(path) +
-                          QStringLiteral("ファイルの\r\n2 行（3, 7 行目）は引用符が閉じていないため、読み込めませんでした。\r\n"
+                          QStringLiteral("ファイルの\r\n4 行（3, 7, 8, 9 行目）は引用符が閉じていないため、読み込めませんでした。\r\n"
                                          "保存する前に、テキストエディタで該当する行を直してください。\r\n"
                                          "そのまま保存すると、元のファイルを Address.csv.bak として残します。")});
-    EXPECT_EQ(book.records().size(), 5u); // kept in the book as far as they could be read
+    // Nothing of them is in the book: no group, member or entry, nothing the search could offer.
+    EXPECT_EQ(book.records(), (Strings{std::string(address::kBookMarker), AddressRecord_Join("G", kDummyText, kDummyText, "", "1"),
+                                       AddressRecord_Join("G", "M", "Ito", "ito@example.jp", "0")}));
+    EXPECT_EQ(book.groups().items(), Strings{"G"});
+    for (const std::string text : {"Sato", "Kato", "inj", "rcpt", "0"})
+        EXPECT_EQ(AddressBook_FindByName(book, text).outcome, AddressSearchResult::NoHit) << text;
 
     // The first save keeps the file as it was; it holds what the new one cannot.
     ASSERT_TRUE(AddressBook_Save(book, path));
     EXPECT_EQ(dir.read(QStringLiteral("Address.csv.bak")), original);
-    EXPECT_NE(dir.read(QStringLiteral("Address.csv")), original);
+    EXPECT_EQ(dir.read(QStringLiteral("Address.csv")),
+              line({"&DUMMY&", "&DUMMY&", "&DUMMY&", "", "1"}) + line({"G", "&DUMMY&", "&DUMMY&", "", "1"}) +
+                  line({"G", "M", "Ito", "ito@example.jp", "0"}));
 
     // Later saves have nothing more to keep: the copy is not made again.
     QFile::remove(dir.filePath(QStringLiteral("Address.csv.bak")));
