@@ -522,11 +522,16 @@ AddressSearchResult AddressBook_FindByName(const AddressBook& book, std::string_
     AddressSearchResult result;
     if (text.empty())
         return result;
+    // Names compare by character, not by code: code page 932 gives 髙 and the other IBM
+    // extensions two codes (the NEC-selected rows ED and EE, and FA to FC), and a book written by
+    // another program may hold the one that typing does not give. Comparing characters also keeps
+    // a typed letter from matching the second byte of a kanji. The hit keeps the stored bytes.
+    const std::string wanted = cp932::toUtf8(text);
     RecordView r;
     for (const std::string& record : book.records()) {
         if (!splitView(record, r) || r.name == kDummy)
             continue;
-        if (r.name.find(text) != std::string_view::npos)
+        if (cp932::toUtf8(r.name).find(wanted) != std::string::npos)
             result.hits.push_back(RecipientLine(r.name, r.mail));
     }
     result.outcome = result.hits.empty()       ? AddressSearchResult::NoHit

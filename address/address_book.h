@@ -187,8 +187,10 @@ bool AddressBook_GroupExists(const AddressBook& book, std::string_view name);
 // Covers only the members of the group currently listed.
 bool AddressBook_MemberExists(const AddressBook& book, std::string_view name);
 
-// Search by addressee name: every entry whose name contains `text` (byte-wise, case-sensitive)
-// gives a hit name + " <" + mail + ">", in book order. An empty text finds nothing.
+// Search by addressee name: every entry whose name contains `text` (character by character,
+// case-sensitive; the two codes code page 932 has for 髙 and the other IBM extensions count as
+// the one character they are) gives a hit name + " <" + mail + ">" with the name's bytes as
+// stored, in book order. An empty text finds nothing.
 struct AddressSearchResult {
     enum Outcome { NoHit, OneHit, SeveralHits };
     Outcome outcome = NoHit;

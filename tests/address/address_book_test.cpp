@@ -1,4 +1,5 @@
 #include "address/address_book.h"
+#include "common/cp932.h"
 #include "common/errors.h"
 
 #include "fixtures/file_size_limit.h"
@@ -280,6 +281,29 @@ TEST_F(AddressBookTest, FindByNameGivesNoneOneOrSeveralHits) {
 
     for (const std::string text : {"DUMMY", "sato", "", "nobody"})
         EXPECT_EQ(AddressBook_FindByName(book, text).outcome, AddressSearchResult::NoHit) << text;
+}
+
+// Code page 932 writes 髙 as FB FC (what typing gives) and, in books from other programs, as its
+// NEC-selected code EE E0; ≒ as 81 E0 and as NEC row 13's 87 90. Names compare by character and
+// keep their bytes.
+TEST_F(AddressBookTest, FindByNameComparesCharactersNotCodes) {
+    const std::string takahashiNec = "\xEE\xE0\x8b\xb4 \x88\xea\x98\x59";  // 髙橋 一郎, 髙 as EE E0
+    const std::string takahashiIbm = "\xFB\xFC\x8b\xb4 \x89\xd4\x8e\x71"; // 髙橋 花子, 髙 as FB FC
+    loadRecords({
+        {"G", "M", takahashiNec, "ichiro@example.jp", "0"},
+        {"G", "M", takahashiIbm, "hanako@example.jp", "0"},
+        {"G", "M", "\x87\x90", "nearly@example.jp", "0"}, // ≒ under its NEC row 13 code
+        {"G", "M", "\x83\x41", "a@example.jp", "0"},      // ア: its second byte is "A"
+    });
+    const std::string typedTakahashi = cp932::fromUtf8("髙橋").bytes; // as typing gives it
+    ASSERT_EQ(typedTakahashi, "\xFB\xFC\x8b\xb4");
+    const AddressSearchResult both = AddressBook_FindByName(book, typedTakahashi);
+    EXPECT_EQ(both.outcome, AddressSearchResult::SeveralHits);
+    EXPECT_EQ(both.hits, (Strings{takahashiNec + " <ichiro@example.jp>", takahashiIbm + " <hanako@example.jp>"}));
+    EXPECT_EQ(AddressBook_FindByName(book, typedTakahashi + " \x88\xea").hits,
+              Strings{takahashiNec + " <ichiro@example.jp>"});
+    EXPECT_EQ(AddressBook_FindByName(book, "\x81\xe0").hits, Strings{"\x87\x90 <nearly@example.jp>"});
+    EXPECT_EQ(AddressBook_FindByName(book, "A").outcome, AddressSearchResult::NoHit);
 }
 
 TEST_F(AddressBookTest, RecipientFileKeepsValidLinesAndReportsTheOthers) {
