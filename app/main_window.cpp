@@ -4,6 +4,7 @@
 
 #include "address/address_book.h"
 #include "address/address_window.h"
+#include "address/utf8_address_file.h"
 #include "app/hit_list_window.h"
 #include "app/toolbar_icons.h"
 #include "common/secondary_window.h"
@@ -348,6 +349,9 @@ void TTSY_MainF::FormShow() {
         Settings_Load(settings_, startDirectory_, dialogs_, *settei_, this, addressWindow_);
     AppendSignature();
     if (addressBook_) {
+        if (const auto utf8 = tessaly::AddressFile_FindUtf8(settings_.Address);
+            utf8 && dialogs_.askYesNoDefaultNo(this, QStringLiteral("アドレス帳の文字コード"), utf8->question))
+            tessaly::AddressFile_ConvertToShiftJis(*utf8, settings_.Address, dialogs_, this);
         tessaly::AddressBook_Load(*addressBook_, settings_.Address, [this] {
             if (settei_)
                 settei_->clearAddress();

@@ -127,6 +127,48 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ClosingWithUnwritableSettings,
                                            Unwritable::Pipe),
                          unwritableName);
 
+// ---- An address book saved as UTF-8 by another program ----
+
+TEST(Utf8AddressBook, IsRewrittenInShiftJisOnlyAfterYes) {
+    const QByteArray utf8Book = "\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\n"
+                                "\"営業部\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\n"
+                                "\"営業部\",\"第一課\",\"髙橋 一郎\",\"ichiro@example.jp\",\"0\"\n";
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "yes" : "no");
+        App app([&](TempStartDir& dir, FakeDialogs& dialogs) {
+            dir.write(QStringLiteral("Address.csv"), utf8Book);
+            dialogs.queueAnswer(yes);
+            return settingsFile(dir.filePath(QStringLiteral("Log.txt")),
+                                dir.filePath(QStringLiteral("SendData.txt")), kStoredWindows)
+                .replace("Address=\r\n", "Address=" + dir.filePath(QStringLiteral("Address.csv")).toUtf8() + "\r\n");
+        });
+        // Asked once, with いいえ as the default: はい rewrites the file.
+        ASSERT_EQ(app.dialogs.count(Kind::Question), 1);
+        const FakeDialogs::Call asked = app.dialogs.last(Kind::Question);
+        EXPECT_EQ(asked.title, QStringLiteral("アドレス帳の文字コード"));
+        EXPECT_TRUE(asked.defaultNo);
+        EXPECT_EQ(asked.text, QStringLiteral("アドレス帳ファイル：") + app.dir.filePath(QStringLiteral("Address.csv")) +
+                                  QStringLiteral("\r\nは UTF-8 で書かれているようです（例：「営業部」）。\r\n"
+                                                 "UTF-8 として読み込み、Shift-JIS で保存し直しますか？\r\n"
+                                                 "元のファイルは Address.csv.bak として残します。\r\n"
+                                                 "「いいえ」のときは、ファイルをそのまま読み込みます。"));
+        EXPECT_EQ(app.dialogs.texts(), QStringList{asked.text});
+
+        app.typeRecipient(QStringLiteral("髙橋"));
+        if (yes) {
+            EXPECT_EQ(app.recipientTexts(), QStringList{QStringLiteral("髙橋 一郎 <ichiro@example.jp>")});
+            EXPECT_EQ(app.dir.read(QStringLiteral("Address.csv.bak")), utf8Book);
+            EXPECT_EQ(tessaly::fromSjis(app.dir.read(QStringLiteral("Address.csv"))), QString::fromUtf8(utf8Book));
+        } else {
+            // Read as it stands, garbled; nothing written.
+            EXPECT_TRUE(app.recipientTexts().isEmpty());
+            EXPECT_EQ(app.dialogs.lastText(), QStringLiteral("アドレス入力に誤りがあります。"));
+            EXPECT_EQ(app.dir.read(QStringLiteral("Address.csv")), utf8Book);
+            EXPECT_FALSE(app.dir.exists(QStringLiteral("Address.csv.bak")));
+        }
+    }
+}
+
 // ---- A load that stops early ----
 
 TEST(StoppedLoad, KeysTheLoadNeverReachedAreKeptUnlessTheUserSetsThem) {
