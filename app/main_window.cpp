@@ -376,7 +376,7 @@ void TTSY_MainF::closeEvent(QCloseEvent* event) {
     settings_.Main_X = x();
     settings_.Main_Y = y();
     const bool saved = tessaly::guarded(dialogs_, this,
-                                        [this] { Settings_Save(settings_, startDirectory_); });
+                                        [this] { Settings_SaveOnClose(settings_, startDirectory_); });
     // The first failure keeps the program open, so that the user can make TSY2.ini writable and
     // close again. Once it has failed before, the user may end without saving rather than be
     // trapped in the program with nothing left but to kill it.
