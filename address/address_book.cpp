@@ -333,6 +333,7 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
     csv.eof = false;
     csv.ErrorDetect = false;
     csv.ItemCount = 5;
+    csv.LfEndsLine = true;
     csv.OpenRead(fsPath);
     if (csv.ErrorDetect) {
         show(book, fromSjis(addressPath) + QStringLiteral("ファイルの\r\n読み込みに失敗しました。\r\n") +
@@ -346,8 +347,12 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
     std::vector<int> unread;
     do {
         csv.ReadRecord();
-        if (csv.UnclosedQuote)
+        // What is left of such a line is no record: a piece of a name or an address with a
+        // quotation mark in it would be offered by the name search and sent to.
+        if (csv.UnclosedQuote) {
             unread.push_back(csv.LineNumber);
+            continue;
+        }
         const std::string& group = csv.Items[1];
         const std::string& member = csv.Items[2];
         if (group != kDummy && member == kDummy)
@@ -425,6 +430,7 @@ bool AddressBook_Import(AddressBook& book, int groupRow, int memberRow) {
     csv.eof = false;
     csv.ErrorDetect = false;
     csv.ItemCount = 2;
+    csv.LfEndsLine = true;
     csv.OpenRead(fileName.toStdString());
     if (csv.ErrorDetect) {
         show(book, QStringLiteral("アドレス帳ファイル：") + fileName + QStringLiteral("\r\nファイルが見つかりません。"));
@@ -516,11 +522,16 @@ AddressSearchResult AddressBook_FindByName(const AddressBook& book, std::string_
     AddressSearchResult result;
     if (text.empty())
         return result;
+    // Names compare by character, not by code: code page 932 gives 髙 and the other IBM
+    // extensions two codes (the NEC-selected rows ED and EE, and FA to FC), and a book written by
+    // another program may hold the one that typing does not give. Comparing characters also keeps
+    // a typed letter from matching the second byte of a kanji. The hit keeps the stored bytes.
+    const std::string wanted = cp932::toUtf8(text);
     RecordView r;
     for (const std::string& record : book.records()) {
         if (!splitView(record, r) || r.name == kDummy)
             continue;
-        if (r.name.find(text) != std::string_view::npos)
+        if (cp932::toUtf8(r.name).find(wanted) != std::string::npos)
             result.hits.push_back(RecipientLine(r.name, r.mail));
     }
     result.outcome = result.hits.empty()       ? AddressSearchResult::NoHit
@@ -539,6 +550,7 @@ void RecipientFile_Read(const std::string& fsPath, Dialogs& dialogs, QWidget* pa
                         const std::function<void(const std::string&)>& add) {
     TVexo_CSV reader;
     reader.ItemCount = 0; // lines only, no fields
+    reader.LfEndsLine = true;
     reader.OpenRead(fsPath);
     if (reader.ErrorDetect)
         throw FileError("ファイル：" + fsPath + "\r\n読み込みに失敗しました。");

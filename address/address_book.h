@@ -125,8 +125,8 @@ public:
     std::string memberAt(int memberRow) const;
 
     // Lines of the address file (1-based) the last load could not read as records: an opening
-    // quotation mark without its partner. Their records are in the book as far as they could be
-    // read; the next save keeps the previous file beside the new one first.
+    // quotation mark without its partner. They are not in the book (no group, member or entry
+    // comes from them); the next save keeps the previous file beside the new one first.
     const std::vector<int>& unreadLines() const { return unreadLines_; }
     void setUnreadLines(std::vector<int> lines) { unreadLines_ = std::move(lines); }
 
@@ -154,8 +154,9 @@ enum class AddressBookLoad {
 // path + "ファイルの\r\n読み込みに失敗しました。\r\nアドレス帳を無効にします。" (when the file is
 // there but could not be read just now, the last line says the next start tries it again
 // instead) and calls `disableAddressBook`, which must empty the Address setting (record and
-// Edt_Address) for this session. Lines with an unclosed quotation mark are reported in one
-// message with their count and numbers (see AddressBook::unreadLines).
+// Edt_Address) for this session. Lines with an unclosed quotation mark are left out and reported
+// in one message with their count and numbers (see AddressBook::unreadLines). CR LF, a lone CR
+// and a lone LF each end a line.
 // An empty path counts as a disabled book: no message, nothing is created.
 // Throws tessaly::FileError when a missing file cannot be created.
 AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPath,
@@ -167,7 +168,8 @@ AddressBookLoad AddressBook_Load(AddressBook& book, const std::string& addressPa
 // "アドレス帳ファイル：" + path + "\r\nファイルの作成に失敗しました。" and gives false.
 bool AddressBook_Save(AddressBook& book, const std::string& addressPath);
 
-// Asks for a two-column file (addressee name, mail address) and adds its lines as entries with
+// Asks for a two-column file (addressee name, mail address; lines ended by CR LF, CR or LF) and
+// adds its lines as entries with
 // flag "0" to the member at `memberRow` of the group at `groupRow`; then lists that member's
 // entries. False when no file was chosen, the file could not be opened or no member is selected.
 bool AddressBook_Import(AddressBook& book, int groupRow, int memberRow);
@@ -185,8 +187,10 @@ bool AddressBook_GroupExists(const AddressBook& book, std::string_view name);
 // Covers only the members of the group currently listed.
 bool AddressBook_MemberExists(const AddressBook& book, std::string_view name);
 
-// Search by addressee name: every entry whose name contains `text` (byte-wise, case-sensitive)
-// gives a hit name + " <" + mail + ">", in book order. An empty text finds nothing.
+// Search by addressee name: every entry whose name contains `text` (character by character,
+// case-sensitive; the two codes code page 932 has for 髙 and the other IBM extensions count as
+// the one character they are) gives a hit name + " <" + mail + ">" with the name's bytes as
+// stored, in book order. An empty text finds nothing.
 struct AddressSearchResult {
     enum Outcome { NoHit, OneHit, SeveralHits };
     Outcome outcome = NoHit;
@@ -194,7 +198,8 @@ struct AddressSearchResult {
 };
 AddressSearchResult AddressBook_FindByName(const AddressBook& book, std::string_view text);
 
-// Reads a file of bare addresses (file-system path). Hands each valid line, trimmed, to `add` as
+// Reads a file of bare addresses (file-system path), its lines ended by CR LF, CR or LF alike.
+// Hands each valid line, trimmed, to `add` as
 // soon as it is read, so that the lines before a read error are kept; every invalid line is shown
 // as line + "は\r\nアドレス入力に誤りがあります。" and skipped.
 // Throws tessaly::FileError when the file cannot be read.

@@ -170,23 +170,28 @@ void TVexo_CSV::ReadRecord() {
     text.clear();
     if (in.fd >= 0 && !in.writing) {
         LineNumber = in.lineEnds + 1;
-        // The line: up to CR (an LF right after it belongs to the line end), 0x1A or the end.
+        // The line: up to CR (an LF right after it belongs to the line end), a lone LF when it
+        // ends lines, 0x1A or the end.
+        const bool lfEnds = LfEndsLine;
         bool sawCr = false;
         while (in.fill()) {
             const char* begin = in.buffer.data() + in.pos;
             const char* end = in.buffer.data() + in.len;
-            const char* stop = std::find_if(begin, end, [](char c) { return c == '\r' || c == kEndOfData; });
+            const char* stop = std::find_if(begin, end, [lfEnds](char c) {
+                return c == '\r' || c == kEndOfData || (lfEnds && c == '\n');
+            });
             text.append(begin, stop);
-            in.lineEnds += static_cast<int>(std::count(begin, stop, '\n'));
+            if (!lfEnds)
+                in.lineEnds += static_cast<int>(std::count(begin, stop, '\n'));
             in.pos += static_cast<std::size_t>(stop - begin);
             if (stop == end)
                 continue;
             if (*stop == kEndOfData) {
                 in.atEnd = true;
             } else {
+                sawCr = *stop == '\r';
                 ++in.pos;
                 ++in.lineEnds;
-                sawCr = true;
             }
             break;
         }

@@ -31,6 +31,9 @@ public:
     // A field of the current record had an opening quotation mark without its partner: the
     // record was not written as this component writes records, and its fields are unreliable.
     bool UnclosedQuote = false;
+    // A lone LF ends a line too, as it does for the editors most files come from; off, it stays
+    // inside the line. CR LF and a lone CR end a line either way.
+    bool LfEndsLine = false;
 
     // Field values of the current record, Items[1] to Items[ItemCount] (Items[0] unused).
     std::array<std::string, 101> Items;

@@ -3,6 +3,7 @@
 
 #include "address/address_book.h"
 #include "address/address_window.h"
+#include "address/utf8_address_file.h"
 #include "app/hit_list_window.h"
 #include "app/toolbar_icons.h"
 #include "common/controls.h"
@@ -271,6 +272,9 @@ void TTSY_MainF::FormShow() {
         Settings_Load(settings_, startDirectory_, dialogs_, *settei_, this, addressWindow_);
     AppendSignature();
     if (addressBook_) {
+        if (const auto utf8 = tessaly::AddressFile_FindUtf8(settings_.Address);
+            utf8 && dialogs_.askYesNoDefaultNo(this, QStringLiteral("アドレス帳の文字コード"), utf8->question))
+            tessaly::AddressFile_ConvertToShiftJis(*utf8, settings_.Address, dialogs_, this);
         tessaly::AddressBook_Load(*addressBook_, settings_.Address, [this] {
             if (settei_)
                 settei_->clearAddress();
@@ -292,7 +296,7 @@ void TTSY_MainF::closeEvent(QCloseEvent* event) {
     settings_.Main_X = x();
     settings_.Main_Y = y();
     const bool saved = tessaly::guarded(dialogs_, this,
-                                        [this] { Settings_Save(settings_, startDirectory_); });
+                                        [this] { Settings_SaveOnClose(settings_, startDirectory_); });
     // The first failure keeps the program open, so that the user can make TSY2.ini writable and
     // close again. Once it has failed before, the user may end without saving rather than be
     // trapped in the program with nothing left but to kill it.

@@ -88,6 +88,9 @@ QStringList readerLines(const WireMessage& message) {
     for (const std::string& line : message.body)
         base64.append(line.data(), static_cast<qsizetype>(line.size()));
     QString text = fromUtf8Bytes(QByteArray::fromBase64(base64));
+    // The client's empty line before the body, which the ISO-2022-JP lines above leave out too.
+    if (text.startsWith(QStringLiteral("\r\n")))
+        text.remove(0, 2);
     if (text.endsWith(QStringLiteral("\r\n")))
         text.chop(2);
     lines << text.split(QStringLiteral("\r\n"));

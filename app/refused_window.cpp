@@ -5,10 +5,13 @@
 #include "common/window_fonts.h"
 
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 TTSY_RefusedF::TTSY_RefusedF(QWidget* mainWindow)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -52,15 +55,45 @@ TTSY_RefusedF::TTSY_RefusedF(QWidget* mainWindow)
     setTabOrder(Cmd_Copy, Cmd_Close);
 }
 
+namespace {
+
+// The lines of a reply (CR LF, CR or LF between them), tabs made blanks so that they keep to
+// their column.
+QStringList replyLines(const std::string& reply) {
+    QString text = tessaly::fromSjis(reply);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    while (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QString entryText(const RefusedRecipient& r) {
+    return tessaly::fromSjis(r.entrySjis).replace(QLatin1Char('\t'), QLatin1Char(' '));
+}
+
+} // namespace
+
 void TTSY_RefusedF::showRefused(const std::vector<RefusedRecipient>& refused) {
-    // One line per recipient, the entry and the reply separated by a tab, so that a paste into
-    // a spreadsheet puts them in two columns.
+    refused_ = refused;
+    // The entry and the reply in two columns; the further lines of a reply stand in the reply's
+    // column under an empty first one, so that none of them looks like a recipient.
     QString text;
-    for (const RefusedRecipient& r : refused) {
-        if (!text.isEmpty())
-            text += QLatin1Char('\n');
-        text += tessaly::fromSjis(r.entrySjis) + QLatin1Char('\t') + tessaly::fromSjis(r.reply);
+    int widest = 0;
+    const QFontMetrics metrics(Memo_Refused->font());
+    for (const RefusedRecipient& r : refused_) {
+        const QString entry = entryText(r);
+        widest = std::max(widest, metrics.horizontalAdvance(entry));
+        const QStringList lines = replyLines(r.reply);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (!text.isEmpty())
+                text += QLatin1Char('\n');
+            text += (i == 0 ? entry : QString()) + QLatin1Char('\t') + lines[i];
+        }
     }
+    Memo_Refused->setTabStopDistance(widest + metrics.horizontalAdvance(QStringLiteral("  ")));
     Memo_Refused->setPlainText(text);
     if (main_)
         move(main_->x() + 60, main_->y() + 60);
@@ -69,7 +102,12 @@ void TTSY_RefusedF::showRefused(const std::vector<RefusedRecipient>& refused) {
 }
 
 void TTSY_RefusedF::Cmd_CopyClick() {
-    QGuiApplication::clipboard()->setText(Memo_Refused->toPlainText());
+    // One row per recipient, the entry and the whole reply separated by a tab, so that a paste
+    // into a spreadsheet puts each recipient in one row of two columns.
+    QStringList rows;
+    for (const RefusedRecipient& r : refused_)
+        rows << entryText(r) + QLatin1Char('\t') + replyLines(r.reply).join(QLatin1Char(' '));
+    QGuiApplication::clipboard()->setText(rows.join(QLatin1Char('\n')));
 }
 
 void TTSY_RefusedF::Cmd_CloseClick() {

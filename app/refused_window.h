@@ -23,7 +23,7 @@ public:
     // Fills the list, disables the main window and shows this window without waiting.
     void showRefused(const std::vector<RefusedRecipient>& refused);
 
-    void Cmd_CopyClick(); // the whole list to the clipboard
+    void Cmd_CopyClick(); // the whole list to the clipboard, one row per recipient
     void Cmd_CloseClick();
 
     // Every way of closing ends here: the main window is enabled.
@@ -31,6 +31,7 @@ public:
 
 private:
     QWidget* main_;
+    std::vector<RefusedRecipient> refused_;
     QLabel* Label1 = nullptr;
     QPlainTextEdit* Memo_Refused = nullptr;
     QPushButton* Cmd_Copy = nullptr;

@@ -29,6 +29,12 @@ public:
     virtual void error(QWidget* parent, const QString& text) = 0;
     // Warning question with the buttons "はい(&Y)" and "いいえ(&N)"; true for yes.
     virtual bool askYesNo(QWidget* parent, const QString& title, const QString& text) = 0;
+    // The same question with "いいえ(&N)" as the default button, for a yes that rewrites or
+    // discards something: Enter alone must not do it. A stand-in that shows no box may answer it
+    // as the plain question.
+    virtual bool askYesNoDefaultNo(QWidget* parent, const QString& title, const QString& text) {
+        return askYesNo(parent, title, text);
+    }
     // Question with the buttons "はい(&Y)", "いいえ(&N)" and "キャンセル"; closing the box cancels.
     virtual Choice askYesNoCancel(QWidget* parent, const QString& title, const QString& text) = 0;
     // File dialogs; an empty result means the user cancelled.

@@ -47,15 +47,27 @@ void QtDialogs::error(QWidget* parent, const QString& text) {
     box.exec();
 }
 
-bool QtDialogs::askYesNo(QWidget* parent, const QString& title, const QString& text) {
+namespace {
+
+bool askYesNoBox(QWidget* parent, const QString& title, const QString& text, bool yesIsDefault) {
     QMessageBox box(QMessageBox::Warning, title, QString(), QMessageBox::NoButton, parent);
     prepare(box, text);
     QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
     QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
+    box.setDefaultButton(yesIsDefault ? yes : no);
     box.setEscapeButton(no); // closing the box is a no
     box.exec();
     return box.clickedButton() == yes;
+}
+
+} // namespace
+
+bool QtDialogs::askYesNo(QWidget* parent, const QString& title, const QString& text) {
+    return askYesNoBox(parent, title, text, true);
+}
+
+bool QtDialogs::askYesNoDefaultNo(QWidget* parent, const QString& title, const QString& text) {
+    return askYesNoBox(parent, title, text, false);
 }
 
 Choice QtDialogs::askYesNoCancel(QWidget* parent, const QString& title, const QString& text) {

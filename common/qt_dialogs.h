@@ -13,6 +13,7 @@ public:
     void message(QWidget* parent, const QString& text) override;
     void error(QWidget* parent, const QString& text) override;
     bool askYesNo(QWidget* parent, const QString& title, const QString& text) override;
+    bool askYesNoDefaultNo(QWidget* parent, const QString& title, const QString& text) override;
     Choice askYesNoCancel(QWidget* parent, const QString& title, const QString& text) override;
     QString openFile(QWidget* parent, const FileDialogOptions& options) override;
     QString saveFile(QWidget* parent, const FileDialogOptions& options) override;

@@ -25,6 +25,7 @@ public:
 
     const std::string& path() const { return path_; }
     bool existed() const { return existed_; }  // the file was there when read
+    bool unreadable() const { return unreadable_; } // ... but could not be read: it reads as empty
 
     // Missing section or key gives `def`; a key present with an empty value gives "".
     // Blanks and tabs around the value are not part of it. At most MaxValueBytes come back,

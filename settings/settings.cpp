@@ -243,6 +243,17 @@ std::vector<ini::IniFile::Entry> writtenEntries(const Settings& s, ini::IniFile 
 
 namespace tessaly {
 
+std::string Settings_NoteIniRead(Settings& s, const ini::IniFile& loaded, const std::string& iniPathSjis) {
+    s.iniUnreadable = loaded.unreadable();
+    if (!s.iniUnreadable || s.iniUnreadableTold)
+        return {};
+    s.iniUnreadableTold = true;
+    return "設定ファイル " + cp932::toUtf8(iniPathSjis) +
+           " を読み込めませんでした。\r\n"
+           "今回は初期設定で起動します。終了するときも、このファイルには書き込みません。\r\n"
+           "ファイルを読み込めるようにしてから、Tessaly を起動し直してください。";
+}
+
 void Settings_HoldKey(Settings& s, std::string_view section, std::string_view key) {
     std::erase_if(s.heldKeys, [&](const Settings::HeldKey& held) {
         return ini::sameName(held.section, section) && ini::sameName(held.key, key);
@@ -282,4 +293,10 @@ bool Settings_Save(const Settings& s, const std::string& startDirectory) {
     writeSettings(file, s);
     file.save();
     return true;
+}
+
+bool Settings_SaveOnClose(const Settings& s, const std::string& startDirectory) {
+    if (s.iniUnreadable)
+        return false;
+    return Settings_Save(s, startDirectory);
 }

@@ -80,6 +80,11 @@ struct Settings {
     // value other than the one held) is written as usual. A Settings_Load that runs to its end
     // empties the list.
     std::vector<HeldKey> heldKeys;
+    // TSY2.ini was there at the last Settings_Load but could not be read (no permission, or no
+    // plain file): the record holds defaults, not what the file holds, and the close must not
+    // write them over it. Told tells whether the user has been told so in this session.
+    bool iniUnreadable = false;
+    bool iniUnreadableTold = false;
 };
 
 namespace ini {
@@ -137,6 +142,12 @@ std::string currentStartDirectory();
 // StartDirectory + "/TSY2.ini" (Shift-JIS bytes).
 std::string iniPath(const std::string& startDirectory);
 
+// After Settings_Load has read (or failed to read) `loaded`: records whether TSY2.ini could be
+// read, and gives the message to show when it could not and the user has not been told yet in
+// this session (UTF-8); otherwise an empty text.
+std::string Settings_NoteIniRead(Settings& settings, const ini::IniFile& loaded,
+                                 const std::string& iniPathSjis);
+
 // Holds `section`/`key` at the value the record now gives it (see Settings::heldKeys).
 void Settings_HoldKey(Settings& settings, std::string_view section, std::string_view key);
 // After a Settings_Load that stopped early, given the file it was reading: holds every key that
@@ -155,3 +166,6 @@ void Settings_HoldUnread(Settings& settings, const ini::IniFile& loaded);
 // Callers: the settings window's Save, and the main window's close query (after copying its left
 // and top into Main_X/Main_Y).
 bool Settings_Save(const Settings& settings, const std::string& startDirectory);
+// The save of the main window's close: Settings_Save, except that a TSY2.ini the last
+// Settings_Load could not read is left alone (the user was told at the start); false then.
+bool Settings_SaveOnClose(const Settings& settings, const std::string& startDirectory);

@@ -544,12 +544,14 @@ void TTSY_SetteiF::closeEvent(QCloseEvent* event) {
 bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dialogs& dialogs, TTSY_SetteiF& w,
                    QWidget* mainWindow, QWidget* addressWindow) {
     const std::string iniSjis = tessaly::iniPath(startDirectory);
-    if (!fileExists(iniSjis)) {
-        // From Cancel the main window is disabled; the message then belongs to this window.
-        QWidget* parent = (w.isVisible() || !mainWindow) ? static_cast<QWidget*>(&w) : mainWindow;
-        dialogs.message(parent, QStringLiteral("Tessalyの環境を初期設定します。"));
-    }
+    // From Cancel the main window is disabled; a message then belongs to this window.
+    QWidget* parent = (w.isVisible() || !mainWindow) ? static_cast<QWidget*>(&w) : mainWindow;
     const ini::IniFile file(cp932::pathFromSjis(iniSjis));
+    // A folder in the file's place is no first start: it is a file that cannot be read.
+    if (!file.existed())
+        dialogs.message(parent, QStringLiteral("Tessalyの環境を初期設定します。"));
+    if (const std::string unreadable = tessaly::Settings_NoteIniRead(s, file, iniSjis); !unreadable.empty())
+        dialogs.message(parent, QString::fromStdString(unreadable));
     // First, because no step of it can fail: a path error further down stops the load, and the
     // connection settings must not be lost with it.
     tessaly::Submission_Load(s, file);

@@ -213,9 +213,12 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
         m.body.insert(m.body.end(), bodyJis_.begin(), bodyJis_.end());
         return m;
     }
-    std::string text;
+    // The client puts an empty line before every body; an ISO-2022-JP reader shows it as the
+    // body's first line, but a base64 reader skips it. It goes into the encoded text as well, so
+    // that both read the same lines.
+    std::string text = "\r\n";
     if (addressee.addresseeLineSjis)
-        text = cp932::toUtf8(*addressee.addresseeLineSjis) + "\r\n";
+        text += cp932::toUtf8(*addressee.addresseeLineSjis) + "\r\n";
     text += bodyUtf8_;
     const std::string base64 = jconvert::Base64Encode(text);
     for (std::size_t pos = 0; pos < base64.size(); pos += kBase64Line)

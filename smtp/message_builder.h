@@ -47,7 +47,8 @@ struct WireMessage {
     bool utf8 = false;
     // Without line ends; a folded header's continuation lines begin with a blank.
     std::vector<std::string> header;
-    // Without line ends and before dot-stuffing.
+    // Without line ends and before dot-stuffing. The client sends an empty line before them;
+    // a UTF-8 body carries that line inside its base64 text too, where readers see it.
     std::vector<std::string> body;
 };
 

@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(m.body[i].size() == 76 || (i + 1 == m.body.size() && m.body[i].size() <= 76));
         base64 += m.body[i];
     }
-    std::string expected;
+    std::string expected = "\r\n";
     if (line)
         expected += cp932::toUtf8(*line) + "\r\n";
     for (const std::string& b : texts.bodySjis)

@@ -1,4 +1,5 @@
 #include "address/address_book.h"
+#include "common/cp932.h"
 #include "common/errors.h"
 
 #include "fixtures/file_size_limit.h"
@@ -18,6 +19,7 @@ namespace {
 const std::string kEigyo = "\x89\x63\x8b\xc6";   // 営業
 const std::string kYamada = "\x8e\x52\x93\x63";  // 山田
 const QString kNoMember = QStringLiteral("グループメンバーが選択されていません。");
+const std::string kDummyText(address::kDummy);
 
 QByteArray line(const Strings& fields) {
     QByteArray out;
@@ -137,27 +139,36 @@ TEST_F(AddressBookTest, FailedSaveLeavesTheOldFile) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Address.csv")});
 }
 
-TEST_F(AddressBookTest, LinesWithAnUnclosedQuoteAreReportedAndTheFileKeptBeforeTheSaveDropsThem) {
-    // Line 3 holds a comma inside quotes, line 7 lost a quotation mark; blank lines and a lone LF
-    // count as lines, as an editor shows them.
+TEST_F(AddressBookTest, LinesWithAnUnclosedQuoteAreLeftOutReportedAndKeptInTheBackup) {
+    // Line 3 holds a comma inside quotes, line 7 lost a quotation mark, lines 8 and 9 are one
+    // record with a line break in its name; blank lines and a lone LF count as lines, as an
+    // editor shows them.
     const QByteArray original = line({"&DUMMY&", "&DUMMY&", "&DUMMY&", "", "1"}) +
                                 line({"G", "&DUMMY&", "&DUMMY&", "", "1"}) +
                                 "\"G\",\"M\",\"Sato, Ichiro\",\"sato@example.jp\",\"0\"\r\n"
-                                "\r\n\n" + line({"G", "M", "Ito", "ito@example.jp", "0"}).chopped(2) + "\r\n" +
-                                "\"G\",\"M\",\"Kato\",\"kato@example.jp,\"0\"\r\n";
+                                "\r\n\n" + line({"G", "M", "Ito", "ito@example.jp", "0"}) +
+                                "\"G\",\"M\",\"Kato\",\"kato@example.jp,\"0\"\r\n"
+                                "\"G\",\"M\",\"inj\r\nrcpt\",\"injrcpt@example.com\",\"0\"\r\n";
     dir.write(QStringLiteral("Address.csv"), original);
     ASSERT_EQ(load(), AddressBookLoad::Loaded);
     EXPECT_EQ(dialogs.texts(),
               QStringList{QString::fromStdString(path) +
-                          QStringLiteral("ファイルの\r\n2 行（3, 7 行目）は引用符が閉じていないため、読み込めませんでした。\r\n"
+                          QStringLiteral("ファイルの\r\n4 行（3, 7, 8, 9 行目）は引用符が閉じていないため、読み込めませんでした。\r\n"
                                          "保存する前に、テキストエディタで該当する行を直してください。\r\n"
                                          "そのまま保存すると、元のファイルを Address.csv.bak として残します。")});
-    EXPECT_EQ(book.records().size(), 5u); // kept in the book as far as they could be read
+    // Nothing of them is in the book: no group, member or entry, nothing the search could offer.
+    EXPECT_EQ(book.records(), (Strings{std::string(address::kBookMarker), AddressRecord_Join("G", kDummyText, kDummyText, "", "1"),
+                                       AddressRecord_Join("G", "M", "Ito", "ito@example.jp", "0")}));
+    EXPECT_EQ(book.groups().items(), Strings{"G"});
+    for (const std::string text : {"Sato", "Kato", "inj", "rcpt", "0"})
+        EXPECT_EQ(AddressBook_FindByName(book, text).outcome, AddressSearchResult::NoHit) << text;
 
     // The first save keeps the file as it was; it holds what the new one cannot.
     ASSERT_TRUE(AddressBook_Save(book, path));
     EXPECT_EQ(dir.read(QStringLiteral("Address.csv.bak")), original);
-    EXPECT_NE(dir.read(QStringLiteral("Address.csv")), original);
+    EXPECT_EQ(dir.read(QStringLiteral("Address.csv")),
+              line({"&DUMMY&", "&DUMMY&", "&DUMMY&", "", "1"}) + line({"G", "&DUMMY&", "&DUMMY&", "", "1"}) +
+                  line({"G", "M", "Ito", "ito@example.jp", "0"}));
 
     // Later saves have nothing more to keep: the copy is not made again.
     QFile::remove(dir.filePath(QStringLiteral("Address.csv.bak")));
@@ -272,16 +283,70 @@ TEST_F(AddressBookTest, FindByNameGivesNoneOneOrSeveralHits) {
         EXPECT_EQ(AddressBook_FindByName(book, text).outcome, AddressSearchResult::NoHit) << text;
 }
 
+// Code page 932 writes 髙 as FB FC (what typing gives) and, in books from other programs, as its
+// NEC-selected code EE E0; ≒ as 81 E0 and as NEC row 13's 87 90. Names compare by character and
+// keep their bytes.
+TEST_F(AddressBookTest, FindByNameComparesCharactersNotCodes) {
+    const std::string takahashiNec = "\xEE\xE0\x8b\xb4 \x88\xea\x98\x59";  // 髙橋 一郎, 髙 as EE E0
+    const std::string takahashiIbm = "\xFB\xFC\x8b\xb4 \x89\xd4\x8e\x71"; // 髙橋 花子, 髙 as FB FC
+    loadRecords({
+        {"G", "M", takahashiNec, "ichiro@example.jp", "0"},
+        {"G", "M", takahashiIbm, "hanako@example.jp", "0"},
+        {"G", "M", "\x87\x90", "nearly@example.jp", "0"}, // ≒ under its NEC row 13 code
+        {"G", "M", "\x83\x41", "a@example.jp", "0"},      // ア: its second byte is "A"
+    });
+    const std::string typedTakahashi = cp932::fromUtf8("髙橋").bytes; // as typing gives it
+    ASSERT_EQ(typedTakahashi, "\xFB\xFC\x8b\xb4");
+    const AddressSearchResult both = AddressBook_FindByName(book, typedTakahashi);
+    EXPECT_EQ(both.outcome, AddressSearchResult::SeveralHits);
+    EXPECT_EQ(both.hits, (Strings{takahashiNec + " <ichiro@example.jp>", takahashiIbm + " <hanako@example.jp>"}));
+    EXPECT_EQ(AddressBook_FindByName(book, typedTakahashi + " \x88\xea").hits,
+              Strings{takahashiNec + " <ichiro@example.jp>"});
+    EXPECT_EQ(AddressBook_FindByName(book, "\x81\xe0").hits, Strings{"\x87\x90 <nearly@example.jp>"});
+    EXPECT_EQ(AddressBook_FindByName(book, "A").outcome, AddressSearchResult::NoHit);
+}
+
 TEST_F(AddressBookTest, RecipientFileKeepsValidLinesAndReportsTheOthers) {
-    dir.write(QStringLiteral("to.txt"), "  a@example.jp \r\n\r\nnot an address\r\nb@example.jp\nc@example.jp\r\n"
+    dir.write(QStringLiteral("to.txt"), "  a@example.jp \r\n\r\nnot an address\r\nb@example.jp\r\n"
                                         "Yamada <y@example.jp>\r\na@example.jp");
     const Strings got = RecipientFile_Read(dir.filePathBytes(QStringLiteral("to.txt")), dialogs);
-    EXPECT_EQ(got, (Strings{"a@example.jp", "a@example.jp"}));
-    // A lone LF stays inside the line, so those two addresses are one bad line.
+    EXPECT_EQ(got, (Strings{"a@example.jp", "b@example.jp", "a@example.jp"}));
     EXPECT_EQ(dialogs.texts(), (QStringList{QStringLiteral("not an addressは\r\nアドレス入力に誤りがあります。"),
-                                            QStringLiteral("b@example.jp\nc@example.jpは\r\nアドレス入力に誤りがあります。"),
                                             QStringLiteral("Yamada <y@example.jp>は\r\nアドレス入力に誤りがあります。")}));
     EXPECT_THROW(RecipientFile_Read(dir.filePathBytes(QStringLiteral("none.txt")), dialogs), FileError);
+}
+
+// Files from other programs end their lines with LF (most editors on Linux) or CR (old Macs): the
+// address book, an import and a recipients file read them as they read CR LF.
+TEST_F(AddressBookTest, EveryLineEndEndsALine) {
+    const Strings bookLines = {"\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"", "\"G\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"",
+                               "\"G\",\"M\",\"&DUMMY&\",\"\",\"1\"", "\"G\",\"M\",\"Sato\",\"sato@example.jp\",\"0\"",
+                               "\"G\",\"M\",\"" + kYamada + "\",\"yamada@example.jp\",\"0\""};
+    const auto joined = [](const Strings& lines, const std::string& end) {
+        QByteArray bytes;
+        for (const std::string& l : lines)
+            bytes += QByteArray::fromStdString(l + end);
+        return bytes;
+    };
+    for (const std::string end : {"\r\n", "\n", "\r"}) {
+        SCOPED_TRACE(end == "\n" ? "LF" : end == "\r" ? "CR" : "CR LF");
+        dialogs.clear();
+        dir.write(QStringLiteral("Address.csv"), joined(bookLines, end));
+        ASSERT_EQ(load(), AddressBookLoad::Loaded);
+        EXPECT_EQ(book.size(), 5u);
+        EXPECT_EQ(book.groups().items(), Strings{"G"});
+        ASSERT_TRUE(AddressBook_ListMembers(book, "G"));
+
+        dir.write(QStringLiteral("import.txt"), joined({"\"Kato\",\"kato@example.jp\"", "Mori,mori@example.jp"}, end));
+        dialogs.queueFileName(dir.filePath(QStringLiteral("import.txt")));
+        ASSERT_TRUE(AddressBook_Import(book, 0, 0));
+        EXPECT_EQ(book.entries().rows().size(), 4u);
+
+        dir.write(QStringLiteral("to.txt"), joined({"a@example.jp", "", "bad line", "b@example.jp"}, end));
+        EXPECT_EQ(RecipientFile_Read(dir.filePathBytes(QStringLiteral("to.txt")), dialogs),
+                  (Strings{"a@example.jp", "b@example.jp"}));
+        EXPECT_EQ(dialogs.texts(), QStringList{QStringLiteral("bad lineは\r\nアドレス入力に誤りがあります。")});
+    }
 }
 
 TEST_F(AddressBookTest, RecipientFileHandsOverEachAddressAsItIsRead) {

@@ -37,10 +37,11 @@ protected:
     std::string path = dir.filePath(QStringLiteral("data.csv")).toStdString();
 
     // Reads every record the way the program's readers do: until eof.
-    std::vector<Record> readFile(const std::string& bytes, int itemCount) {
+    std::vector<Record> readFile(const std::string& bytes, int itemCount, bool lfEndsLine = false) {
         writeAll(path, bytes);
         TVexo_CSV csv;
         csv.ItemCount = itemCount;
+        csv.LfEndsLine = lfEndsLine;
         csv.OpenRead(path);
         EXPECT_FALSE(csv.ErrorDetect);
         EXPECT_FALSE(csv.eof);
@@ -162,9 +163,12 @@ TEST_F(VexoCsvFile, LineEndsAndEndOfData) {
         const char* name;
         std::string bytes;
         std::vector<std::vector<std::string>> records;
+        bool lfEndsLine = false;
     };
     const std::vector<Row> rows = {
         {"empty file gives one empty record", "", {{"", ""}}},
+        {"LF alone ends a line when asked to", "a,b\nc,d\n\n\ne,f", {{"a", "b"}, {"c", "d"}, {"e", "f"}}, true},
+        {"CR LF stays one line end then", "a,b\r\n\r\nc,d\r\n", {{"a", "b"}, {"c", "d"}}, true},
         {"LF alone stays in the line", "a,b\nc,d\n", {{"a", "b\nc"}}},
         {"CR alone ends a line", "a,b\rc,d", {{"a", "b"}, {"c", "d"}}},
         {"empty lines inside are skipped", "a,b\r\n\r\n  \r\nc,d\r\n", {{"a", "b"}, {"c", "d"}}},
@@ -174,7 +178,7 @@ TEST_F(VexoCsvFile, LineEndsAndEndOfData) {
         {"no CR LF after the last line", "a,b\r\nc,d", {{"a", "b"}, {"c", "d"}}},
     };
     for (const Row& row : rows) {
-        const auto records = readFile(row.bytes, 2);
+        const auto records = readFile(row.bytes, 2, row.lfEndsLine);
         std::vector<std::vector<std::string>> fields;
         for (const Record& r : records)
             fields.push_back(r.fields);

@@ -48,11 +48,11 @@ public:
     // Lets `prepare` lay out the start directory first (files, pipes, permissions); it gives the
     // bytes of TSY2.ini to write, or a null array for none. Then starts the program.
     explicit App(const std::function<QByteArray(TempStartDir&)>& prepare) {
-        const QByteArray ini = prepare(dir);
-        if (!ini.isNull())
-            dir.write(QStringLiteral("TSY2.ini"), ini);
-        program = std::make_unique<tessaly::Program>(dialogs, keyring);
-        program->start();
+        start(prepare(dir));
+    }
+    // The same, for a start that asks something: `prepare` also queues the answers.
+    explicit App(const std::function<QByteArray(TempStartDir&, FakeDialogs&)>& prepare) {
+        start(prepare(dir, dialogs));
     }
     ~App() { program.reset(); }
 
@@ -106,6 +106,15 @@ public:
 
     void setBody(const QString& text) { body()->setPlainText(text); }
 
+private:
+    void start(const QByteArray& ini) {
+        if (!ini.isNull())
+            dir.write(QStringLiteral("TSY2.ini"), ini);
+        program = std::make_unique<tessaly::Program>(dialogs, keyring);
+        program->start();
+    }
+
+public:
     // Declared in this order: the start directory outlives the dialogs and the keyring, which
     // outlive the windows.
     TempStartDir dir;

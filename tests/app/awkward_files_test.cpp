@@ -7,12 +7,14 @@
 #include "address/address_window.h"
 #include "fixtures/file_size_limit.h"
 #include "fixtures/no_free_descriptors.h"
+#include "fixtures/permission_checks.h"
 #include "log/log_window.h"
 #include "settings/settings_window.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -50,7 +52,8 @@ bool isFifo(const TempStartDir& dir, const QString& name) {
 
 // ---- Closing when TSY2.ini cannot be written ----
 
-enum class Unwritable { ReadOnly, DiskFull, Pipe };
+// (A TSY2.ini that cannot even be read is never written: see StartingWithUnreadableSettings.)
+enum class Unwritable { ReadOnly, DiskFull };
 
 std::string unwritableName(const ::testing::TestParamInfo<Unwritable>& info) {
     switch (info.param) {
@@ -58,8 +61,6 @@ std::string unwritableName(const ::testing::TestParamInfo<Unwritable>& info) {
         return "ReadOnly";
     case Unwritable::DiskFull:
         return "DiskFull";
-    case Unwritable::Pipe:
-        return "Pipe";
     }
     return "?";
 }
@@ -72,10 +73,6 @@ TEST_P(ClosingWithUnwritableSettings, TheSecondFailedCloseOffersToEndWithoutSavi
     App app([&](TempStartDir& dir) {
         original = settingsFile(dir.filePath(QStringLiteral("Log.txt")),
                                 dir.filePath(QStringLiteral("SendData.txt")), kStoredWindows);
-        if (kind == Unwritable::Pipe) {
-            makeFifo(dir, QStringLiteral("TSY2.ini"));
-            return QByteArray();
-        }
         dir.write(QStringLiteral("TSY2.ini"), original);
         if (kind == Unwritable::ReadOnly) {
             EXPECT_TRUE(
@@ -112,20 +109,136 @@ TEST_P(ClosingWithUnwritableSettings, TheSecondFailedCloseOffersToEndWithoutSavi
     EXPECT_EQ(app.dialogs.texts(), (QStringList{failure, question}));
     fullDisk.reset();
 
-    if (kind == Unwritable::Pipe) {
-        EXPECT_TRUE(isFifo(app.dir, QStringLiteral("TSY2.ini")));
-    } else {
-        EXPECT_EQ(app.dir.read(QStringLiteral("TSY2.ini")), original);
-    }
+    EXPECT_EQ(app.dir.read(QStringLiteral("TSY2.ini")), original);
     EXPECT_EQ(
         QDir(app.dir.path()).entryList({QStringLiteral(".tessaly-*")}, QDir::Files | QDir::Hidden),
         QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ClosingWithUnwritableSettings,
-                         ::testing::Values(Unwritable::ReadOnly, Unwritable::DiskFull,
-                                           Unwritable::Pipe),
+                         ::testing::Values(Unwritable::ReadOnly, Unwritable::DiskFull),
                          unwritableName);
+
+// ---- Starting when TSY2.ini cannot be read ----
+
+enum class Unreadable { NoPermission, Pipe, Folder };
+
+std::string unreadableName(const ::testing::TestParamInfo<Unreadable>& info) {
+    switch (info.param) {
+    case Unreadable::NoPermission:
+        return "NoPermission";
+    case Unreadable::Pipe:
+        return "Pipe";
+    case Unreadable::Folder:
+        return "Folder";
+    }
+    return "?";
+}
+
+class StartingWithUnreadableSettings : public ::testing::TestWithParam<Unreadable> {};
+
+// The program starts on the defaults, which are not the user's settings: it says so once, and
+// no close writes them over the file, not even once the file can be read again.
+TEST_P(StartingWithUnreadableSettings, SaysSoOnceAndNeverWritesTheDefaultsOverIt) {
+    const Unreadable kind = GetParam();
+    QByteArray original;
+    std::unique_ptr<PermissionChecks> checks;
+    App app([&](TempStartDir& dir) {
+        original = settingsFile(dir.filePath(QStringLiteral("Log.txt")),
+                                dir.filePath(QStringLiteral("SendData.txt")), kStoredWindows);
+        switch (kind) {
+        case Unreadable::NoPermission:
+            dir.write(QStringLiteral("TSY2.ini"), original);
+            EXPECT_TRUE(QFile::setPermissions(dir.filePath(QStringLiteral("TSY2.ini")), {}));
+            checks = std::make_unique<PermissionChecks>();
+            break;
+        case Unreadable::Pipe:
+            makeFifo(dir, QStringLiteral("TSY2.ini"));
+            break;
+        case Unreadable::Folder:
+            EXPECT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("TSY2.ini")));
+            break;
+        }
+        return QByteArray();
+    });
+    const QStringList told = {QStringLiteral("設定ファイル ") + app.dir.filePath(QStringLiteral("TSY2.ini")) +
+                              QStringLiteral(" を読み込めませんでした。\r\n"
+                                             "今回は初期設定で起動します。終了するときも、このファイルには書き込みません。\r\n"
+                                             "ファイルを読み込めるようにしてから、Tessaly を起動し直してください。")};
+    EXPECT_EQ(app.dialogs.texts(), told);
+    TTSY_SetteiF& settei = app.program->settingsWindow();
+    EXPECT_EQ(settei.Edt_Host->text(), QStringLiteral("smtp.example.jp"));
+
+    // Cancel in the settings window loads the file again: it is not said a second time.
+    app.tool("TB_Settei")->click();
+    settei.Cmd_SetteiCancel->click();
+    EXPECT_EQ(app.dialogs.texts(), told);
+
+    // Readable again by now, but what the program holds is still the defaults.
+    checks.reset();
+    app.main().move(250, 100);
+    app.tool("TB_End")->click();
+    EXPECT_FALSE(app.main().isVisible());
+    EXPECT_EQ(app.dialogs.texts(), told);
+    switch (kind) {
+    case Unreadable::NoPermission:
+        EXPECT_EQ(app.dir.read(QStringLiteral("TSY2.ini")), original);
+        break;
+    case Unreadable::Pipe:
+        EXPECT_TRUE(isFifo(app.dir, QStringLiteral("TSY2.ini")));
+        break;
+    case Unreadable::Folder:
+        EXPECT_TRUE(QFileInfo(app.dir.filePath(QStringLiteral("TSY2.ini"))).isDir());
+        break;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, StartingWithUnreadableSettings,
+                         ::testing::Values(Unreadable::NoPermission, Unreadable::Pipe,
+                                           Unreadable::Folder),
+                         unreadableName);
+
+// ---- An address book saved as UTF-8 by another program ----
+
+TEST(Utf8AddressBook, IsRewrittenInShiftJisOnlyAfterYes) {
+    const QByteArray utf8Book = "\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\n"
+                                "\"営業部\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\n"
+                                "\"営業部\",\"第一課\",\"髙橋 一郎\",\"ichiro@example.jp\",\"0\"\n";
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "yes" : "no");
+        App app([&](TempStartDir& dir, FakeDialogs& dialogs) {
+            dir.write(QStringLiteral("Address.csv"), utf8Book);
+            dialogs.queueAnswer(yes);
+            return settingsFile(dir.filePath(QStringLiteral("Log.txt")),
+                                dir.filePath(QStringLiteral("SendData.txt")), kStoredWindows)
+                .replace("Address=\r\n", "Address=" + dir.filePath(QStringLiteral("Address.csv")).toUtf8() + "\r\n");
+        });
+        // Asked once, with いいえ as the default: はい rewrites the file.
+        ASSERT_EQ(app.dialogs.count(Kind::Question), 1);
+        const FakeDialogs::Call asked = app.dialogs.last(Kind::Question);
+        EXPECT_EQ(asked.title, QStringLiteral("アドレス帳の文字コード"));
+        EXPECT_TRUE(asked.defaultNo);
+        EXPECT_EQ(asked.text, QStringLiteral("アドレス帳ファイル：") + app.dir.filePath(QStringLiteral("Address.csv")) +
+                                  QStringLiteral("\r\nは UTF-8 で書かれているようです（例：「営業部」）。\r\n"
+                                                 "UTF-8 として読み込み、Shift-JIS で保存し直しますか？\r\n"
+                                                 "元のファイルは Address.csv.bak として残します。\r\n"
+                                                 "「いいえ」のときは、ファイルをそのまま読み込みます。"));
+        EXPECT_EQ(app.dialogs.texts(), QStringList{asked.text});
+
+        app.typeRecipient(QStringLiteral("髙橋"));
+        if (yes) {
+            EXPECT_EQ(app.recipientTexts(), QStringList{QStringLiteral("髙橋 一郎 <ichiro@example.jp>")});
+            EXPECT_EQ(app.dir.read(QStringLiteral("Address.csv.bak")), utf8Book);
+            EXPECT_EQ(tessaly::fromSjis(app.dir.read(QStringLiteral("Address.csv"))), QString::fromUtf8(utf8Book));
+        } else {
+            // Read as it stands, garbled; nothing written.
+            EXPECT_TRUE(app.recipientTexts().isEmpty());
+            EXPECT_EQ(app.dialogs.lastText(), QStringLiteral("アドレス入力に誤りがあります。"));
+            EXPECT_EQ(app.dir.read(QStringLiteral("Address.csv")), utf8Book);
+            EXPECT_FALSE(app.dir.exists(QStringLiteral("Address.csv.bak")));
+        }
+    }
+}
 
 // ---- A load that stops early ----
 

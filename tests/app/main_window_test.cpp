@@ -255,6 +255,34 @@ TEST(Recipients, SeveralHitsGoThroughTheHitList) {
     EXPECT_TRUE(app.dialogs.calls.empty());
 }
 
+// An address book written on Windows may hold 髙 under its NEC-selected code EE E0, where typing
+// gives its IBM code FB FC: the name search and the hit list go by the character, and the
+// recipient keeps the bytes the book holds.
+TEST(Recipients, EitherCodeOfAnIbmExtensionIsFoundByTypedName) {
+    const QByteArray necTakahashi = QByteArray("\xEE\xE0") + sjis(QStringLiteral("橋 一郎"));
+    const QByteArray ibmTakahashi = sjis(QStringLiteral("髙橋 花子"));
+    ASSERT_TRUE(ibmTakahashi.startsWith("\xFB\xFC"));
+    App app({}, sjis(QStringLiteral("\"G\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n\"G\",\"M\",\"")) + necTakahashi +
+                    "\",\"ichiro@example.jp\",\"0\"\r\n\"G\",\"M\",\"" + ibmTakahashi +
+                    "\",\"hanako@example.jp\",\"0\"\r\n");
+    app.typeRecipient(QStringLiteral("髙橋 一"));
+    ASSERT_EQ(app.recipientTexts(), QStringList{QStringLiteral("髙橋 一郎 <ichiro@example.jp>")});
+    EXPECT_EQ(app.recipients()->item(0)->data(Qt::UserRole).toByteArray(), necTakahashi + " <ichiro@example.jp>");
+
+    app.typeRecipient(QStringLiteral("髙橋"));
+    TTSY_Adrs_HitF& hit = app.program->hitListWindow();
+    ASSERT_TRUE(hit.isVisible());
+    auto* hitList = hit.findChild<QListWidget*>(QStringLiteral("Hit_List"));
+    ASSERT_EQ(hitList->count(), 2);
+    hitList->selectAll();
+    hit.findChild<QPushButton*>(QStringLiteral("BitBtn1"))->click();
+    EXPECT_EQ(app.recipientTexts(), (QStringList{QStringLiteral("髙橋 一郎 <ichiro@example.jp>"),
+                                                 QStringLiteral("髙橋 一郎 <ichiro@example.jp>"),
+                                                 QStringLiteral("髙橋 花子 <hanako@example.jp>")}));
+    EXPECT_EQ(app.recipients()->item(2)->data(Qt::UserRole).toByteArray(), ibmTakahashi + " <hanako@example.jp>");
+    EXPECT_TRUE(app.dialogs.calls.empty());
+}
+
 TEST(Recipients, DeletingSeveralSelected) {
     App app;
     for (const char* address : {"a@example.jp", "b@example.jp", "c@example.jp"})

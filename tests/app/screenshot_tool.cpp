@@ -264,7 +264,7 @@ const std::map<std::string, Shot> kShots = {
              {{tessaly::toSjis(QStringLiteral("佐藤 一郎 <ichiro@exmaple.jp>"), field),
                "550 5.1.1 <ichiro@exmaple.jp>: Recipient address rejected: User unknown"},
               {tessaly::toSjis(QStringLiteral("suzuki@example,jp"), field),
-               "501 5.1.3 Bad recipient address syntax"}});
+               "501-5.1.3 Bad recipient address syntax\r\n501 5.1.3 See the help page of your provider"}});
          settle();
          return window;
      }},

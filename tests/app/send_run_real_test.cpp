@@ -538,9 +538,9 @@ TEST(Charset, AutomaticSendsUtf8OnlyTheMessagesThatNeedIt) {
         QString body;
     } utf8[] = {
         {1, QStringLiteral("会議のお知らせ"),
-         QStringLiteral("髙橋 一郎 様\n各位\n明日は①から。\n")},
+         QStringLiteral("\n髙橋 一郎 様\n各位\n明日は①から。\n")},
         {3, QStringLiteral("会議のお知らせ（毎回通知）"),
-         QStringLiteral("各位\n明日は①から。\n----------------------------------------\n"
+         QStringLiteral("\n各位\n明日は①から。\n----------------------------------------\n"
                         "<○○　様>で宛先編集されました。\n") +
              tessaly::fromSjis(hanako) + QStringLiteral("\n") + takahashi +
              QStringLiteral("\ntaro@example.jp\n")},
@@ -558,6 +558,25 @@ TEST(Charset, AutomaticSendsUtf8OnlyTheMessagesThatNeedIt) {
         EXPECT_EQ(mail[QStringLiteral("body")].toString(), want.body);
     }
     EXPECT_EQ(stored[1].rcptTos, QStringList{QStringLiteral("ichiro@example.jp")});
+
+    // Readers of the two forms of one run read the same lines: the client's empty line first
+    // (a base64 body carries it inside), then the addressee line, then the body.
+    const QStringList jisLines =
+        readAsMailReader(stored[0].data, true)[QStringLiteral("body")].toString().split(QLatin1Char('\n'));
+    const QStringList utf8Lines =
+        readAsMailReader(stored[1].data)[QStringLiteral("body")].toString().split(QLatin1Char('\n'));
+    ASSERT_EQ(jisLines.size(), utf8Lines.size()) << jisLines.join(QLatin1Char('|')).toStdString() << " / "
+                                                 << utf8Lines.join(QLatin1Char('|')).toStdString();
+    for (qsizetype i = 0; i < jisLines.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (i == 1) {
+            EXPECT_EQ(jisLines[i], QStringLiteral("山田 花子 様"));
+            EXPECT_EQ(utf8Lines[i], QStringLiteral("髙橋 一郎 様"));
+        } else {
+            EXPECT_EQ(jisLines[i], utf8Lines[i]);
+        }
+    }
+    EXPECT_EQ(jisLines[0], QString());
 }
 
 TEST(Charset, Utf8CarriesEveryCharacterOfTheCodePageAsTyped) {
@@ -590,7 +609,7 @@ TEST(Charset, Utf8CarriesEveryCharacterOfTheCodePageAsTyped) {
         EXPECT_EQ(mail[QStringLiteral("subject")].toString(), subject);
         EXPECT_EQ(mail[QStringLiteral("from_name")].toString(), name);
         EXPECT_EQ(mail[QStringLiteral("body")].toString(),
-                  firstLines[i] + QLatin1Char('\n') + typed.join(QLatin1Char('\n')) +
+                  QLatin1Char('\n') + firstLines[i] + QLatin1Char('\n') + typed.join(QLatin1Char('\n')) +
                       QLatin1Char('\n'));
         // The Subject folded over several lines of at most 78 characters.
         QList<QByteArray> raw;
@@ -639,7 +658,7 @@ TEST(Charset, NecSelectedIbmCodesFromTheAddressBook) {
     const QJsonObject mail = readAsMailReader(stored[0].data);
     EXPECT_EQ(strings(mail[QStringLiteral("problems")]), QStringList());
     EXPECT_EQ(mail[QStringLiteral("charset")].toString(), QStringLiteral("utf-8"));
-    EXPECT_EQ(mail[QStringLiteral("body")].toString(), QStringLiteral("纊田 花子 様\n本文\n"));
+    EXPECT_EQ(mail[QStringLiteral("body")].toString(), QStringLiteral("\n纊田 花子 様\n本文\n"));
 }
 
 TEST(SendRun, StopDuringTheLoopFinishesTheCurrentMessageOnly) {

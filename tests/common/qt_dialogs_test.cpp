@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@ struct SeenBox {
     Qt::TextFormat format = Qt::AutoText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
+    QString defaultButton; // the one Enter presses
 };
 
 // Waits (bounded) for the next modal message box, records what it shows and clicks `button`.
@@ -42,6 +44,8 @@ void clickInNextBox(const QString& button, SeenBox* seen) {
         seen->icon = box->icon();
         for (QAbstractButton* b : box->buttons())
             seen->buttons << b->text();
+        if (box->defaultButton())
+            seen->defaultButton = box->defaultButton()->text();
         for (QAbstractButton* b : box->buttons())
             if (b->text() == button || button.isEmpty()) {
                 b->click();
@@ -55,16 +59,27 @@ void clickInNextBox(const QString& button, SeenBox* seen) {
 
 TEST(QtDialogs, QuestionIsAWarningWithYesAndNo) {
     tessaly::QtDialogs dialogs(QStringLiteral("Tessaly 2.7S"));
-    for (bool yes : {true, false}) {
-        SeenBox seen;
-        clickInNextBox(yes ? QStringLiteral("はい(&Y)") : QStringLiteral("いいえ(&N)"), &seen);
-        EXPECT_EQ(dialogs.askYesNo(nullptr, QStringLiteral("警告"), QStringLiteral("山田 <yamada@example.jp>\r\nを削除しますか？")), yes);
-        ASSERT_TRUE(seen.shown);
-        EXPECT_EQ(seen.title, QStringLiteral("警告"));
-        EXPECT_EQ(seen.icon, QMessageBox::Warning);
-        EXPECT_EQ(seen.buttons, (QStringList{QStringLiteral("はい(&Y)"), QStringLiteral("いいえ(&N)")}));
-        EXPECT_EQ(seen.text, QStringLiteral("山田 <yamada@example.jp>\nを削除しますか？"));
-        EXPECT_EQ(seen.format, Qt::PlainText);
+    const QString yesButton = QStringLiteral("はい(&Y)");
+    const QString noButton = QStringLiteral("いいえ(&N)");
+    const QString title = QStringLiteral("警告");
+    const QString text = QStringLiteral("山田 <yamada@example.jp>\r\nを削除しますか？");
+    // Enter presses はい in the plain question, いいえ in the one whose yes rewrites something.
+    for (const bool defaultNo : {false, true}) {
+        for (const bool yes : {true, false}) {
+            SCOPED_TRACE(defaultNo ? "default no" : "default yes");
+            SeenBox seen;
+            clickInNextBox(yes ? yesButton : noButton, &seen);
+            EXPECT_EQ(defaultNo ? dialogs.askYesNoDefaultNo(nullptr, title, text)
+                                : dialogs.askYesNo(nullptr, title, text),
+                      yes);
+            ASSERT_TRUE(seen.shown);
+            EXPECT_EQ(seen.defaultButton, defaultNo ? noButton : yesButton);
+            EXPECT_EQ(seen.title, title);
+            EXPECT_EQ(seen.icon, QMessageBox::Warning);
+            EXPECT_EQ(seen.buttons, (QStringList{yesButton, noButton}));
+            EXPECT_EQ(seen.text, QStringLiteral("山田 <yamada@example.jp>\nを削除しますか？"));
+            EXPECT_EQ(seen.format, Qt::PlainText);
+        }
     }
 }
 
