@@ -41,6 +41,15 @@ void QtDialogs::message(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+void QtDialogs::notice(QWidget* parent, const QString& text, const QString& nextStep) {
+    QMessageBox box(QMessageBox::Information, caption_, QString(), QMessageBox::Ok, parent);
+    prepare(box, text);
+    QString shown = nextStep;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    box.setInformativeText(shown);
+    box.exec();
+}
+
 void QtDialogs::error(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Critical, caption_, QString(), QMessageBox::Ok, parent);
     prepare(box, text);

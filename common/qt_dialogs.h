@@ -11,6 +11,7 @@ public:
     explicit QtDialogs(const QString& caption);
 
     void message(QWidget* parent, const QString& text) override;
+    void notice(QWidget* parent, const QString& text, const QString& nextStep) override;
     void error(QWidget* parent, const QString& text) override;
     bool askYesNo(QWidget* parent, const QString& title, const QString& text) override;
     Choice askYesNoCancel(QWidget* parent, const QString& title, const QString& text) override;
