@@ -3,6 +3,7 @@
 #include "common/secondary_window.h"
 #include "common/text.h"
 #include "common/window_fonts.h"
+#include "common/guide_window.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -16,6 +17,7 @@ TTSY_RefusedF::TTSY_RefusedF(QWidget* mainWindow)
       main_(mainWindow) {
     setObjectName(QStringLiteral("TTSY_RefusedF"));
     setWindowTitle(QStringLiteral("送信できなかった宛先"));
+    tessaly::addGuideKey(*this, QStringLiteral("宛先のアドレスが間違っていたとき"));
     setFont(tessaly::proportionalGothic(12));
     setFixedSize(520, 300);
     setModal(false);
