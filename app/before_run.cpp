@@ -9,6 +9,7 @@
 #include "common/dialogs.h"
 #include "common/error_guard.h"
 #include "common/errors.h"
+#include "common/guide_window.h"
 #include "common/text.h"
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
@@ -39,6 +40,15 @@ void TTSY_MainF::buildSendMenu() {
         &TTSY_MainF::TB_PreviewClick);
     add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"),
         QKeySequence(Qt::CTRL | Qt::Key_T), &TTSY_MainF::TB_TestSendClick);
+    // The guide, from the menu and with F1, whether or not a run could start now.
+    menu->addSeparator();
+    QAction* guide = menu->addAction(tessaly::GuideWindow::commandName());
+    guide->setObjectName(QStringLiteral("Act_Guide"));
+    guide->setShortcut(QKeySequence::HelpContents);
+    guide->setShortcutContext(Qt::WindowShortcut);
+    addAction(guide);
+    connect(guide, &QAction::triggered, this,
+            [this] { tessaly::showGuide(QStringLiteral("メイン画面の見方"), this); });
     TB_Send->setMenu(menu);
     TB_Send->setPopupMode(QToolButton::MenuButtonPopup);
 }
@@ -144,6 +154,6 @@ void TTSY_MainF::testSend(const PreparedRun& run) {
     client.PreparedMessage.reset();
     client.Disconnect();
     runEnded();
-    setStatus(QStringLiteral("1件目の宛先のメッセージを %1 へテスト送信しました")
-                  .arg(tessaly::fromSjis(texts.fromAddress)));
+    // Short enough for the status panel; the address is the user's own.
+    setStatus(QStringLiteral("自分宛てにテスト送信しました"));
 }
