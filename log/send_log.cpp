@@ -69,8 +69,9 @@ bool SendLog_Append(bool logOn, const std::string& logPathSjis, std::string_view
     const bool sized = ::fstat(fd, &st) == 0;
     bool ok = writeWhole(fd, line);
     // A half-written line would merge with the next record: take it back out.
-    if (!ok && sized)
-        (void)::ftruncate(fd, st.st_size);
+    // Nothing more can be done if that fails too: the error below reports the append.
+    if (!ok && sized && ::ftruncate(fd, st.st_size) != 0)
+        ok = false;
     // No fdatasync: once write() returns, the record is the kernel's and survives a crash of
     // the program; forcing it to the disk per recipient would halve the speed of a send run.
     if (::close(fd) != 0)
