@@ -213,6 +213,10 @@ void TTSY_MainF::buildControls() {
     List_To->setUniformItemSizes(true);
     List_To->setFocusPolicy(Qt::ClickFocus);
     place(List_To, 60, 56, 491, 46);
+    // Whole entries only, as a list box of the given design shows them: the list is as tall as
+    // the entries that fit, so no half row shows below the last.
+    const int frame = 2 * List_To->frameWidth();
+    List_To->setFixedHeight((46 - frame) / 13 * 13 + frame);
     List_To->viewport()->installEventFilter(this);
 
     Cmd_Del = new QPushButton(QStringLiteral("削除"), this);
@@ -390,7 +394,10 @@ void TTSY_MainF::TB_EndClick() { close(); }
 
 // ---- Status and recipients ----
 
-void TTSY_MainF::setStatus(const QString& text) { statusPanel1_->setText(text); }
+void TTSY_MainF::setStatus(const QString& text) {
+    statusPanel1_->setText(text);
+    statusPanel1_->setToolTip(text); // a text longer than the panel can still be read whole
+}
 
 QString TTSY_MainF::statusText() const { return statusPanel1_->text(); }
 
