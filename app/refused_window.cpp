@@ -23,11 +23,12 @@ TTSY_RefusedF::TTSY_RefusedF(QWidget* mainWindow)
     setModal(false);
 
     Label1 =
-        new QLabel(QStringLiteral("次の宛先はサーバーに受け付けられませんでした。"
+        new QLabel(QStringLiteral("次の宛先はサーバーに受け付けられませんでした。\n"
                                   "宛先を確かめて直してから、その宛先だけに送り直してください。"),
                    this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setWordWrap(true);
+    // Broken where the text says, never inside a word.
+    Label1->setWordWrap(false);
     Label1->setGeometry(10, 8, 500, 32);
 
     Memo_Refused = new QPlainTextEdit(this);

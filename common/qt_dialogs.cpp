@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 
 namespace tessaly {
 namespace {
@@ -15,7 +16,7 @@ void prepare(QMessageBox& box, const QString& text) {
     box.setTextFormat(Qt::PlainText);
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    box.setText(shown);
+    box.setText(breakLongLines(shown));
 }
 
 QString runFileDialog(QWidget* parent, const FileDialogOptions& options, QFileDialog::AcceptMode mode) {
@@ -33,6 +34,28 @@ QString runFileDialog(QWidget* parent, const FileDialogOptions& options, QFileDi
 
 } // namespace
 
+QString breakLongLines(const QString& text, double width) {
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        double used = 0;
+        qsizetype breakAfter = -1;
+        for (qsizetype at = 0; at < lines[i].size(); ++at) {
+            const QChar c = lines[i].at(at);
+            used += c.unicode() < 0x80 || (c.unicode() >= 0xFF61 && c.unicode() <= 0xFF9F) ? 0.5 : 1;
+            if (used > width && breakAfter > 0 && breakAfter + 1 < lines[i].size()) {
+                lines.insert(i + 1, lines[i].mid(breakAfter + 1));
+                lines[i].truncate(breakAfter + 1);
+                break;
+            }
+            if (c == QChar(0x3002) || c == QChar(0x3001) || c == QLatin1Char(' '))
+                breakAfter = at;
+        }
+        if (lines[i].endsWith(QLatin1Char(' ')))
+            lines[i].chop(1);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 QtDialogs::QtDialogs(const QString& caption) : caption_(caption) {}
 
 void QtDialogs::message(QWidget* parent, const QString& text) {
@@ -46,7 +69,7 @@ void QtDialogs::notice(QWidget* parent, const QString& text, const QString& next
     prepare(box, text);
     QString shown = nextStep;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    box.setInformativeText(shown);
+    box.setInformativeText(breakLongLines(shown));
     box.exec();
 }
 

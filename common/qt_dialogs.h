@@ -5,6 +5,11 @@
 
 namespace tessaly {
 
+// `text` with every line longer than `width` (in full-width characters; a half-width one counts
+// half) broken after the last "。", "、" or blank that keeps it within: a box wraps a long line
+// anywhere, in the middle of a Japanese word too. Lines without such a place stay as they are.
+QString breakLongLines(const QString& text, double width = 36);
+
 class QtDialogs : public Dialogs {
 public:
     // `caption` titles the plain message and error boxes: the program's title.

@@ -248,12 +248,10 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
     Edt_OAuthClientSecret->setEchoMode(QLineEdit::Password);
     Edt_OAuthClientSecret->setPlaceholderText(
         QStringLiteral("不要なときと変更しないときは空欄のまま"));
-    QLabel* note = makeLabel(
-        this, "Label_OAuthNote",
+    makeLabel(
+        page, "Label_OAuthNote",
         QStringLiteral("組織の管理者が登録したアプリケーションの ID を入力してください。"), 30,
         306);
-    note->setFont(tessaly::fixedGothic(12));
-    note->adjustSize();
     edit(Edt_OAuthAuthorizationUrl, "Edt_OAuthAuthorizationUrl", "Label_OAuthAuthorizationUrl",
          QStringLiteral("認可エンドポイント"), 328);
     edit(Edt_OAuthTokenUrl, "Edt_OAuthTokenUrl", "Label_OAuthTokenUrl",
