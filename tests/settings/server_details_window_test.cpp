@@ -1,6 +1,7 @@
 #include "settings/server_details_window.h"
 #include "settings/settings_window.h"
 #include "settings/smtp_passwords.h"
+#include "common/window_place.h"
 
 #include "fixtures/fake_dialogs.h"
 #include "fixtures/fake_secret_store.h"
@@ -12,6 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -74,6 +78,35 @@ TEST_F(ServerDetailsTest, TheButtonSitsInFreeRoomBesideTheHost) {
         EXPECT_FALSE(button->geometry().intersects(other->geometry()))
             << other->objectName().toStdString();
     }
+}
+
+// On a screen too small for it, the window takes what the screen has and scrolls, with OK and
+// キャンセル always in view below the scrolling part; the settings window, which fits, keeps
+// its size and its buttons their places.
+TEST_F(ServerDetailsTest, ScrollsWhereTheScreenIsTooSmallWithTheButtonsInView) {
+    openDetails();
+    const QRect screen = details()->screen()->availableGeometry();
+    const QSize outer = tessaly::outerSize(*details());
+    ASSERT_GT(640 + outer.height() - details()->height(), screen.height())
+        << "the test screen is large enough for the whole window";
+    EXPECT_LE(outer.height(), screen.height());
+    auto* area = details()->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    EXPECT_LT(area->viewport()->height(), 640);
+    for (const char* name : {"Cmd_OK", "Cmd_Cancel"}) {
+        QPushButton* button = in<QPushButton>(details(), name);
+        EXPECT_TRUE(button->isVisible()) << name;
+        EXPECT_TRUE(details()->rect().contains(button->geometry())) << name;
+        EXPECT_GE(button->y(), area->geometry().bottom()) << name << " scrolls away";
+    }
+    // The last control scrolls into view.
+    in<QSpinBox>(details(), "Spn_RetryTries")->setFocus();
+    area->ensureWidgetVisible(in<QSpinBox>(details(), "Spn_RetryTries"));
+    EXPECT_GT(area->verticalScrollBar()->value(), 0);
+
+    EXPECT_EQ(settei_->size(), QSize(555, 433));
+    EXPECT_EQ(in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->geometry(), QRect(180, 400, 85, 25));
+    EXPECT_EQ(in<QPushButton>(settei_.get(), "Cmd_SetteiCancel")->geometry(), QRect(310, 400, 96, 25));
 }
 
 // Changing the protection proposes its usual port; the user may keep their own.
