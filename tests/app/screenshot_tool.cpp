@@ -104,6 +104,8 @@ bool prepareSampleFiles() {
     return true;
 }
 
+void settle();
+
 // The program's dialogs, which fail the run on any box; but for the pictures of boxes, the real
 // box is shown and drawn (and answered as Cancel or OK would).
 class DrawingDialogs : public ReportingDialogs {
