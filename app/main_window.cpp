@@ -213,10 +213,10 @@ void TTSY_MainF::buildControls() {
     List_To->setUniformItemSizes(true);
     List_To->setFocusPolicy(Qt::ClickFocus);
     place(List_To, 60, 56, 491, 46);
-    // Whole entries only, as a list box of the given design shows them: the list is as tall as
-    // the entries that fit, so no half row shows below the last.
-    const int frame = 2 * List_To->frameWidth();
-    List_To->setFixedHeight((46 - frame) / 13 * 13 + frame);
+    // Whole entries only: the room below the last entry that fits stays empty, so that no
+    // part of a further entry shows there.
+    const int leftover = (46 - 2 * List_To->frameWidth()) % 13;
+    List_To->setStyleSheet(QStringLiteral("QListWidget { padding-bottom: %1px; }").arg(leftover));
     List_To->viewport()->installEventFilter(this);
 
     Cmd_Del = new QPushButton(QStringLiteral("削除"), this);

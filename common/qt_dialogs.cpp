@@ -65,11 +65,9 @@ void QtDialogs::message(QWidget* parent, const QString& text) {
 }
 
 void QtDialogs::notice(QWidget* parent, const QString& text, const QString& nextStep) {
+    // In the box's own text, not its informative text, which would wrap inside words.
     QMessageBox box(QMessageBox::Information, caption_, QString(), QMessageBox::Ok, parent);
-    prepare(box, text);
-    QString shown = nextStep;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    box.setInformativeText(breakLongLines(shown));
+    prepare(box, text + QStringLiteral("\r\n\r\n") + nextStep);
     box.exec();
 }
 

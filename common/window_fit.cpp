@@ -43,7 +43,10 @@ void FittedPage::keepInView(int stripTop, std::vector<QWidget*> buttons) {
 bool FittedPage::fit() {
     const QScreen* screen = window_.screen();
     const QSize extra = outerSize(window_) - window_.size();
-    const QSize room = screen ? screen->availableGeometry().size() - extra : design_;
+    return fitInto(screen ? screen->availableGeometry().size() - extra : design_);
+}
+
+bool FittedPage::fitInto(QSize room) {
     scrolls_ = design_.width() > room.width() || design_.height() > room.height();
     const int strip = design_.height() - stripTop_;
     QSize size = design_;

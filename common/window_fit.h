@@ -16,6 +16,7 @@ namespace tessaly {
 // does not, the window takes what the screen has, the page scrolls, and the buttons along the
 // bottom stay in view below it. Fitted again whenever the window is shown.
 class FittedPage : public QObject {
+    Q_OBJECT
 public:
     // `window` gets a page of `designSize`; its controls go on page(), its bottom buttons on the
     // window itself (see keepInView).
@@ -27,6 +28,8 @@ public:
     void keepInView(int stripTop, std::vector<QWidget*> buttons);
     // Sizes the window for its screen; true when the page scrolls.
     bool fit();
+    // Sizes the window for `room` (the screen's available size less the window's frame).
+    bool fitInto(QSize room);
     bool scrolls() const { return scrolls_; }
 
 protected:

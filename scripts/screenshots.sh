@@ -36,7 +36,7 @@ if [ $# -gt 0 ]; then WINDOWS=("$@"); fi
 # empty /home of its own (a private mount namespace), so nothing of this machine shows.
 draw() {
     unshare --mount --map-root-user bash -c 'mount -t tmpfs tmpfs /home && exec "$@"' draw \
-        env "$@" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1920x1080x24" \
+        env "$@" HOME=/home/yamada LANG=ja_JP.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1920x1080x24" \
         build/tests/app/app_screenshot docs "${WINDOWS[@]}"
 }
 draw QT_SCALE_FACTOR=1
