@@ -9,6 +9,7 @@
 #include "common/controls.h"
 #include "common/secondary_window.h"
 #include "common/window_fonts.h"
+#include "common/guide_window.h"
 
 #include <QAbstractListModel>
 #include <QCloseEvent>
@@ -125,6 +126,7 @@ TTSY_AddressF::TTSY_AddressF(tessaly::Dialogs& dialogs, tessaly::AddressBook& bo
       disableAddressBook_(std::move(disableAddressBook)) {
     setObjectName(QStringLiteral("TTSY_AddressF"));
     setWindowTitle(QStringLiteral("Tessaly 2.7S アドレス帳"));
+    tessaly::addGuideKey(*this, QStringLiteral("アドレス帳"));
     // A fixed border with the system menu and its close box only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);

@@ -3,6 +3,7 @@
 #include "common/errors.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,9 +41,24 @@ void enterDataFolderIfAsked(const QStringList& arguments) {
                         .toStdString());
 }
 
-void quitAfterStartIfAsked(QWidget& mainWindow) {
+namespace {
+
+bool quitAfterStartAsked() {
     const QByteArray asked = qgetenv("TESSALY_QUIT_AFTER_START");
-    if (asked.isEmpty() || asked == "0")
+    return !asked.isEmpty() && asked != "0";
+}
+
+} // namespace
+
+void answerIfAsked(QDialog& box) {
+    if (!quitAfterStartAsked())
+        return;
+    std::fprintf(stderr, "tessaly: TESSALY_QUIT_AFTER_START is set: answering the box\n");
+    QTimer::singleShot(100, &box, &QDialog::accept);
+}
+
+void quitAfterStartIfAsked(QWidget& mainWindow) {
+    if (!quitAfterStartAsked())
         return;
     std::fprintf(stderr, "tessaly: TESSALY_QUIT_AFTER_START is set: closing after start-up\n");
     auto* timer = new QTimer(&mainWindow);

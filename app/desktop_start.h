@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
 class QWidget;
 
 namespace tessaly {
@@ -29,6 +30,9 @@ void enterDataFolderIfAsked(const QStringList& arguments);
 // starts the installed program without anyone to click. Call before the window is first shown:
 // the first start's message appears while it is being shown.
 void quitAfterStartIfAsked(QWidget& mainWindow);
+// The same for a box that stands alone, before any window exists (a data folder that cannot be
+// made): when TESSALY_QUIT_AFTER_START is set, `box` is answered as OK would soon after it opens.
+void answerIfAsked(QDialog& box);
 
 // The application icon (the SVG installed for the desktop menu), for every window's title bar.
 QIcon applicationIcon();

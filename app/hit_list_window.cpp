@@ -5,6 +5,7 @@
 #include "common/secondary_window.h"
 #include "common/window_fonts.h"
 #include "common/text.h"
+#include "common/guide_window.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -15,6 +16,7 @@ TTSY_Adrs_HitF::TTSY_Adrs_HitF(TTSY_MainF& mainWindow)
       main_(mainWindow) {
     setObjectName(QStringLiteral("TTSY_Adrs_HitF"));
     setWindowTitle(QStringLiteral("Tessaly 2.7S"));
+    tessaly::addGuideKey(*this, QStringLiteral("手で入力する"));
     setFont(tessaly::proportionalGothic(12));
     setFixedSize(357, 177);
     setModal(false);

@@ -1,6 +1,7 @@
 #include "app/desktop_start.h"
 #include "app/main_window.h"
 #include "app/program.h"
+#include "common/japanese_application.h"
 #include "common/keychain_secret_store.h"
 #include "common/qt_dialogs.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     const struct rlimit noCore = {0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     QApplication app(argc, argv);
+    tessaly::setUpJapanese(app);
     // Qt's sign-in code reports what it receives; nothing of a sign-in belongs in the output.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.networkauth*=false"));
     const QString title = QStringLiteral("Tessaly 2.7S");
@@ -46,7 +48,9 @@ int main(int argc, char** argv) {
         }
         return result;
     } catch (const std::exception& e) {
-        QMessageBox::critical(nullptr, title, QString::fromUtf8(e.what()));
+        QMessageBox box(QMessageBox::Critical, title, QString::fromUtf8(e.what()), QMessageBox::Ok);
+        tessaly::answerIfAsked(box);
+        box.exec();
         return 1;
     }
 }

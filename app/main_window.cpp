@@ -139,6 +139,10 @@ void TTSY_MainF::buildControls() {
     List_To->setUniformItemSizes(true);
     List_To->setFocusPolicy(Qt::ClickFocus);
     place(List_To, 60, 56, 491, 46);
+    // Whole entries only: the room below the last entry that fits stays empty, so that no
+    // part of a further entry shows there.
+    const int leftover = (46 - 2 * List_To->frameWidth()) % 13;
+    List_To->setStyleSheet(QStringLiteral("QListWidget { padding-bottom: %1px; }").arg(leftover));
     List_To->viewport()->installEventFilter(this);
 
     Cmd_Del = new QPushButton(QStringLiteral("削除"), this);
@@ -317,10 +321,17 @@ void TTSY_MainF::TB_EndClick() { close(); }
 void TTSY_MainF::setStatus(const QString& text) {
     status_ = text;
     if (!statusThrottle_)
-        statusPanel1_->setText(text);
+        showStatus();
 }
 
 QString TTSY_MainF::statusText() const { return status_; }
+
+void TTSY_MainF::showStatus() {
+    if (statusPanel1_->text() == status_)
+        return;
+    statusPanel1_->setText(status_);
+    statusPanel1_->setToolTip(status_); // a text longer than the panel can still be read whole
+}
 
 void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis) {
     auto* item = new QListWidgetItem(text, List_To);

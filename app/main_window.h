@@ -124,6 +124,7 @@ private:
     void takeTypedRecipient();
     void enableSend();
     void setStatus(const QString& text);
+    void showStatus(); // status_ into panel 1, with its whole text as the tooltip
     void addRecipientItem(const QString& text, const QByteArray& sjis);
     // Appends one line (or several, separated by "\n") to the body field, as a new line.
     void appendBodyLine(const QString& line);

@@ -9,6 +9,7 @@
 #include "common/dialogs.h"
 #include "common/drawing_throttle.h"
 #include "common/error_guard.h"
+#include "common/guide_window.h"
 #include "common/errors.h"
 #include "common/text.h"
 #include "sending/run_checks.h"
@@ -87,6 +88,15 @@ void TTSY_MainF::buildSendMenu() {
         &TTSY_MainF::TB_PreviewClick);
     add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"),
         QKeySequence(Qt::CTRL | Qt::Key_T), &TTSY_MainF::TB_TestSendClick);
+    // The guide, from the menu and with F1, whether or not a run could start now.
+    menu->addSeparator();
+    QAction* guide = menu->addAction(tessaly::GuideWindow::commandName());
+    guide->setObjectName(QStringLiteral("Act_Guide"));
+    guide->setShortcut(QKeySequence::HelpContents);
+    guide->setShortcutContext(Qt::WindowShortcut);
+    addAction(guide);
+    connect(guide, &QAction::triggered, this,
+            [this] { tessaly::showGuide(QStringLiteral("メイン画面の見方"), this); });
     TB_Send->setMenu(menu);
     TB_Send->setPopupMode(QToolButton::MenuButtonPopup);
 }
@@ -192,8 +202,7 @@ void TTSY_MainF::runStateChanged(RunState state) {
     case RunState::WaitingToRetry:
         if (!statusThrottle_)
             statusThrottle_ = std::make_unique<tessaly::DrawingThrottle>(StatusBar1, [this] {
-                if (statusPanel1_->text() != status_)
-                    statusPanel1_->setText(status_);
+                showStatus();
                 if (ProgressBar1->maximum() != progress_.second)
                     ProgressBar1->setRange(0, progress_.second);
                 ProgressBar1->setValue(progress_.first);

@@ -3,6 +3,7 @@
 #include "common/cp932.h"
 #include "common/text.h"
 #include "common/window_fonts.h"
+#include "common/guide_window.h"
 #include "jconvert/jconvert.h"
 #include "smtp/smtp_client.h"
 
@@ -102,6 +103,7 @@ TTSY_PreviewF::TTSY_PreviewF(RunPreview preview, QWidget* parent)
       preview_(std::move(preview)) {
     setObjectName(QStringLiteral("TTSY_PreviewF"));
     setWindowTitle(QStringLiteral("プレビュー"));
+    tessaly::addGuideKey(*this, QStringLiteral("送る前に確かめる（プレビューとテスト送信）"));
     setWindowModality(Qt::ApplicationModal);
     setAttribute(Qt::WA_DeleteOnClose);
     setFont(proportionalGothic(12));

@@ -3,6 +3,7 @@
 #include "common/secondary_window.h"
 #include "common/text.h"
 #include "common/window_fonts.h"
+#include "common/guide_window.h"
 
 #include <QClipboard>
 #include <QFontMetrics>
@@ -19,16 +20,18 @@ TTSY_RefusedF::TTSY_RefusedF(QWidget* mainWindow)
       main_(mainWindow) {
     setObjectName(QStringLiteral("TTSY_RefusedF"));
     setWindowTitle(QStringLiteral("送信できなかった宛先"));
+    tessaly::addGuideKey(*this, QStringLiteral("宛先のアドレスが間違っていたとき"));
     setFont(tessaly::proportionalGothic(12));
     setFixedSize(520, 300);
     setModal(false);
 
     Label1 =
-        new QLabel(QStringLiteral("次の宛先はサーバーに受け付けられませんでした。"
+        new QLabel(QStringLiteral("次の宛先はサーバーに受け付けられませんでした。\n"
                                   "宛先を確かめて直してから、その宛先だけに送り直してください。"),
                    this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setWordWrap(true);
+    // Broken where the text says, never inside a word.
+    Label1->setWordWrap(false);
     Label1->setGeometry(10, 8, 500, 32);
 
     Memo_Refused = new QPlainTextEdit(this);

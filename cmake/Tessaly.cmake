@@ -7,6 +7,12 @@ function(tessaly_target_options target)
   endif()
 endfunction()
 
+# Checked buffer sizes in the C library's string and memory functions, as Debian builds its
+# programs; it needs the optimiser, and the sanitizers check the same and more.
+if(NOT TESSALY_SANITIZE AND NOT TESSALY_BUILD_FUZZ)
+  add_compile_options("$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
+
 if(TESSALY_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)

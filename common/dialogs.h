@@ -25,6 +25,11 @@ public:
     virtual ~Dialogs() = default;
     // Plain message box with an OK button.
     virtual void message(QWidget* parent, const QString& text) = 0;
+    // Information box (information icon, OK button): `text`, and below it `nextStep`, what the
+    // user does next.
+    virtual void notice(QWidget* parent, const QString& text, const QString& nextStep) {
+        message(parent, text + QStringLiteral("\r\n\r\n") + nextStep);
+    }
     // Error box: error icon, OK button.
     virtual void error(QWidget* parent, const QString& text) = 0;
     // Warning question with the buttons "はい(&Y)" and "いいえ(&N)"; true for yes.

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 
 namespace tessaly {
 namespace {
@@ -15,7 +16,7 @@ void prepare(QMessageBox& box, const QString& text) {
     box.setTextFormat(Qt::PlainText);
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    box.setText(shown);
+    box.setText(breakLongLines(shown));
 }
 
 QString runFileDialog(QWidget* parent, const FileDialogOptions& options, QFileDialog::AcceptMode mode) {
@@ -33,11 +34,40 @@ QString runFileDialog(QWidget* parent, const FileDialogOptions& options, QFileDi
 
 } // namespace
 
+QString breakLongLines(const QString& text, double width) {
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        double used = 0;
+        qsizetype breakAfter = -1;
+        for (qsizetype at = 0; at < lines[i].size(); ++at) {
+            const QChar c = lines[i].at(at);
+            used += c.unicode() < 0x80 || (c.unicode() >= 0xFF61 && c.unicode() <= 0xFF9F) ? 0.5 : 1;
+            if (used > width && breakAfter > 0 && breakAfter + 1 < lines[i].size()) {
+                lines.insert(i + 1, lines[i].mid(breakAfter + 1));
+                lines[i].truncate(breakAfter + 1);
+                break;
+            }
+            if (c == QChar(0x3002) || c == QChar(0x3001) || c == QLatin1Char(' '))
+                breakAfter = at;
+        }
+        if (lines[i].endsWith(QLatin1Char(' ')))
+            lines[i].chop(1);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 QtDialogs::QtDialogs(const QString& caption) : caption_(caption) {}
 
 void QtDialogs::message(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, caption_, QString(), QMessageBox::Ok, parent);
     prepare(box, text);
+    box.exec();
+}
+
+void QtDialogs::notice(QWidget* parent, const QString& text, const QString& nextStep) {
+    // In the box's own text, not its informative text, which would wrap inside words.
+    QMessageBox box(QMessageBox::Information, caption_, QString(), QMessageBox::Ok, parent);
+    prepare(box, text + QStringLiteral("\r\n\r\n") + nextStep);
     box.exec();
 }
 

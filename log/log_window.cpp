@@ -8,6 +8,7 @@
 #include "common/controls.h"
 #include "common/secondary_window.h"
 #include "common/window_fonts.h"
+#include "common/guide_window.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -50,6 +51,7 @@ TTSY_LogF::TTSY_LogF(tessaly::Dialogs& dialogs, const Settings& settings, QWidge
       temps_(new tessaly::SjisListModel(this)) {
     setObjectName(QStringLiteral("TTSY_LogF"));
     setWindowTitle(QStringLiteral("TSY_2.7S LogData"));
+    tessaly::addGuideKey(*this, QStringLiteral("送信ログ"));
     // No system menu and no close box: the window closes through its button only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFont(windowFont());

@@ -28,7 +28,9 @@ SECTION = "## メッセージ一覧"
 # Statements that build a control: their texts are captions, hints and titles, not messages.
 UI_MARKERS = re.compile(
     r"setToolTip|setText\b|setWindowTitle|setPlaceholderText|setSpecialValueText|setAccessibleName|setStatusTip|"
-    r"addTab|setTabText|addItems?\b|addRow|addButton|setTitle|\bnew\s+Q\w+|"
+    r"addTab|setTabText|addItems?\b|addRow|addButton|setTitle|setHeaderLabel|\bnew\s+Q\w+|"
+    # the guide's command, and the headings of the guide's sections the windows open at
+    r"\bcommandName\b|\baddGuideKey\b|\bshowGuide\b|"
     r"\bmake(Label|Button|Edit|Check|Radio|Group)\b|\baddToolButton\b|"
     r"\btitle\s*=|[Ff]ilter|\bFileDialog|bodyFileDialog|"
     # an object name in the statement ("Cmd_Hozon", "Label1", "Edt_Host"): a control is made

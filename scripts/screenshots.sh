@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Draws the pictures of docs/ anew under Xvfb, from the program as built in build/:
+# Draws the pictures of docs/ anew under Xvfb, from the program as built in build/, on a
+# 1920x1080 screen at 100 % (docs/NAME.png) and at 200 % (docs/NAME@2x.png, the sharper twin the
+# guide window shows on such a screen):
 #   scripts/screenshots.sh              every window listed below
 #   scripts/screenshots.sh NAME...      only those
 # Each line of WINDOWS names one picture, docs/NAME.png; the tool (tests/app/screenshot_tool.cpp)
@@ -20,6 +22,10 @@ WINDOWS=(
     send_menu        # TB_Send's menu open: the preview and the test send
     preview_window   # the preview of a circular, a recipient chosen
     preview_source   # the preview's source tab: the message as it goes on the wire
+    guide_window     # the guide, opened with F1 in the settings window
+    first_start_box  # the box of the first start
+    file_dialog      # Qt's own file dialog, in Japanese
+    password_prompt  # the password prompt of a send
 )
 source scripts/deps.sh
 tessaly_ensure_packages "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_RUN_PACKAGES[@]}" \
@@ -27,5 +33,12 @@ tessaly_ensure_packages "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_RUN_PACKAGES[@
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target app_screenshot
 if [ $# -gt 0 ]; then WINDOWS=("$@"); fi
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
-    build/tests/app/app_screenshot docs "${WINDOWS[@]}"
+# The sample user's files live in /home/yamada, as on a user's machine: this run alone mounts an
+# empty /home of its own (a private mount namespace), so nothing of this machine shows.
+draw() {
+    unshare --mount --map-root-user bash -c 'mount -t tmpfs tmpfs /home && exec "$@"' draw \
+        env "$@" HOME=/home/yamada LANG=ja_JP.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1920x1080x24" \
+        build/tests/app/app_screenshot docs "${WINDOWS[@]}"
+}
+draw QT_SCALE_FACTOR=1
+draw QT_SCALE_FACTOR=2 TESSALY_SCREENSHOT_SUFFIX=@2x

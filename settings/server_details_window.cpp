@@ -3,7 +3,10 @@
 #include "common/controls.h"
 #include "common/dialogs.h"
 #include "common/error_guard.h"
+#include "common/text.h"
+#include "common/window_fit.h"
 #include "common/window_fonts.h"
+#include "common/guide_window.h"
 #include "settings/settings.h"
 
 #include <QCheckBox>
@@ -47,9 +50,10 @@ TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* set
       dialogs_(dialogs) {
     setObjectName(QStringLiteral("TTSY_ServerSyousaiF"));
     setWindowTitle(kTitle);
+    tessaly::addGuideKey(*this, QStringLiteral("送信サーバーの詳細（暗号化とログイン）"));
     setWindowModality(Qt::WindowModal);
-    setFixedSize(470, 640);
     setFont(tessaly::proportionalGothic(12));
+    fitted_ = new tessaly::FittedPage(*this, QSize(470, 640));
     buildControls();
 }
 
@@ -71,86 +75,87 @@ int TTSY_ServerSyousaiF::usualPort(int security) {
 
 void TTSY_ServerSyousaiF::buildControls() {
     using tessaly::makeLabel;
-    makeLabel(this, "Label_Security", QStringLiteral("接続の保護"), 10, 15);
-    Cmb_Security = new QComboBox(this);
+    QWidget* page = fitted_->page();
+    makeLabel(page, "Label_Security", QStringLiteral("接続の保護"), 10, 15);
+    Cmb_Security = new QComboBox(page);
     Cmb_Security->setObjectName(QStringLiteral("Cmb_Security"));
     Cmb_Security->setGeometry(110, 11, 130, 22);
     Cmb_Security->addItems(
         {QStringLiteral("なし"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS")});
     Cmb_Security->setToolTip(QStringLiteral("プロバイダーの案内に合わせて選んでください"));
-    Label_Port = makeLabel(this, "Label_Port", QString(), 255, 15);
+    Label_Port = makeLabel(page, "Label_Port", QString(), 255, 15);
 
-    ChkBox_Auth = new QCheckBox(QStringLiteral("SMTP 認証を使う"), this);
+    ChkBox_Auth = new QCheckBox(QStringLiteral("SMTP 認証を使う"), page);
     ChkBox_Auth->setObjectName(QStringLiteral("ChkBox_Auth"));
     ChkBox_Auth->setGeometry(10, 50, 200, 17);
 
-    makeLabel(this, "Label_Login", QStringLiteral("ログイン名"), 30, 83);
-    Edt_Login = new QLineEdit(this);
+    makeLabel(page, "Label_Login", QStringLiteral("ログイン名"), 30, 83);
+    Edt_Login = new QLineEdit(page);
     Edt_Login->setObjectName(QStringLiteral("Edt_Login"));
     Edt_Login->setGeometry(130, 80, 230, 20);
     Edt_Login->setToolTip(QStringLiteral("プロバイダーから知らされたログイン名（半角英数字）です"));
 
-    makeLabel(this, "Label_Password", QStringLiteral("パスワード"), 30, 113);
-    Edt_Password = new QLineEdit(this);
+    makeLabel(page, "Label_Password", QStringLiteral("パスワード"), 30, 113);
+    Edt_Password = new QLineEdit(page);
     Edt_Password->setObjectName(QStringLiteral("Edt_Password"));
     Edt_Password->setGeometry(130, 110, 230, 20);
     Edt_Password->setEchoMode(QLineEdit::Password);
     Edt_Password->setPlaceholderText(QStringLiteral("変更しないときは空欄のまま"));
 
-    ChkBox_SavePassword = new QCheckBox(QStringLiteral("パスワードを保存"), this);
+    ChkBox_SavePassword = new QCheckBox(QStringLiteral("パスワードを保存"), page);
     ChkBox_SavePassword->setObjectName(QStringLiteral("ChkBox_SavePassword"));
     ChkBox_SavePassword->setGeometry(130, 140, 200, 17);
-    makeLabel(this, "Label_PasswordNote",
+    makeLabel(page, "Label_PasswordNote",
               QStringLiteral("パスワードはシステムのキーリングに保存します。\n"
                              "保存しないときは、起動後の最初の送信でお尋ねします。"),
               130, 162);
 
-    makeLabel(this, "Label_Charset", QStringLiteral("文字コード"), 10, 415);
-    Cmb_Charset = new QComboBox(this);
+    makeLabel(page, "Label_Charset", QStringLiteral("文字コード"), 10, 415);
+    Cmb_Charset = new QComboBox(page);
     Cmb_Charset->setObjectName(QStringLiteral("Cmb_Charset"));
     Cmb_Charset->setGeometry(110, 411, 350, 22);
     Cmb_Charset->addItems({QStringLiteral("ISO-2022-JP"),
                            QStringLiteral("自動（ISO-2022-JPで送れない文字があるときだけUTF-8）"),
                            QStringLiteral("UTF-8")});
 
-    Cmd_ClearTrust = new QPushButton(QStringLiteral("信頼した証明書を消去..."), this);
+    Cmd_ClearTrust = new QPushButton(QStringLiteral("信頼した証明書を消去..."), page);
     Cmd_ClearTrust->setObjectName(QStringLiteral("Cmd_ClearTrust"));
     Cmd_ClearTrust->setGeometry(110, 442, 170, 25);
     Cmd_ClearTrust->setToolTip(
         QStringLiteral("送信のときに信頼すると答えた証明書を忘れ、次の接続で確認し直します"));
 
     // How a long run keeps going.
-    ChkBox_SkipRefused = new QCheckBox(QStringLiteral("宛先エラーでも続ける"), this);
+    ChkBox_SkipRefused = new QCheckBox(QStringLiteral("宛先エラーでも続ける"), page);
     ChkBox_SkipRefused->setObjectName(QStringLiteral("ChkBox_SkipRefused"));
     ChkBox_SkipRefused->setGeometry(10, 482, 300, 17);
     ChkBox_SkipRefused->setToolTip(QStringLiteral(
         "サーバーに断られた宛先を飛ばして送信を続け、最後に一覧で知らせます"));
 
-    const auto spinBox = [this](const char* name, int low, int high, int x, int y, int width) {
-        auto* box = new QSpinBox(this);
+    const auto spinBox = [page](const char* name, int low, int high, int x, int y, int width) {
+        auto* box = new QSpinBox(page);
         box->setObjectName(QString::fromLatin1(name));
         box->setRange(low, high);
         box->setGeometry(x, y, width, 22);
         return box;
     };
-    makeLabel(this, "Label_Pace", QStringLiteral("送信間隔"), 10, 513);
-    makeLabel(this, "Label_PerMinute", QStringLiteral("1分間に"), 110, 513);
+    makeLabel(page, "Label_Pace", QStringLiteral("送信間隔"), 10, 513);
+    makeLabel(page, "Label_PerMinute", QStringLiteral("1分間に"), 110, 513);
     Spn_PerMinute = spinBox("Spn_PerMinute", 0, 10000, 160, 509, 80);
     Spn_PerMinute->setSpecialValueText(QStringLiteral("制限なし"));
     Spn_PerMinute->setToolTip(QStringLiteral("プロバイダーが1分間に受け付ける通数に合わせます"));
-    makeLabel(this, "Label_PerMinuteUnit", QStringLiteral("通まで"), 245, 513);
+    makeLabel(page, "Label_PerMinuteUnit", QStringLiteral("通まで"), 245, 513);
     Spn_PauseEvery = spinBox("Spn_PauseEvery", 0, 100000, 160, 537, 80);
     Spn_PauseEvery->setSpecialValueText(QStringLiteral("休まない"));
-    makeLabel(this, "Label_PauseEvery", QStringLiteral("通ごとに"), 245, 541);
+    makeLabel(page, "Label_PauseEvery", QStringLiteral("通ごとに"), 245, 541);
     Spn_PauseSeconds = spinBox("Spn_PauseSeconds", 1, 86400, 300, 537, 70);
-    makeLabel(this, "Label_PauseSeconds", QStringLiteral("秒休む"), 375, 541);
+    makeLabel(page, "Label_PauseSeconds", QStringLiteral("秒休む"), 375, 541);
 
-    ChkBox_Retry = new QCheckBox(QStringLiteral("一時的なエラーで再試行"), this);
+    ChkBox_Retry = new QCheckBox(QStringLiteral("一時的なエラーで再試行"), page);
     ChkBox_Retry->setObjectName(QStringLiteral("ChkBox_Retry"));
     ChkBox_Retry->setGeometry(10, 570, 200, 17);
     ChkBox_Retry->setToolTip(QStringLiteral(
         "30秒、60秒、120秒と待って、同じ宛先にもう一度送ります"));
-    makeLabel(this, "Label_RetryTries", QStringLiteral("回数"), 245, 571);
+    makeLabel(page, "Label_RetryTries", QStringLiteral("回数"), 245, 571);
     Spn_RetryTries = spinBox("Spn_RetryTries", 1, 10, 300, 567, 70);
 
     Cmd_OK = new QPushButton(QStringLiteral("OK"), this);
@@ -163,6 +168,8 @@ void TTSY_ServerSyousaiF::buildControls() {
     Cmd_Cancel->setGeometry(255, 604, 96, 25);
     Cmd_Cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
+    // The buttons stay in view when the window is too tall for the screen and scrolls.
+    fitted_->keepInView(596, {Cmd_OK, Cmd_Cancel});
     buildOAuthControls();
 
     QWidget* const tabOrder[] = {Cmb_Security,
@@ -209,7 +216,8 @@ void TTSY_ServerSyousaiF::buildControls() {
 
 void TTSY_ServerSyousaiF::buildOAuthControls() {
     using tessaly::makeLabel;
-    Cmb_AuthKind = new QComboBox(this);
+    QWidget* page = fitted_->page();
+    Cmb_AuthKind = new QComboBox(page);
     Cmb_AuthKind->setObjectName(QStringLiteral("Cmb_AuthKind"));
     Cmb_AuthKind->setGeometry(200, 47, 260, 22);
     Cmb_AuthKind->addItems(
@@ -217,16 +225,16 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
     Cmb_AuthKind->setToolTip(QStringLiteral(
         "OAuth 2.0 では、ログイン名にサインインするアカウントのメールアドレスを入力します"));
 
-    auto edit = [this](QLineEdit*& field, const char* name, const char* label,
+    auto edit = [page](QLineEdit*& field, const char* name, const char* label,
                        const QString& caption, int y) {
-        makeLabel(this, label, caption, 30, y + 3);
-        field = new QLineEdit(this);
+        makeLabel(page, label, caption, 30, y + 3);
+        field = new QLineEdit(page);
         field->setObjectName(QString::fromLatin1(name));
         field->setGeometry(160, y, 300, 20);
     };
-    Label_OAuthServer = makeLabel(this, "Label_OAuthServer", QString(), 30, 203);
-    makeLabel(this, "Label_OAuthProvider", QStringLiteral("プロバイダー"), 30, 228);
-    Cmb_OAuthProvider = new QComboBox(this);
+    Label_OAuthServer = makeLabel(page, "Label_OAuthServer", QString(), 30, 203);
+    makeLabel(page, "Label_OAuthProvider", QStringLiteral("プロバイダー"), 30, 228);
+    Cmb_OAuthProvider = new QComboBox(page);
     Cmb_OAuthProvider->setObjectName(QStringLiteral("Cmb_OAuthProvider"));
     Cmb_OAuthProvider->setGeometry(160, 224, 200, 22);
     Cmb_OAuthProvider->addItems(
@@ -240,12 +248,10 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
     Edt_OAuthClientSecret->setEchoMode(QLineEdit::Password);
     Edt_OAuthClientSecret->setPlaceholderText(
         QStringLiteral("不要なときと変更しないときは空欄のまま"));
-    QLabel* note = makeLabel(
-        this, "Label_OAuthNote",
+    makeLabel(
+        page, "Label_OAuthNote",
         QStringLiteral("組織の管理者が登録したアプリケーションの ID を入力してください。"), 30,
         306);
-    note->setFont(tessaly::fixedGothic(12));
-    note->adjustSize();
     edit(Edt_OAuthAuthorizationUrl, "Edt_OAuthAuthorizationUrl", "Label_OAuthAuthorizationUrl",
          QStringLiteral("認可エンドポイント"), 328);
     edit(Edt_OAuthTokenUrl, "Edt_OAuthTokenUrl", "Label_OAuthTokenUrl",
@@ -253,21 +259,27 @@ void TTSY_ServerSyousaiF::buildOAuthControls() {
     edit(Edt_OAuthScope, "Edt_OAuthScope", "Label_OAuthScope", QStringLiteral("スコープ"), 380);
 }
 
-// The provider shown at first needs no choice of the user's: what it fills in comes with OAuth.
+// The provider shown at first needs no choice of the user's: its endpoints come with OAuth.
 void TTSY_ServerSyousaiF::Cmb_AuthKindChange() {
-    ChkBox_AuthClick();
+    enableAuthControls();
     const bool blank = Edt_OAuthAuthorizationUrl->text().isEmpty() &&
                        Edt_OAuthTokenUrl->text().isEmpty() && Edt_OAuthScope->text().isEmpty();
     if (oauthChosen() && blank)
-        Cmb_OAuthProviderChange(Cmb_OAuthProvider->currentIndex());
+        fillProviderEndpoints(Cmb_OAuthProvider->currentIndex());
+    followAuthMode();
 }
 
 bool TTSY_ServerSyousaiF::oauthChosen() const {
     return ChkBox_Auth->isChecked() && Cmb_AuthKind->currentIndex() == 1;
 }
 
-// A known provider fills in its server and endpoints; another leaves them to be typed.
 void TTSY_ServerSyousaiF::Cmb_OAuthProviderChange(int index) {
+    fillProviderEndpoints(index);
+    followAuthMode();
+}
+
+// A known provider fills in its endpoints; another leaves them to be typed.
+void TTSY_ServerSyousaiF::fillProviderEndpoints(int index) {
     const tessaly::OAuthProviderDefaults* known = tessaly::oauthProviderDefaults(index);
     if (!known)
         return;
@@ -277,12 +289,56 @@ void TTSY_ServerSyousaiF::Cmb_OAuthProviderChange(int index) {
         field->setText(QString::fromLatin1(text));
         field->setCursorPosition(0); // the start of an address says most
     }
+}
+
+// OAuth with a known provider proposes the provider's server; anything else goes back to the
+// user's own.
+void TTSY_ServerSyousaiF::followAuthMode() {
+    if (oauthChosen() && tessaly::oauthProviderDefaults(Cmb_OAuthProvider->currentIndex()))
+        proposeProviderServer();
+    else
+        restoreOwnServer();
+}
+
+void TTSY_ServerSyousaiF::proposeProviderServer() {
+    const tessaly::OAuthProviderDefaults& known =
+        *tessaly::oauthProviderDefaults(Cmb_OAuthProvider->currentIndex());
+    const std::string knownPort = std::to_string(known.Port);
+    if (host_ == known.Host && port_ == knownPort && Cmb_Security->currentIndex() == known.Security)
+        return;
+    const auto shown = [](const QString& text) {
+        return text.isEmpty() ? QStringLiteral("（未入力）") : text;
+    };
+    const QString host = host_.empty() ? currentHost_ : QString::fromLatin1(host_.c_str());
+    const QString text =
+        QStringLiteral("%1 の送信サーバーに合わせて、次のとおり変更しますか？\r\n"
+                       "HOST名：%2 → %3\r\n"
+                       "ポート番号：%4 → %5\r\n"
+                       "接続の保護：%6 → %7")
+            .arg(Cmb_OAuthProvider->currentText(), shown(host), QString::fromLatin1(known.Host),
+                 shown(QString::fromStdString(port_)), QString::fromStdString(knownPort),
+                 Cmb_Security->currentText(), Cmb_Security->itemText(known.Security));
+    if (!dialogs_.askYesNo(this, kTitle, text))
+        return;
+    if (!own_)
+        own_ = OwnServer{Cmb_Security->currentIndex(), port_};
     {
         const QSignalBlocker security(Cmb_Security);
-        Cmb_Security->setCurrentIndex(known->Security);
+        Cmb_Security->setCurrentIndex(known.Security);
     }
-    port_ = std::to_string(known->Port);
-    host_ = known->Host;
+    port_ = knownPort;
+    host_ = known.Host;
+    showPort();
+}
+
+void TTSY_ServerSyousaiF::restoreOwnServer() {
+    if (own_) {
+        const QSignalBlocker security(Cmb_Security);
+        Cmb_Security->setCurrentIndex(own_->security);
+        port_ = own_->port;
+        own_.reset();
+    }
+    host_.clear();
     showPort();
 }
 
@@ -317,10 +373,12 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
     Spn_RetryTries->setValue(v.RetryTries);
     port_ = v.Port;
     host_.clear();
+    own_.reset();
+    currentHost_ = tessaly::fromSjis(v.CurrentHostSjis);
     clearTrust_ = v.ClearTrust;
     Cmd_ClearTrust->setEnabled(v.HasTrustedCerts && !v.ClearTrust);
+    enableAuthControls();
     showPort();
-    ChkBox_AuthClick();
     show();
     raise();
     activateWindow();
@@ -366,9 +424,12 @@ void TTSY_ServerSyousaiF::showPort() {
             .arg(port_.empty()
                      ? QStringLiteral("（未入力）")
                      : QString::fromLatin1(port_.data(), static_cast<qsizetype>(port_.size()))));
+    // Only where it applies: in password mode the user's own server is used.
+    const bool provider = oauthChosen() && !host_.empty();
+    Label_OAuthServer->setVisible(provider);
     Label_OAuthServer->setText(
-        host_.empty() ? QString()
-                      : QStringLiteral("サーバー：%1（ポート番号 %2、%3）")
+        !provider ? QString()
+                  : QStringLiteral("サーバー：%1（ポート番号 %2、%3）")
                             .arg(QString::fromStdString(host_), QString::fromStdString(port_),
                                  securityName(Cmb_Security->currentIndex())));
     Label_OAuthServer->adjustSize();
@@ -394,6 +455,11 @@ void TTSY_ServerSyousaiF::Cmb_SecurityChange(int index) {
 }
 
 void TTSY_ServerSyousaiF::ChkBox_AuthClick() {
+    enableAuthControls();
+    followAuthMode();
+}
+
+void TTSY_ServerSyousaiF::enableAuthControls() {
     const bool on = ChkBox_Auth->isChecked();
     const bool oauth = oauthChosen();
     Cmb_AuthKind->setEnabled(on);

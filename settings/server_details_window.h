@@ -5,6 +5,8 @@
 #include "settings/settings.h"
 
 #include <QDialog>
+#include <QString>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -16,7 +18,8 @@ class QSpinBox;
 
 namespace tessaly {
 class Dialogs;
-}
+class FittedPage;
+} // namespace tessaly
 
 // What the window edits: the Submission settings, the port of the settings window (a change of
 // the protection proposes the usual port), and a password typed here.
@@ -45,12 +48,17 @@ struct ServerDetails {
     std::string OAuthScope;
     std::string OAuthClientSecret; // typed; empty when nothing was typed (the known one stays)
     std::string Host;              // the server a provider choice proposes; empty: Edt_Host stays
+    std::string CurrentHostSjis;   // Edt_Host as the window opens, named when a provider proposes another
 };
 
 // A child of the settings window, created with it and kept. showWith() shows it modal over the
 // settings window without waiting; OK (after its checks) emits accepted(), and values() then
 // holds what the user chose. OK, Cancel and Escape hide it; the password field is emptied
 // whichever way it closes.
+//
+// A known OAuth provider has its own server. Choosing it only proposes that server, port and
+// protection: they replace the user's own only when the user says yes to a question that names
+// both, and leaving OAuth (or choosing その他) puts the user's own back.
 class TTSY_ServerSyousaiF : public QDialog {
     Q_OBJECT
 public:
@@ -100,6 +108,11 @@ private:
     void ChkBox_AuthClick();
     void Cmb_AuthKindChange();
     void Cmb_OAuthProviderChange(int index);
+    void fillProviderEndpoints(int index);
+    void followAuthMode();
+    void proposeProviderServer();
+    void restoreOwnServer();
+    void enableAuthControls();
     void buildOAuthControls();
     bool oauthChosen() const;
     QString oauthRefusal() const;
@@ -107,7 +120,15 @@ private:
     void showPort();
 
     tessaly::Dialogs& dialogs_;
+    tessaly::FittedPage* fitted_ = nullptr;
     std::string port_;
-    std::string host_; // proposed by the last provider choice; empty: none
+    std::string host_; // the provider's server the user accepted; empty: Edt_Host stays
+    QString currentHost_; // Edt_Host as the window opened
+    // What stood before the user accepted a provider's server, to go back to.
+    struct OwnServer {
+        int security = 0;
+        std::string port;
+    };
+    std::optional<OwnServer> own_;
     bool clearTrust_ = false;
 };

@@ -94,7 +94,8 @@ class IniFile;
 namespace tessaly {
 
 // Values a missing key gives (Shift-JIS bytes). The paths are StartDirectory + the name.
-inline constexpr std::string_view DefaultHost = "smtp.example.jp";
+// The host is a pattern to fill in, not a server that could be taken for the user's own.
+inline constexpr std::string_view DefaultHost = "smtp.\x81\x9b\x81\x9b\x81\x9b.ne.jp"; // smtp.○○○.ne.jp
 inline constexpr std::string_view DefaultPort = "25";
 inline constexpr std::string_view DefaultKeisyou = "\x97\x6c"; // 様
 inline constexpr std::string_view IniFileName = "/TSY2.ini";

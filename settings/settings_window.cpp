@@ -7,8 +7,10 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "common/secret_store.h"
+#include "common/window_fit.h"
 #include "common/window_fonts.h"
 #include "common/window_place.h"
+#include "common/guide_window.h"
 #include "settings/ini_file.h"
 #include "settings/smtp_passwords.h"
 
@@ -70,29 +72,31 @@ TTSY_SetteiF::TTSY_SetteiF(tessaly::Dialogs& dialogs, Settings& settings, std::s
       dialogs_(dialogs), settings_(settings), startDirectory_(std::move(startDirectory)), mainWindow_(mainWindow) {
     setObjectName(QStringLiteral("TTSY_SetteiF"));
     setWindowTitle(QStringLiteral("Tessaly 2.7S 設定画面"));
-    setFixedSize(555, 433);
+    tessaly::addGuideKey(*this, QStringLiteral("設定画面"));
     setFont(windowFont());
+    fitted_ = new tessaly::FittedPage(*this, QSize(555, 433));
     buildControls();
 }
 
 TTSY_SetteiF::~TTSY_SetteiF() { tessaly::wipe(pending_.Password); }
 
 void TTSY_SetteiF::buildControls() {
-    auto button = [this](QPushButton*& b, const char* name, const QString& caption, QRect place, const QString& hint) {
-        b = new QPushButton(caption, this);
+    QWidget* page = fitted_->page();
+    auto button = [page](QPushButton*& b, const char* name, const QString& caption, QRect place, const QString& hint) {
+        b = new QPushButton(caption, page);
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(place);
         b->setToolTip(hint);
     };
-    auto edit = [this](QLineEdit*& e, const char* name, QRect place, const QString& hint, const QString& fieldName) {
-        e = new QLineEdit(this);
+    auto edit = [this, page](QLineEdit*& e, const char* name, QRect place, const QString& hint, const QString& fieldName) {
+        e = new QLineEdit(page);
         e->setObjectName(QString::fromLatin1(name));
         e->setGeometry(place);
         e->setToolTip(hint);
         fields_[e].name = fieldName;
     };
-    auto check = [this](QCheckBox*& c, const char* name, const QString& caption, QRect place) {
-        c = new QCheckBox(caption, this);
+    auto check = [page](QCheckBox*& c, const char* name, const QString& caption, QRect place) {
+        c = new QCheckBox(caption, page);
         c->setObjectName(QString::fromLatin1(name));
         c->setGeometry(place);
     };
@@ -104,6 +108,12 @@ void TTSY_SetteiF::buildControls() {
     button(Cmd_SetteiCancel, "Cmd_SetteiCancel", QStringLiteral("キャンセル"), {310, 400, 96, 25},
            QStringLiteral("設定内容を保存しません"));
     Cmd_SetteiCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+    // Save and Cancel stay in view when the window is too tall for the screen and scrolls.
+    for (QPushButton* b : {Cmd_SetteiHozon, Cmd_SetteiCancel}) {
+        b->setParent(this);
+        b->show(); // shown with the window, as every other control
+    }
+    fitted_->keepInView(392, {Cmd_SetteiHozon, Cmd_SetteiCancel});
     edit(Edt_Host, "Edt_Host", {85, 10, 121, 20}, QStringLiteral("分からない時はプロバイダーに問い合わせてください"),
          QStringLiteral("HOST名"));
     edit(Edt_Port, "Edt_Port", {85, 35, 56, 20}, QStringLiteral("通常は25のままでＯＫです"), QStringLiteral("ＰＯＲＴ番号"));
@@ -171,7 +181,7 @@ void TTSY_SetteiF::buildControls() {
         {"Label4", 10, 140, QStringLiteral("発信者ｱﾄﾞﾚｽ"), false},
         {"Label11", 10, 170, QStringLiteral("返信ｱﾄﾞﾚｽ"), false},
         {"Label15", 5, 300, QStringLiteral("電話帳ﾌｧｲﾙ名"), false},
-        {"Label5", 225, 10, QStringLiteral("例　：　smtp.example.jp"), true},
+        {"Label5", 225, 10, QStringLiteral("例　：　smtp.○○○.ne.jp"), true},
         {"Label6", 225, 45, QStringLiteral("例　：　25"), true},
         {"Label10", 225, 75, QStringLiteral("例　：　山田太郎"), true},
         {"Label7", 225, 110, QStringLiteral("例　：　ユーザー名（半角英数字）"), true},
@@ -181,7 +191,7 @@ void TTSY_SetteiF::buildControls() {
         {"Label14", 370, 270, QStringLiteral("例　：　taro@example.jp"), true},
     };
     for (const LabelDef& def : labels) {
-        auto* label = new QLabel(def.text, this);
+        auto* label = new QLabel(def.text, page);
         label->setObjectName(QString::fromLatin1(def.name));
         if (def.example)
             label->setFont(exampleFont());
@@ -449,6 +459,7 @@ void TTSY_SetteiF::Cmd_ServerSyousaiClick() {
     ServerDetails shown = pending_;
     shown.Password.clear();
     shown.Port = portSjis();
+    shown.CurrentHostSjis = hostSjis();
     // Read now: a send run may have added one since the settings were loaded.
     shown.HasTrustedCerts = !settings_.TrustedCerts.empty();
     ServerSyousaiF->showWith(shown);
@@ -549,7 +560,11 @@ bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dial
     const ini::IniFile file(cp932::pathFromSjis(iniSjis));
     // A folder in the file's place is no first start: it is a file that cannot be read.
     if (!file.existed())
-        dialogs.message(parent, QStringLiteral("Tessalyの環境を初期設定します。"));
+        dialogs.notice(parent, QStringLiteral("Tessalyの環境を初期設定します。"),
+                       QStringLiteral("ツールバーの「環境設定画面表示」で設定画面を開き、\r\n"
+                                      "プロバイダーから知らされた送信サーバー（HOST名）と、\r\n"
+                                      "発信者名・発信者アドレスを入力してください。\r\n"
+                                      "詳しくは、使い方ガイド（F1）の「最初の起動」をご覧ください。"));
     if (const std::string unreadable = tessaly::Settings_NoteIniRead(s, file, iniSjis); !unreadable.empty())
         dialogs.message(parent, QString::fromStdString(unreadable));
     // First, because no step of it can fail: a path error further down stops the load, and the

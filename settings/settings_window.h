@@ -19,6 +19,7 @@ class QPushButton;
 
 namespace tessaly {
 class Dialogs;
+class FittedPage;
 class SmtpPasswords;
 } // namespace tessaly
 
@@ -149,6 +150,7 @@ private:
 
     tessaly::Dialogs& dialogs_;
     Settings& settings_;
+    tessaly::FittedPage* fitted_ = nullptr;
     std::string startDirectory_;
     QWidget* mainWindow_;
     QWidget* addressWindow_ = nullptr;

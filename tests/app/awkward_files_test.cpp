@@ -5,6 +5,7 @@
 #include "app_harness.h"
 
 #include "address/address_window.h"
+#include "common/window_place.h"
 #include "fixtures/file_size_limit.h"
 #include "fixtures/no_free_descriptors.h"
 #include "fixtures/permission_checks.h"
@@ -167,7 +168,7 @@ TEST_P(StartingWithUnreadableSettings, SaysSoOnceAndNeverWritesTheDefaultsOverIt
                                              "ファイルを読み込めるようにしてから、Tessaly を起動し直してください。")};
     EXPECT_EQ(app.dialogs.texts(), told);
     TTSY_SetteiF& settei = app.program->settingsWindow();
-    EXPECT_EQ(settei.Edt_Host->text(), QStringLiteral("smtp.example.jp"));
+    EXPECT_EQ(settei.Edt_Host->text(), QStringLiteral("smtp.○○○.ne.jp"));
 
     // Cancel in the settings window loads the file again: it is not said a second time.
     app.tool("TB_Settei")->click();
@@ -475,7 +476,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Windows stored off the screen ----
 
-TEST(WindowsOffScreen, ComeBackWhereTheTitleBarCanBeReachedAndThatPlaceIsSaved) {
+TEST(WindowsOffScreen, ComeBackWhollyOnTheScreenAndThatPlaceIsSaved) {
     App app([](TempStartDir&) {
         return QByteArray(
             "[Settei]\r\n[Window]\r\nMain_X=5000\r\nMain_Y=40\r\nSettei_X=-3000\r\nSettei_Y=100\r\n"
@@ -485,9 +486,9 @@ TEST(WindowsOffScreen, ComeBackWhereTheTitleBarCanBeReachedAndThatPlaceIsSaved) 
     TTSY_MainF& main = app.main();
     TTSY_SetteiF& settei = app.program->settingsWindow();
     TTSY_AddressF& address = app.program->addressWindow();
-    const QPoint mainAt(screen.right() + 1 - main.frameGeometry().width(), 40);
+    const QPoint mainAt(screen.right() + 1 - tessaly::outerSize(main).width(), 40);
     const QPoint setteiAt(screen.left(), 100);
-    const QPoint addressAt(screen.right() + 1 - address.frameGeometry().width(), screen.top());
+    const QPoint addressAt(screen.right() + 1 - tessaly::outerSize(address).width(), screen.top());
     EXPECT_EQ(main.pos(), mainAt);
     EXPECT_EQ(settei.pos(), setteiAt);
     EXPECT_EQ(address.pos(), addressAt);

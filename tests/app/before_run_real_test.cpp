@@ -114,8 +114,10 @@ TEST(TestSend, SendsTheFirstRecipientsMessageToTheSenderAlone) {
     const auto filesBefore = filesIn(app.dir.path());
 
     trigger(app, "Act_TestSend");
-    EXPECT_EQ(app.main().statusText(),
-              QStringLiteral("1件目の宛先のメッセージを %1 へテスト送信しました").arg(sender));
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("自分宛てにテスト送信しました"));
+    // Whole in its panel, not cut off.
+    const QLabel* panel = app.child<QLabel>("StatusBar1_Panel1");
+    EXPECT_LE(panel->fontMetrics().horizontalAdvance(panel->text()), panel->contentsRect().width());
     EXPECT_TRUE(app.dialogs.texts().isEmpty()) << app.dialogs.lastText().toStdString();
     EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
     EXPECT_TRUE(app.tool("TB_Clear")->isEnabled());

@@ -12,6 +12,9 @@
 #include "app/preview_window.h"
 #include "app/program.h"
 #include "app/refused_window.h"
+#include "common/guide_window.h"
+#include "common/japanese_application.h"
+#include "common/qt_dialogs.h"
 #include "common/secret_store.h"
 #include "common/text.h"
 #include "log/log_window.h"
@@ -35,6 +38,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <cstdio>
 #include <functional>
@@ -42,8 +46,10 @@
 
 namespace {
 
-// A fixed folder, so that the paths the pictures show read the same on every run.
-const QString kHome = QStringLiteral("/tmp/tessaly-screenshots/home/yamada");
+// The sample user's home, as on a user's machine: scripts/screenshots.sh runs the tool with a
+// private, empty /home of its own, so that the pictures show no path of the machine that drew
+// them and read the same on every run.
+const QString kHome = QStringLiteral("/home/yamada");
 const QString kDataFolder = kHome + QStringLiteral("/.local/share/tessaly");
 
 void writeSjis(const QString& name, const QString& text) {
@@ -53,9 +59,13 @@ void writeSjis(const QString& name, const QString& text) {
         std::fprintf(stderr, "cannot write %s\n", name.toUtf8().constData());
 }
 
-void prepareSampleFiles() {
-    QDir(QStringLiteral("/tmp/tessaly-screenshots")).removeRecursively();
-    QDir().mkpath(kDataFolder);
+bool prepareSampleFiles() {
+    QDir(kHome).removeRecursively();
+    if (!QDir().mkpath(kDataFolder)) {
+        std::fprintf(stderr, "cannot make %s (run through scripts/screenshots.sh)\n",
+                     kDataFolder.toUtf8().constData());
+        return false;
+    }
     const QString d = kDataFolder;
     writeSjis(QStringLiteral("TSY2.ini"),
               QStringLiteral("[Settei]\r\nHost=smtp.example.jp\r\nPort=587\r\nUser=yamada\r\n"
@@ -92,6 +102,75 @@ void prepareSampleFiles() {
         log += QStringLiteral("\"20261203 1415%1\",\"年末年始の休業について\",\"%2\"\r\n").arg(20 + i).arg(names[i]);
     writeSjis(QStringLiteral("Log.txt"), log);
     writeSjis(QStringLiteral("SendData.txt"), QString());
+    return true;
+}
+
+void settle();
+
+// The program's dialogs, which fail the run on any box; but for the pictures of boxes, the real
+// box is shown and drawn (and answered as Cancel or OK would).
+class DrawingDialogs : public ReportingDialogs {
+public:
+    QPixmap drawn;
+    bool drawNext = false;
+
+    void notice(QWidget* parent, const QString& text, const QString& nextStep) override {
+        if (!take())
+            return ReportingDialogs::notice(parent, text, nextStep);
+        real_.notice(parent, text, nextStep);
+    }
+    QString openFile(QWidget* parent, const tessaly::FileDialogOptions& options) override {
+        if (!take())
+            return ReportingDialogs::openFile(parent, options);
+        return real_.openFile(parent, options);
+    }
+    std::optional<QString> askPassword(QWidget* parent, const QString& title,
+                                       const QString& text) override {
+        if (!take())
+            return ReportingDialogs::askPassword(parent, title, text);
+        return real_.askPassword(parent, title, text);
+    }
+
+private:
+    // Draws the box once it has come up and settled, then closes it.
+    bool take() {
+        if (!drawNext)
+            return false;
+        drawNext = false;
+        QTimer::singleShot(300, qApp, [this] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                drawn = box->window()->grab();
+                box->reject();
+            }
+        });
+        return true;
+    }
+    tessaly::QtDialogs real_{QStringLiteral("Tessaly 2.7S")};
+};
+
+DrawingDialogs* gDialogs = nullptr;
+
+// A picture drawn outside a window of the program (an open menu, a box), shown in a window of
+// its own so that it is saved as every other.
+QWidget* showPicture(QWidget& owner, const QPixmap& picture) {
+    auto* shown = new QLabel(&owner, Qt::Window);
+    shown->setObjectName(QStringLiteral("Picture"));
+    shown->setAttribute(Qt::WA_DeleteOnClose);
+    shown->setPixmap(picture);
+    shown->setFixedSize(picture.deviceIndependentSize().toSize());
+    shown->show();
+    return shown;
+}
+
+// The box `open` brings up, drawn.
+QWidget* drawBox(QWidget& owner, const std::function<void()>& open) {
+    gDialogs->drawn = QPixmap();
+    gDialogs->drawNext = true;
+    open();
+    settle();
+    if (gDialogs->drawn.isNull())
+        return nullptr;
+    return showPicture(owner, gDialogs->drawn);
 }
 
 void settle() {
@@ -246,13 +325,41 @@ const std::map<std::string, Shot> kShots = {
          QPainter(&picture).drawPixmap(button->mapTo(&p.mainWindow(), QPoint(0, button->height())),
                                        menu->grab());
          menu->hide();
-         auto* shown = new QLabel(&p.mainWindow(), Qt::Window);
-         shown->setObjectName(QStringLiteral("SendMenuPicture"));
-         shown->setAttribute(Qt::WA_DeleteOnClose);
-         shown->setPixmap(picture);
-         shown->setFixedSize(picture.size());
-         shown->show();
-         return shown;
+         return showPicture(p.mainWindow(), picture);
+     }},
+    {"first_start_box",
+     [](tessaly::Program& p) -> QWidget* {
+         // The box of a first start: Cancel in the settings window reads a TSY2.ini that is gone.
+         QFile::rename(kDataFolder + QStringLiteral("/TSY2.ini"), kDataFolder + QStringLiteral("/TSY2.ini.kept"));
+         click(p.mainWindow(), "TB_Settei");
+         QWidget* box = drawBox(p.mainWindow(), [&] { p.settingsWindow().Cmd_SetteiCancelClick(); });
+         QFile::rename(kDataFolder + QStringLiteral("/TSY2.ini.kept"), kDataFolder + QStringLiteral("/TSY2.ini"));
+         p.settingsWindow().Cmd_SetteiCancelClick(); // the sample settings again
+         return box;
+     }},
+    {"file_dialog",
+     [](tessaly::Program& p) -> QWidget* {
+         return drawBox(p.mainWindow(), [&] { click(p.mainWindow(), "Cmd_To"); });
+     }},
+    {"password_prompt",
+     [](tessaly::Program& p) -> QWidget* {
+         // As a send asks when the password is not kept.
+         return drawBox(p.mainWindow(), [&] {
+             gDialogs->askPassword(&p.mainWindow(), QStringLiteral("SMTP 認証"),
+                                   QStringLiteral("送信サーバー smtp.example.jp:587 にログインするパスワードを入力してください。\r\n"
+                                                  "ログイン名：yamada@example.jp"));
+         });
+     }},
+    {"guide_window",
+     [](tessaly::Program& p) -> QWidget* {
+         click(p.mainWindow(), "TB_Settei");
+         QTest::keyClick(&p.settingsWindow(), Qt::Key_F1);
+         settle();
+         QWidget* guide = nullptr;
+         for (QWidget* w : QApplication::topLevelWidgets())
+             if (qobject_cast<tessaly::GuideWindow*>(w) && w->isVisible())
+                 guide = w;
+         return guide;
      }},
     {"refused_window",
      [](tessaly::Program& p) -> QWidget* {
@@ -288,8 +395,11 @@ void closeOthers(tessaly::Program& p) {
     p.mainWindow().setEnabled(true);
     if (auto* preview = p.mainWindow().findChild<tessaly::TTSY_PreviewF*>())
         preview->close();
-    if (auto* picture = p.mainWindow().findChild<QLabel*>(QStringLiteral("SendMenuPicture")))
+    if (auto* picture = p.mainWindow().findChild<QLabel*>(QStringLiteral("Picture")))
         picture->close();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<tessaly::GuideWindow*>(w))
+            w->close();
     settle();
 }
 
@@ -297,6 +407,7 @@ void closeOthers(tessaly::Program& p) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    tessaly::setUpJapanese(app);
     QApplication::setWindowIcon(tessaly::applicationIcon());
     if (argc < 3) {
         std::fprintf(stderr, "usage: app_screenshot OUTPUT_DIR WINDOW...\nwindows:");
@@ -306,11 +417,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString output = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    prepareSampleFiles();
+    // At 200 % the pictures are the sharper twins of those at 100 %, as Qt names them.
+    const QString suffix = qEnvironmentVariable("TESSALY_SCREENSHOT_SUFFIX");
+    if (!prepareSampleFiles())
+        return 1;
     QDir::setCurrent(kDataFolder);
 
     // Any message box is a fault of the sample data: it is printed and fails the run.
-    ReportingDialogs dialogs;
+    DrawingDialogs dialogs;
+    gDialogs = &dialogs;
     int status = 0;
     {
         tessaly::NoSecretStore keyring; // drawing a window needs no password
@@ -326,7 +441,7 @@ int main(int argc, char** argv) {
             }
             QWidget* window = shot->second(program);
             settle();
-            const QString file = output + QLatin1Char('/') + QString::fromLatin1(argv[i]) +
+            const QString file = output + QLatin1Char('/') + QString::fromLatin1(argv[i]) + suffix +
                                  QStringLiteral(".png");
             if (!window || !window->isVisible() || !window->grab().save(file)) {
                 std::fprintf(stderr, "cannot draw %s into %s\n", argv[i], file.toUtf8().constData());
@@ -337,6 +452,6 @@ int main(int argc, char** argv) {
             closeOthers(program);
         }
     }
-    QDir(QStringLiteral("/tmp/tessaly-screenshots")).removeRecursively();
+    QDir(kHome).removeRecursively();
     return dialogs.prompts != 0 ? 1 : status;
 }

@@ -139,3 +139,28 @@ TEST(QtDialogs, PasswordPromptHidesTheTextAndCancelGivesNone) {
 }
 
 } // namespace
+
+namespace {
+
+// A box wraps a long line anywhere, inside a Japanese word too: long lines are broken after the
+// last "。", "、" or blank that keeps them short enough, and nowhere else.
+TEST(QtDialogs, LongLinesBreakAfterPunctuationOnly) {
+    const struct {
+        const char* name;
+        QString text;
+        QString shown;
+    } cases[] = {
+        {"short", QStringLiteral("アドレス入力に誤りがあります。"), QStringLiteral("アドレス入力に誤りがあります。")},
+        {"after the comma",
+         QStringLiteral("宛先を確かめて直してから、その宛先だけに送り直してください。宛先を確かめて直してから、"),
+         QStringLiteral("宛先を確かめて直してから、その宛先だけに送り直してください。\n宛先を確かめて直してから、")},
+        {"no place to break", QString(40, QChar(0x3042)), QString(40, QChar(0x3042))},
+        {"half-width counts half", QString(60, QLatin1Char('a')), QString(60, QLatin1Char('a'))},
+        {"given breaks stay",
+         QStringLiteral("一行目です。\n二行目です。"), QStringLiteral("一行目です。\n二行目です。")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tessaly::breakLongLines(c.text, 36), c.shown) << c.name;
+}
+
+} // namespace

@@ -24,7 +24,8 @@ for wanted in ./usr/bin/tessaly ./usr/share/applications/jp.tessaly.Tessaly.desk
               ./usr/share/icons/hicolor/scalable/apps/jp.tessaly.Tessaly.svg \
               ./usr/share/metainfo/jp.tessaly.Tessaly.metainfo.xml \
               ./usr/share/man/man1/tessaly.1.gz ./usr/share/doc/tessaly/copyright \
-              ./usr/share/doc/tessaly/guide-ja.md; do
+              ./usr/share/doc/tessaly/guide-ja.md ./usr/share/doc/tessaly/oauth_guide_ja.md \
+              ./usr/share/doc/tessaly/settings_window.png; do
     grep -qxF "$wanted" "$work/contents" || fail "$wanted is not in the package"
 done
 # Only the program is a program: no test, benchmark or fuzz target comes along.
@@ -34,13 +35,17 @@ extra=$(grep -E '^\./usr/(bin|lib|libexec)/.+[^/]$' "$work/contents" | grep -vxF
 echo "== dependencies"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "$depends"
-for wanted in libqt6widgets6 libqt6network6 libqt6svg6 fonts-ipafont-gothic; do
+for wanted in libqt6widgets6 libqt6network6 libqt6svg6 fonts-ipafont-gothic qt6-translations-l10n \
+              xdg-utils; do
     grep -q "$wanted" <<<"$depends" || fail "Depends lacks $wanted"
 done
 
 echo "== unpack"
 root="$work/root"
 dpkg -x "$deb" "$root"
+
+grep -qx 'StartupWMClass=tessaly' "$root/usr/share/applications/jp.tessaly.Tessaly.desktop" ||
+    fail "the menu entry does not name the windows' class"
 
 echo "== desktop-file-validate"
 desktop-file-validate "$root/usr/share/applications/jp.tessaly.Tessaly.desktop"
@@ -67,4 +72,13 @@ for file in TSY2.ini Address.csv Log.txt SendData.txt; do
 done
 grep -q "^Log=$data/Log.txt" "$data/TSY2.ini" || fail "TSY2.ini does not point into the data folder"
 [ -z "$(ls -A "$work/started-in")" ] || fail "files were written into the folder it was started in"
+
+echo "== a data folder that cannot be made"
+# Its box is answered as every other: the program ends with an error rather than wait for a click.
+touch "$work/not-a-folder"
+status=0
+(cd "$work/started-in" &&
+    env HOME="$work/home" XDG_DATA_HOME="$work/not-a-folder/data" QT_QPA_PLATFORM=offscreen \
+        TESSALY_QUIT_AFTER_START=1 timeout 60 "${command[@]}") || status=$?
+[ "$status" -eq 1 ] || fail "with a data folder it cannot make, the program ended with status $status, not 1"
 echo "OK: the installed program ran and kept its files in $data"

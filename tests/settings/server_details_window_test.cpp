@@ -1,6 +1,7 @@
 #include "settings/server_details_window.h"
 #include "settings/settings_window.h"
 #include "settings/smtp_passwords.h"
+#include "common/window_fit.h"
 
 #include "fixtures/fake_dialogs.h"
 #include "fixtures/fake_secret_store.h"
@@ -12,6 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -67,12 +72,41 @@ TEST_F(ServerDetailsTest, TheButtonSitsInFreeRoomBesideTheHost) {
     EXPECT_TRUE(settei_->rect().contains(button->geometry()));
     EXPECT_GE(button->sizeHint().width(), 0);
     EXPECT_LE(button->sizeHint().width(), button->width()) << "caption cut";
-    for (QWidget* other : settei_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget* other : button->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (other == button || other->isWindow())
             continue;
         EXPECT_FALSE(button->geometry().intersects(other->geometry()))
             << other->objectName().toStdString();
     }
+}
+
+// On a screen too small for it, the window takes what the screen has and scrolls, with OK and
+// キャンセル always in view below the scrolling part; the settings window, which fits, keeps
+// its size and its buttons their places.
+TEST_F(ServerDetailsTest, ScrollsWhereTheScreenIsTooSmallWithTheButtonsInView) {
+    openDetails();
+    // As on a 1920 x 1080 screen at 200 %, with room for a title bar.
+    auto* fitted = details()->findChild<tessaly::FittedPage*>();
+    ASSERT_NE(fitted, nullptr);
+    ASSERT_TRUE(fitted->fitInto(QSize(960, 500)));
+    EXPECT_LE(details()->height(), 500);
+    auto* area = details()->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    EXPECT_LT(area->viewport()->height(), 640);
+    for (const char* name : {"Cmd_OK", "Cmd_Cancel"}) {
+        QPushButton* button = in<QPushButton>(details(), name);
+        EXPECT_TRUE(button->isVisible()) << name;
+        EXPECT_TRUE(details()->rect().contains(button->geometry())) << name;
+        EXPECT_GE(button->y(), area->geometry().bottom()) << name << " scrolls away";
+    }
+    // The last control scrolls into view.
+    in<QSpinBox>(details(), "Spn_RetryTries")->setFocus();
+    area->ensureWidgetVisible(in<QSpinBox>(details(), "Spn_RetryTries"));
+    EXPECT_GT(area->verticalScrollBar()->value(), 0);
+
+    EXPECT_EQ(settei_->size(), QSize(555, 433));
+    EXPECT_EQ(in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->geometry(), QRect(180, 400, 85, 25));
+    EXPECT_EQ(in<QPushButton>(settei_.get(), "Cmd_SetteiCancel")->geometry(), QRect(310, 400, 96, 25));
 }
 
 // Changing the protection proposes its usual port; the user may keep their own.
@@ -318,14 +352,19 @@ TEST_P(OAuthProviderChoice, FillsTheServerAndKeepsTheSecretInTheKeyringOnly) {
     const ProviderChoice& c = GetParam();
     openDetails();
     in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    // The provider shown first fills in its endpoints with the choice of OAuth itself, and
+    // proposes its server; each proposal is a question.
+    dialogs_.queueAnswer(true);
+    dialogs_.queueAnswer(true);
     choose("Cmb_AuthKind", 1);
     EXPECT_FALSE(in<QLineEdit>(details(), "Edt_Password")->isEnabled());
     EXPECT_TRUE(in<QLineEdit>(details(), "Edt_OAuthClientId")->isEnabled());
-    // The provider shown first fills in its endpoints with the choice of OAuth itself.
     EXPECT_EQ(in<QLineEdit>(details(), "Edt_OAuthTokenUrl")->text(),
               QStringLiteral("https://login.microsoftonline.com/organizations/oauth2/v2.0/token"));
-    choose("Cmb_OAuthProvider", 2); // その他: nothing is filled in
+    choose("Cmb_OAuthProvider", 2); // その他: nothing is filled in, the own server is back
     choose("Cmb_OAuthProvider", c.provider);
+    EXPECT_EQ(dialogs_.count(FakeDialogs::Kind::Question), 2);
+    dialogs_.clear();
     EXPECT_EQ(in<QLineEdit>(details(), "Edt_OAuthScope")->text(), QString::fromLatin1(c.scope));
     QTest::keyClicks(in<QLineEdit>(details(), "Edt_Login"), QStringLiteral("taro@example.jp"));
     ok();
@@ -363,5 +402,100 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ProviderChoice>& info) {
         return std::string(info.param.name);
     });
+
+// A provider's server replaces the user's own only with a yes, and never outlives OAuth: after
+// any sequence of choices, OK leaves the user's host, port and protection unless OAuth with a
+// known provider is what stands at the end and its server was accepted.
+struct AnswerAll : FakeDialogs {
+    bool answer = false;
+    bool askYesNo(QWidget* parent, const QString& title, const QString& text) override {
+        // A login over an unprotected connection is the user's own choice here.
+        queueAnswer(answer || text.startsWith(QStringLiteral("接続の保護が「なし」")));
+        return FakeDialogs::askYesNo(parent, title, text);
+    }
+};
+
+TEST(ServerDetailsSequences, TheHostSurvivesEveryChoiceButAnAcceptedProvider) {
+    const char steps[] = "AUOPGMX"; // auth on, off; OAuth, password; Google, Microsoft, その他
+    const char* const hosts[] = {"smtp.office365.com", "smtp.gmail.com"};
+    const char* const ports[] = {"587", "465"};
+    const int securities[] = {1, 2};
+    for (const bool yes : {false, true}) {
+        AnswerAll dialogs;
+        dialogs.answer = yes;
+        TempStartDir dir;
+        dir.write(QStringLiteral("TSY2.ini"), "[Settei]\r\nHost=mail.example.jp\r\nPort=2525\r\n");
+        Settings settings;
+        QWidget main;
+        const std::string start = dir.path().toStdString();
+        TTSY_SetteiF settei(dialogs, settings, start, &main);
+        Settings_Load(settings, start, dialogs, settei, &main, nullptr);
+        settei.show();
+        auto* details = settei.findChild<TTSY_ServerSyousaiF*>();
+        // Every sequence of up to four steps, as a number in base 7 with a leading length.
+        for (int length = 1; length <= 4; ++length) {
+            int count = 1;
+            for (int i = 0; i < length; ++i)
+                count *= 7;
+            for (int n = 0; n < count; ++n) {
+                std::string sequence;
+                for (int i = 0, rest = n; i < length; ++i, rest /= 7)
+                    sequence += steps[rest % 7];
+                SCOPED_TRACE(std::string(yes ? "yes " : "no ") + sequence);
+                settei.Cmd_ServerSyousaiClick();
+                for (const char step : sequence) {
+                    switch (step) {
+                    case 'A': details->ChkBox_Auth->setChecked(true); break;
+                    case 'U': details->ChkBox_Auth->setChecked(false); break;
+                    case 'O': case 'P':
+                        if (details->Cmb_AuthKind->isEnabled())
+                            details->Cmb_AuthKind->setCurrentIndex(step == 'O' ? 1 : 0);
+                        break;
+                    default:
+                        // Only what a user can reach: the list is open in OAuth mode alone.
+                        if (details->Cmb_OAuthProvider->isEnabled())
+                            details->Cmb_OAuthProvider->setCurrentIndex(
+                                step == 'G' ? 1 : step == 'M' ? 0 : 2);
+                    }
+                }
+                const bool oauth =
+                    details->ChkBox_Auth->isChecked() && details->Cmb_AuthKind->currentIndex() == 1;
+                const int provider = details->Cmb_OAuthProvider->currentIndex();
+                const bool theirs = yes && oauth && provider < 2;
+                EXPECT_EQ(details->Label_OAuthServer->isVisible(), theirs);
+                const QString host = theirs ? QString::fromLatin1(hosts[provider]) : QStringLiteral("mail.example.jp");
+                const QString port = theirs ? QString::fromLatin1(ports[provider]) : QStringLiteral("2525");
+                const int security = theirs ? securities[provider] : 0;
+                EXPECT_EQ(details->Cmb_Security->currentIndex(), security);
+                // What OK asks for besides: a login name, and the registration of an OAuth login.
+                details->Edt_Login->setText(QStringLiteral("taro@example.jp"));
+                details->Edt_OAuthClientId->setText(QStringLiteral("app"));
+                details->Cmd_OKClick();
+                ASSERT_FALSE(details->isVisible());
+                EXPECT_EQ(settei.Edt_Host->text(), host);
+                EXPECT_EQ(settei.Edt_Port->text(), port);
+                EXPECT_EQ(settei.pendingServerDetails().Security, security);
+                // Back to the user's own for the next sequence.
+                settei.assignText(settei.Edt_Host, "mail.example.jp");
+                settei.assignText(settei.Edt_Port, "2525");
+                settei.resetServerDetails();
+                dialogs.clear();
+            }
+        }
+    }
+}
+
+TEST_F(ServerDetailsTest, TheProvidersQuestionNamesWhatItWouldChange) {
+    openDetails();
+    in<QCheckBox>(details(), "ChkBox_Auth")->setChecked(true);
+    dialogs_.queueAnswer(false);
+    choose("Cmb_AuthKind", 1);
+    EXPECT_EQ(dialogs_.lastText(),
+              QStringLiteral("Microsoft 365 の送信サーバーに合わせて、次のとおり変更しますか？\r\n"
+                             "HOST名：Mail.Example.JP → smtp.office365.com\r\n"
+                             "ポート番号：25 → 587\r\n"
+                             "接続の保護：なし → STARTTLS"));
+    EXPECT_FALSE(in<QLabel>(details(), "Label_OAuthServer")->isVisible());
+}
 
 } // namespace

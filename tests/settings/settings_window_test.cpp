@@ -100,7 +100,11 @@ TEST_F(SettingsWindowTest, LaysOutEveryControlInTabOrder) {
 TEST_F(SettingsWindowTest, FirstStartUsesDefaultsAndWritesOnlyOnSave) {
     EXPECT_TRUE(load());
     EXPECT_EQ(dialogs_.texts(), QStringList{MsgFirstRun});
-    EXPECT_EQ(edit("Edt_Host")->text(), QStringLiteral("smtp.example.jp"));
+    // The box says where to go next, and where the guide tells more.
+    ASSERT_EQ(dialogs_.nextSteps.size(), 1);
+    EXPECT_TRUE(dialogs_.nextSteps[0].contains(QStringLiteral("「環境設定画面表示」")));
+    EXPECT_TRUE(dialogs_.nextSteps[0].contains(QStringLiteral("「最初の起動」")));
+    EXPECT_EQ(edit("Edt_Host")->text(), QStringLiteral("smtp.○○○.ne.jp"));
     EXPECT_EQ(edit("Edt_Port")->text(), QStringLiteral("25"));
     EXPECT_EQ(edit("Edt_Keisyou")->text(), QStringLiteral("様"));
     EXPECT_EQ(edit("Edt_Address")->text(), qpath("Address.csv"));
@@ -119,7 +123,7 @@ TEST_F(SettingsWindowTest, FirstStartUsesDefaultsAndWritesOnlyOnSave) {
     QTest::keyClick(edit("Edt_Host"), Qt::Key_Return); // Enter in a field saves
     EXPECT_FALSE(window_->isVisible());
     EXPECT_TRUE(main_.isEnabled());
-    EXPECT_TRUE(ini().contains("Host=smtp.example.jp\r\nPort=25\r\n"));
+    EXPECT_TRUE(ini().contains("Host=smtp.\x81\x9b\x81\x9b\x81\x9b.ne.jp\r\nPort=25\r\n"));
     EXPECT_TRUE(ini().contains(QByteArray("Keisyou=\x97\x6c\r\n")));
     EXPECT_EQ(dialogs_.texts(), QStringList{MsgFirstRun});
 }
@@ -146,7 +150,7 @@ TEST_F(SettingsWindowTest, StoredValuesComeBackAndFailedSwitchesAreSavedOff) {
     EXPECT_EQ(settings_.EverySend, "me@example.jp");
     EXPECT_FALSE(box("ChkBox_Log")->isChecked());
     EXPECT_TRUE(box("ChkBox_SendData")->isChecked());
-    EXPECT_EQ(main_.pos(), QPoint(32, -3));
+    EXPECT_EQ(main_.pos(), QPoint(32, 0)); // three pixels above the screen: moved onto it
     EXPECT_EQ(window_->pos(), QPoint(40, 50));
     EXPECT_EQ(address_.pos(), QPoint(60, 70));
 
