@@ -758,28 +758,8 @@ SendResult TSmtpClient::endOfData(const SmtpReply& reply) {
 }
 
 // The plain exchange: the header, then the body as a stream; "." follows as a command of its own.
-SendResult TSmtpClient::dataInSteps() {
-    if (const SocketFailure f = sendAll(headerBlock(FinalHeader)))
-        return endedBeforeData(f);
-    QBuffer body(&m_bodyStream);
-    body.open(QIODevice::ReadOnly);
-    if (const SocketFailure f = sendStream(body))
-        return endedBeforeData(f);
-    if (OnEndOfData)
-        if (const Thrown thrown = call([this] { OnEndOfData(this); })) {
-            DropConnection(); // the server waits inside the message's data
-            return ended(SendOutcome::NotSent, thrown);
-        }
-    SmtpReply reply;
-    if (const SocketFailure f = command(".", SmtpStep::EndOfData, reply))
-        // Once "." is out, a missing reply leaves the message's fate open: the server may have it.
-        return BytesQueued() > 0 ? ended(SendOutcome::Unknown, f) : endedBeforeData(f);
-    return endOfData(reply);
-}
-
-// The extended exchange sends the header, the body and "." in one write: over TLS each write
-// is a record that both ends must seal and open, and a server takes one where it took three.
-// The bytes are the same as in steps.
+// The header, the body and "." go in one write: each write is a segment the server must take
+// and, over TLS, a record both ends must seal and open. The bytes are those of three writes.
 SendResult TSmtpClient::dataWhole() {
     QByteArray data = headerBlock(FinalHeader);
     data += m_bodyStream;
@@ -836,7 +816,7 @@ SendResult TSmtpClient::transact() {
         Pipelining && HasExtension("PIPELINING") ? envelopeGrouped() : envelopeInSteps();
     if (envelopeEnd)
         return *envelopeEnd;
-    return extended() ? dataWhole() : dataInSteps();
+    return dataWhole();
 }
 
 SendResult TSmtpClient::Send() {

@@ -166,7 +166,6 @@ private:
     // Every recipient refused: the refusal that decides the message.
     SendResult allRefused(bool namedStep) const;
     SendResult refusal(const SmtpReply& reply, bool namedStep) const;
-    SendResult dataInSteps();
     SendResult dataWhole();
     SendResult endOfData(const SmtpReply& reply);
     std::optional<SendResult> reconnect();
