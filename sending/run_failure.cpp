@@ -1,8 +1,8 @@
 #include "sending/run_failure.h"
 
-#include "common/text.h"
-
 #include <QStringList>
+
+#include <utility>
 
 namespace tessaly {
 
@@ -75,7 +75,7 @@ QString RunFailureLead(FailedStep step, std::size_t accepted, bool temporary) {
 }
 
 RunFailure::RunFailure(QString lead, QString detail)
-    : Error((detail.isEmpty() ? lead : lead + QStringLiteral("\r\n") + detail).toStdString()),
+    : Error((detail.isEmpty() ? lead : QString(lead + QStringLiteral("\r\n") + detail)).toStdString()),
       Lead(std::move(lead)), Detail(std::move(detail)) {}
 
 QString RunFailure::boxText(const QString& eventText) const {

@@ -56,13 +56,13 @@ SmtpConnection::Attempt SmtpConnection::attempt() {
         client_.Connect();
         return {};
     } catch (const TlsError& e) {
-        return {Kind::Tls, e.what(), e.Problems, e.Fingerprint, e.PinnedFingerprint};
+        return {Kind::Tls, e.what(), e.Problems, e.Fingerprint, e.PinnedFingerprint, FailedStep::Tls, false};
     } catch (const AuthError& e) {
-        return {Kind::Login, e.what(), {}, {}, {}, FailedStep::Login};
+        return {Kind::Login, e.what(), {}, {}, {}, FailedStep::Login, false};
     } catch (const RefusedError& e) {
         return {Kind::Failed, e.what(), {}, {}, {}, FailedStepOf(e.Reply.Step), e.Reply.Transient()};
     } catch (const std::exception& e) {
-        return {Kind::Failed, e.what(), {}, {}, {}};
+        return {Kind::Failed, e.what(), {}, {}, {}, FailedStep::Connect, false};
     }
 }
 

@@ -199,7 +199,7 @@ TEST(SendRunFailure, BadRecipientsEndTheRunBeforeItConnects) {
                   "次の宛先はメールアドレスとして正しくないため、送信を始めませんでした。"
                   "直すか宛先一覧から削除してから、もう一度送信してください。\r\n"
                   "・2件目（アドレス帳）：inj x@example.com　… 空白があります\r\n"
-                  "・3件目（アドレス帳）：inj<>@example.com　… 「<」か「>」があります\r\n"
+                  "・3件目（アドレス帳）：inj<>@example.com　… アドレスがありません\r\n"
                   "・4件目（ファイル list.txt）：山田 太郎 <t@example.jp>　… 宛名に改行があります")});
     QTest::qWait(50);
     EXPECT_EQ(server.connections(), 0);

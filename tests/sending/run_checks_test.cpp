@@ -33,7 +33,7 @@ TEST(RunChecks, TextsTheChosenCodeCannotCarry) {
     RunMail mail;
     mail.subjectSjis = sjis("あ漢字①㈱ｱ");
     mail.bodyLinesSjis = {sjis("一行目"), sjis("ab\u2170c")}; // ⅰ: FA 40
-    mail.recipientsSjis = {"a@example.jp", "\xED\x40@example.jp"}; // the NEC-selected 纊
+    mail.recipientsSjis = {"a@example.jp", "\xED\x40 <b@example.jp>"}; // the NEC-selected 纊
     RunSettings settings;
     EXPECT_EQ(SendRefusal(mail, settings),
               QStringLiteral("本文 2 行目の 3 文字目の「ⅰ」(U+2170)はメールでは送れない文字です"
