@@ -67,7 +67,7 @@ void TTSY_Adrs_HitF::BitBtn1Click() {
     for (int i = 0; i < Hit_List->count(); ++i)
         if (Hit_List->item(i)->isSelected())
             chosen.push_back(Hit_List->item(i)->data(Qt::UserRole).toByteArray().toStdString());
-    main_.addRecipients(chosen);
+    main_.addRecipients(chosen, QStringLiteral("アドレス帳"));
     accept();
 }
 

@@ -333,15 +333,20 @@ void TTSY_MainF::showStatus() {
     statusPanel1_->setToolTip(status_); // a text longer than the panel can still be read whole
 }
 
-void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis) {
+namespace {
+constexpr int kSourceRole = Qt::UserRole + 1;
+} // namespace
+
+void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source) {
     auto* item = new QListWidgetItem(text, List_To);
     item->setData(Qt::UserRole, sjis);
+    item->setData(kSourceRole, source);
     item->setSizeHint(QSize(0, 13));
 }
 
-void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis) {
+void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis, const QString& source) {
     for (const std::string& entry : entriesSjis)
-        addRecipientItem(tessaly::fromSjis(entry), QByteArray::fromStdString(entry));
+        addRecipientItem(tessaly::fromSjis(entry), QByteArray::fromStdString(entry), source);
     if (!entriesSjis.empty())
         enableSend();
 }
@@ -359,6 +364,14 @@ std::vector<std::string> TTSY_MainF::recipientsSjis() const {
     for (int i = 0; i < List_To->count(); ++i)
         entries.push_back(List_To->item(i)->data(Qt::UserRole).toByteArray().toStdString());
     return entries;
+}
+
+std::vector<QString> TTSY_MainF::recipientSources() const {
+    std::vector<QString> sources;
+    sources.reserve(static_cast<std::size_t>(List_To->count()));
+    for (int i = 0; i < List_To->count(); ++i)
+        sources.push_back(List_To->item(i)->data(kSourceRole).toString());
+    return sources;
 }
 
 bool TTSY_MainF::eventFilter(QObject* watched, QEvent* event) {
@@ -407,7 +420,7 @@ void TTSY_MainF::takeTypedRecipient() {
         const tessaly::AddressSearchResult found =
             tessaly::AddressBook_FindByName(*addressBook_, typed);
         if (found.outcome == tessaly::AddressSearchResult::OneHit) {
-            addRecipients({found.hits.front()});
+            addRecipients({found.hits.front()}, QStringLiteral("アドレス帳"));
             Edt_To->clear();
             return;
         }
@@ -420,7 +433,7 @@ void TTSY_MainF::takeTypedRecipient() {
     }
     std::string trimmed;
     if (tessaly::MailAddress_Check(typed, trimmed)) {
-        addRecipients({trimmed});
+        addRecipients({trimmed}, QStringLiteral("手入力"));
         Edt_To->clear();
     } else {
         dialogs_.message(this, QStringLiteral("アドレス入力に誤りがあります。"));
@@ -454,7 +467,8 @@ void TTSY_MainF::Cmd_ToClick() {
     if (!path.isEmpty()) {
         tessaly::guarded(dialogs_, this, [&] {
             tessaly::RecipientFile_Read(path.toStdString(), dialogs_, this,
-                                        [this](const std::string& a) { addRecipients({a}); });
+                                        [this, source = QStringLiteral("ファイル %1").arg(QFileInfo(path).fileName())](
+                                            const std::string& a) { addRecipients({a}, source); });
         });
     }
     if (List_To->count() > 0)

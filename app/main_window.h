@@ -75,10 +75,12 @@ public:
 
     // --- Used by the hit list and the address book window ---
     // Appends recipient entries (Shift-JIS bytes: a bare address, or name " <" address ">")
-    // to List_To exactly as given; enables TB_Send when at least one was added.
-    void addRecipients(const std::vector<std::string>& entriesSjis);
-    // The entries of List_To, in order, as Shift-JIS bytes.
+    // to List_To exactly as given; enables TB_Send when at least one was added. `source` says
+    // where they came from ("アドレス帳"), for the message that refuses a bad address.
+    void addRecipients(const std::vector<std::string>& entriesSjis, const QString& source = {});
+    // The entries of List_To, in order, as Shift-JIS bytes, and where each came from.
     std::vector<std::string> recipientsSjis() const;
+    std::vector<QString> recipientSources() const;
 
     // Text of status panel 1.
     QString statusText() const;
@@ -125,7 +127,7 @@ private:
     void enableSend();
     void setStatus(const QString& text);
     void showStatus(); // status_ into panel 1, with its whole text as the tooltip
-    void addRecipientItem(const QString& text, const QByteArray& sjis);
+    void addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source);
     // Appends one line (or several, separated by "\n") to the body field, as a new line.
     void appendBodyLine(const QString& line);
     void readBodyFile(const QString& fsPath);
@@ -180,6 +182,7 @@ private:
     std::unique_ptr<tessaly::SendRunner> runner_;
     bool closeAfterRun_ = false; // the window was closed during a run
     QString clientFailure_;      // the status an SMTP client event set in the current run
+    QString clientFailureBox_;   // its box's text, shown in the run's one error box
     QString status_;                       // the text of status panel 1 and the progress; while
     std::pair<int, int> progress_{0, 100}; // recipients go out the bar shows them from a timer
     std::unique_ptr<QObject> statusThrottle_;

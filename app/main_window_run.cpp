@@ -13,7 +13,9 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "sending/run_checks.h"
+#include "sending/run_failure.h"
 #include "sending/run_preview.h"
+#include "sending/run_prompts.h"
 #include "sending/send_runner.h"
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
@@ -29,6 +31,8 @@
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QToolButton>
+
+#include <utility>
 
 using tessaly::RunState;
 using tessaly::SendRunner;
@@ -99,6 +103,10 @@ void TTSY_MainF::buildSendMenu() {
             [this] { tessaly::showGuide(QStringLiteral("メイン画面の見方"), this); });
     TB_Send->setMenu(menu);
     TB_Send->setPopupMode(QToolButton::MenuButtonPopup);
+    // The arrow that opens the menu is a target of its own, wide and set off by a line, so that
+    // a click meant for the menu does not start the run.
+    TB_Send->setStyleSheet(QStringLiteral(
+        "QToolButton#TB_Send::menu-button { width: 22px; border-left: 1px solid palette(mid); }"));
 }
 
 // ---- What the run is given ----
@@ -113,6 +121,7 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
             tessaly::toSjis(block.text(), QStringLiteral("本文 %1 行目").arg(++number)));
     mail.bodyShownSjis = bodyLinesSjis(displayedBodyLines());
     mail.recipientsSjis = recipientsSjis();
+    mail.recipientSources = recipientSources();
     return mail;
 }
 
@@ -155,8 +164,32 @@ void TTSY_MainF::startRun(void (SendRunner::*run)(const tessaly::RunMail&, tessa
     }
     const tessaly::RunMail mail = takeMail();
     const tessaly::RunSettings settings = takeRunSettings();
+    if (run == &SendRunner::send && settings_.ConfirmSend) {
+        // The attachments' names join the question here once a mail can carry them.
+        const QStringList attachmentNames;
+        if (!dialogs_.askYesNoDefaultNo(this, QStringLiteral("送信の確認"),
+                                        tessaly::SendConfirmQuestionText(mail.recipientsSjis.size(),
+                                                                         settings.hostSjis, settings.port,
+                                                                         attachmentNames)))
+            return;
+    }
     clientFailure_.clear();
-    tessaly::guarded(dialogs_, this, [&] { (runner_.get()->*run)(mail, settings); });
+    clientFailureBox_.clear();
+    // One box for a failed run: the client's event says what it says in the run's box, between
+    // the sentence that names the step and the server's reply.
+    tessaly::guarded(dialogs_, this, [&] {
+        try {
+            (runner_.get()->*run)(mail, settings);
+        } catch (const tessaly::RunFailure& failure) {
+            throw tessaly::Error(failure.boxText(std::exchange(clientFailureBox_, {})).toStdString());
+        } catch (const tessaly::Error& e) {
+            if (clientFailureBox_.isEmpty())
+                throw;
+            throw tessaly::Error(std::exchange(clientFailureBox_, {}).toStdString() + "\r\n" + e.what());
+        }
+    });
+    if (!clientFailureBox_.isEmpty())
+        dialogs_.error(this, std::exchange(clientFailureBox_, {}));
     if (closeAfterRun_) {
         closeAfterRun_ = false;
         close();
@@ -240,7 +273,10 @@ void TTSY_MainF::runEnded(const tessaly::RunEnd& end) {
 // ---- The SMTP client's events ----
 
 void TTSY_MainF::reportClientFailure(const QString& errorText, const QString& statusText) {
-    dialogs_.error(this, errorText);
+    if (runner_->running())
+        clientFailureBox_ = errorText; // the run's own box shows it
+    else
+        dialogs_.error(this, errorText);
     TB_Send->setEnabled(false);
     TB_Stop->setEnabled(false);
     setStatus(statusText);

@@ -31,7 +31,7 @@ Program::Program(Dialogs& dialogs, SecretStore& secrets)
 
     address_ = std::make_unique<TTSY_AddressF>(
         dialogs_, *dataModule_->addressBook, settings_, main_->StartDirectory(), mainWindow,
-        [mainWindow](const std::vector<std::string>& lines) { mainWindow->addRecipients(lines); },
+        [mainWindow](const std::vector<std::string>& lines) { mainWindow->addRecipients(lines, QStringLiteral("アドレス帳")); },
         [settei] { settei->clearAddress(); });
     settei_->setAddressWindow(address_.get());
     settei_->setPasswords(passwords_.get());

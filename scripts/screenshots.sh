@@ -26,6 +26,13 @@ WINDOWS=(
     first_start_box  # the box of the first start
     file_dialog      # Qt's own file dialog, in Japanese
     password_prompt  # the password prompt of a send
+    error_connect_box     # the box of a run that could not connect
+    error_login_box       # the box of a run whose login was refused
+    error_recipient_box   # the box of a run stopped by a refused recipient
+    error_body_box        # the box of a run whose message the server refused after its data
+    error_temporary_box   # the box of a run the server ended for now (421)
+    error_addresses_box   # the box that refuses a run for addresses that are no mailboxes
+    confirm_send_box      # the question before a run (送信前に確認する)
 )
 source scripts/deps.sh
 tessaly_ensure_packages "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_RUN_PACKAGES[@]}" \

@@ -4,6 +4,7 @@
 
 #include "sending/retry_policy.h"
 #include "smtp/run_messages.h"
+#include "smtp/smtp_reply.h"
 
 #include <cstddef>
 #include <functional>
@@ -16,6 +17,7 @@ struct MessageOutcome {
     MessageResult result = MessageResult::Accepted;
     std::string reply;     // the reply that decided it (every line, without the last line end)
     std::string errorText; // the failure in words, as the run reports it when it cannot go on
+    SmtpStep step = SmtpStep::Other; // the command it ended at
 };
 
 class MessageTransport {

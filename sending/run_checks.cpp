@@ -2,6 +2,9 @@
 
 #include "common/cp932.h"
 #include "common/text.h"
+#include "smtp/run_messages.h"
+
+#include <QStringList>
 
 namespace tessaly {
 
@@ -51,7 +54,149 @@ QString PortRefusal(const RunSettings& settings) {
                                  static_cast<qsizetype>(settings.portSjis.size())));
 }
 
+namespace {
+
+bool isAtext(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           std::string_view("!#$%&'*+-/=?^_`{|}~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// Atoms joined by single dots, none empty.
+bool isDotString(std::string_view s, bool (*allowed)(unsigned char)) {
+    if (s.empty() || s.front() == '.' || s.back() == '.')
+        return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '.' ? s[i + 1] == '.' : !allowed(c))
+            return false;
+    }
+    return true;
+}
+
+bool isQuotedString(std::string_view s) {
+    if (s.size() < 2 || s.front() != '"' || s.back() != '"')
+        return false;
+    for (std::size_t i = 1; i + 1 < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c == '\\') {
+            if (++i + 1 >= s.size())
+                return false;
+        } else if (c == '"' || c < 32 || c > 126) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isLabelByte(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+bool isDomain(std::string_view d) {
+    if (!isDotString(d, isLabelByte))
+        return false;
+    for (std::size_t start = 0; start <= d.size();) {
+        std::size_t end = d.find('.', start);
+        if (end == std::string_view::npos)
+            end = d.size();
+        if (d[start] == '-' || d[end - 1] == '-' || end - start > 63)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool isAddressLiteral(std::string_view d) {
+    if (d.size() < 3 || d.front() != '[' || d.back() != ']')
+        return false;
+    for (const char ch : d.substr(1, d.size() - 2)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 33 || c > 126 || c == '[' || c == ']' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+bool hasLineBreak(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
+
+} // namespace
+
+QString MailboxFault(std::string_view a) {
+    if (a.empty())
+        return QStringLiteral("アドレスがありません");
+    for (const char ch : a) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 32 || c == 127)
+            return QStringLiteral("改行などの制御文字があります");
+        if (c >= 128)
+            return QStringLiteral("全角文字など、アドレスに使えない文字があります");
+    }
+    const bool quoted = a.front() == '"';
+    if (!quoted && a.find(' ') != std::string_view::npos)
+        return QStringLiteral("空白があります");
+    if (a.find_first_of("<>") != std::string_view::npos)
+        return QStringLiteral("「<」か「>」があります");
+    const std::size_t at = a.rfind('@');
+    if (at == std::string_view::npos)
+        return QStringLiteral("「@」がありません");
+    const std::string_view local = a.substr(0, at);
+    const std::string_view domain = a.substr(at + 1);
+    if (!quoted && local.find('@') != std::string_view::npos)
+        return QStringLiteral("「@」が二つ以上あります");
+    if (local.empty() || !(isDotString(local, isAtext) || isQuotedString(local)))
+        return QStringLiteral("「@」の前に、アドレスに使えない書き方があります");
+    if (domain.empty())
+        return QStringLiteral("「@」の後にドメインがありません");
+    if (!isAddressLiteral(domain) &&
+        (!isDomain(domain) || domain.find('.') == std::string_view::npos))
+        return QStringLiteral("「@」の後が「example.jp」のようなドメインではありません");
+    if (local.size() > 64 || domain.size() > 255 || a.size() > 254)
+        return QStringLiteral("長すぎます");
+    return {};
+}
+
+QString RecipientsRefusal(const std::vector<std::string>& entriesSjis,
+                          const std::function<QString(std::size_t)>& sourceOf) {
+    QStringList faults;
+    for (std::size_t i = 0; i < entriesSjis.size(); ++i) {
+        const std::string_view entry = entriesSjis[i];
+        const RecipientParts parts = SplitRecipient(entry);
+        QString fault;
+        // The name becomes the body's first line; a break in it would end that line early.
+        if (hasLineBreak(parts.addresseeName))
+            fault = QStringLiteral("宛名に改行があります");
+        else
+            fault = MailboxFault(parts.address);
+        // What follows the closing bracket would be cut off without a word.
+        const std::size_t open = entry.find('<');
+        if (fault.isEmpty() && open != std::string_view::npos) {
+            const std::size_t close = entry.find('>', open);
+            if (close != std::string_view::npos &&
+                entry.find_first_not_of(std::string_view(" \t\r\n", 4), close + 1) != std::string_view::npos)
+                fault = QStringLiteral("「>」の後に文字があります");
+        }
+        if (fault.isEmpty())
+            continue;
+        // The entry on one line, whatever breaks it holds.
+        faults << QStringLiteral("・%1件目（%2）：%3　… %4")
+                      .arg(QString::number(i + 1), sourceOf(i), fromSjis(OneLine(entry)), fault);
+    }
+    if (faults.isEmpty())
+        return {};
+    return QStringLiteral("次の宛先はメールアドレスとして正しくないため、送信を始めませんでした。"
+                          "直すか宛先一覧から削除してから、もう一度送信してください。\r\n") +
+           faults.join(QStringLiteral("\r\n"));
+}
+
+QString SubjectLineRefusal(std::string_view subjectSjis) {
+    if (!hasLineBreak(subjectSjis))
+        return {};
+    return QStringLiteral("件名に改行があります。件名を1行にしてから、もう一度送信してください。");
+}
+
 QString SendRefusal(const RunMail& mail, const RunSettings& settings) {
+    if (QString refusal = SubjectLineRefusal(mail.subjectSjis); !refusal.isEmpty())
+        return refusal;
     // Only ISO-2022-JP refuses characters of code page 932; UTF-8 carries every one of them, but
     // no byte that is not one (the texts read from files could hold such bytes).
     const bool jisOnly = settings.charset == MessageCharset::Iso2022Jp;
@@ -76,7 +221,8 @@ QString SendRefusal(const RunMail& mail, const RunSettings& settings) {
     for (const std::string& entry : mail.recipientsSjis)
         if (refused(entry, QStringLiteral("宛先 %1 件目").arg(++number)))
             return refusal;
-    return {};
+    return RecipientsRefusal(mail.recipientsSjis,
+                             [&mail](std::size_t i) { return RecipientSourceOf(mail, i); });
 }
 
 } // namespace tessaly

@@ -6,7 +6,11 @@
 #include "sending/run_snapshot.h"
 
 #include <QString>
+#include <cstddef>
+#include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessaly {
 
@@ -27,8 +31,24 @@ QString Cp932Refusal(std::string_view sjis, const QString& field);
 // The refusal of a port setting that is no number; empty when it is one.
 QString PortRefusal(const RunSettings& settings);
 
+// Why `addressSjis` is no mailbox a server may be given in MAIL or RCPT (dot-atoms or a quoted
+// local part, "@", a domain of labels with a dot or an address literal, ASCII only); empty when
+// it is one. A blank, an angle bracket or a control character would change the command itself.
+QString MailboxFault(std::string_view addressSjis);
+
+// Every entry of a recipient list whose address is no mailbox, or whose addressee name holds a
+// line break (it becomes the first line of the body), listed in one message with the number of
+// the entry and where it came from (`sourceOf(index)`, e.g. "アドレス帳"); empty when every entry
+// is sound. Runs that take recipients from elsewhere name their own sources.
+QString RecipientsRefusal(const std::vector<std::string>& entriesSjis,
+                          const std::function<QString(std::size_t)>& sourceOf);
+
+// The Subject goes into a header: a line break in it would start a header of its own.
+QString SubjectLineRefusal(std::string_view subjectSjis);
+
 // The first refusal among every text of the mail and every setting that goes into a message,
-// for the code the settings choose; empty when there is none.
+// for the code the settings choose, then every recipient that is no mailbox; empty when there is
+// none.
 QString SendRefusal(const RunMail& mail, const RunSettings& settings);
 
 } // namespace tessaly

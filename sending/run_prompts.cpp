@@ -52,4 +52,13 @@ QString TrustQuestionText(const std::string& tlsText, const std::string& hostSji
                .arg(serverName(hostSjis, port));
 }
 
+QString SendConfirmQuestionText(std::size_t recipients, const std::string& hostSjis, int port,
+                                const QStringList& attachmentNames) {
+    QString text = QStringLiteral("%1件の宛先に送信します。よろしいですか？\r\n送信サーバー：%2")
+                       .arg(QString::number(recipients), serverName(hostSjis, port));
+    if (!attachmentNames.isEmpty())
+        text += QStringLiteral("\r\n添付ファイル：") + attachmentNames.join(QStringLiteral("、"));
+    return text;
+}
+
 } // namespace tessaly

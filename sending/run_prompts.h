@@ -5,6 +5,7 @@
 #include "common/dialogs.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <cstddef>
@@ -61,6 +62,10 @@ QString SendAllAgainQuestionText(std::size_t acceptedCount);
 QString InFlightQuestionText(const JournalState& journal);
 // The password question of a login at `hostSjis`:`port` as `login`.
 QString PasswordQuestionText(const std::string& hostSjis, int port, const std::string& login);
+// Asked before a run when the user wants to confirm it: how many recipients, which server, and
+// the attachments by name (none named when the list is empty).
+QString SendConfirmQuestionText(std::size_t recipients, const std::string& hostSjis, int port,
+                                const QStringList& attachmentNames);
 // Whether to trust the certificate `tlsText` describes for `hostSjis`:`port`.
 QString TrustQuestionText(const std::string& tlsText, const std::string& hostSjis, int port);
 

@@ -89,3 +89,13 @@ MessageTexts MessageTextsOf(const RunMail& mail, const RunSettings& settings) {
 }
 
 } // namespace tessaly
+
+namespace tessaly {
+
+QString RecipientSourceOf(const RunMail& mail, std::size_t index) {
+    if (index < mail.recipientSources.size() && !mail.recipientSources[index].isEmpty())
+        return mail.recipientSources[index];
+    return QStringLiteral("宛先一覧");
+}
+
+} // namespace tessaly

@@ -8,7 +8,10 @@
 #include "smtp/oauth_signin.h"
 #include "smtp/smtp_client.h"
 
+#include <QString>
+
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,12 @@ struct RunMail {
     std::vector<std::string> bodyShownSjis;  // its lines as it shows them, wrapped pieces each a
                                              // line: what every message carries
     std::vector<std::string> recipientsSjis; // the list when the user pressed send
+    std::vector<QString> recipientSources;   // where each entry came from (a check names it);
+                                             // may be shorter than the list
 };
+
+// Where an entry of the recipient list came from, as the checks name it.
+QString RecipientSourceOf(const RunMail& mail, std::size_t index);
 
 // How a long run keeps going.
 struct RunConduct {

@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/text.h"
+#include "sending/run_failure.h"
 
 namespace tessaly {
 
@@ -93,7 +94,9 @@ void SendRun::stopWith(const MessageOutcome& outcome, const std::string& entrySj
                     .arg(fromSjis(entrySjis), fromSjis(outcome.reply))
                     .toStdString();
     }
-    throw Error(text);
+    const bool temporary = outcome.result == MessageResult::Temporary ||
+                           outcome.result == MessageResult::TemporaryAfterData;
+    throw StepError(FailedStepOf(outcome.step), text, temporary);
 }
 
 bool SendRun::sendAll() {

@@ -3,6 +3,7 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "sending/run_checks.h"
+#include "sending/run_failure.h"
 #include "sending/run_journal.h"
 #include "sending/run_prompts.h"
 #include "sending/send_run.h"
@@ -30,9 +31,11 @@ bool hostResolves(const std::string& hostSjis) {
 }
 
 // The failure of a message that must go through, in the user's words.
-[[noreturn]] void raiseFailure(const SendResult& result) {
+[[noreturn]] void raiseFailure(const SendResult& result, SmtpStep lastStep) {
     const MessageOutcome outcome = OutcomeOf(result);
-    throw Error(outcome.errorText.empty() ? outcome.reply : outcome.errorText);
+    throw StepError(FailedStepOf(outcome.step == SmtpStep::Other ? lastStep : outcome.step),
+                    outcome.errorText.empty() ? outcome.reply : outcome.errorText,
+                    result.Outcome == SendOutcome::TemporaryFailure);
 }
 
 void sendOrRaise(TSmtpClient& client, WireMessage message) {
@@ -40,7 +43,25 @@ void sendOrRaise(TSmtpClient& client, WireMessage message) {
     const SendResult result = client.Send();
     client.PreparedMessage.reset();
     if (result.Outcome != SendOutcome::Accepted)
-        raiseFailure(result);
+        raiseFailure(result, client.LastStep());
+}
+
+QString withoutLastLineEnd(const std::string& text) {
+    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    while (shown.endsWith(QLatin1Char('\n')) || shown.endsWith(QLatin1Char('\r')))
+        shown.chop(1);
+    return shown;
+}
+
+// Ends the session with QUIT, once every message is out: a server that answers it oddly has
+// still taken every message, which the run reports as sent. The text of that answer, if any.
+QString quitAfterSending(TSmtpClient& client) {
+    try {
+        client.Disconnect();
+    } catch (const std::exception& e) {
+        return withoutLastLineEnd(e.what());
+    }
+    return {};
 }
 
 } // namespace
@@ -192,12 +213,33 @@ void SendRunner::sendNotifyCopy(const MessageBuilder& builder, const RunSettings
                              .build(AddresseeOf(settings.everySendSjis, settings.fromSjis, clock_())));
 }
 
+// An error after the connection was opened: the server is told with QUIT while the connection
+// still works (it may say why it gave up), and an error of a known step becomes the run's
+// failure, which names the step and how many messages went out.
+void SendRunner::withinRun(const std::function<void()>& steps) {
+    try {
+        steps();
+    } catch (const StepError& e) {
+        quitAfterError();
+        throw RunFailure(RunFailureLead(e.Step, end_.sent, e.Temporary), withoutLastLineEnd(e.what()));
+    } catch (...) {
+        quitAfterError();
+        throw;
+    }
+}
+
+void SendRunner::quitAfterError() { client_.QuitAfterFailure(); }
+
 void SendRunner::send(const RunMail& mail, RunSettings settings) {
     if (running())
         return;
     if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
         throw Error(refusal.toStdString());
     RunScope run(*this);
+    withinRun([&] { sendSteps(mail, settings); });
+}
+
+void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings) {
     settings.conduct.firstRetryWait = firstRetryWait_;
 
     if (!hostChecked(settings))
@@ -277,8 +319,9 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
 
     emit progressChanged(0, total);
     status(QStringLiteral("ホスト切断！"));
+    QString quitReply;
     if (client_.Connected() || !stopped)
-        client_.Disconnect();
+        quitReply = quitAfterSending(client_);
     if (!previous.sentDataWritten) {
         if (settings.sendDataOn)
             SendData_Append(settings.sendDataPathSjis, prompts_.bodyShownNow());
@@ -286,7 +329,9 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
     }
     if (!stopped)
         loop.finish(); // a stopped run keeps its journal, so that the next send can go on
-    status(QStringLiteral("メッセージ送信完了！"));
+    status(quitReply.isEmpty()
+               ? QStringLiteral("メッセージ送信完了！")
+               : QStringLiteral("メッセージ送信完了！（終了時のサーバーの応答: %1）").arg(quitReply));
     end_.refused = loop.refused();
     finish(stopped ? RunOutcome::Stopped : RunOutcome::Sent, loop.sentCount());
 }
@@ -297,6 +342,10 @@ void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
     if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
         throw Error(refusal.toStdString());
     RunScope run(*this);
+    withinRun([&] { testSendSteps(mail, settings); });
+}
+
+void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings) {
     if (!hostChecked(settings))
         return;
     status(QStringLiteral("文字コード変換中！"));
@@ -327,9 +376,12 @@ void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
     if (settings.atesaki)
         addressee.addresseeLineSjis = AddresseeLine(first.addresseeName, settings.keisyouSjis);
     sendOrRaise(client_, builder.build(addressee));
-    client_.Disconnect();
+    end_.sent = 1;
+    const QString quitReply = quitAfterSending(client_);
     // Short enough for the status panel; the address is the user's own.
-    status(QStringLiteral("自分宛てにテスト送信しました"));
+    status(quitReply.isEmpty()
+               ? QStringLiteral("自分宛てにテスト送信しました")
+               : QStringLiteral("自分宛てにテスト送信しました（終了時のサーバーの応答: %1）").arg(quitReply));
     finish(RunOutcome::Sent, 1);
 }
 

@@ -25,6 +25,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,10 @@ private:
     void finish(RunOutcome outcome, std::size_t sent = 0);
     bool hostChecked(const RunSettings& settings);
     bool opened(RunSettings& settings);
+    void withinRun(const std::function<void()>& steps);
+    void quitAfterError();
+    void sendSteps(const RunMail& mail, RunSettings& settings);
+    void testSendSteps(const RunMail& mail, RunSettings& settings);
     bool askedToResume(const JournalState& previous, SendRun& run);
     void sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,
                         const std::vector<RefusedRecipient>& refused);

@@ -3,6 +3,7 @@
 #include "common/errors.h"
 #include "common/secret_store.h"
 #include "sending/run_checks.h"
+#include "sending/run_failure.h"
 #include "sending/run_prompts.h"
 #include "settings/smtp_passwords.h"
 #include "smtp/oauth_signin.h"
@@ -40,6 +41,8 @@ struct SmtpConnection::Attempt {
     std::vector<CertProblem> problems;
     std::string fingerprint;
     std::string pinnedFingerprint;
+    FailedStep step = FailedStep::Connect;
+    bool temporary = false;
 };
 
 SmtpConnection::SmtpConnection(TSmtpClient& client, RunPrompts& prompts, QObject* parent)
@@ -53,11 +56,13 @@ SmtpConnection::Attempt SmtpConnection::attempt() {
         client_.Connect();
         return {};
     } catch (const TlsError& e) {
-        return {Kind::Tls, e.what(), e.Problems, e.Fingerprint, e.PinnedFingerprint};
+        return {Kind::Tls, e.what(), e.Problems, e.Fingerprint, e.PinnedFingerprint, FailedStep::Tls, false};
     } catch (const AuthError& e) {
-        return {Kind::Login, e.what(), {}, {}, {}};
+        return {Kind::Login, e.what(), {}, {}, {}, FailedStep::Login, false};
+    } catch (const RefusedError& e) {
+        return {Kind::Failed, e.what(), {}, {}, {}, FailedStepOf(e.Reply.Step), e.Reply.Transient()};
     } catch (const std::exception& e) {
-        return {Kind::Failed, e.what(), {}, {}, {}};
+        return {Kind::Failed, e.what(), {}, {}, {}, FailedStep::Connect, false};
     }
 }
 
@@ -131,7 +136,7 @@ std::optional<QString> SmtpConnection::signIn(const RunSettings& settings) {
         return QStringLiteral("サインインを中止しました");
     if (!failure.empty()) {
         failureReason_ = QStringLiteral("認証エラー");
-        throw Error("認証: " + failure);
+        throw StepError(FailedStep::Login, "認証: " + failure);
     }
     client_.OAuthToken = [session](bool renew) {
         return renew ? session->RenewAccessToken() : session->AccessToken();
@@ -180,9 +185,9 @@ std::optional<QString> SmtpConnection::open(RunSettings& settings) {
         if (a.kind == Kind::Tls) {
             failureReason_ = QStringLiteral("TLS エラー");
             if (!a.pinnedFingerprint.empty())
-                throw Error(a.text + kPinAdvice);
+                throw StepError(FailedStep::Tls, a.text + kPinAdvice);
             if (trustOffered || !mayBeTrusted(a.problems, a.fingerprint))
-                throw Error(a.text);
+                throw StepError(FailedStep::Tls, a.text);
             const CertificateQuestion question{
                 TrustQuestionText(a.text, settings.hostSjis, settings.port), settings.hostSjis,
                 settings.port, a.fingerprint};
@@ -196,12 +201,12 @@ std::optional<QString> SmtpConnection::open(RunSettings& settings) {
         if (a.kind == Kind::Login) {
             failureReason_ = QStringLiteral("認証エラー");
             if (client_.OAuthToken)
-                throw Error(a.text);
+                throw StepError(FailedStep::Login, a.text);
             if (passwords_)
                 passwords_->refused(key);
-            throw Error(a.text + kAskAgain);
+            throw StepError(FailedStep::Login, a.text + kAskAgain);
         }
-        throw Error(a.text);
+        throw StepError(a.step, a.text, a.temporary);
     }
     failureReason_.clear();
     if (settings.login == RunLogin::Password && passwords_)

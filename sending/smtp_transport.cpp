@@ -1,6 +1,7 @@
 #include "sending/smtp_transport.h"
 
 #include "common/errors.h"
+#include "sending/run_failure.h"
 #include "sending/run_snapshot.h"
 #include "sending/smtp_connection.h"
 #include "smtp/message_builder.h"
@@ -22,6 +23,7 @@ MessageOutcome OutcomeOf(const SendResult& r) {
     MessageOutcome o;
     o.errorText = r.ErrorText;
     o.reply = r.Reply.Text();
+    o.step = r.Reply.Step;
     switch (r.Outcome) {
     case SendOutcome::Accepted:
         o.result = MessageResult::Accepted;
@@ -41,6 +43,7 @@ MessageOutcome OutcomeOf(const SendResult& r) {
             const SmtpReply& refusal = r.RefusedRecipients.front().Reply;
             o.result = refusal.Permanent() ? MessageResult::RecipientRefused : MessageResult::Temporary;
             o.reply = refusal.Text();
+            o.step = SmtpStep::Recipient;
             if (r.Reply.Step == SmtpStep::Recipient)
                 o.errorText.clear();
         } else {
@@ -76,7 +79,16 @@ bool SmtpTransport::connected() const { return client_.Connected(); }
 // Connecting again, after a wait or when the server closed an idle connection: a stop during it
 // ends the run as a stop does; any other end of it is an error of the run.
 bool SmtpTransport::connect() {
-    const std::optional<QString> ended = connection_.open(settings_);
+    // What the server said before it closed the last connection explains a reconnect that fails.
+    const std::string said = client_.LastWords();
+    std::optional<QString> ended;
+    try {
+        ended = connection_.open(settings_);
+    } catch (const StepError& e) {
+        if (said.empty())
+            throw;
+        throw StepError(e.Step, std::string(e.what()) + "\r\n" + said, e.Temporary);
+    }
     if (!ended)
         return true;
     if (stopRequested_())
@@ -96,7 +108,11 @@ MessageOutcome SmtpTransport::send(std::size_t, const RecipientParts& parts,
         ~EndOfDataHook() { client.OnEndOfData = nullptr; }
     } hook{client_};
     client_.OnEndOfData = [&beforeDot](QObject*) { beforeDot(); };
-    return OutcomeOf(client_.Send());
+    MessageOutcome outcome = OutcomeOf(client_.Send());
+    // A connection lost has no reply: the step is the command the client was at.
+    if (outcome.step == SmtpStep::Other)
+        outcome.step = client_.LastStep();
+    return outcome;
 }
 
 void dropConnection(TSmtpClient& client) {

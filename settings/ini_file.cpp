@@ -136,6 +136,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)) {
 IniFile IniFile::fromBytes(std::string path, std::string_view content) {
     IniFile file(std::string{});
     file.path_ = std::move(path);
+    file.existed_ = true; // the bytes of a file that was there
     file.parse(content);
     return file;
 }

@@ -127,9 +127,14 @@ void TTSY_ServerSyousaiF::buildControls() {
     // How a long run keeps going.
     ChkBox_SkipRefused = new QCheckBox(QStringLiteral("宛先エラーでも続ける"), page);
     ChkBox_SkipRefused->setObjectName(QStringLiteral("ChkBox_SkipRefused"));
-    ChkBox_SkipRefused->setGeometry(10, 482, 300, 17);
+    ChkBox_SkipRefused->setGeometry(10, 482, 220, 17);
     ChkBox_SkipRefused->setToolTip(QStringLiteral(
         "サーバーに断られた宛先を飛ばして送信を続け、最後に一覧で知らせます"));
+    ChkBox_ConfirmSend = new QCheckBox(QStringLiteral("送信前に確認する"), page);
+    ChkBox_ConfirmSend->setObjectName(QStringLiteral("ChkBox_ConfirmSend"));
+    ChkBox_ConfirmSend->setGeometry(245, 482, 215, 17);
+    ChkBox_ConfirmSend->setToolTip(QStringLiteral(
+        "「メール送信開始」のあと、宛先の件数と送信サーバーを示して確かめてから送ります"));
 
     const auto spinBox = [page](const char* name, int low, int high, int x, int y, int width) {
         auto* box = new QSpinBox(page);
@@ -187,6 +192,7 @@ void TTSY_ServerSyousaiF::buildControls() {
                                  Cmb_Charset,
                                  Cmd_ClearTrust,
                                  ChkBox_SkipRefused,
+                                 ChkBox_ConfirmSend,
                                  Spn_PerMinute,
                                  Spn_PauseEvery,
                                  Spn_PauseSeconds,
@@ -371,6 +377,7 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
     Spn_PauseSeconds->setValue(v.PauseSeconds);
     ChkBox_Retry->setChecked(v.Retry);
     Spn_RetryTries->setValue(v.RetryTries);
+    ChkBox_ConfirmSend->setChecked(v.ConfirmSend);
     port_ = v.Port;
     host_.clear();
     own_.reset();
@@ -408,6 +415,7 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
     v.PauseSeconds = Spn_PauseSeconds->value();
     v.Retry = ChkBox_Retry->isChecked();
     v.RetryTries = Spn_RetryTries->value();
+    v.ConfirmSend = ChkBox_ConfirmSend->isChecked();
     v.Port = port_;
     v.ClearTrust = clearTrust_;
     v.HasTrustedCerts = Cmd_ClearTrust->isEnabled();

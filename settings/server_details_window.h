@@ -40,6 +40,7 @@ struct ServerDetails {
     int PauseSeconds = 60;
     bool Retry = false;
     int RetryTries = 3;
+    bool ConfirmSend = false;
     // OAuth 2.0 (Auth 2): the provider and the organisation's application registration (ASCII).
     int OAuthProvider = 0;
     std::string OAuthClientId;
@@ -90,6 +91,7 @@ public:
     QSpinBox* Spn_PauseSeconds = nullptr;
     QCheckBox* ChkBox_Retry = nullptr;
     QSpinBox* Spn_RetryTries = nullptr;
+    QCheckBox* ChkBox_ConfirmSend = nullptr;
     QLabel* Label_OAuthServer = nullptr; // the server a provider choice set
     QComboBox* Cmb_AuthKind = nullptr;   // password, or OAuth 2.0 with a sign-in in the browser
     QComboBox* Cmb_OAuthProvider = nullptr;

@@ -94,6 +94,7 @@ void Submission_Load(Settings& s, const ini::IniFile& file) {
     s.PauseSeconds = readInRange(file, "PauseSeconds", 1, 86400, defaults.PauseSeconds);
     s.Retry = file.readBool(kSubmission, "Retry", defaults.Retry);
     s.RetryTries = readInRange(file, "RetryTries", 1, 10, defaults.RetryTries);
+    s.ConfirmSend = file.readBool(kSubmission, "ConfirmSend", !file.existed());
     s.OAuthProvider = readChoice(file, "OAuthProvider", 2);
     s.OAuthClientId = file.readString(kSubmission, "OAuthClientId", {});
     s.OAuthAuthorizationUrl = file.readString(kSubmission, "OAuthAuthorizationUrl", {});
@@ -111,7 +112,7 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
                             s.Charset == d.Charset && oauthDefault && s.SkipRefused == d.SkipRefused &&
                             s.PerMinute == d.PerMinute && s.PauseEvery == d.PauseEvery &&
                             s.PauseSeconds == d.PauseSeconds && s.Retry == d.Retry &&
-                            s.RetryTries == d.RetryTries;
+                            s.RetryTries == d.RetryTries && s.ConfirmSend == d.ConfirmSend;
     if (allDefault && !file.hasSection(kSubmission))
         return;
     file.writeInteger(kSubmission, "Security", s.Security);
@@ -133,6 +134,7 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
     keep("PauseSeconds", s.PauseSeconds, d.PauseSeconds);
     keep("Retry", s.Retry, d.Retry);
     keep("RetryTries", s.RetryTries, d.RetryTries);
+    keep("ConfirmSend", s.ConfirmSend, d.ConfirmSend);
     // The OAuth keys come only with OAuth, so that a section written without them stays as it was.
     if (oauthDefault && !file.hasKey(kSubmission, "OAuthProvider"))
         return;

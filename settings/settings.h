@@ -58,6 +58,9 @@ struct Settings {
     int PauseSeconds = 60;         // the length of that pause
     bool Retry = false;            // wait and try again after a temporary failure
     int RetryTries = 3;            // tries after the first one, for one recipient
+    // "送信前に確認する": the run asks first, naming the count and the server. On in a TSY2.ini
+    // made at the first start; an older file without the key keeps sending at once.
+    bool ConfirmSend = false;
     // OAuth 2.0: the provider and the application registration of the user's organisation. The
     // endpoints and scope are filled in for the known providers and typed for others. A client
     // secret, where the registration has one, and the refresh token live in the keyring.

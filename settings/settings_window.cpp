@@ -445,6 +445,7 @@ void TTSY_SetteiF::resetServerDetails() {
     pending_.PauseSeconds = settings_.PauseSeconds;
     pending_.Retry = settings_.Retry;
     pending_.RetryTries = settings_.RetryTries;
+    pending_.ConfirmSend = settings_.ConfirmSend;
     pending_.OAuthProvider = settings_.OAuthProvider;
     pending_.OAuthClientId = settings_.OAuthClientId;
     pending_.OAuthAuthorizationUrl = settings_.OAuthAuthorizationUrl;
@@ -519,6 +520,7 @@ void TTSY_SetteiF::Cmd_SetteiHozonClick() {
         settings_.PauseSeconds = pending_.PauseSeconds;
         settings_.Retry = pending_.Retry;
         settings_.RetryTries = pending_.RetryTries;
+        settings_.ConfirmSend = pending_.ConfirmSend;
         settings_.OAuthProvider = pending_.OAuthProvider;
         settings_.OAuthClientId = pending_.OAuthClientId;
         settings_.OAuthAuthorizationUrl = pending_.OAuthAuthorizationUrl;

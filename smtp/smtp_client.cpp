@@ -366,6 +366,15 @@ void TSmtpClient::Disconnect() {
         throw Error(reply);
 }
 
+void TSmtpClient::QuitAfterFailure() {
+    if (!Connected() || Busy())
+        return;
+    ClearCanceled();
+    BeginClosing();
+    (void)sendLine("QUIT"); // a connection that fails here is closed all the same
+    DropConnection();
+}
+
 void TSmtpClient::Abort() {
     if (Canceled())
         return;

@@ -113,6 +113,10 @@ public:
     // it instead of raising. SendMail raises the result's Exception.
     SendResult Send();
     void Disconnect() override;
+    // After a failure: QUIT tells a server whose connection still works that the session is over,
+    // without waiting for an answer a failing server may never give; then the socket is closed.
+    // Does nothing while a command runs or when there is no connection.
+    void QuitAfterFailure();
     void Abort() override;
 
     static std::string ExtractAddress(const std::string& entry);

@@ -82,6 +82,7 @@ constexpr std::array<ErrorEntry, 50> kErrorTable{{
 
 constexpr int kWouldBlock = 10035;
 constexpr int kReset = 10054;
+constexpr qsizetype kMaxLostReply = 512; // of a reply left unread when the server closed
 constexpr int kNotConnected = 10057;
 constexpr qsizetype kChunk = 16383;       // bytes moved per read or write step
 constexpr qsizetype kWriteLimit = 16384;  // the most Write sends of one text
@@ -104,9 +105,9 @@ template <typename E> SocketFailure failure(WaitEnd end, const std::string& text
 
 } // namespace
 
-const char* const TSocketBase::ClosedByPeerText = "Connection closed by the server";
-const char* const TSocketBase::ReplyTimedOutText = "No reply from the server within the time-out";
-const char* const TSocketBase::SendTimedOutText = "The server took no data within the time-out";
+const char* const TSocketBase::ClosedByPeerText = "サーバーが接続を切りました。";
+const char* const TSocketBase::ReplyTimedOutText = "待ち時間のうちにサーバーから応答がありませんでした。";
+const char* const TSocketBase::SendTimedOutText = "待ち時間のうちにサーバーがデータを受け取りませんでした。";
 
 std::string ErrorText(int number) {
     if (number == 0)
@@ -582,9 +583,28 @@ SocketFailure TSocketBase::stopped(const char* text) {
     return failure(WaitEnd::Stopped, text, EAbortError(text));
 }
 
+std::string TSocketBase::LastWords() const {
+    // A server that gives up says why first ("421 4.4.2 idle too long") and then closes; that
+    // reply, unread, is what the user needs to know.
+    const QByteArray said = m_received.left(kMaxLostReply).trimmed();
+    if (said.isEmpty() || !ParseReplyLine(said.toStdString()).Coded)
+        return {};
+    std::string shown;
+    for (const char c : said) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n')
+            shown += "\r\n";
+        else if (u >= 0x20 && u < 0x7F)
+            shown += c;
+    }
+    return shown;
+}
+
 std::string TSocketBase::connectionLostText() const {
-    if (m_phase == SocketPhase::ClosedByPeer || m_lastErrorNo == kReset)
-        return ClosedByPeerText;
+    if (m_phase == SocketPhase::ClosedByPeer || m_lastErrorNo == kReset) {
+        const std::string said = LastWords();
+        return said.empty() ? std::string(ClosedByPeerText) : std::string(ClosedByPeerText) + "\r\n" + said;
+    }
     if (m_phase == SocketPhase::Failed && m_lastErrorNo != 0)
         return ErrorText(m_lastErrorNo);
     return ErrorText(kNotConnected);
@@ -779,6 +799,7 @@ SocketFailure TSocketBase::readReplyLines(std::string first, bool strict, std::v
 SocketFailure TSocketBase::readReply(SmtpStep step, SmtpReply& reply) {
     reply = SmtpReply{};
     reply.Step = step;
+    m_lastStep = step;
     m_replyNumber = 0;
     std::string first;
     if (SocketFailure f = readLine(first))
@@ -820,6 +841,7 @@ SocketFailure TSocketBase::command(const std::string& command, SmtpStep step, Sm
     Status(ReportSteps, "Transaction");
     reply = SmtpReply{};
     reply.Step = step;
+    m_lastStep = step;
     m_replyNumber = 0;
     if (SocketFailure f = sendLine(command))
         return f;

@@ -205,6 +205,11 @@ public:
     bool Canceled() const { return m_canceled; }
     bool TimedOut() const { return m_timedOut; }
     int16_t ReplyNumber() const { return m_replyNumber; }
+    // The step of the last command sent or reply awaited (Other before any).
+    SmtpStep LastStep() const { return m_lastStep; }
+    // The reply the server sent and nobody read before it closed the connection (a 421 that
+    // says why), printable and with CR LF line ends; empty when there is none.
+    std::string LastWords() const;
     const std::string& LastReply() const { return m_lastReply; }
     int LastErrorNo() const { return m_lastErrorNo; }
     const std::string& LastStatus() const { return m_lastStatus; }
@@ -329,6 +334,7 @@ private:
     std::string m_socketErrorText; // the socket's own words for its last error
 
     int16_t m_replyNumber = 0;
+    SmtpStep m_lastStep = SmtpStep::Other;
     std::string m_lastReply;
     int m_lastErrorNo = 0;
     std::string m_lastStatus;

@@ -18,6 +18,9 @@
 #include "common/secret_store.h"
 #include "common/text.h"
 #include "log/log_window.h"
+#include "sending/run_checks.h"
+#include "sending/run_failure.h"
+#include "sending/run_prompts.h"
 #include "settings/settings_window.h"
 #include "tests/fixtures/reporting_dialogs.h"
 
@@ -130,6 +133,16 @@ public:
             return ReportingDialogs::askPassword(parent, title, text);
         return real_.askPassword(parent, title, text);
     }
+    void error(QWidget* parent, const QString& text) override {
+        if (!take())
+            return ReportingDialogs::error(parent, text);
+        real_.error(parent, text);
+    }
+    bool askYesNoDefaultNo(QWidget* parent, const QString& title, const QString& text) override {
+        if (!take())
+            return ReportingDialogs::askYesNoDefaultNo(parent, title, text);
+        return real_.askYesNoDefaultNo(parent, title, text);
+    }
 
 private:
     // Draws the box once it has come up and settled, then closes it.
@@ -235,6 +248,13 @@ QWidget* openPreview(tessaly::Program& p, int tab) {
     child<QTabWidget>(*preview, "Tab_Preview")->setCurrentIndex(tab);
     settle();
     return preview;
+}
+
+// The one box of a run that stopped at `step` after `sent` messages.
+QWidget* failureBox(tessaly::Program& p, tessaly::FailedStep step, std::size_t sent, bool temporary,
+                    const QString& eventText, const QString& detail) {
+    const tessaly::RunFailure failure(tessaly::RunFailureLead(step, sent, temporary), detail);
+    return drawBox(p.mainWindow(), [&] { gDialogs->error(&p.mainWindow(), failure.boxText(eventText)); });
 }
 
 using Shot = std::function<QWidget*(tessaly::Program&)>;
@@ -348,6 +368,49 @@ const std::map<std::string, Shot> kShots = {
              gDialogs->askPassword(&p.mainWindow(), QStringLiteral("SMTP 認証"),
                                    QStringLiteral("送信サーバー smtp.example.jp:587 にログインするパスワードを入力してください。\r\n"
                                                   "ログイン名：yamada@example.jp"));
+         });
+     }},
+    // The boxes of runs that failed, each with the texts the run composes for it.
+    {"error_connect_box", [](tessaly::Program& p) {
+         return failureBox(p, tessaly::FailedStep::Connect, 0, false, QStringLiteral("ホスト接続に失敗しました。"),
+                           QStringLiteral("Connection Failed"));
+     }},
+    {"error_login_box", [](tessaly::Program& p) {
+         return failureBox(p, tessaly::FailedStep::Login, 0, false, {},
+                           QStringLiteral("認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n"
+                                          "535 5.7.8 Authentication credentials invalid\r\n"
+                                          "次に送信するときに、パスワードをもう一度お尋ねします。"));
+     }},
+    {"error_recipient_box", [](tessaly::Program& p) {
+         return failureBox(p, tessaly::FailedStep::Recipient, 3, false, {},
+                           QStringLiteral("宛先 佐藤 一郎 <ichiro@exmaple.jp> はサーバーに受け付けられませんでした"
+                                          "（550 5.1.1 User unknown）。アドレスを確かめてください。"));
+     }},
+    {"error_body_box", [](tessaly::Program& p) {
+         return failureBox(p, tessaly::FailedStep::Body, 3, false, QStringLiteral("メール送信中にエラーが発生しました。"),
+                           QStringLiteral("554 5.7.1 Message rejected as spam"));
+     }},
+    {"error_temporary_box", [](tessaly::Program& p) {
+         return failureBox(p, tessaly::FailedStep::Sender, 12, true, {},
+                           QStringLiteral("サーバーが接続を切りました。\r\n421 4.7.0 Too many messages, try again later"));
+     }},
+    {"error_addresses_box",
+     [](tessaly::Program& p) -> QWidget* {
+         const QString field = QStringLiteral("宛先");
+         const std::vector<std::string> entries = {
+             tessaly::toSjis(QStringLiteral("山田 花子 <hanako@example.jp>"), field), "ichiro @example.jp",
+             tessaly::toSjis(QStringLiteral("鈴木 次郎 <suzuki@example.jp> NOTIFY=SUCCESS"), field),
+             "yumi@example"};
+         const QString sources[] = {QStringLiteral("アドレス帳"), QStringLiteral("手入力"),
+                                    QStringLiteral("ファイル 宛先.txt"), QStringLiteral("アドレス帳")};
+         const QString text = tessaly::RecipientsRefusal(entries, [&](std::size_t i) { return sources[i]; });
+         return drawBox(p.mainWindow(), [&] { gDialogs->error(&p.mainWindow(), text); });
+     }},
+    {"confirm_send_box",
+     [](tessaly::Program& p) -> QWidget* {
+         return drawBox(p.mainWindow(), [&] {
+             gDialogs->askYesNoDefaultNo(&p.mainWindow(), QStringLiteral("送信の確認"),
+                                         tessaly::SendConfirmQuestionText(24, "smtp.example.jp", 587, {}));
          });
      }},
     {"guide_window",

@@ -176,6 +176,20 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     EXPECT_EQ(tessaly::trustedFingerprint(app.program->settings(), "localhost", port), other);
 }
 
+// A server that replaced the certificate the user trusted by one an authority vouches for is
+// taken at once, as mail programs do: the trusted one only stands in where no authority does.
+TEST_F(SecureSendReal, ValidCertificateTakesThePlaceOfATrustedOne) {
+    const quint16 port = SubmissionServer::port("starttls");
+    App app(secure.ini(port, 1));
+    app.keyring.secrets[keyFor(port)] = SubmissionServer::Password;
+    tessaly::setTrustedFingerprint(app.program->settings(), "localhost", port, std::string(64, 'b'));
+    prepareNotice(app, 1);
+    app.tool("TB_Send")->click();
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_EQ(SubmissionServer::messagesFrom(secure.sender).size(), 1u);
+}
+
 // The password, a wrong one, and the forms they take on the wire, searched for in every file in
 // the start directory, in everything printed and in every text shown, after a successful run
 // and after a refused login, a refused certificate and a server without STARTTLS.

@@ -2,6 +2,7 @@
 // and a refused connection.
 #include "app_harness.h"
 
+#include "fixtures/sjis.h"
 #include "fixtures/smtp_scripted_server.h"
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
@@ -78,6 +79,9 @@ TEST_P(RefusedMidRun, StopsWithTheErrorAndTheNextRunConnectsAgain) {
 }
 
 const QString kSendError = QStringLiteral("メール送信中にエラーが発生しました。");
+// What the box of a run that stopped after its first message leads with.
+const QString kAfterOne = QStringLiteral("（1件送信済み）。");
+const QString kRestOnly = QStringLiteral("もう一度送信してください（送信済みの宛先には送らずに、残りにだけ送れます）。");
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, RefusedMidRun,
@@ -88,7 +92,9 @@ INSTANTIATE_TEST_SUITE_P(
                     s.expect("RCPT TO:<*").send("550 no such user\r\n");
                 },
                 // The server's text alone would not say who was refused.
-                {QStringLiteral("宛先 r2@example.jp はサーバーに受け付けられ"
+                {QStringLiteral("「宛先」の段階で送信が止まりました") + kAfterOne +
+                 QStringLiteral("宛先のアドレスと、サーバーの応答を確かめてから、") + kRestOnly +
+                 QStringLiteral("\r\n宛先 r2@example.jp はサーバーに受け付けられ"
                                 "ませんでした（550 no such user）。アドレスを確かめてください。")},
                 QStringLiteral("送信エラー（1件送信済みで中断）"),
                 {false, true, false}},
@@ -98,7 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
                     s.expect("RCPT TO:<*").send("250 ok\r\n");
                     s.expect("DATA").send("451 try later\r\n");
                 },
-                {QStringLiteral("451 try later\r\n")},
+                {QStringLiteral("「本文」の段階で送信が止まりました") + kAfterOne +
+                 QStringLiteral("サーバーが一時的に受け付けていません。しばらくしてから") + kRestOnly +
+                 QStringLiteral("\r\n451 try later")},
                 QStringLiteral("送信エラー（1件送信済みで中断）"),
                 {false, true, false}},
         Refusal{"EndOfData",
@@ -107,7 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
                     s.expect("RCPT TO:<*").send("250 ok\r\n");
                     s.expect("DATA").send("354 go\r\n").expectData().send("554 rejected\r\n");
                 },
-                {kSendError, QStringLiteral("554 rejected\r\n")},
+                // One box: the client's event between the step and the server's reply.
+                {QStringLiteral("「本文」の段階で送信が止まりました") + kAfterOne +
+                 QStringLiteral("サーバーの応答を確かめてから、") + kRestOnly + QStringLiteral("\r\n") +
+                 kSendError + QStringLiteral("\r\n554 rejected")},
                 QStringLiteral("メール送信中エラー！（1件送信済みで中断）"),
                 {false, false, false}},
         // Read whole, a refusal of several lines is a refusal: the message is not logged as sent.
@@ -118,7 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
                     s.expect("DATA").send("354-go\r\n354 on\r\n").expectData();
                     s.send("554-5.7.1 rejected\r\n554-as spam\r\n554 see policy\r\n");
                 },
-                {kSendError, QStringLiteral("554-5.7.1 rejected\r\n554-as spam\r\n554 see policy\r\n")},
+                {QStringLiteral("「本文」の段階で送信が止まりました") + kAfterOne +
+                 QStringLiteral("サーバーの応答を確かめてから、") + kRestOnly + QStringLiteral("\r\n") +
+                 kSendError + QStringLiteral("\r\n554-5.7.1 rejected\r\n554-as spam\r\n554 see policy")},
                 QStringLiteral("メール送信中エラー！（1件送信済みで中断）"),
                 {false, false, false}}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
@@ -128,9 +141,11 @@ TEST(SendRunFailure, UnknownHostIsReportedByTheClient) {
     app.main().setOsVersion(4, 0); // no host check before the run: the client meets the name
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
-    const QStringList errors = app.dialogs.texts(Kind::Error);
-    ASSERT_EQ(errors.size(), 2);
-    EXPECT_EQ(errors[0], QStringLiteral("指定されたホストが存在しません。"));
+    EXPECT_EQ(app.dialogs.texts(Kind::Error),
+              QStringList{QStringLiteral("「接続」の段階で送信が止まりました（0件送信済み）。"
+                                         "設定画面の HOST名とポート番号、ネットワークを確かめてから、"
+                                         "もう一度送信してください。\r\n"
+                                         "指定されたホストが存在しません。\r\nNull Remote Address")});
     EXPECT_EQ(app.main().statusText(),
               QStringLiteral("指定されたホストが存在しません。（0件送信済みで中断）"));
     expectButtons(app, {false, false, false});
@@ -147,8 +162,12 @@ TEST(SendRunFailure, RefusedConnection) {
     prepareMail(app, 1);
     app.tool("TB_Send")->click();
     const QStringList errors = app.dialogs.texts(Kind::Error);
-    ASSERT_EQ(errors.size(), 2);
-    EXPECT_EQ(errors[0], QStringLiteral("ホスト接続に失敗しました。"));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith(QStringLiteral("「接続」の段階で送信が止まりました（0件送信済み）。"
+                                                    "設定画面の HOST名とポート番号、ネットワークを確かめてから、"
+                                                    "もう一度送信してください。\r\n"
+                                                    "ホスト接続に失敗しました。\r\nConnection ")))
+        << errors[0].toStdString();
     EXPECT_EQ(app.main().statusText(),
               QStringLiteral("ホスト接続に失敗しました。（0件送信済みで中断）"));
     expectButtons(app, {false, false, false});
@@ -165,6 +184,95 @@ TEST(SendRunFailure, PortThatIsNoNumberEndsTheRunBeforeConnecting) {
               QStringList{QStringLiteral("'' は正しい整数値ではありません。")});
     EXPECT_EQ(server.connections(), 0);
     expectButtons(app, {false, true, false});
+}
+
+// Bad addresses, wherever they came from, are all named in one box before anything connects.
+TEST(SendRunFailure, BadRecipientsEndTheRunBeforeItConnects) {
+    SmtpScriptedServer server; // never connected to
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 1);
+    app.main().addRecipients({"inj x@example.com", "inj<>@example.com"}, QStringLiteral("アドレス帳"));
+    app.main().addRecipients({sjis("山田\n太郎 <t@example.jp>")}, QStringLiteral("ファイル list.txt"));
+    app.tool("TB_Send")->click();
+    EXPECT_EQ(app.dialogs.texts(Kind::Error),
+              QStringList{QStringLiteral(
+                  "次の宛先はメールアドレスとして正しくないため、送信を始めませんでした。"
+                  "直すか宛先一覧から削除してから、もう一度送信してください。\r\n"
+                  "・2件目（アドレス帳）：inj x@example.com　… 空白があります\r\n"
+                  "・3件目（アドレス帳）：inj<>@example.com　… アドレスがありません\r\n"
+                  "・4件目（ファイル list.txt）：山田 太郎 <t@example.jp>　… 宛名に改行があります")});
+    QTest::qWait(50);
+    EXPECT_EQ(server.connections(), 0);
+    EXPECT_TRUE(server.received().isEmpty());
+    expectButtons(app, {true, false, true});
+    EXPECT_EQ(logRecords(app), 0);
+}
+
+// Every message was accepted and logged: an odd answer to QUIT is no failure of the run.
+TEST(SendRunFailure, OddQuitReplyAfterEveryMessageIsNoError) {
+    SmtpScriptedServer server;
+    server.greet().mail().expect("QUIT").send("350 odd\r\n").close();
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 1);
+    app.tool("TB_Send")->click();
+    EXPECT_TRUE(app.dialogs.calls.empty()) << app.dialogs.lastText().toStdString();
+    EXPECT_EQ(app.main().statusText(),
+              QStringLiteral("メッセージ送信完了！（終了時のサーバーの応答: 350 odd）"));
+    expectButtons(app, {true, false, true});
+    EXPECT_EQ(logRecords(app), 1);
+    EXPECT_FALSE(app.dir.read(QStringLiteral("SendData.txt")).isEmpty());
+}
+
+// After a refusal the server hears QUIT on the connection that still works; what a server said
+// before it closed (a 421) is in the box.
+TEST(SendRunFailure, QuitAfterAnErrorAndTheServersLastWordsShown) {
+    {
+        SmtpScriptedServer server;
+        server.greet().exchange({.data = "554 no service\r\n"}).expect("QUIT").close();
+        App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
+        prepareMail(app, 1);
+        app.tool("TB_Send")->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+        EXPECT_TRUE(server.played()) << server.failure().toStdString();
+        EXPECT_TRUE(app.dialogs.lastText().endsWith(QStringLiteral("\r\n554 no service")));
+    }
+    SmtpScriptedServer server;
+    server.greet().mail().send("421 4.4.2 idle too long, closing\r\n").close();
+    server.accept().send("554 busy\r\n").close();
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 2);
+    app.tool("TB_Send")->click();
+    const QStringList errors = app.dialogs.texts(Kind::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("（1件送信済み）"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("421 4.4.2 idle too long, closing"))) << errors[0].toStdString();
+}
+
+// "送信前に確認する": the question names the count and the server, いいえ is its default, and
+// いいえ sends nothing.
+TEST(SendRunFailure, ConfirmationBeforeTheRun) {
+    SmtpScriptedServer server;
+    server.greet().mail().mail().quit();
+    App app(TestIni(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()))
+                .submission(QStringLiteral("ConfirmSend"), QStringLiteral("1")));
+    prepareMail(app, 2);
+    app.dialogs.queueAnswer(false);
+    app.tool("TB_Send")->click();
+    const FakeDialogs::Call asked = app.dialogs.last(Kind::Question);
+    EXPECT_EQ(asked.title, QStringLiteral("送信の確認"));
+    EXPECT_EQ(asked.text, QStringLiteral("2件の宛先に送信します。よろしいですか？\r\n送信サーバー：127.0.0.1:%1")
+                              .arg(server.port()));
+    EXPECT_TRUE(asked.defaultNo);
+    QTest::qWait(50);
+    EXPECT_EQ(server.connections(), 0);
+    expectButtons(app, {true, false, true});
+
+    app.dialogs.clear();
+    app.dialogs.queueAnswer(true);
+    app.tool("TB_Send")->click();
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_TRUE(server.played());
 }
 
 TEST(SendRunFailure, DeletingRecipientsDuringTheRunChangesNothing) {

@@ -6,6 +6,7 @@
 #include "fixtures/sjis.h"
 #include "fixtures/smtp_scripted_server.h"
 #include "fixtures/temp_start_dir.h"
+#include "sending/run_failure.h"
 #include "sending/run_journal.h"
 #include "sending/run_prompts.h"
 #include "smtp/smtp_client.h"
@@ -215,8 +216,11 @@ TEST_F(SendRunnerTest, AFailureEndsTheRunDropsItsConnectionAndRaisesItsError) {
     try {
         runner.send(m, settings());
         ADD_FAILURE() << "no error";
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "554 rejected\r\n");
+    } catch (const RunFailure& e) {
+        // The step and the count lead; the server's reply follows.
+        EXPECT_EQ(e.Lead, QStringLiteral("「本文」の段階で送信が止まりました（1件送信済み）。サーバーの応答を確かめてから、"
+                                         "もう一度送信してください（送信済みの宛先には送らずに、残りにだけ送れます）。"));
+        EXPECT_EQ(e.Detail, QStringLiteral("554 rejected"));
     }
     EXPECT_EQ(ended.count(), 1);
     EXPECT_EQ(runner.state(), RunState::Ended);

@@ -249,6 +249,26 @@ TEST(SettingsFile, RunConductKeysOnlyOnceChanged) {
     EXPECT_EQ(back.RetryTries, 3);
 }
 
+// "送信前に確認する" is on in the TSY2.ini Tessaly makes at the first start and stays off in an
+// existing file without the key, whose section is then written as before.
+TEST(SettingsFile, ConfirmSendOnlyInAFileMadeAtTheFirstStart) {
+    TempStartDir dir;
+    const std::string start = dir.path().toStdString();
+    Settings first;
+    tessaly::Submission_Load(first, ini::IniFile(start + "/TSY2.ini"));
+    EXPECT_TRUE(first.ConfirmSend);
+    ASSERT_TRUE(Settings_Save(first, start));
+    EXPECT_TRUE(dir.read(QStringLiteral("TSY2.ini")).endsWith("Charset=0\r\nConfirmSend=1\r\n"));
+
+    const std::string older = "[Settei]\r\nHost=mail.example.jp\r\n";
+    Settings existing;
+    tessaly::Submission_Load(existing, ini::IniFile::fromBytes("x", older));
+    EXPECT_FALSE(existing.ConfirmSend);
+    ini::IniFile again = ini::IniFile::fromBytes("x", older);
+    tessaly::Submission_Save(existing, again);
+    EXPECT_EQ(again.serialize(), older);
+}
+
 TEST(SettingsFile, OAuthKeysOnlyOnceOAuthWasSetUp) {
     // A section written without OAuth stays as it was: no empty OAuth keys join it.
     const std::string before = "[Submission]\r\nSecurity=1\r\nAuth=1\r\nLogin=taro\r\nSavePassword=1\r\n"
