@@ -26,6 +26,9 @@ WINDOWS=(
     first_start_box  # the box of the first start
     file_dialog      # Qt's own file dialog, in Japanese
     password_prompt  # the password prompt of a send
+    resume_question  # a send after a stopped run: go on with the rest?
+    inflight_question  # the recipient whose message may have arrived
+    send_all_again_question  # いいえ at the first: everyone again?
 )
 source scripts/deps.sh
 tessaly_ensure_packages "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_RUN_PACKAGES[@]}" \
