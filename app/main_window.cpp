@@ -37,6 +37,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <sys/utsname.h>
 
 #include <cstdio>
@@ -305,8 +306,9 @@ void TTSY_MainF::closeEvent(QCloseEvent* event) {
     // close again. Once it has failed before, the user may end without saving rather than be
     // trapped in the program with nothing left but to kill it.
     if (saved || (closeSaveFailed_ &&
-                  dialogs_.askYesNo(this, QStringLiteral("警告"),
-                                    QStringLiteral("設定を保存できませんでした。保存せずに終了しますか？")))) {
+                  dialogs_.askYesNoDefaultNo(
+                      this, QStringLiteral("警告"),
+                      QStringLiteral("設定を保存できませんでした。保存せずに終了しますか？")))) {
         event->accept();
         return;
     }
@@ -525,7 +527,23 @@ void TTSY_MainF::TB_ReadClick() {
     Memo_Sjis->clear();
     for (const std::string& line : lines)
         appendBodyLine(tessaly::fromSjis(line));
-    AppendSignature();
+    // A body saved with its signature reads back as it was: a second signature block would make
+    // it another mail, and a stopped run of it could not be continued.
+    if (!endsWithSignature(lines))
+        AppendSignature();
+}
+
+bool TTSY_MainF::endsWithSignature(const std::vector<std::string>& linesSjis) const {
+    if (!settei_ || !settei_->syomeiOn())
+        return false;
+    const QString fsPath = QString::fromStdString(cp932::pathFromSjis(settei_->syomeiPathSjis()));
+    if (fsPath.isEmpty() || !QFileInfo(fsPath).isFile())
+        return false; // AppendSignature says so and clears the setting
+    std::vector<std::string> block{std::string(), "--"};
+    for (std::string& line : tessaly::TextFile_ReadLines(fsPath.toStdString(), fsPath))
+        block.push_back(std::move(line));
+    return linesSjis.size() >= block.size() &&
+           std::equal(block.begin(), block.end(), linesSjis.end() - static_cast<std::ptrdiff_t>(block.size()));
 }
 
 void TTSY_MainF::TB_SaveClick() {

@@ -131,6 +131,8 @@ private:
     // Appends one line (or several, separated by "\n") to the body field, as a new line.
     void appendBodyLine(const QString& line);
     void readBodyFile(const QString& fsPath);
+    // True when the lines end with the signature block AppendSignature would add now.
+    bool endsWithSignature(const std::vector<std::string>& linesSjis) const;
     // The body field's lines in Shift-JIS; a character it cannot hold is refused, naming the line.
     std::vector<std::string> bodyLinesSjis(const QStringList& lines) const;
 

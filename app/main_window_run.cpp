@@ -252,12 +252,18 @@ void TTSY_MainF::runStateChanged(RunState state) {
 void TTSY_MainF::runEnded(const tessaly::RunEnd& end) {
     statusThrottle_.reset();
     if (end.outcome == tessaly::RunOutcome::Failed) {
-        // The buttons stay as the run and the client's events left them; the status says how
-        // far the run got.
+        // Send works again at once: the run's journal makes the next send continue this run, so
+        // that nobody is sent the mail twice and the user need not touch the list. TB_Clear
+        // stays off until a run completes. The status says how far the run got and what next.
         const QString reason = !end.failureReason.isEmpty() ? end.failureReason
                                : !clientFailure_.isEmpty()  ? clientFailure_
                                                             : QStringLiteral("送信エラー");
-        setStatus(QStringLiteral("%1（%2件送信済みで中断）").arg(reason).arg(end.sent));
+        setStatus(QStringLiteral("%1（%2件送信済みで中断）。原因を直して「メール送信開始」を押すと、"
+                                 "続きを送ります")
+                      .arg(reason)
+                      .arg(end.sent));
+        TB_Send->setEnabled(true);
+        TB_Stop->setEnabled(false);
         return;
     }
     TB_Send->setEnabled(true);
@@ -320,7 +326,8 @@ std::optional<std::string> TTSY_MainF::askPassword(const QString& question) {
 // user's decision must not be lost to a later Cancel of the settings window (which reloads the
 // file) or to a program that does not end normally.
 bool TTSY_MainF::trustCertificate(const tessaly::CertificateQuestion& question) {
-    if (!dialogs_.askYesNo(this, QStringLiteral("証明書の確認"), question.text))
+    // はい lowers the security of every later run: Enter alone must not give it.
+    if (!dialogs_.askYesNoDefaultNo(this, QStringLiteral("証明書の確認"), question.text))
         return false;
     tessaly::setTrustedFingerprint(settings_, question.hostSjis, question.port, question.fingerprint);
     Settings_Save(settings_, startDirectory_);
@@ -331,12 +338,13 @@ tessaly::Choice TTSY_MainF::askResume(const QString& question) {
     return dialogs_.askYesNoCancel(this, kResumeTitle, question);
 }
 
+// Both send a second copy to someone who may have the mail already: いいえ is the default.
 bool TTSY_MainF::confirmSendToEveryone(const QString& question) {
-    return dialogs_.askYesNo(this, kResumeTitle, question);
+    return dialogs_.askYesNoDefaultNo(this, kResumeTitle, question);
 }
 
 bool TTSY_MainF::confirmResendInFlight(const QString& question) {
-    return dialogs_.askYesNo(this, kResumeTitle, question);
+    return dialogs_.askYesNoDefaultNo(this, kResumeTitle, question);
 }
 
 void TTSY_MainF::openSignInPage(const QUrl& url) {

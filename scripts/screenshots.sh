@@ -33,6 +33,9 @@ WINDOWS=(
     error_temporary_box   # the box of a run the server ended for now (421)
     error_addresses_box   # the box that refuses a run for addresses that are no mailboxes
     confirm_send_box      # the question before a run (送信前に確認する)
+    resume_question  # a send after a stopped run: go on with the rest?
+    inflight_question  # the recipient whose message may have arrived
+    send_all_again_question  # いいえ at the first: everyone again?
 )
 source scripts/deps.sh
 tessaly_ensure_packages "${TESSALY_BUILD_PACKAGES[@]}" "${TESSALY_RUN_PACKAGES[@]}" \

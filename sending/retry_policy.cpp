@@ -23,6 +23,7 @@ RunDecision RetryPolicy::decide(MessageResult result) {
         decision.step = RunStep::Stop;
         break;
     case MessageResult::Temporary:
+    case MessageResult::TemporaryAfterData:
     case MessageResult::ConnectionLost:
         if (retry_ && attempts_ < tries_) {
             ++attempts_;
@@ -34,7 +35,6 @@ RunDecision RetryPolicy::decide(MessageResult result) {
         decision.step = RunStep::Stop;
         break;
     case MessageResult::NoAnswer:
-    case MessageResult::TemporaryAfterData:
         // Sending again could deliver twice: the user decides when the run is resumed.
         decision.step = RunStep::StopUncertain;
         break;

@@ -14,7 +14,7 @@ enum class MessageResult {
     Temporary,          // 4xx to MAIL, RCPT or DATA: nothing of the message was accepted
     ConnectionLost,     // the connection ended before "." went out (between messages, too)
     NoAnswer,           // "." went out and no reply came: the server may have the message
-    TemporaryAfterData, // 4xx to ".": as uncertain as no answer, the server may still deliver it
+    TemporaryAfterData, // 4xx to ".": the server did not take the message (RFC 5321)
     Stopped,            // a stop ended it before "." went out: nothing was delivered
 };
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,6 +123,18 @@ void applyRecord(std::string_view line, JournalState& state) {
     std::size_t index = 0;
     std::string_view text;
     switch (kind) {
+    case 'M':
+        state.mailIdentity.assign(rest);
+        break;
+    case 'T':
+        if (parseRecipientRecord(rest, count, true, index, text)) {
+            if (state.entriesSjis.size() != count)
+                state.entriesSjis.assign(count, std::string());
+            state.entriesSjis[index].assign(text);
+            if (state.recipients[index].entrySjis.empty())
+                state.recipients[index].entrySjis.assign(text);
+        }
+        break;
     case 'S':
         if (parseRecipientRecord(rest, count, true, index, text)) {
             state.recipients[index].outcome = JournalOutcome::InFlight;
@@ -202,6 +215,16 @@ std::string RunJournal_Identity(std::string_view subjectSjis,
     return h.hex();
 }
 
+std::string RunJournal_MailIdentity(std::string_view subjectSjis,
+                                    const std::vector<std::string>& bodyLinesSjis) {
+    Fnv1a64 h;
+    h.field(subjectSjis);
+    h.number(bodyLinesSjis.size());
+    for (const std::string& line : bodyLinesSjis)
+        h.field(line);
+    return h.hex();
+}
+
 std::string RunJournal_Folder(bool logOn, const std::string& logPathSjis,
                               const std::string& startDirectorySjis) {
     if (!logOn || logPathSjis.empty())
@@ -243,8 +266,16 @@ std::vector<std::size_t> JournalState::inFlight() const {
     return out;
 }
 
+std::size_t JournalState::unsentCount() const {
+    std::size_t n = 0;
+    for (const JournalRecipient& r : recipients)
+        n += r.outcome != JournalOutcome::Accepted && r.outcome != JournalOutcome::InFlight;
+    return n;
+}
+
 JournalState RunJournal_Read(const std::string& pathSjis) {
     JournalState state;
+    state.pathSjis = pathSjis;
     std::string bytes;
     if (!readWholeFile(cp932::pathFromSjis(pathSjis), bytes))
         return state;
@@ -256,6 +287,7 @@ JournalState RunJournal_Read(const std::string& pathSjis) {
         if (first) {
             if (!parseHeader(line, state))
                 return JournalState{};
+            state.pathSjis = pathSjis;
             state.present = true;
             first = false;
             continue;
@@ -263,6 +295,72 @@ JournalState RunJournal_Read(const std::string& pathSjis) {
         applyRecord(line, state);
     }
     return state;
+}
+
+namespace {
+
+// `previous` as a run of `to`, or not present when its list is not part of `to`.
+JournalState carriedOnto(const JournalState& previous, const std::vector<std::string>& to) {
+    JournalState carried;
+    if (previous.entriesSjis.empty() || previous.entriesSjis.size() != previous.recipients.size() ||
+        previous.entriesSjis.size() > to.size())
+        return carried;
+    std::vector<bool> taken(to.size(), false);
+    carried.recipients.assign(to.size(), JournalRecipient{});
+    for (std::size_t i = 0; i < previous.entriesSjis.size(); ++i) {
+        std::size_t j = 0;
+        while (j < to.size() && (taken[j] || to[j] != previous.entriesSjis[i]))
+            ++j;
+        if (j == to.size())
+            return JournalState{};
+        taken[j] = true;
+        carried.recipients[j] = previous.recipients[i];
+        carried.recipients[j].entrySjis = to[j];
+    }
+    carried.present = true;
+    carried.pathSjis = previous.pathSjis;
+    carried.identity = previous.identity;
+    carried.mailIdentity = previous.mailIdentity;
+    carried.subjectSjis = previous.subjectSjis;
+    carried.entriesSjis = to;
+    carried.notifySent = previous.notifySent;
+    carried.sentDataWritten = previous.sentDataWritten;
+    carried.addedCount = to.size() - previous.entriesSjis.size();
+    carried.carriedStop = previous.stoppedAt();
+    return carried;
+}
+
+} // namespace
+
+JournalState RunJournal_FindCarried(const std::string& folderSjis, std::string_view mailIdentity,
+                                    const std::vector<std::string>& recipientsSjis) {
+    JournalState best;
+    if (mailIdentity.empty())
+        return best;
+    const std::string fsFolder = cp932::pathFromSjis(folderSjis);
+    DIR* dir = ::opendir(fsFolder.empty() ? "." : fsFolder.c_str());
+    if (!dir)
+        return best;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name(e->d_name);
+        if (name.substr(0, 8) != "Tessaly-" || name.size() < 8 + 8 ||
+            name.substr(name.size() - 8) != ".journal")
+            continue;
+        // File names are ASCII: the same bytes in Shift-JIS.
+        const JournalState previous = RunJournal_Read(folderSjis + "/" + std::string(name));
+        if (!previous.present || previous.finished || previous.mailIdentity != mailIdentity)
+            continue;
+        JournalState carried = carriedOnto(previous, recipientsSjis);
+        if (carried.present && (!best.present || carried.acceptedCount() > best.acceptedCount()))
+            best = std::move(carried);
+    }
+    ::closedir(dir);
+    return best;
+}
+
+void RunJournal_Remove(const std::string& pathSjis) {
+    if (::unlink(cp932::pathFromSjis(pathSjis).c_str()) != 0 && errno != ENOENT)
+        throw FileError(cp932::toUtf8(pathSjis) + " を削除できません");
 }
 
 RunJournal::RunJournal(std::string pathSjis, int fd) : pathSjis_(std::move(pathSjis)), fd_(fd) {}
@@ -289,10 +387,20 @@ RunJournal::~RunJournal() {
 }
 
 RunJournal RunJournal::create(const std::string& pathSjis, std::string_view identity,
-                              std::string_view subjectSjis, std::size_t count) {
+                              std::string_view subjectSjis, std::size_t count,
+                              std::string_view mailIdentity,
+                              const std::vector<std::string>& entriesSjis) {
     RunJournal journal(pathSjis, openOrThrow(pathSjis, O_WRONLY | O_CREAT | O_TRUNC));
-    journal.append(std::string(kMagic) + "," + std::string(identity) + "," + std::to_string(count) +
-                   "," + oneLine(subjectSjis));
+    // The head in one write. A kill in its middle leaves a list with holes, which no later list
+    // is taken for; the run itself can still be continued.
+    std::string head = std::string(kMagic) + "," + std::string(identity) + "," +
+                       std::to_string(count) + "," + oneLine(subjectSjis);
+    if (!mailIdentity.empty()) {
+        head += "\r\nM," + std::string(mailIdentity);
+        for (std::size_t i = 0; i < entriesSjis.size() && i < count; ++i)
+            head += "\r\nT," + std::to_string(i + 1) + "," + oneLine(entriesSjis[i]);
+    }
+    journal.append(std::move(head));
     return journal;
 }
 

@@ -9,6 +9,8 @@
 // most one broken last line, which the reader ignores. Plain standard C++ on byte strings.
 //
 //   "TSYJ1,<identity>,<count>,<Subject>"   first line: the run this journal belongs to
+//   "M,<mail identity>"                    the Subject and body alone (see RunJournal_MailIdentity)
+//   "T,<n>,<recipient entry>"              recipient n of the run's list, one record for each
 //   "S,<n>,<recipient entry>"             recipient n (from 1) is being sent: "." comes next
 //   "A,<n>"                                the server accepted recipient n's message
 //   "R,<n>,<server reply>"                 the server refused recipient n; the run went on
@@ -21,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +37,12 @@ namespace tessaly {
 std::string RunJournal_Identity(std::string_view subjectSjis,
                                 const std::vector<std::string>& bodyLines,
                                 const std::vector<std::string>& recipientsSjis);
+
+// The identity of the mail alone (the Subject and the body lines as sent, Shift-JIS), in the same
+// form: a later run of the same mail to a list that holds the stopped run's recipients and more
+// is found by it.
+std::string RunJournal_MailIdentity(std::string_view subjectSjis,
+                                    const std::vector<std::string>& bodyLinesSjis);
 
 // Where the journal lives: the folder of the send log when logging is on, the start directory
 // otherwise (Shift-JIS bytes, without a trailing "/").
@@ -59,8 +68,11 @@ struct JournalRecipient {
 struct JournalState {
     bool present = false;  // a file with a readable first line
     bool finished = false; // the run recorded its end
+    std::string pathSjis; // where it was read from
     std::string identity;
+    std::string mailIdentity;              // empty in a journal written before it was kept
     std::string subjectSjis;
+    std::vector<std::string> entriesSjis;  // the run's whole list, when the journal has it
     bool notifySent = false;
     bool sentDataWritten = false;
     std::vector<JournalRecipient> recipients; // one per recipient of the run, in order
@@ -73,12 +85,31 @@ struct JournalState {
     std::size_t stoppedAt() const;
     // Indexes (from 0) of recipients whose message may or may not have reached the server.
     std::vector<std::size_t> inFlight() const;
+    // How many have not been sent at all: neither accepted nor in flight.
+    std::size_t unsentCount() const;
+    // Where the run stopped (from 0) in the list it had: stoppedAt(), or for a run carried onto a
+    // longer list (RunJournal_FindCarried) the place in its own.
+    std::size_t stoppedPosition() const { return carriedStop ? *carriedStop : stoppedAt(); }
+    // Recipients added to the list since the run stopped (RunJournal_FindCarried).
+    std::size_t addedCount = 0;
+    std::optional<std::size_t> carriedStop;
 };
+
+// The unfinished run in `folderSjis` of the same mail (`mailIdentity`) whose whole list is part
+// of `recipientsSjis` (each entry, byte for byte, as often as it was there), seen as a run of
+// `recipientsSjis`: every recipient of the new list takes the outcome of the same entry in the
+// stopped run; the others are not sent. When several qualify, the one with the most accepted
+// recipients. Not present when there is none.
+JournalState RunJournal_FindCarried(const std::string& folderSjis, std::string_view mailIdentity,
+                                    const std::vector<std::string>& recipientsSjis);
 
 // Reads the journal at `pathSjis`. A missing or unreadable file, or one whose first line is
 // damaged, reads as not present; a damaged line elsewhere (a kill in the middle of a write leaves
 // at most the last one so) is skipped. Never throws.
 JournalState RunJournal_Read(const std::string& pathSjis);
+
+// Removes a journal another run has taken over; a file that is already gone is no error.
+void RunJournal_Remove(const std::string& pathSjis);
 
 // The writer, held by the run from its first message to its end. Every record reaches the kernel
 // before the call returns; a record that cannot be written throws tessaly::FileError naming the
@@ -86,8 +117,11 @@ JournalState RunJournal_Read(const std::string& pathSjis);
 class RunJournal {
 public:
     // A fresh journal for a run, replacing whatever file was at the path.
+    // `mailIdentity` and `entriesSjis` let a later run with more recipients find it.
     static RunJournal create(const std::string& pathSjis, std::string_view identity,
-                             std::string_view subjectSjis, std::size_t count);
+                             std::string_view subjectSjis, std::size_t count,
+                             std::string_view mailIdentity = {},
+                             const std::vector<std::string>& entriesSjis = {});
     // Continues the journal at the path, first cutting off a damaged last line.
     static RunJournal resume(const std::string& pathSjis);
 

@@ -14,10 +14,18 @@ QString serverName(const std::string& hostSjis, int port) {
 } // namespace
 
 QString ResumeQuestionText(const JournalState& journal) {
-    const std::size_t count = journal.recipients.size();
-    return QStringLiteral("前回の送信は%1件目で中断しています。残りの%2件に送信しますか？")
-        .arg(journal.stoppedAt() + 1)
-        .arg(count - journal.acceptedCount());
+    QString text = QStringLiteral("前回の送信は%1件目で中断しています。残りの%2件に送信しますか？")
+                       .arg(journal.stoppedPosition() + 1)
+                       .arg(journal.unsentCount());
+    if (journal.addedCount > 0)
+        text += QStringLiteral("\r\n（残りには、前回のあとに加えた宛先%1件を含みます）")
+                    .arg(journal.addedCount);
+    // Named apart: whether they get it again is the next question.
+    if (const std::size_t uncertain = journal.inFlight().size(); uncertain > 0)
+        text += QStringLiteral("\r\nほかに、届いたかどうか分からない宛先が%1件あります"
+                               "（「はい」のあとで確かめます）。")
+                    .arg(uncertain);
+    return text;
 }
 
 QString SendAllAgainQuestionText(std::size_t acceptedCount) {

@@ -54,7 +54,7 @@ public:
 
 // The questions of a resumed run. The first one offers はい (send to the rest), いいえ (send to
 // everyone again) and キャンセル; "N" is where the run stopped (from 1), "M" how many have not
-// been accepted.
+// been sent at all (those in flight are named apart, added recipients counted in).
 QString ResumeQuestionText(const JournalState& journal);
 // Asked after いいえ: everyone already sent to gets the mail a second time.
 QString SendAllAgainQuestionText(std::size_t acceptedCount);

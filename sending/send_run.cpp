@@ -21,13 +21,17 @@ std::string logSafe(std::string_view reply) {
     return out;
 }
 
-// "HH:mm" of the local time `after` from now.
-QString clockTimeAfter(const LocalTime& now, std::chrono::milliseconds after) {
-    const long long minutes =
-        (now.hour * 3600LL + now.minute * 60LL + now.second + after.count() / 1000) / 60;
-    return QStringLiteral("%1:%2")
-        .arg(minutes / 60 % 24, 2, 10, QLatin1Char('0'))
-        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+// The local time `after` from now, as "HH:mm", or "HH:mm:ss" with `seconds`.
+QString clockTimeAfter(const LocalTime& now, std::chrono::milliseconds after, bool seconds = false) {
+    // A try is never shown before it starts; an estimate keeps to whole seconds passed.
+    const long long afterSeconds = seconds ? (after.count() + 999) / 1000 : after.count() / 1000;
+    const long long at = now.hour * 3600LL + now.minute * 60LL + now.second + afterSeconds;
+    QString text = QStringLiteral("%1:%2")
+                       .arg(at / 3600 % 24, 2, 10, QLatin1Char('0'))
+                       .arg(at / 60 % 60, 2, 10, QLatin1Char('0'));
+    if (seconds)
+        text += QStringLiteral(":%1").arg(at % 60, 2, 10, QLatin1Char('0'));
+    return text;
 }
 
 } // namespace
@@ -45,10 +49,48 @@ SendRun::SendRun(SendRunPlan plan, MessageTransport& transport, SendPacing::Cloc
 
 void SendRun::resumeFrom(const JournalState& journal, bool resendInFlight) {
     resumed_ = journal;
+    replaces(journal);
+    confirmedByUser_.clear();
     for (std::size_t i = 0; i < skip_.size() && i < journal.recipients.size(); ++i) {
         const JournalOutcome o = journal.recipients[i].outcome;
-        skip_[i] =
-            o == JournalOutcome::Accepted || (o == JournalOutcome::InFlight && !resendInFlight);
+        const bool confirmed = o == JournalOutcome::InFlight && !resendInFlight;
+        skip_[i] = o == JournalOutcome::Accepted || confirmed;
+        if (confirmed)
+            confirmedByUser_.push_back(i);
+    }
+}
+
+void SendRun::replaces(const JournalState& journal) {
+    if (journal.pathSjis != plan_.journalPathSjis)
+        replacedPathSjis_ = journal.pathSjis;
+}
+
+// The journal of this run, before its first message. One carried over from a run to fewer
+// recipients is this run's own from here on: its outcomes are copied first, the old file goes
+// after.
+void SendRun::openJournal() {
+    if (plan_.journalPathSjis.empty() || journal_)
+        return;
+    const bool same = resumed_ && replacedPathSjis_.empty();
+    if (same) {
+        journal_ = RunJournal::resume(plan_.journalPathSjis);
+    } else {
+        journal_ = RunJournal::create(plan_.journalPathSjis, plan_.identity, plan_.subjectSjis,
+                                      plan_.recipientsSjis.size(), plan_.mailIdentity,
+                                      plan_.recipientsSjis);
+        if (resumed_) {
+            for (std::size_t i = 0; i < resumed_->recipients.size(); ++i)
+                if (resumed_->recipients[i].outcome == JournalOutcome::Accepted)
+                    journal_->accepted(i);
+            if (resumed_->notifySent)
+                journal_->notifySent();
+            if (resumed_->sentDataWritten)
+                journal_->sentDataWritten();
+        }
+        if (!replacedPathSjis_.empty()) {
+            journal_->sync();
+            RunJournal_Remove(replacedPathSjis_);
+        }
     }
 }
 
@@ -101,11 +143,7 @@ void SendRun::stopWith(const MessageOutcome& outcome, const std::string& entrySj
 
 bool SendRun::sendAll() {
     const std::vector<std::string>& to = plan_.recipientsSjis;
-    if (!plan_.journalPathSjis.empty() && !journal_) {
-        journal_ = resumed_ ? RunJournal::resume(plan_.journalPathSjis)
-                            : RunJournal::create(plan_.journalPathSjis, plan_.identity,
-                                                 plan_.subjectSjis, to.size());
-    }
+    openJournal();
     // Whenever the loop ends, what it wrote is on the disk and the log closed.
     const auto syncJournal = [this] {
         if (journal_)
@@ -113,6 +151,14 @@ bool SendRun::sendAll() {
         log_.close();
     };
     const auto log = [this](const std::string& nameSjis) { log_.append(nameSjis); };
+
+    // The user knows these arrived; the send log says the server never confirmed it.
+    for (const std::size_t i : confirmedByUser_) {
+        if (journal_)
+            journal_->accepted(i);
+        log(SplitRecipient(to[i]).addresseeName + toSjis(QStringLiteral("（サーバー未確認）"), {}));
+    }
+    confirmedByUser_.clear();
 
     for (std::size_t i = 0; i < to.size(); ++i) {
         if (skip_[i]) {
@@ -146,14 +192,19 @@ bool SendRun::sendAll() {
             pacing_.finished();
             const RunDecision decision = policy_.decide(outcome.result);
             if (decision.step == RunStep::Retry) {
+                // The server did not take it: until the next try nobody need wonder whether it
+                // arrived.
+                if (journal_ && dotSent)
+                    journal_->notDelivered(i);
                 transport_.drop();
-                const auto seconds =
-                    std::chrono::duration_cast<std::chrono::seconds>(decision.wait).count();
                 if (!waitFor(decision.wait, RunState::WaitingToRetry, [&] {
-                        return QStringLiteral("一時的なエラーのため、%1秒後にもう一度送信します"
-                                              "（%2回目）")
-                            .arg(seconds)
-                            .arg(decision.attempt);
+                        return QStringLiteral("一時的なエラーのため、%1 に%2件目(%3)へもう一度送信します"
+                                              "（%4回目）。サーバーの返事: %5")
+                            .arg(clockTimeAfter(localClock_(), decision.wait, true),
+                                 QString::number(i + 1), fromSjis(parts.addresseeName),
+                                 QString::number(decision.attempt),
+                                 fromSjis(OneLine(outcome.reply.empty() ? outcome.errorText
+                                                                        : outcome.reply)));
                     })) {
                     syncJournal();
                     return false;

@@ -32,6 +32,7 @@ struct SendRunPlan {
     std::string logPathSjis;
     std::string journalPathSjis; // empty: no journal
     std::string identity;        // RunJournal_Identity of the run
+    std::string mailIdentity;    // RunJournal_MailIdentity of its Subject and body
     RunConduct conduct;
 };
 
@@ -44,8 +45,14 @@ public:
         LocalClock localClock = localNow, QObject* parent = nullptr);
 
     // Continues an unfinished run: recipients the journal has as accepted are not sent again,
-    // nor those in flight unless `resendInFlight`. Recipients refused earlier are tried again.
+    // nor those in flight unless `resendInFlight` (the send log has those marked as not
+    // confirmed by the server). Recipients refused earlier are tried again. A journal of the
+    // same mail to fewer recipients (RunJournal_FindCarried) is carried into this run's own
+    // and then removed.
     void resumeFrom(const JournalState& journal, bool resendInFlight);
+    // This run is sent to everyone in place of the unfinished one in `journal`, whose file goes
+    // once this run's journal exists.
+    void replaces(const JournalState& journal);
 
     // Sends to every recipient in turn. True when it went through the list, false when a stop
     // ended it. Raises the error of a message the run cannot go past, after the journal has
@@ -89,8 +96,12 @@ private:
     RunWait wait_;
     std::function<bool(std::chrono::milliseconds)> waiter_;
     std::optional<RunJournal> journal_;
+    void openJournal();
+
     std::optional<JournalState> resumed_;
+    std::string replacedPathSjis_;
     std::vector<bool> skip_;
+    std::vector<std::size_t> confirmedByUser_; // in flight, the user said it arrived
     std::vector<RefusedRecipient> refused_;
     std::size_t sent_ = 0;
     bool stop_ = false;

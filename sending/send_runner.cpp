@@ -188,7 +188,10 @@ bool SendRunner::askedToResume(const JournalState& previous, SendRun& run) {
         return true;
     }
     case Choice::No:
-        return prompts_.confirmSendToEveryone(SendAllAgainQuestionText(previous.acceptedCount()));
+        if (!prompts_.confirmSendToEveryone(SendAllAgainQuestionText(previous.acceptedCount())))
+            return false;
+        run.replaces(previous);
+        return true;
     case Choice::Cancel:
         break;
     }
@@ -279,16 +282,20 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings) {
     plan.logOn = settings.logOn;
     plan.logPathSjis = settings.logPathSjis;
     plan.identity = RunJournal_Identity(mail.subjectSjis, builder.bodyJis(), mail.recipientsSjis);
-    plan.journalPathSjis = RunJournal_Path(
-        RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis),
-        plan.identity);
+    plan.mailIdentity = RunJournal_MailIdentity(mail.subjectSjis, mail.bodyShownSjis);
+    const std::string journalFolder =
+        RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis);
+    plan.journalPathSjis = RunJournal_Path(journalFolder, plan.identity);
     plan.conduct = settings.conduct;
     SmtpTransport transport(client_, *connection_, settings, builder, clock_,
                             [this] { return stopRequested_; });
     SendRun loop(plan, transport, steadyClock_, clock_);
-    const JournalState previous = RunJournal_Read(plan.journalPathSjis);
-    if (previous.resumable(plan.identity, plan.recipientsSjis.size()) &&
-        !askedToResume(previous, loop)) {
+    JournalState previous = RunJournal_Read(plan.journalPathSjis);
+    // Recipients added after a stop make another list, but not another mail: the stopped run's
+    // accepted ones are still skipped unless the user says otherwise.
+    if (!previous.resumable(plan.identity, plan.recipientsSjis.size()))
+        previous = RunJournal_FindCarried(journalFolder, plan.mailIdentity, plan.recipientsSjis);
+    if (previous.present && !askedToResume(previous, loop)) {
         client_.Disconnect();
         status(QStringLiteral("送信を取りやめました"));
         finish(RunOutcome::Cancelled);

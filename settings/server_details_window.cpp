@@ -501,7 +501,8 @@ QString TTSY_ServerSyousaiF::oauthRefusal() const {
 }
 
 void TTSY_ServerSyousaiF::Cmd_ClearTrustClick() {
-    if (!dialogs_.askYesNo(
+    // Forgets every trust the user gave: not on a stray Enter.
+    if (!dialogs_.askYesNoDefaultNo(
             this, kTitle,
             QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
                            "次に接続するとき、サーバーの証明書をもう一度確認します。"

@@ -102,6 +102,7 @@ TEST_P(ClosingWithUnwritableSettings, TheSecondFailedCloseOffersToEndWithoutSavi
     app.main().close();
     EXPECT_TRUE(app.main().isVisible());
     EXPECT_EQ(app.dialogs.texts(), (QStringList{failure, question}));
+    EXPECT_TRUE(app.dialogs.last(Kind::Question).defaultNo) << "Enter keeps the settings";
 
     app.dialogs.clear();
     app.dialogs.queueAnswer(true);

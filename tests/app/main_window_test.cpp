@@ -381,6 +381,33 @@ TEST_P(Body, SaveAndReadBackWithAndWithoutSignature) {
 
 INSTANTIATE_TEST_SUITE_P(Signature, Body, ::testing::Bool());
 
+// A body saved with its signature reads back as it was saved, the signature once: it is the same
+// mail. A signature edited since the save is no longer this program's block and gets the new one.
+TEST(BodyFiles, ASavedSignatureReadsBackOnce) {
+    TempStartDir sigDir;
+    sigDir.write(QStringLiteral("sig.txt"), sjis(QStringLiteral("山田太郎\r\n")));
+    App app({{QStringLiteral("Syomei"), sigDir.filePath(QStringLiteral("sig.txt"))},
+             {QStringLiteral("ChkBox_Syomei"), QStringLiteral("1")}});
+    app.body()->moveCursor(QTextCursor::Start);
+    app.body()->insertPlainText(QStringLiteral("各位\n"));
+    const QString sent = app.body()->toPlainText();
+    ASSERT_EQ(sent, QStringLiteral("各位\n\n--\n山田太郎\n"));
+    const QString saved = app.dir.filePath(QStringLiteral("body.txt"));
+    app.dialogs.queueFileName(saved);
+    app.tool("TB_Save")->click();
+
+    app.setBody(QStringLiteral("消える"));
+    app.dialogs.queueFileName(saved);
+    app.tool("TB_Read")->click();
+    EXPECT_EQ(app.body()->toPlainText(), sent);
+
+    sigDir.write(QStringLiteral("sig.txt"), sjis(QStringLiteral("山田花子\r\n")));
+    app.dialogs.queueFileName(saved);
+    app.tool("TB_Read")->click();
+    EXPECT_EQ(app.body()->toPlainText(), sent + QStringLiteral("\n--\n山田花子\n"));
+    EXPECT_TRUE(app.dialogs.texts().isEmpty());
+}
+
 TEST(BodyFiles, LineEndsAndUnreadableFile) {
     App app;
     app.dir.write(QStringLiteral("mixed.txt"), "one\rtwo\r\nthree\nfour");

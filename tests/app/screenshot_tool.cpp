@@ -20,6 +20,7 @@
 #include "log/log_window.h"
 #include "sending/run_checks.h"
 #include "sending/run_failure.h"
+#include "sending/run_journal.h"
 #include "sending/run_prompts.h"
 #include "settings/settings_window.h"
 #include "tests/fixtures/reporting_dialogs.h"
@@ -143,6 +144,12 @@ public:
             return ReportingDialogs::askYesNoDefaultNo(parent, title, text);
         return real_.askYesNoDefaultNo(parent, title, text);
     }
+    tessaly::Choice askYesNoCancel(QWidget* parent, const QString& title,
+                                   const QString& text) override {
+        if (!take())
+            return ReportingDialogs::askYesNoCancel(parent, title, text);
+        return real_.askYesNoCancel(parent, title, text);
+    }
 
 private:
     // Draws the box once it has come up and settled, then closes it.
@@ -255,6 +262,22 @@ QWidget* failureBox(tessaly::Program& p, tessaly::FailedStep step, std::size_t s
                     const QString& eventText, const QString& detail) {
     const tessaly::RunFailure failure(tessaly::RunFailureLead(step, sent, temporary), detail);
     return drawBox(p.mainWindow(), [&] { gDialogs->error(&p.mainWindow(), failure.boxText(eventText)); });
+}
+
+// A run of 11 recipients (the last added after the stop) that stopped at the 5th, whose "."
+// had gone out; the first four were accepted.
+tessaly::JournalState stoppedRun() {
+    tessaly::JournalState run;
+    run.present = true;
+    run.recipients.resize(11);
+    for (int i = 0; i < 4; ++i)
+        run.recipients[static_cast<std::size_t>(i)].outcome = tessaly::JournalOutcome::Accepted;
+    run.recipients[4].outcome = tessaly::JournalOutcome::InFlight;
+    run.recipients[4].entrySjis =
+        tessaly::toSjis(QStringLiteral("鈴木 次郎 <jiro@example.jp>"), QString());
+    run.addedCount = 1;
+    run.carriedStop = 4;
+    return run;
 }
 
 using Shot = std::function<QWidget*(tessaly::Program&)>;
@@ -411,6 +434,29 @@ const std::map<std::string, Shot> kShots = {
          return drawBox(p.mainWindow(), [&] {
              gDialogs->askYesNoDefaultNo(&p.mainWindow(), QStringLiteral("送信の確認"),
                                          tessaly::SendConfirmQuestionText(24, "smtp.example.jp", 587, {}));
+        });
+    }},
+    // The questions of a send after a stopped run: 4 of 10 accepted, the 5th in flight, and
+    // one recipient added since.
+    {"resume_question",
+     [](tessaly::Program& p) -> QWidget* {
+         return drawBox(p.mainWindow(), [&] {
+             gDialogs->askYesNoCancel(&p.mainWindow(), QStringLiteral("送信の再開"),
+                                      tessaly::ResumeQuestionText(stoppedRun()));
+         });
+     }},
+    {"inflight_question",
+     [](tessaly::Program& p) -> QWidget* {
+         return drawBox(p.mainWindow(), [&] {
+             gDialogs->askYesNoDefaultNo(&p.mainWindow(), QStringLiteral("送信の再開"),
+                                         tessaly::InFlightQuestionText(stoppedRun()));
+         });
+     }},
+    {"send_all_again_question",
+     [](tessaly::Program& p) -> QWidget* {
+         return drawBox(p.mainWindow(), [&] {
+             gDialogs->askYesNoDefaultNo(&p.mainWindow(), QStringLiteral("送信の再開"),
+                                         tessaly::SendAllAgainQuestionText(4));
          });
      }},
     {"guide_window",

@@ -127,6 +127,7 @@ TEST_F(SecureSendReal, CertificateTrustedOnceThenHeldToIt) {
     EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
     const FakeDialogs::Call question = app.dialogs.last(Kind::Question);
     EXPECT_EQ(question.title, QStringLiteral("証明書の確認"));
+    EXPECT_TRUE(question.defaultNo) << "Enter alone must not trust a certificate";
     EXPECT_TRUE(question.text.startsWith(QStringLiteral(
         "TLS: サーバーの証明書を確認できないため、接続を中止しました（発行者を確認できない）。\n"
         "証明書の SHA-256 指紋: ")))

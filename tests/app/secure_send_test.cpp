@@ -78,12 +78,16 @@ TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
             "認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n"
             "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"
             "\r\n次に送信するときに、パスワードをもう一度お尋ねします。")});
-    EXPECT_EQ(app.main().statusText(), QStringLiteral("認証エラー（0件送信済みで中断）"));
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("認証エラー（0件送信済みで中断）。原因を直して"
+                                                       "「メール送信開始」を押すと、続きを送ります"));
     EXPECT_EQ(logRecords(app), 0);
 
     app.dialogs.clear();
     app.dialogs.queuePassword(QStringLiteral("new"));
-    app.typeRecipient(QStringLiteral("r2@example.jp")); // a refused run leaves TB_Send off
+    // The refused login leaves send on and stop off: the words above work as they stand.
+    EXPECT_TRUE(app.tool("TB_Send")->isEnabled());
+    EXPECT_FALSE(app.tool("TB_Stop")->isEnabled());
+    app.typeRecipient(QStringLiteral("r2@example.jp"));
     app.tool("TB_Send")->click();
     EXPECT_EQ(
         app.dialogs.texts(),

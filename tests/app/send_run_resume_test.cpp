@@ -91,25 +91,60 @@ TEST(SendRunGoesOn, ALostAnswerIsNamedAtTheResumeAndNobodyGetsTwo) {
     ASSERT_EQ(app.dialogs.count(Kind::Error), 1);
     EXPECT_EQ(journals(app).size(), 1);
 
-    // The same mail to the same list again (a failed run leaves the button off: as a click).
+    // The same mail to the same list again: the failed run left the button on. The one in
+    // flight is not counted with the rest, and Enter at its question would not send it again.
     app.dialogs.clear();
     app.dialogs.queueChoice(tessaly::Choice::Yes);
     app.dialogs.queueAnswer(false); // the one in flight has it already, the user decides
-    app.main().TB_SendClick();
+    app.tool("TB_Send")->click();
     EXPECT_EQ(
         app.dialogs.texts(Kind::Question),
         (QStringList{
-            QStringLiteral("前回の送信は2件目で中断しています。残りの2件に送信しますか？"),
+            QStringLiteral("前回の送信は2件目で中断しています。残りの1件に送信しますか？\r\n"
+                           "ほかに、届いたかどうか分からない宛先が1件あります"
+                           "（「はい」のあとで確かめます）。"),
             QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
                            "2件目: r2@example.jp\r\nこの宛先にもう一度送信しますか？")}));
+    EXPECT_TRUE(app.dialogs.last(Kind::Question).defaultNo);
     EXPECT_EQ(app.main().statusText(), QStringLiteral("メッセージ送信完了！"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
     EXPECT_TRUE(server.played());
     EXPECT_EQ(server.messages().size(), 3); // r1, r2 once, r3
     EXPECT_TRUE(journals(app).isEmpty());
+    // r2 is in the send log, marked as never confirmed by the server.
+    const QByteArray log = app.dir.read(QStringLiteral("Log.txt"));
+    EXPECT_EQ(log.count('\n'), 3);
+    EXPECT_TRUE(log.contains(sjis(QStringLiteral("\"r2（サーバー未確認）\"")))) << log.toStdString();
     // The body went to the sent-data file once, by the run that completed.
     EXPECT_EQ(app.dir.read(QStringLiteral("SendData.txt")),
               sjis(QStringLiteral("本文\r\n")));
+}
+
+// いいえ at the resume sends to everyone, after a second question whose default is いいえ: Enter
+// there sends nothing.
+TEST(SendRunGoesOn, SendingToEveryoneAgainIsAskedWithNoAsDefault) {
+    SmtpScriptedServer server;
+    server.greet().mail();
+    server.expect("RSET").send("250 ok\r\n").expect("MAIL FROM:<*").send("250 ok\r\n");
+    server.expect("RCPT TO:<r2@example.jp>").send("451 busy\r\n");
+    server.accept().greet().quit();
+
+    App app(loggedRunSettings(QStringLiteral("127.0.0.1"), server.port()));
+    prepareMail(app, 2);
+    app.tool("TB_Send")->click();
+    app.dialogs.clear();
+    app.dialogs.queueChoice(tessaly::Choice::No);
+    app.dialogs.queueAnswer(false);
+    app.tool("TB_Send")->click();
+    ASSERT_EQ(app.dialogs.count(Kind::Question), 2);
+    EXPECT_EQ(app.dialogs.last(Kind::Question).text,
+              QStringLiteral("前回受け付けられた1件の宛先にも、同じメールがもう一度届きます。\r\n"
+                             "全員に送信してよろしいですか？"));
+    EXPECT_TRUE(app.dialogs.last(Kind::Question).defaultNo);
+    EXPECT_EQ(app.main().statusText(), QStringLiteral("送信を取りやめました"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
+    EXPECT_EQ(server.messages().size(), 1);
+    EXPECT_EQ(journals(app).size(), 1); // kept for a later send
 }
 
 // The run reads its settings once, when the user presses send: the server, the greeting's user id

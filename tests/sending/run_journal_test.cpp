@@ -181,6 +181,44 @@ TEST_F(RunJournalTest, ARecordThatCannotBeWrittenIsTakenBackOut) {
     EXPECT_EQ(dir.read(name), before + "A,1\r\n");
 }
 
+// A stopped run of the same mail is found for a list that holds all of its recipients (in any
+// order, with more), seen as a run of the new list; any other journal is not.
+TEST_F(RunJournalTest, AStoppedRunIsFoundForAListThatHoldsItsRecipients) {
+    const std::vector<std::string> old = {"a@example.jp", "b@example.jp", "c@example.jp"};
+    const std::string mail = RunJournal_MailIdentity("\x89\xf1\x97\x97", {"body"});
+    const auto write = [&](const char* file, std::string_view mailId, bool finish) {
+        RunJournal j = RunJournal::create(dir.filePathBytes(QString::fromLatin1(file)),
+                                          "0123456789abcdef", "s", old.size(), mailId, old);
+        j.sending(0, old[0]);
+        j.accepted(0);
+        j.sending(1, old[1]); // in flight
+        if (finish)
+            j.finish();
+    };
+    const std::string folder = dir.path().toStdString();
+    write("Tessaly-0000000000000001.journal", mail, false);
+    write("Tessaly-0000000000000002.journal", RunJournal_MailIdentity("s", {"other"}), false);
+    write("Tessaly-0000000000000003.journal", mail, true);
+
+    const JournalState found = RunJournal_FindCarried(
+        folder, mail, {"d@example.jp", "c@example.jp", "b@example.jp", "a@example.jp"});
+    ASSERT_TRUE(found.present);
+    EXPECT_EQ(outcomes(found), (std::vector<Outcome>{Outcome::NotSent, Outcome::NotSent,
+                                                     Outcome::InFlight, Outcome::Accepted}));
+    EXPECT_EQ(found.addedCount, 1u);
+    EXPECT_EQ(found.stoppedPosition(), 1u); // b, the second of the stopped run's own list
+    EXPECT_EQ(found.unsentCount(), 2u);
+    EXPECT_EQ(found.pathSjis, folder + "/Tessaly-0000000000000001.journal");
+
+    EXPECT_FALSE(RunJournal_FindCarried(folder, mail, {"a@example.jp", "b@example.jp"}).present);
+    EXPECT_FALSE(RunJournal_FindCarried(folder, mail, {"a@example.jp", "b@example.jp",
+                                                       "c@example.jp ", "d@example.jp"})
+                     .present);
+    EXPECT_FALSE(RunJournal_FindCarried(folder, RunJournal_MailIdentity("s", {"x"}), old).present);
+    RunJournal_Remove(found.pathSjis);
+    EXPECT_FALSE(RunJournal_FindCarried(folder, mail, old).present);
+}
+
 TEST(RunJournalIdentity, IsFixedAndTellsRunsApart) {
     const std::vector<std::string> body = {"line 1", "line 2"};
     const std::vector<std::string> to = {"a@example.jp", "b@example.jp"};

@@ -67,9 +67,14 @@ TEST(RetryPolicy, DecidesAfterEveryKindOfResult) {
          true,
          true,
          3,
-         {R::NoAnswer, R::TemporaryAfterData},
-         {S::StopUncertain, S::StopUncertain},
+         {R::NoAnswer},
+         {S::StopUncertain},
          {}},
+        // 4xx to "." is a refusal of the message, not an unknown.
+        {"4xx to the data retried", false, true, 1,
+         {R::TemporaryAfterData, R::TemporaryAfterData}, {S::Retry, S::Stop}, {30s}},
+        {"4xx to the data without retry stops", true, false, 3,
+         {R::TemporaryAfterData}, {S::Stop}, {}},
     };
     for (const Row& row : rows) {
         RetryPolicy policy(row.skip, row.retry, row.tries);

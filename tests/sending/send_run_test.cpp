@@ -204,7 +204,10 @@ TEST_F(SendRunTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserSaysS
         server = FakeTransport{};
         RunConduct conduct;
         conduct.retry = true; // retries never cover a message the server may have
-        const SendRunPlan s = snapshot(6, conduct);
+        dir.write(QStringLiteral("Log.txt"), {});
+        SendRunPlan s = snapshot(6, conduct);
+        s.logOn = true;
+        s.logPathSjis = dir.filePathBytes(QStringLiteral("Log.txt"));
         server.script = {{4, MessageResult::NoAnswer}};
         auto run = makeRun(s);
         EXPECT_THROW(run->sendAll(), Error);
@@ -214,7 +217,9 @@ TEST_F(SendRunTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserSaysS
         EXPECT_EQ(left.stoppedAt(), 3u);
 
         EXPECT_EQ(ResumeQuestionText(left),
-                  QStringLiteral("前回の送信は4件目で中断しています。残りの3件に送信しますか？"));
+                  QStringLiteral("前回の送信は4件目で中断しています。残りの2件に送信しますか？\r\n"
+                                 "ほかに、届いたかどうか分からない宛先が1件あります"
+                                 "（「はい」のあとで確かめます）。"));
         EXPECT_EQ(
             InFlightQuestionText(left),
             QStringLiteral("次の宛先は送信の途中で中断したため、届いたかどうか分かりません。\r\n"
@@ -228,6 +233,11 @@ TEST_F(SendRunTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserSaysS
         EXPECT_EQ(server.delivered.size(), 6u);
         EXPECT_EQ(server.delivered[3], resend ? 2 : 1);
         EXPECT_EQ(again->sentCount(), resend ? 3u : 2u);
+        // Not sent again, m4 is logged all the same, marked (Shift-JIS "（サーバー未確認）").
+        const QByteArray log = dir.read(QStringLiteral("Log.txt"));
+        EXPECT_EQ(log.count('\n'), 6);
+        EXPECT_EQ(log.contains("\"m4\x81\x69\x83\x54\x81\x5b\x83\x6f\x81\x5b\x96\xa2\x8a\x6d\x94\x46\x81\x6a\""),
+                  !resend);
     }
 }
 

@@ -333,8 +333,11 @@ TEST_F(SendRunnerTest, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
     EXPECT_EQ(runner.lastEnd().outcome, RunOutcome::Sent);
     EXPECT_EQ(runner.lastEnd().sent, 3u);
     EXPECT_NE(std::find(states.begin(), states.end(), RunState::WaitingToRetry), states.end());
-    EXPECT_TRUE(statuses.contains(
-        QStringLiteral("一時的なエラーのため、0秒後にもう一度送信します（1回目）")));
+    // When the next try starts, for whom, and why.
+    EXPECT_TRUE(statuses.contains(QStringLiteral(
+        "一時的なエラーのため、09:05:04 に2件目(r2)へもう一度送信します（1回目）。"
+        "サーバーの返事: 452 4.3.2 too many messages, try later")))
+        << statuses.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.finished(); }, 5000));
     EXPECT_TRUE(server.played());
     EXPECT_EQ(server.connections(), 2);

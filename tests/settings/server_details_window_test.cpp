@@ -264,6 +264,7 @@ TEST_F(ServerDetailsTest, TrustedCertificatesCanBeForgotten) {
               QStringLiteral("送信のときに信頼した証明書を、すべて信頼しないようにします。\r\n"
                              "次に接続するとき、サーバーの証明書をもう一度確認します。"
                              "よろしいですか？"));
+    EXPECT_TRUE(dialogs_.last(FakeDialogs::Kind::Question).defaultNo);
     EXPECT_FALSE(clear->isEnabled());
     ok();
     EXPECT_FALSE(settings_.TrustedCerts.empty()) << "not before Save";
