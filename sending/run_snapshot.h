@@ -4,6 +4,7 @@
 // changes only the next run.
 #pragma once
 
+#include "sending/attachments.h"
 #include "smtp/message_builder.h"
 #include "smtp/oauth_signin.h"
 #include "smtp/smtp_client.h"
@@ -22,6 +23,7 @@ struct RunMail {
     std::vector<std::string> bodyShownSjis;  // its lines as it shows them, wrapped pieces each a
                                              // line: what every message carries
     std::vector<std::string> recipientsSjis; // the list when the user pressed send
+    std::vector<AttachedFile> attachments;   // each file as it was when added
 };
 
 // How a long run keeps going.

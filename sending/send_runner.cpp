@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/text.h"
+#include "sending/attachments.h"
 #include "sending/run_checks.h"
 #include "sending/run_journal.h"
 #include "sending/run_prompts.h"
@@ -41,6 +42,16 @@ void sendOrRaise(TSmtpClient& client, WireMessage message) {
     client.PreparedMessage.reset();
     if (result.Outcome != SendOutcome::Accepted)
         raiseFailure(result);
+}
+
+// The first recipient's addressee, as the run and the test send build its message.
+MessageAddressee FirstAddressee(const RunMail& mail, const RunSettings& settings,
+                                const LocalTime& now) {
+    const RecipientParts first = SplitRecipient(mail.recipientsSjis.front());
+    MessageAddressee addressee = AddresseeOf(first.address, settings.fromSjis, now);
+    if (settings.atesaki)
+        addressee.addresseeLineSjis = AddresseeLine(first.addresseeName, settings.keisyouSjis);
+    return addressee;
 }
 
 } // namespace
@@ -178,11 +189,44 @@ void SendRunner::sendNotifyCopy(const MessageBuilder& builder, const RunSettings
                              .build(AddresseeOf(settings.everySendSjis, settings.fromSjis, clock_())));
 }
 
+namespace {
+
+// The run's texts with its files, each read once here for every message; a file that cannot be
+// sent as it was added is refused before anything else happens.
+MessageTexts TextsWithAttachments(const RunMail& mail, const RunSettings& settings) {
+    MessageTexts texts = MessageTextsOf(mail, settings);
+    texts.attachments = ReadAttachments(mail.attachments, texts.bodySjis);
+    return texts;
+}
+
+} // namespace
+
+// False when the user would rather not send a message that large, or (raised) when the server
+// said it takes none that large; asked of the first recipient's message, the largest but for
+// an addressee line.
+bool SendRunner::sizeAccepted(const WireMessage& message) {
+    if (message.attachments.empty())
+        return true;
+    const std::int64_t size = WireSize(message);
+    if (const std::optional<std::int64_t> limit = SizeLimitOf(client_.Extensions())) {
+        if (size > *limit)
+            throw Error(SizeLimitRefusalText(size, *limit).toStdString());
+        return true;
+    }
+    if (size <= LargeMessageSize || prompts_.confirmLargeMessage(LargeMessageQuestionText(size)))
+        return true;
+    client_.Disconnect();
+    status(QStringLiteral("送信を取りやめました"));
+    finish(RunOutcome::Cancelled);
+    return false;
+}
+
 void SendRunner::send(const RunMail& mail, RunSettings settings) {
     if (running())
         return;
     if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
         throw Error(refusal.toStdString());
+    MessageTexts texts = TextsWithAttachments(mail, settings);
     RunScope run(*this);
     settings.conduct.firstRetryWait = firstRetryWait_;
 
@@ -191,7 +235,7 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
 
     // The body is converted once; per recipient only the addressee line is.
     status(QStringLiteral("文字コード変換中！"));
-    const MessageBuilder builder(MessageTextsOf(mail, settings), settings.charset);
+    const MessageBuilder builder(std::move(texts), settings.charset);
     convertedBody_ = builder.bodyJis();
 
     dispatchPendingEvents();
@@ -201,6 +245,9 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
     }
 
     if (!opened(settings))
+        return;
+    if (!mail.recipientsSjis.empty() &&
+        !sizeAccepted(builder.build(FirstAddressee(mail, settings, clock_()))))
         return;
     // The envelope; the message builder makes each header and body.
     client_.PostMessage.FromAddress = settings.fromSjis;
@@ -222,7 +269,11 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
     plan.recipientsSjis = mail.recipientsSjis;
     plan.logOn = settings.logOn;
     plan.logPathSjis = settings.logPathSjis;
-    plan.identity = RunJournal_Identity(mail.subjectSjis, builder.bodyJis(), mail.recipientsSjis);
+    if (const auto& files = builder.texts().attachments)
+        plan.subjectSjis = LoggedSubject(mail.subjectSjis, *files);
+    plan.identity = RunJournal_Identity(
+        mail.subjectSjis, JournalLines(builder.bodyJis(), builder.texts().attachments.get()),
+        mail.recipientsSjis);
     plan.journalPathSjis = RunJournal_Path(
         RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis),
         plan.identity);
@@ -267,7 +318,8 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
         client_.Disconnect();
     if (!previous.sentDataWritten) {
         if (settings.sendDataOn)
-            SendData_Append(settings.sendDataPathSjis, prompts_.bodyShownNow());
+            SendData_Append(settings.sendDataPathSjis,
+                            SentDataLines(prompts_.bodyShownNow(), builder.texts().attachments.get()));
         loop.sentDataWritten();
     }
     if (!stopped)
@@ -282,11 +334,12 @@ void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
         return;
     if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
         throw Error(refusal.toStdString());
+    MessageTexts texts = TextsWithAttachments(mail, settings);
     RunScope run(*this);
     if (!hostChecked(settings))
         return;
     status(QStringLiteral("文字コード変換中！"));
-    const MessageBuilder builder(MessageTextsOf(mail, settings), settings.charset);
+    const MessageBuilder builder(std::move(texts), settings.charset);
     dispatchPendingEvents();
     if (stopRequested_ || mail.recipientsSjis.empty()) {
         finish(RunOutcome::Cancelled);
@@ -308,11 +361,10 @@ void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
     }
     setState(RunState::Sending);
     status(QStringLiteral("テスト送信中！"));
-    const RecipientParts first = SplitRecipient(mail.recipientsSjis.front());
-    MessageAddressee addressee = AddresseeOf(first.address, settings.fromSjis, clock_());
-    if (settings.atesaki)
-        addressee.addresseeLineSjis = AddresseeLine(first.addresseeName, settings.keisyouSjis);
-    sendOrRaise(client_, builder.build(addressee));
+    WireMessage wire = builder.build(FirstAddressee(mail, settings, clock_()));
+    if (!sizeAccepted(wire))
+        return;
+    sendOrRaise(client_, std::move(wire));
     client_.Disconnect();
     // Short enough for the status panel; the address is the user's own.
     status(QStringLiteral("自分宛てにテスト送信しました"));

@@ -37,6 +37,7 @@ class SmtpConnection;
 class SmtpPasswords;
 class TSmtpClient;
 struct JournalState;
+struct WireMessage;
 
 enum class RunOutcome {
     Sent,      // through the whole list (and the notify copy)
@@ -100,6 +101,7 @@ private:
     bool hostChecked(const RunSettings& settings);
     bool opened(RunSettings& settings);
     bool askedToResume(const JournalState& previous, SendRun& run);
+    bool sizeAccepted(const WireMessage& message);
     void sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,
                         const std::vector<RefusedRecipient>& refused);
     static void dispatchPendingEvents();
