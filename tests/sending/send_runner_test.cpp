@@ -425,10 +425,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
+// A path as the program holds it: code page 932 bytes.
+std::string pathSjis(const TempStartDir& dir, const QString& name) {
+    return sjis(dir.filePath(name)).toStdString();
+}
+
 // A file in the start directory, on the list as it is now.
 AttachedFile attached(const TempStartDir& dir, const QString& name, const QByteArray& bytes) {
     dir.write(name, bytes);
-    return AttachedFileOf(dir.filePathBytes(name));
+    return AttachedFileOf(pathSjis(dir, name));
 }
 
 } // namespace
@@ -455,12 +460,12 @@ TEST_F(SendRunnerTest, RefusesAFileThatIsNoLongerAsAddedBeforeConnecting) {
         {"folder",
          [&] {
              QDir(dir.path()).mkdir(QStringLiteral("資料"));
-             return AttachedFile{dir.filePathBytes(QStringLiteral("資料")), 0, 0, "inode/directory"};
+             return AttachedFile{pathSjis(dir, QStringLiteral("資料")), 0, 0, "inode/directory"};
          },
          notAFile.arg(QStringLiteral("資料"))},
         {"named pipe",
          [&] {
-             const std::string path = dir.filePathBytes(QStringLiteral("pipe"));
+             const std::string path = pathSjis(dir, QStringLiteral("pipe"));
              EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
              return AttachedFile{path, 0, 0, "application/octet-stream"};
          },
