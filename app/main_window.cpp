@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/attachment_window.h"
 #include "app/refused_window.h"
 
 #include "address/address_book.h"
@@ -575,6 +576,8 @@ void TTSY_MainF::TB_ClearClick() {
     Edt_Subject->setText(kNoSubject);
     setStatus(kComposing);
     TB_Send->setEnabled(false);
+    if (attachWindow_)
+        attachWindow_->clear();
     AppendSignature();
 }
 

@@ -35,6 +35,7 @@ class TTSY_Adrs_HitF;
 class TTSY_LogF;
 class TTSY_SetteiF;
 class TTSY_RefusedF;
+class TTSY_AttachF;
 
 namespace tessaly {
 class AddressBook;
@@ -111,11 +112,17 @@ public:
     // message sent to the user's own address.
     void TB_PreviewClick();
     void TB_TestSendClick();
+    // The files that go with the mail: their window, made on first use.
+    void TB_AttachClick();
+    TTSY_AttachF& attachWindow();
 
 protected:
     void showEvent(QShowEvent* event) override;   // FormShow, the first time
     void closeEvent(QCloseEvent* event) override; // FormCloseQuery
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Files dropped on the window are attached to the mail.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
@@ -158,6 +165,7 @@ private:
     tessaly::Choice askResume(const QString& question) override;
     bool confirmSendToEveryone(const QString& question) override;
     bool confirmResendInFlight(const QString& question) override;
+    bool confirmLargeMessage(const QString& question) override;
     void openSignInPage(const QUrl& url) override;
     std::vector<std::string> recipientsNow() override { return recipientsSjis(); }
     std::vector<std::string> bodyShownNow() override { return bodyLinesSjis(displayedBodyLines()); }
@@ -189,6 +197,9 @@ private:
     std::pair<int, int> progress_{0, 100}; // recipients go out the bar shows them from a timer
     std::unique_ptr<QObject> statusThrottle_;
     std::unique_ptr<TTSY_RefusedF> refusedWindow_;
+    std::unique_ptr<TTSY_AttachF> attachWindow_;
+    QLabel* statusAttachments_ = nullptr; // count and size of the attached files, while there are any
+    void showAttachments();
 
     // Controls.
     QLabel* Label1 = nullptr;

@@ -3,6 +3,7 @@
 // the runner's questions answered through the dialogs, and the run's state on the buttons, the
 // status bar and the body field.
 #include "app/main_window.h"
+#include "app/attachment_window.h"
 #include "app/preview_window.h"
 #include "app/refused_window.h"
 
@@ -28,6 +29,9 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QToolButton>
@@ -92,6 +96,14 @@ void TTSY_MainF::buildSendMenu() {
         &TTSY_MainF::TB_PreviewClick);
     add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"),
         QKeySequence(Qt::CTRL | Qt::Key_T), &TTSY_MainF::TB_TestSendClick);
+    // Files can be attached whenever no run is going, from this menu or dropped on the window.
+    setAcceptDrops(true);
+    QAction* attach = menu->addAction(QStringLiteral("添付ファイル..."));
+    attach->setObjectName(QStringLiteral("Act_Attach"));
+    connect(attach, &QAction::triggered, this, [this] {
+        if (!runner_->running())
+            tessaly::guarded(dialogs_, this, [this] { TB_AttachClick(); });
+    });
     // The guide, from the menu and with F1, whether or not a run could start now.
     menu->addSeparator();
     QAction* guide = menu->addAction(tessaly::GuideWindow::commandName());
@@ -122,6 +134,8 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
     mail.bodyShownSjis = bodyLinesSjis(displayedBodyLines());
     mail.recipientsSjis = recipientsSjis();
     mail.recipientSources = recipientSources();
+    if (attachWindow_)
+        mail.attachments = attachWindow_->files();
     return mail;
 }
 
@@ -148,6 +162,42 @@ tessaly::RunSettings TTSY_MainF::takeRunSettings() const {
 }
 
 // ---- Commands ----
+
+TTSY_AttachF& TTSY_MainF::attachWindow() {
+    if (!attachWindow_) {
+        attachWindow_ = std::make_unique<TTSY_AttachF>(dialogs_, this);
+        connect(attachWindow_.get(), &TTSY_AttachF::filesChanged, this, &TTSY_MainF::showAttachments);
+    }
+    return *attachWindow_;
+}
+
+void TTSY_MainF::TB_AttachClick() { attachWindow().showList(); }
+
+void TTSY_MainF::showAttachments() {
+    const bool any = attachWindow_ && !attachWindow_->files().empty();
+    if (!statusAttachments_) {
+        if (!any)
+            return;
+        statusAttachments_ = new QLabel(StatusBar1);
+        statusAttachments_->setObjectName(QStringLiteral("StatusBar1_Attachments"));
+        StatusBar1->addPermanentWidget(statusAttachments_);
+    }
+    statusAttachments_->setText(any ? tessaly::AttachmentSummary(attachWindow_->files()) : QString());
+    statusAttachments_->setVisible(any);
+}
+
+void TTSY_MainF::dragEnterEvent(QDragEnterEvent* event) {
+    if (!runner_->running() && !TTSY_AttachF::droppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TTSY_MainF::dropEvent(QDropEvent* event) {
+    const QStringList paths = TTSY_AttachF::droppedFiles(event->mimeData());
+    if (paths.isEmpty() || runner_->running())
+        return;
+    event->acceptProposedAction();
+    tessaly::guarded(dialogs_, this, [&] { attachWindow().addPaths(paths); });
+}
 
 void TTSY_MainF::TB_SendClick() { startRun(&SendRunner::send); }
 
@@ -345,6 +395,10 @@ bool TTSY_MainF::confirmSendToEveryone(const QString& question) {
 
 bool TTSY_MainF::confirmResendInFlight(const QString& question) {
     return dialogs_.askYesNoDefaultNo(this, kResumeTitle, question);
+}
+
+bool TTSY_MainF::confirmLargeMessage(const QString& question) {
+    return dialogs_.askYesNo(this, QStringLiteral("添付ファイル"), question);
 }
 
 void TTSY_MainF::openSignInPage(const QUrl& url) {

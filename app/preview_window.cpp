@@ -177,7 +177,12 @@ void TTSY_PreviewF::showEntry(int row) {
     Label_Refusal->setVisible(!refusals.isEmpty());
     Memo_Preview->setPlainText(readerLines(entry.message).join(QLatin1Char('\n')));
     const QByteArray wire = MessageData(entry.message);
-    Memo_Source->setPlainText(visibleSource(wire));
+    // A file's Base64 text shows its first lines: the part's structure is what one looks at.
+    QString source = visibleSource(MessageData(entry.message, 4));
+    static const QRegularExpression cut(QStringLiteral("^\\[(\\d+) lines of Base64\\]$"),
+                                        QRegularExpression::MultilineOption);
+    source.replace(cut, QStringLiteral("（Base64 の残り \\1 行は省略）"));
+    Memo_Source->setPlainText(source);
     Memo_Source->setProperty("wireBytes", wire);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QWidget;
@@ -45,6 +46,11 @@ public:
     // File dialogs; an empty result means the user cancelled.
     virtual QString openFile(QWidget* parent, const FileDialogOptions& options) = 0;
     virtual QString saveFile(QWidget* parent, const FileDialogOptions& options) = 0;
+    // An open dialog in which several files can be chosen at once; empty when cancelled.
+    virtual QStringList openFiles(QWidget* parent, const FileDialogOptions& options) {
+        const QString file = openFile(parent, options);
+        return file.isEmpty() ? QStringList() : QStringList{file};
+    }
     // Asks for a password, its characters hidden as they are typed; none when the user cancelled.
     virtual std::optional<QString> askPassword(QWidget* parent, const QString& title,
                                                const QString& text) = 0;

@@ -19,16 +19,22 @@ void prepare(QMessageBox& box, const QString& text) {
     box.setText(breakLongLines(shown));
 }
 
-QString runFileDialog(QWidget* parent, const FileDialogOptions& options, QFileDialog::AcceptMode mode) {
+QStringList runFileDialog(QWidget* parent, const FileDialogOptions& options,
+                          QFileDialog::AcceptMode mode, QFileDialog::FileMode fileMode) {
     QFileDialog dialog(parent, options.title, options.initialDir, options.filter);
     dialog.setAcceptMode(mode);
-    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setFileMode(fileMode);
     dialog.setDefaultSuffix(options.defaultExt);
     if (!options.fileName.isEmpty())
         dialog.selectFile(options.fileName);
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    const QStringList files = dialog.selectedFiles();
+    return dialog.selectedFiles();
+}
+
+QString runFileDialog(QWidget* parent, const FileDialogOptions& options, QFileDialog::AcceptMode mode) {
+    const QStringList files = runFileDialog(
+        parent, options, mode, mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     return files.isEmpty() ? QString() : files.first();
 }
 
@@ -116,6 +122,10 @@ Choice QtDialogs::askYesNoCancel(QWidget* parent, const QString& title, const QS
 
 QString QtDialogs::openFile(QWidget* parent, const FileDialogOptions& options) {
     return runFileDialog(parent, options, QFileDialog::AcceptOpen);
+}
+
+QStringList QtDialogs::openFiles(QWidget* parent, const FileDialogOptions& options) {
+    return runFileDialog(parent, options, QFileDialog::AcceptOpen, QFileDialog::ExistingFiles);
 }
 
 QString QtDialogs::saveFile(QWidget* parent, const FileDialogOptions& options) {

@@ -22,6 +22,7 @@ public:
     bool askYesNoDefaultNo(QWidget* parent, const QString& title, const QString& text) override;
     Choice askYesNoCancel(QWidget* parent, const QString& title, const QString& text) override;
     QString openFile(QWidget* parent, const FileDialogOptions& options) override;
+    QStringList openFiles(QWidget* parent, const FileDialogOptions& options) override;
     QString saveFile(QWidget* parent, const FileDialogOptions& options) override;
     std::optional<QString> askPassword(QWidget* parent, const QString& title,
                                        const QString& text) override;

@@ -1,7 +1,9 @@
 #include "sending/run_preview.h"
 
 #include "address/address_book.h"
+#include "common/errors.h"
 #include "common/text.h"
+#include "sending/attachments.h"
 #include "sending/run_checks.h"
 #include "smtp/run_messages.h"
 
@@ -21,7 +23,14 @@ RunPreview PreviewOfRun(const RunMail& mail, const RunSettings& settings, QStrin
     if (preview.refusal.isEmpty())
         preview.refusal = PortRefusal(settings);
 
-    const MessageTexts texts = MessageTextsOf(mail, settings);
+    MessageTexts texts = MessageTextsOf(mail, settings);
+    try {
+        texts.attachments = ReadAttachments(mail.attachments, texts.bodySjis);
+    } catch (const Error& e) {
+        // Shown as the run would refuse it; the messages are shown without the files.
+        if (preview.refusal.isEmpty())
+            preview.refusal = QString::fromStdString(e.what());
+    }
     const MessageBuilder builder(texts, settings.charset);
     int number = 0;
     for (const std::string& entry : mail.recipientsSjis) {
@@ -54,6 +63,14 @@ RunPreview PreviewOfRun(const RunMail& mail, const RunSettings& settings, QStrin
     preview.summary = QStringLiteral("送信するメッセージは %1 通です。送信サーバー：%2")
                           .arg(preview.entries.size())
                           .arg(server);
+    if (texts.attachments) {
+        QStringList files;
+        for (const AttachmentPart& part : texts.attachments->parts)
+            files << QStringLiteral("%1（%2、%3）")
+                         .arg(fromSjis(part.nameSjis), QString::fromStdString(part.contentType),
+                              SizeText(static_cast<std::int64_t>(part.size)));
+        preview.summary += QStringLiteral("\n添付ファイル：") + files.join(QStringLiteral("、"));
+    }
     return preview;
 }
 

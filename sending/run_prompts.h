@@ -42,6 +42,8 @@ public:
     virtual Choice askResume(const QString& question) = 0;
     virtual bool confirmSendToEveryone(const QString& question) = 0;
     virtual bool confirmResendInFlight(const QString& question) = 0;
+    // A message larger than most providers take, to a server that names no limit: true sends.
+    virtual bool confirmLargeMessage(const QString& question) = 0;
     // Opens the sign-in page of an OAuth login in the browser.
     virtual void openSignInPage(const QUrl& url) = 0;
 

@@ -4,6 +4,7 @@
 // changes only the next run.
 #pragma once
 
+#include "sending/attachments.h"
 #include "smtp/message_builder.h"
 #include "smtp/oauth_signin.h"
 #include "smtp/smtp_client.h"
@@ -27,6 +28,7 @@ struct RunMail {
     std::vector<std::string> recipientsSjis; // the list when the user pressed send
     std::vector<QString> recipientSources;   // where each entry came from (a check names it);
                                              // may be shorter than the list
+    std::vector<AttachedFile> attachments;   // each file as it was when added
 };
 
 // Where an entry of the recipient list came from, as the checks name it.

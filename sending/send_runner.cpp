@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/text.h"
+#include "sending/attachments.h"
 #include "sending/run_checks.h"
 #include "sending/run_failure.h"
 #include "sending/run_journal.h"
@@ -62,6 +63,16 @@ QString quitAfterSending(TSmtpClient& client) {
         return withoutLastLineEnd(e.what());
     }
     return {};
+}
+
+// The first recipient's addressee, as the run and the test send build its message.
+MessageAddressee FirstAddressee(const RunMail& mail, const RunSettings& settings,
+                                const LocalTime& now) {
+    const RecipientParts first = SplitRecipient(mail.recipientsSjis.front());
+    MessageAddressee addressee = AddresseeOf(first.address, settings.fromSjis, now);
+    if (settings.atesaki)
+        addressee.addresseeLineSjis = AddresseeLine(first.addresseeName, settings.keisyouSjis);
+    return addressee;
 }
 
 } // namespace
@@ -233,11 +244,44 @@ void SendRunner::withinRun(const std::function<void()>& steps) {
 
 void SendRunner::quitAfterError() { client_.QuitAfterFailure(); }
 
+namespace {
+
+// The run's texts with its files, each read once here for every message; a file that cannot be
+// sent as it was added is refused before anything else happens.
+MessageTexts TextsWithAttachments(const RunMail& mail, const RunSettings& settings) {
+    MessageTexts texts = MessageTextsOf(mail, settings);
+    texts.attachments = ReadAttachments(mail.attachments, texts.bodySjis);
+    return texts;
+}
+
+} // namespace
+
+// False when the user would rather not send a message that large, or (raised) when the server
+// said it takes none that large; asked of the first recipient's message, the largest but for
+// an addressee line.
+bool SendRunner::sizeAccepted(const WireMessage& message) {
+    if (message.attachments.empty())
+        return true;
+    const std::int64_t size = WireSize(message);
+    if (const std::optional<std::int64_t> limit = SizeLimitOf(client_.Extensions())) {
+        if (size > *limit)
+            throw Error(SizeLimitRefusalText(size, *limit).toStdString());
+        return true;
+    }
+    if (size <= LargeMessageSize || prompts_.confirmLargeMessage(LargeMessageQuestionText(size)))
+        return true;
+    client_.Disconnect();
+    status(QStringLiteral("送信を取りやめました"));
+    finish(RunOutcome::Cancelled);
+    return false;
+}
+
 void SendRunner::send(const RunMail& mail, RunSettings settings) {
     if (running())
         return;
     if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
         throw Error(refusal.toStdString());
+    MessageTexts texts = TextsWithAttachments(mail, settings);
     RunScope run(*this);
     withinRun([&] { sendSteps(mail, settings); });
 }
@@ -250,7 +294,7 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings) {
 
     // The body is converted once; per recipient only the addressee line is.
     status(QStringLiteral("文字コード変換中！"));
-    const MessageBuilder builder(MessageTextsOf(mail, settings), settings.charset);
+    const MessageBuilder builder(std::move(texts), settings.charset);
     convertedBody_ = builder.bodyJis();
 
     dispatchPendingEvents();
@@ -260,6 +304,9 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings) {
     }
 
     if (!opened(settings))
+        return;
+    if (!mail.recipientsSjis.empty() &&
+        !sizeAccepted(builder.build(FirstAddressee(mail, settings, clock_()))))
         return;
     // The envelope; the message builder makes each header and body.
     client_.PostMessage.FromAddress = settings.fromSjis;
@@ -281,8 +328,13 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings) {
     plan.recipientsSjis = mail.recipientsSjis;
     plan.logOn = settings.logOn;
     plan.logPathSjis = settings.logPathSjis;
-    plan.identity = RunJournal_Identity(mail.subjectSjis, builder.bodyJis(), mail.recipientsSjis);
-    plan.mailIdentity = RunJournal_MailIdentity(mail.subjectSjis, mail.bodyShownSjis);
+    const MessageAttachments* files = builder.texts().attachments.get();
+    if (files)
+        plan.subjectSjis = LoggedSubject(mail.subjectSjis, *files);
+    plan.identity = RunJournal_Identity(mail.subjectSjis, JournalLines(builder.bodyJis(), files),
+                                        mail.recipientsSjis);
+    // The files belong to the mail: a stopped run with other files is another mail.
+    plan.mailIdentity = RunJournal_MailIdentity(mail.subjectSjis, JournalLines(mail.bodyShownSjis, files));
     const std::string journalFolder =
         RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis);
     plan.journalPathSjis = RunJournal_Path(journalFolder, plan.identity);
@@ -331,7 +383,8 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings) {
         quitReply = quitAfterSending(client_);
     if (!previous.sentDataWritten) {
         if (settings.sendDataOn)
-            SendData_Append(settings.sendDataPathSjis, prompts_.bodyShownNow());
+            SendData_Append(settings.sendDataPathSjis,
+                            SentDataLines(prompts_.bodyShownNow(), builder.texts().attachments.get()));
         loop.sentDataWritten();
     }
     if (!stopped)
@@ -348,6 +401,7 @@ void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
         return;
     if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
         throw Error(refusal.toStdString());
+    MessageTexts texts = TextsWithAttachments(mail, settings);
     RunScope run(*this);
     withinRun([&] { testSendSteps(mail, settings); });
 }
@@ -356,7 +410,7 @@ void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings) {
     if (!hostChecked(settings))
         return;
     status(QStringLiteral("文字コード変換中！"));
-    const MessageBuilder builder(MessageTextsOf(mail, settings), settings.charset);
+    const MessageBuilder builder(std::move(texts), settings.charset);
     dispatchPendingEvents();
     if (stopRequested_ || mail.recipientsSjis.empty()) {
         finish(RunOutcome::Cancelled);
@@ -378,11 +432,10 @@ void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings) {
     }
     setState(RunState::Sending);
     status(QStringLiteral("テスト送信中！"));
-    const RecipientParts first = SplitRecipient(mail.recipientsSjis.front());
-    MessageAddressee addressee = AddresseeOf(first.address, settings.fromSjis, clock_());
-    if (settings.atesaki)
-        addressee.addresseeLineSjis = AddresseeLine(first.addresseeName, settings.keisyouSjis);
-    sendOrRaise(client_, builder.build(addressee));
+    WireMessage wire = builder.build(FirstAddressee(mail, settings, clock_()));
+    if (!sizeAccepted(wire))
+        return;
+    sendOrRaise(client_, std::move(wire));
     end_.sent = 1;
     const QString quitReply = quitAfterSending(client_);
     // Short enough for the status panel; the address is the user's own.

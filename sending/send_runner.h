@@ -38,6 +38,7 @@ class SmtpConnection;
 class SmtpPasswords;
 class TSmtpClient;
 struct JournalState;
+struct WireMessage;
 
 enum class RunOutcome {
     Sent,      // through the whole list (and the notify copy)
@@ -105,6 +106,7 @@ private:
     void sendSteps(const RunMail& mail, RunSettings& settings);
     void testSendSteps(const RunMail& mail, RunSettings& settings);
     bool askedToResume(const JournalState& previous, SendRun& run);
+    bool sizeAccepted(const WireMessage& message);
     void sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,
                         const std::vector<RefusedRecipient>& refused);
     static void dispatchPendingEvents();

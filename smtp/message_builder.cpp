@@ -20,9 +20,9 @@ constexpr std::size_t kBase64Line = 76;
 bool isHalfKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
 bool isSoundMark(unsigned char c) { return c == 0xDE || c == 0xDF; }
 
-// Length in bytes of the character that starts at `pos`. A half-width kana takes its sound mark
-// with it, because the two may become one full-width character.
-std::size_t unitLength(std::string_view s, std::size_t pos) {
+} // namespace
+
+std::size_t SjisUnitLength(std::string_view s, std::size_t pos) {
     const auto c = static_cast<unsigned char>(s[pos]);
     if (isSjisLeadByte(c) && pos + 1 < s.size())
         return 2;
@@ -31,6 +31,8 @@ std::size_t unitLength(std::string_view s, std::size_t pos) {
         return 2;
     return 1;
 }
+
+namespace {
 
 bool hasJisForm(std::string_view sjis) { return !FirstCharacterWithoutJisForm(sjis); }
 
@@ -103,10 +105,10 @@ std::string FoldedEncodedWords(std::string_view sjis, std::size_t prefixLength,
                                                : kMaxLine - 1; // the folding blank
         const std::size_t room = std::min(lineRoom, kMaxWord);
         // Take characters while the word still fits; at least one, so the loop always advances.
-        std::size_t end = pos + unitLength(sjis, pos);
+        std::size_t end = pos + SjisUnitLength(sjis, pos);
         std::string word = encode(sjis.substr(pos, end - pos));
         while (end < sjis.size()) {
-            const std::size_t next = end + unitLength(sjis, end);
+            const std::size_t next = end + SjisUnitLength(sjis, end);
             std::string longer = encode(sjis.substr(pos, next - pos));
             if (longer.size() > room)
                 break;
@@ -198,19 +200,40 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
     addIfSet(header, "Reply-To", texts_.replyTo);
     addIfSet(header, "Date", addressee.date);
     header.emplace_back("Mime-Version: 1.0");
+    // With files the text part carries the text's own header lines, and the message says where
+    // its parts begin.
+    const bool multipart = texts_.attachments && !texts_.attachments->parts.empty();
+    std::vector<std::string> textHeader;
+    std::vector<std::string>& contentHeader = multipart ? textHeader : header;
     if (m.utf8) {
-        header.emplace_back("Content-Type: text/plain; charset=UTF-8");
-        header.emplace_back("Content-Transfer-Encoding: base64");
+        contentHeader.emplace_back("Content-Type: text/plain; charset=UTF-8");
+        contentHeader.emplace_back("Content-Transfer-Encoding: base64");
     } else {
-        header.emplace_back("Content-Type: text/plain; charset=iso-2022-jp");
+        contentHeader.emplace_back("Content-Type: text/plain; charset=iso-2022-jp");
+    }
+    if (multipart) {
+        m.boundary = texts_.attachments->boundary;
+        header.push_back("Content-Type: multipart/mixed; boundary=\"" + m.boundary + "\"");
+        m.body.push_back("--" + m.boundary);
+        m.body.insert(m.body.end(), textHeader.begin(), textHeader.end());
+        m.body.emplace_back();
+        for (const AttachmentPart& part : texts_.attachments->parts)
+            m.attachments.push_back(
+                {AttachmentPartHeader(part.nameSjis, part.contentType, m.utf8), part.base64});
     }
     addIfSet(header, "Message-ID", addressee.messageId);
 
     if (!m.utf8) {
-        m.body.reserve(bodyJis_.size() + 1);
+        m.body.reserve(m.body.size() + bodyJis_.size() + 3);
+        // The text part reads as the message without files does: the empty line the client
+        // puts before a body, the lines, and the line end the boundary after them takes.
+        if (multipart)
+            m.body.emplace_back();
         if (addressee.addresseeLineSjis)
             m.body.push_back(ToJisLine(*addressee.addresseeLineSjis));
         m.body.insert(m.body.end(), bodyJis_.begin(), bodyJis_.end());
+        if (multipart)
+            m.body.emplace_back();
         return m;
     }
     // The client puts an empty line before every body; an ISO-2022-JP reader shows it as the

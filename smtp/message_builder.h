@@ -8,8 +8,11 @@
 //   WireMessage m = builder.build({"taro@example.jp", addresseeLineSjis, date, messageId});
 #pragma once
 
+#include "smtp/mime_parts.h"
+
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +36,8 @@ struct MessageTexts {
     std::string localProgram; // "X-Mailer"; none when empty
     std::string subjectSjis;
     std::vector<std::string> bodySjis;
+    // The files every message carries after its text; none when empty.
+    std::shared_ptr<const MessageAttachments> attachments;
 };
 
 // What differs per message.
@@ -50,6 +55,15 @@ struct WireMessage {
     // Without line ends and before dot-stuffing. The client sends an empty line before them;
     // a UTF-8 body carries that line inside its base64 text too, where readers see it.
     std::vector<std::string> body;
+    // With attached files the body above is the text part, from its boundary on; each file
+    // follows as its part's header lines and the run's one Base64 text of it, and the closing
+    // boundary ends the message.
+    struct Attachment {
+        std::vector<std::string> header;
+        std::shared_ptr<const std::string> base64; // lines with CR LF, shared by the run
+    };
+    std::vector<Attachment> attachments;
+    std::string boundary; // empty without attachments
 };
 
 class MessageBuilder {
@@ -75,6 +89,10 @@ private:
 };
 
 // --- The text routines the builder is made of ---
+
+// Length in bytes of the code page 932 character that starts at `pos`. A half-width kana takes
+// its sound mark with it, because the two may become one full-width character.
+std::size_t SjisUnitLength(std::string_view sjis, std::size_t pos);
 
 // One code page 932 line to ISO-2022-JP, ending in ASCII mode. The text is always Shift-JIS
 // here, so it is converted as such, never guessed at: a guess would send a line of half-width

@@ -13,6 +13,7 @@
 #include <QTime>
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace tessaly {
 
@@ -102,15 +103,87 @@ std::string fileNamePart(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+QByteArray sharedBytes(const std::shared_ptr<const std::string>& text) {
+    // The run's one copy, read where it lies; the message that holds the pointer outlives the send.
+    return text ? QByteArray::fromRawData(text->data(), static_cast<qsizetype>(text->size()))
+                : QByteArray();
+}
+
+// What follows a message's text part: each file's part and the closing boundary. No line here
+// starts with ".", so none needs stuffing. `base64LinesShown` cuts each file's text short.
+std::vector<QByteArray> attachmentPieces(const WireMessage& message,
+                                         std::size_t base64LinesShown = AllBase64Lines) {
+    std::vector<QByteArray> pieces;
+    if (message.boundary.empty())
+        return pieces;
+    for (const WireMessage::Attachment& part : message.attachments) {
+        QByteArray head;
+        appendLine(head, "--" + message.boundary);
+        for (const std::string& line : part.header)
+            appendLine(head, line);
+        appendLine(head, "");
+        pieces.push_back(std::move(head));
+        QByteArray base64 = sharedBytes(part.base64);
+        const std::size_t lines = static_cast<std::size_t>(base64.count('\n'));
+        if (lines > base64LinesShown) {
+            base64 = base64.left(static_cast<qsizetype>(base64LinesShown * 78));
+            appendLine(base64, "[" + std::to_string(lines - base64LinesShown) + " lines of Base64]");
+        }
+        pieces.push_back(std::move(base64));
+    }
+    QByteArray close;
+    appendLine(close, "--" + message.boundary + "--");
+    pieces.push_back(std::move(close));
+    return pieces;
+}
+
+// Several byte arrays read as one stream, none of them copied: a message's text and the files
+// every message of the run shares go to the socket in pieces.
+class PiecesDevice : public QIODevice {
+public:
+    explicit PiecesDevice(std::vector<QByteArray> pieces) : m_pieces(std::move(pieces)) {
+        for (const QByteArray& piece : m_pieces)
+            m_size += piece.size();
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_size; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        qint64 at = pos();
+        qint64 done = 0;
+        qint64 start = 0;
+        for (const QByteArray& piece : m_pieces) {
+            const qint64 end = start + piece.size();
+            if (at < end && done < maxSize) {
+                const qint64 n = std::min(end - at, maxSize - done);
+                std::memcpy(data + done, piece.constData() + (at - start), static_cast<std::size_t>(n));
+                done += n;
+                at += n;
+            }
+            start = end;
+        }
+        return done;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    std::vector<QByteArray> m_pieces;
+    qint64 m_size = 0;
+};
+
 } // namespace
 
-QByteArray MessageData(const WireMessage& message) {
+QByteArray MessageData(const WireMessage& message, std::size_t base64LinesShown) {
     TExStringList header;
     for (const std::string& line : message.header)
         header.Add(line);
     QByteArray data = headerBlock(header);
     for (const std::string& line : message.body)
         appendLine(data, line);
+    for (const QByteArray& piece : attachmentPieces(message, base64LinesShown))
+        data += piece;
     return data;
 }
 
@@ -416,6 +489,7 @@ void TSmtpClient::BuildHeaderAndBody() {
             FinalHeader.Add(line); // checked with every header line before it is sent
         m_bodyStream.truncate(0);
         appendBodyLines(m_bodyStream, PreparedMessage->body);
+        m_attachmentPieces = attachmentPieces(*PreparedMessage);
         return;
     }
     for (const std::string& line : m.Body)
@@ -434,6 +508,7 @@ void TSmtpClient::BuildHeaderAndBody() {
     FinalHeader.Add("Mime-Version: 1.0");
 
     m_bodyStream.truncate(0);
+    m_attachmentPieces.clear();
     if (m.Attachments.empty()) {
         FinalHeader.Add("Content-Type: text/plain;                        charset=us-ascii");
         appendBodyLines(m_bodyStream, m.Body);
@@ -456,9 +531,16 @@ void TSmtpClient::AddAttachmentPart(int number) {
     CheckOneLine("Attachment name", path);
     const std::string name = fileNamePart(path);
     appendLine(m_bodyStream, "--" + m_boundary);
-    appendLine(m_bodyStream, "Content-Type: application/octet-stream;          name=\"" + name + "\"");
-    appendLine(m_bodyStream, "Content-Transfer-Encoding: base64");
-    appendLine(m_bodyStream, "Content-Disposition: attachment;                 filename=\"" + name + "\"");
+    if (std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7E && c != '"'; })) {
+        appendLine(m_bodyStream, "Content-Type: application/octet-stream;          name=\"" + name + "\"");
+        appendLine(m_bodyStream, "Content-Transfer-Encoding: base64");
+        appendLine(m_bodyStream, "Content-Disposition: attachment;                 filename=\"" + name + "\"");
+    } else {
+        // A Shift-JIS name as it stands would be 8-bit bytes in a header, which readers show
+        // as garbage: it goes out encoded, as the run's own messages write it.
+        for (const std::string& line : AttachmentPartHeader(name, "application/octet-stream", false))
+            appendLine(m_bodyStream, line);
+    }
     appendLine(m_bodyStream, "");
 
     TAttachmentEncoder encoder(this);
@@ -766,24 +848,31 @@ SendResult TSmtpClient::endOfData(const SmtpReply& reply) {
     return result;
 }
 
-// The plain exchange: the header, then the body as a stream; "." follows as a command of its own.
 // The header, the body and "." go in one write: each write is a segment the server must take
 // and, over TLS, a record both ends must seal and open. The bytes are those of three writes.
 SendResult TSmtpClient::dataWhole() {
     QByteArray data = headerBlock(FinalHeader);
     data += m_bodyStream;
-    data += ".\r\n";
+    std::vector<QByteArray> pieces;
+    if (m_attachmentPieces.empty()) {
+        data += ".\r\n";
+    } else {
+        pieces.push_back(std::move(data));
+        pieces.insert(pieces.end(), m_attachmentPieces.begin(), m_attachmentPieces.end());
+        pieces.push_back(QByteArrayLiteral(".\r\n"));
+    }
     if (OnEndOfData)
         if (const Thrown thrown = call([this] { OnEndOfData(this); })) {
             DropConnection(); // the server waits for the message's data
             return ended(SendOutcome::NotSent, thrown);
         }
     // As a stream, so that a stop before it ends the connection as it does for a body.
-    QBuffer whole(&data);
-    whole.open(QIODevice::ReadOnly);
+    if (pieces.empty())
+        pieces.push_back(std::move(data));
+    PiecesDevice whole(std::move(pieces));
     if (const SocketFailure f = sendStream(whole))
         // While "." was not handed over, nothing can have been delivered.
-        return BytesQueued() == data.size() ? ended(SendOutcome::Unknown, f) : endedBeforeData(f);
+        return BytesQueued() == whole.size() ? ended(SendOutcome::Unknown, f) : endedBeforeData(f);
     SmtpReply reply;
     if (const SocketFailure f = readReply(SmtpStep::EndOfData, reply))
         return ended(SendOutcome::Unknown, f);

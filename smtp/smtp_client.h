@@ -54,8 +54,11 @@ using TFileItem = std::function<void(const std::string& Filename)>;
 std::string ExtractField(std::string_view text, char separator, int n);
 
 // The bytes a prepared message puts between the reply to DATA and the final ".", before
-// dot-stuffing: what the server stores, exactly as SendMail sends it.
-QByteArray MessageData(const WireMessage& message);
+// dot-stuffing: what the server stores, exactly as SendMail sends it. With
+// `base64LinesShown`, each attached file shows only that many of its Base64 lines and a line
+// saying how many were left out.
+inline constexpr std::size_t AllBase64Lines = static_cast<std::size_t>(-1);
+QByteArray MessageData(const WireMessage& message, std::size_t base64LinesShown = AllBase64Lines);
 
 class TSmtpClient : public TSocketBase {
 public:
@@ -195,6 +198,9 @@ private:
     SmtpReply m_recipientRefusal;
     std::vector<RecipientRefusal> m_refusedRecipients;
     QByteArray m_bodyStream;
+    // A prepared message's files after its text part: part headers, the run's shared Base64
+    // texts, the closing boundary.
+    std::vector<QByteArray> m_attachmentPieces;
     std::string m_boundary;
 };
 

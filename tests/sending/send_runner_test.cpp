@@ -12,12 +12,15 @@
 #include "smtp/smtp_client.h"
 
 #include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <sys/stat.h>
 
 namespace {
 
@@ -56,6 +59,10 @@ public:
         return next();
     }
     bool confirmResendInFlight(const QString& question) override {
+        asked << question;
+        return next();
+    }
+    bool confirmLargeMessage(const QString& question) override {
         asked << question;
         return next();
     }
@@ -422,3 +429,149 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<MultiLine>& info) { return std::string(info.param.name); });
 
 } // namespace
+
+namespace {
+
+// A path as the program holds it: code page 932 bytes.
+std::string pathSjis(const TempStartDir& dir, const QString& name) {
+    return sjis(dir.filePath(name)).toStdString();
+}
+
+// A file in the start directory, on the list as it is now.
+AttachedFile attached(const TempStartDir& dir, const QString& name, const QByteArray& bytes) {
+    dir.write(name, bytes);
+    return AttachedFileOf(pathSjis(dir, name));
+}
+
+} // namespace
+
+// Every file is checked before the connection is opened: the run raises the refusal naming the
+// file, and the server sees nothing.
+TEST_F(SendRunnerTest, RefusesAFileThatIsNoLongerAsAddedBeforeConnecting) {
+    const QString notAFile = QStringLiteral("「%1」はファイルではないため添付できません。"
+                                            "添付ファイルの一覧から削除してください。");
+    struct Row {
+        const char* name;
+        std::function<AttachedFile()> make;
+        QString refusal;
+    };
+    const Row rows[] = {
+        {"missing",
+         [&] {
+             AttachedFile f = attached(dir, QStringLiteral("gone.pdf"), "%PDF");
+             QFile::remove(dir.filePath(QStringLiteral("gone.pdf")));
+             return f;
+         },
+         QStringLiteral("添付ファイル「gone.pdf」が見つかりません。添付ファイルの一覧から削除するか、"
+                        "もう一度追加してください。")},
+        {"folder",
+         [&] {
+             QDir(dir.path()).mkdir(QStringLiteral("資料"));
+             return AttachedFile{pathSjis(dir, QStringLiteral("資料")), 0, 0, "inode/directory"};
+         },
+         notAFile.arg(QStringLiteral("資料"))},
+        {"named pipe",
+         [&] {
+             const std::string path = pathSjis(dir, QStringLiteral("pipe"));
+             EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+             return AttachedFile{path, 0, 0, "application/octet-stream"};
+         },
+         notAFile.arg(QStringLiteral("pipe"))},
+        {"changed",
+         [&] {
+             AttachedFile f = attached(dir, QStringLiteral("会議資料.xlsx"), "first");
+             dir.write(QStringLiteral("会議資料.xlsx"), "second, longer");
+             return f;
+         },
+         QStringLiteral("添付ファイル「会議資料.xlsx」は追加した後に変更されています。"
+                        "一覧から削除して、もう一度追加してください。")},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RunMail m = mail(1);
+        m.attachments = {attached(dir, QStringLiteral("fine.pdf"), "%PDF-1.4"), row.make()};
+        try {
+            runner.send(m, settings());
+            ADD_FAILURE() << "sent";
+        } catch (const Error& e) {
+            EXPECT_EQ(QString::fromStdString(e.what()), row.refusal);
+        }
+        EXPECT_FALSE(runner.running());
+    }
+    EXPECT_EQ(server.connections(), 0);
+    EXPECT_TRUE(journals().isEmpty());
+}
+
+// The size is known once the server has answered EHLO: above its SIZE the run is refused before
+// the first MAIL; a server that names no limit lets the user decide above 10 MB.
+TEST_F(SendRunnerTest, AMessageTooLargeIsRefusedOrAskedAboutBeforeItsFirstMail) {
+    server.send("220 ready\r\n")
+        .expect("EHLO pc01")
+        .send("250-scripted\r\n250-SIZE 1000000\r\n250 AUTH PLAIN\r\n")
+        .expect("AUTH PLAIN *")
+        .send("235 ok\r\n")
+        .accept()
+        .greet()
+        .quit();
+    prompts.password = "secret";
+    RunMail m = mail(1);
+    m.attachments = {attached(dir, QStringLiteral("scan.pdf"), QByteArray(800000, 'x'))};
+    RunSettings s = settings();
+    s.login = RunLogin::Password;
+    s.loginName = "taro";
+    s.savePassword = false;
+    try {
+        runner.send(m, s);
+        ADD_FAILURE() << "sent";
+    } catch (const Error& e) {
+        const QString text = QString::fromStdString(e.what());
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(
+                        "^メッセージの大きさ（1,0\\d\\d,\\d\\d\\d バイト）が送信サーバーの上限（1,000,000 "
+                        "バイト）を超えるため、送信できません。添付ファイルを減らしてください。$"))
+                        .match(text)
+                        .hasMatch())
+            << text.toStdString();
+    }
+
+    m.attachments = {attached(dir, QStringLiteral("big.pdf"), QByteArray(7600000, 'x'))};
+    prompts.asked.clear();
+    prompts.answers = {false};
+    runner.send(m, settings());
+    ASSERT_EQ(prompts.asked.size(), 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^メッセージの大きさは 10.\\d MB です。多くのプロバイダーは "
+                                                  "10MBまで受け付けます。送信しますか？$"))
+                    .match(prompts.asked[0])
+                    .hasMatch())
+        << prompts.asked[0].toStdString();
+    EXPECT_EQ(runner.lastEnd().outcome, RunOutcome::Cancelled);
+    EXPECT_EQ(statuses.last(), QStringLiteral("送信を取りやめました"));
+    EXPECT_TRUE(server.played());
+    EXPECT_TRUE(server.messages().isEmpty());
+}
+
+// The files are read once for the run; each message carries them, and the send log, the
+// sent-data file and the journal's identity name them.
+TEST_F(SendRunnerTest, ARunWithFilesNamesThemInTheLogAndTheSentData) {
+    server.greet().mail().mail().quit();
+    RunMail m = mail(2);
+    m.attachments = {attached(dir, QStringLiteral("報告書.pdf"), "%PDF-1.4 report")};
+    RunSettings s = settings();
+    s.sendDataOn = true;
+    s.sendDataPathSjis = dir.filePathBytes(QStringLiteral("SendData.txt"));
+    prompts.body = {sjis("本文")};
+
+    runner.send(m, s);
+
+    EXPECT_TRUE(server.played());
+    const QList<QByteArray> stored = server.messages();
+    ASSERT_EQ(stored.size(), 2);
+    for (const QByteArray& message : stored) {
+        EXPECT_TRUE(message.contains("\r\nContent-Type: multipart/mixed; boundary=\"=_Tessaly_"));
+        EXPECT_TRUE(message.contains("\r\nJVBERi0xLjQgcmVwb3J0\r\n--=_Tessaly_"));
+    }
+    EXPECT_EQ(dir.read(QStringLiteral("Log.txt")),
+              sjis(QStringLiteral("\"20261207 090503\",\"会議（添付：報告書.pdf）\",\"r1\"\r\n"
+                                  "\"20261207 090503\",\"会議（添付：報告書.pdf）\",\"r2\"\r\n")));
+    EXPECT_EQ(dir.read(QStringLiteral("SendData.txt")),
+              sjis(QStringLiteral("本文\r\n添付ファイル：報告書.pdf\r\n")));
+}

@@ -52,7 +52,9 @@ TEST_F(SmtpClientTest, PreparedMessageGoesOutAsBuiltAndTheHandlerMayChangeIt) {
         true,
         {"From: <sender@example.jp>", "Subject: =?UTF-8?B?YQ==?=", " =?UTF-8?B?Yg==?=",
          "Content-Type: text/plain; charset=UTF-8"},
-        {"QUJD", ".x"}};
+        {"QUJD", ".x"},
+        {},
+        {}};
     client.OnSendStart = [&](QObject*) { client.FinalHeader.SetHeaderValue("X-Extra", "1"); };
     client.Connect();
     client.SendMail();
