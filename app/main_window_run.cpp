@@ -13,6 +13,7 @@
 #include "common/guide_window.h"
 #include "common/errors.h"
 #include "common/text.h"
+#include "sending/attachments.h"
 #include "sending/run_checks.h"
 #include "sending/run_failure.h"
 #include "sending/run_preview.h"
@@ -215,8 +216,9 @@ void TTSY_MainF::startRun(void (SendRunner::*run)(const tessaly::RunMail&, tessa
     const tessaly::RunMail mail = takeMail();
     const tessaly::RunSettings settings = takeRunSettings();
     if (run == &SendRunner::send && settings_.ConfirmSend) {
-        // The attachments' names join the question here once a mail can carry them.
-        const QStringList attachmentNames;
+        QStringList attachmentNames;
+        for (const tessaly::AttachedFile& file : mail.attachments)
+            attachmentNames << tessaly::fromSjis(tessaly::AttachmentNameOf(file.pathSjis));
         if (!dialogs_.askYesNoDefaultNo(this, QStringLiteral("送信の確認"),
                                         tessaly::SendConfirmQuestionText(mail.recipientsSjis.size(),
                                                                          settings.hostSjis, settings.port,

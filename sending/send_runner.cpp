@@ -283,10 +283,10 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
         throw Error(refusal.toStdString());
     MessageTexts texts = TextsWithAttachments(mail, settings);
     RunScope run(*this);
-    withinRun([&] { sendSteps(mail, settings); });
+    withinRun([&] { sendSteps(mail, settings, std::move(texts)); });
 }
 
-void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings) {
+void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts) {
     settings.conduct.firstRetryWait = firstRetryWait_;
 
     if (!hostChecked(settings))
@@ -403,10 +403,10 @@ void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
         throw Error(refusal.toStdString());
     MessageTexts texts = TextsWithAttachments(mail, settings);
     RunScope run(*this);
-    withinRun([&] { testSendSteps(mail, settings); });
+    withinRun([&] { testSendSteps(mail, settings, std::move(texts)); });
 }
 
-void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings) {
+void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts) {
     if (!hostChecked(settings))
         return;
     status(QStringLiteral("文字コード変換中！"));

@@ -103,8 +103,8 @@ private:
     bool opened(RunSettings& settings);
     void withinRun(const std::function<void()>& steps);
     void quitAfterError();
-    void sendSteps(const RunMail& mail, RunSettings& settings);
-    void testSendSteps(const RunMail& mail, RunSettings& settings);
+    void sendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts);
+    void testSendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts);
     bool askedToResume(const JournalState& previous, SendRun& run);
     bool sizeAccepted(const WireMessage& message);
     void sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,

@@ -149,16 +149,17 @@ TEST(Preview, ShowsWhatTheRunWouldRefuseInItsWords) {
         EXPECT_EQ(shown, app.dialogs.lastText());
     }
 
-    // The run sends to a recipient of any form; the preview points out one that is no address.
+    // A recipient that is no mailbox refuses the run, and the preview says so at once.
     App app({{QStringLiteral("From"), QStringLiteral("yamada@example.jp")}});
     app.main().addRecipients({"taro@example.jp", "hanako at example.jp"});
     app.edit("Edt_Subject")->setText(QStringLiteral("会議"));
     tessaly::TTSY_PreviewF* preview = openPreview(app);
     ASSERT_NE(preview, nullptr);
     auto* refusal = preview->findChild<QLabel*>(QStringLiteral("Label_Refusal"));
-    EXPECT_TRUE(refusal->text().isEmpty());
-    preview->findChild<QListWidget*>(QStringLiteral("List_Preview"))->setCurrentRow(1);
-    EXPECT_EQ(refusal->text(), QStringLiteral("2 件目の宛先のアドレスに誤りがあります。"));
+    EXPECT_EQ(refusal->text(),
+              QStringLiteral("次の宛先はメールアドレスとして正しくないため、送信を始めませんでした。"
+                             "直すか宛先一覧から削除してから、もう一度送信してください。\r\n"
+                             "・2件目（宛先一覧）：hanako at example.jp　… 空白があります"));
 }
 
 // A message that goes out in UTF-8 (Base64 body, UTF-8 encoded words) reads as typed.

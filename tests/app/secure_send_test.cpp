@@ -75,6 +75,7 @@ TEST(SecureSend, RefusedStoredPasswordIsAskedForAgainAndReplaced) {
     EXPECT_EQ(
         app.dialogs.texts(),
         QStringList{QStringLiteral(
+            "「認証」の段階で送信が止まりました（0件送信済み）。「送信サーバーの詳細」のユーザー名とパスワードを確かめてから、もう一度送信してください。\r\n"
             "認証: サーバーがログインを断りました。ログイン名とパスワードを確かめてください。\n"
             "535-5.7.8 Username and Password not accepted.\r\n535 5.7.8 Learn more\r\n"
             "\r\n次に送信するときに、パスワードをもう一度お尋ねします。")});

@@ -189,23 +189,24 @@ TEST_P(ThreeRecipients, EachGetsItsOwnMessage) {
                                  {QStringLiteral("ChkBox_Atesaki"), atesaki ? "1" : "0"}}));
     app.typeRecipient(QStringLiteral("taro@example.jp"));
     app.main().addRecipients({sjis(QStringLiteral("山田 花子 <hanako@example.jp>")).toStdString(),
-                              "nobody"});
+                              "jiro@example.jp"});
     app.edit("Edt_Subject")->setText(QStringLiteral("会議のお知らせ"));
     app.setBody(QStringLiteral("各位\n\n明日の会議は１０時からです。"));
     QStringList statusWhileSending;
     app.main().smtpClient().OnSuccess = [&](QObject*) { statusWhileSending << app.main().statusText(); };
     app.tool("TB_Send")->click();
     expectIdleAfterRun(app);
-    // An entry without "@" has nothing between the parentheses.
+    // A bare address is named by the part before "@". (An entry without "@" never reaches a
+    // run: it is no mailbox, and the run is refused before it connects.)
     EXPECT_EQ(statusWhileSending,
               (QStringList{QStringLiteral("1件目を送信中(taro)"), QStringLiteral("2件目を送信中(山田 花子)"),
-                           QStringLiteral("3件目を送信中()")}));
+                           QStringLiteral("3件目を送信中(jiro)")}));
 
     const auto stored = RealSmtpServer::messagesFrom(sender);
     ASSERT_EQ(stored.size(), 3u);
     const QStringList rcpt = {QStringLiteral("taro@example.jp"), QStringLiteral("hanako@example.jp"),
-                              QStringLiteral("nobody")};
-    const QStringList names = {QStringLiteral("taro"), QStringLiteral("山田 花子"), QString()};
+                              QStringLiteral("jiro@example.jp")};
+    const QStringList names = {QStringLiteral("taro"), QStringLiteral("山田 花子"), QStringLiteral("jiro")};
     for (int i = 0; i < 3; ++i) {
         const StoredMessage& m = stored[std::size_t(i)];
         EXPECT_EQ(m.helo, QStringLiteral("pc01"));

@@ -88,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectCase{"ServerClosesMidGreeting",
                     [](SmtpScriptedServer& s) { s.send("220-first\r\n220 la").close(); },
                     ConnectCase::NoHandler,
-                    TSocketBase::ClosedByPeerText, 0}),
+                    // The piece the server said before it closed is kept for the user.
+                    std::string(TSocketBase::ClosedByPeerText) + "\r\n220 la", 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- one message's outcome
@@ -246,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
         // With no time limit only the close can end the wait.
         cut("ClosedBeforeTheEnd", {.resetReply = ""},
             [](SmtpScriptedServer& s) { s.send("250 par").close(); }, SendOutcome::ConnectionLost, Raised::Socket,
-            TSocketBase::ClosedByPeerText, 0),
+            std::string(TSocketBase::ClosedByPeerText) + "\r\n250 par", 0),
         cut("ClosedAfterTheEnd", {.dot = ""}, kClose, SendOutcome::Unknown, Raised::Socket,
             TSocketBase::ClosedByPeerText, 0),
         cut("HangsAtARecipient", {.rcpt = {""}}, kHang, SendOutcome::ConnectionLost, Raised::Socket,
