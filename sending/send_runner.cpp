@@ -277,13 +277,23 @@ bool SendRunner::sizeAccepted(const WireMessage& message) {
 }
 
 void SendRunner::send(const RunMail& mail, RunSettings settings) {
+    runSteps(mail, std::move(settings), &SendRunner::sendSteps);
+}
+
+void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
+    runSteps(mail, std::move(settings), &SendRunner::testSendSteps);
+}
+
+// What the run and the test send share: the checks before anything happens, the files read once,
+// and the error path around the steps.
+void SendRunner::runSteps(const RunMail& mail, RunSettings settings, Steps steps) {
     if (running())
         return;
     if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
         throw Error(refusal.toStdString());
     MessageTexts texts = TextsWithAttachments(mail, settings);
     RunScope run(*this);
-    withinRun([&] { sendSteps(mail, settings, std::move(texts)); });
+    withinRun([&] { (this->*steps)(mail, settings, std::move(texts)); });
 }
 
 void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts) {
@@ -394,16 +404,6 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTe
                : QStringLiteral("メッセージ送信完了！（終了時のサーバーの応答: %1）").arg(quitReply));
     end_.refused = loop.refused();
     finish(stopped ? RunOutcome::Stopped : RunOutcome::Sent, loop.sentCount());
-}
-
-void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
-    if (running())
-        return;
-    if (const QString refusal = SendRefusal(mail, settings); !refusal.isEmpty())
-        throw Error(refusal.toStdString());
-    MessageTexts texts = TextsWithAttachments(mail, settings);
-    RunScope run(*this);
-    withinRun([&] { testSendSteps(mail, settings, std::move(texts)); });
 }
 
 void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts) {

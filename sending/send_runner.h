@@ -103,6 +103,8 @@ private:
     bool opened(RunSettings& settings);
     void withinRun(const std::function<void()>& steps);
     void quitAfterError();
+    using Steps = void (SendRunner::*)(const RunMail&, RunSettings&, MessageTexts);
+    void runSteps(const RunMail& mail, RunSettings settings, Steps steps);
     void sendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts);
     void testSendSteps(const RunMail& mail, RunSettings& settings, MessageTexts texts);
     bool askedToResume(const JournalState& previous, SendRun& run);

@@ -851,13 +851,12 @@ SendResult TSmtpClient::endOfData(const SmtpReply& reply) {
 // The header, the body and "." go in one write: each write is a segment the server must take
 // and, over TLS, a record both ends must seal and open. The bytes are those of three writes.
 SendResult TSmtpClient::dataWhole() {
-    QByteArray data = headerBlock(FinalHeader);
-    data += m_bodyStream;
-    std::vector<QByteArray> pieces;
+    std::vector<QByteArray> pieces{headerBlock(FinalHeader) + m_bodyStream};
+    // Without files the whole message is one piece, and so one write; the files' shared pieces
+    // follow the text without being copied.
     if (m_attachmentPieces.empty()) {
-        data += ".\r\n";
+        pieces.front() += ".\r\n";
     } else {
-        pieces.push_back(std::move(data));
         pieces.insert(pieces.end(), m_attachmentPieces.begin(), m_attachmentPieces.end());
         pieces.push_back(QByteArrayLiteral(".\r\n"));
     }
@@ -867,8 +866,6 @@ SendResult TSmtpClient::dataWhole() {
             return ended(SendOutcome::NotSent, thrown);
         }
     // As a stream, so that a stop before it ends the connection as it does for a body.
-    if (pieces.empty())
-        pieces.push_back(std::move(data));
     PiecesDevice whole(std::move(pieces));
     if (const SocketFailure f = sendStream(whole))
         // While "." was not handed over, nothing can have been delivered.
