@@ -162,12 +162,25 @@ bool SendRunner::askedToResume(const JournalState& previous, SendRun& run) {
 
 // The notify copy lists the recipients as the list holds them now, the refused ones marked.
 void SendRunner::sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,
-                                const std::vector<RefusedRecipient>& refused) {
+                                const std::vector<RefusedRecipient>& refused, const RunMail& mail) {
+    std::vector<std::string> entries = prompts_.recipientsNow();
+    std::vector<RefusedRecipient> marked = refused;
+    if (!mail.own.empty()) {
+        // A merged run's recipients are the table's rows, listed with their copies.
+        entries = mail.recipientsSjis;
+        for (std::size_t i = 0; i < entries.size() && i < mail.own.size(); ++i) {
+            const std::string listed = entries[i] + CopiesText(mail.own[i]);
+            for (RefusedRecipient& r : marked)
+                if (r.entrySjis == entries[i])
+                    r.entrySjis = listed;
+            entries[i] = listed;
+        }
+    }
     const NotifyCopy copy =
-        NotifyCopyOf(builder.texts(), prompts_.recipientsNow(),
+        NotifyCopyOf(builder.texts(), entries,
                      settings.atesaki ? std::optional<std::string>(settings.keisyouSjis)
                                       : std::nullopt,
-                     refused);
+                     marked);
     QStringList shown;
     for (const std::string& line : copy.addedLinesSjis)
         shown << fromSjis(line);
@@ -222,13 +235,15 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
     plan.recipientsSjis = mail.recipientsSjis;
     plan.logOn = settings.logOn;
     plan.logPathSjis = settings.logPathSjis;
-    plan.identity = RunJournal_Identity(mail.subjectSjis, builder.bodyJis(), mail.recipientsSjis);
+    plan.identity = RunJournal_Identity(mail.subjectSjis, IdentityLines(mail, builder.bodyJis()),
+                                        mail.recipientsSjis);
     plan.journalPathSjis = RunJournal_Path(
         RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis),
         plan.identity);
     plan.conduct = settings.conduct;
     SmtpTransport transport(client_, *connection_, settings, builder, clock_,
                             [this] { return stopRequested_; });
+    transport.setMergedMail(mail);
     SendRun loop(plan, transport, steadyClock_, clock_);
     const JournalState previous = RunJournal_Read(plan.journalPathSjis);
     if (previous.resumable(plan.identity, plan.recipientsSjis.size()) &&
@@ -256,7 +271,7 @@ void SendRunner::send(const RunMail& mail, RunSettings settings) {
 
     // A run that completes a stopped one whose copy went out does not send it again.
     if (!stopped && settings.everySendOn && !previous.notifySent) {
-        sendNotifyCopy(builder, settings, loop.refused());
+        sendNotifyCopy(builder, settings, loop.refused(), mail);
         loop.notifySent();
         dispatchPendingEvents();
     }
@@ -308,11 +323,12 @@ void SendRunner::testSend(const RunMail& mail, RunSettings settings) {
     }
     setState(RunState::Sending);
     status(QStringLiteral("テスト送信中！"));
-    const RecipientParts first = SplitRecipient(mail.recipientsSjis.front());
-    MessageAddressee addressee = AddresseeOf(first.address, settings.fromSjis, clock_());
-    if (settings.atesaki)
-        addressee.addresseeLineSjis = AddresseeLine(first.addresseeName, settings.keisyouSjis);
-    sendOrRaise(client_, builder.build(addressee));
+    // The first recipient's message as it would go, copies in its header, but to the sender only.
+    const MessageAddressee addressee = AddresseeFor(mail, settings, 0, clock_());
+    sendOrRaise(client_, mail.own.empty() ? builder.build(addressee)
+                                          : MessageBuilder(MessageTextsOf(mail, settings, 0),
+                                                           settings.charset)
+                                                .build(addressee));
     client_.Disconnect();
     // Short enough for the status panel; the address is the user's own.
     status(QStringLiteral("自分宛てにテスト送信しました"));

@@ -101,7 +101,7 @@ private:
     bool opened(RunSettings& settings);
     bool askedToResume(const JournalState& previous, SendRun& run);
     void sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,
-                        const std::vector<RefusedRecipient>& refused);
+                        const std::vector<RefusedRecipient>& refused, const RunMail& mail);
     static void dispatchPendingEvents();
 
     TSmtpClient& client_;

@@ -84,13 +84,23 @@ bool SmtpTransport::connect() {
     throw Error(ended->toStdString());
 }
 
-MessageOutcome SmtpTransport::send(std::size_t, const RecipientParts& parts,
+MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts& parts,
                                    const std::function<void()>& beforeDot) {
-    client_.PostMessage.ToAddress.assign(1, parts.address);
-    MessageAddressee addressee = AddresseeOf(parts.address, settings_.fromSjis, clock_());
-    if (settings_.atesaki)
-        addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings_.keisyouSjis);
-    client_.PreparedMessage = builder_.build(addressee);
+    if (merged_ && index < merged_->own.size()) {
+        // Each row's texts differ, so its message is converted by itself. Its files
+        // (own[index].attachmentPathsSjis, checked before the run) are for the attachment
+        // builder to take here.
+        client_.PostMessage.ToAddress = EnvelopeFor(*merged_, index);
+        client_.PreparedMessage =
+            MessageBuilder(MessageTextsOf(*merged_, settings_, index), settings_.charset)
+                .build(AddresseeFor(*merged_, settings_, index, clock_()));
+    } else {
+        client_.PostMessage.ToAddress.assign(1, parts.address);
+        MessageAddressee addressee = AddresseeOf(parts.address, settings_.fromSjis, clock_());
+        if (settings_.atesaki)
+            addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings_.keisyouSjis);
+        client_.PreparedMessage = builder_.build(addressee);
+    }
     struct EndOfDataHook {
         TSmtpClient& client;
         ~EndOfDataHook() { client.OnEndOfData = nullptr; }
