@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/merge_table_window.h"
 #include "app/refused_window.h"
 
 #include "address/address_book.h"

@@ -35,6 +35,7 @@ class TTSY_Adrs_HitF;
 class TTSY_LogF;
 class TTSY_SetteiF;
 class TTSY_RefusedF;
+class TTSY_MergeF;
 
 namespace tessaly {
 class AddressBook;
@@ -109,6 +110,7 @@ public:
     // message sent to the user's own address.
     void TB_PreviewClick();
     void TB_TestSendClick();
+    void TB_MergeOpenClick();
 
 protected:
     void showEvent(QShowEvent* event) override;   // FormShow, the first time
@@ -184,6 +186,7 @@ private:
     std::pair<int, int> progress_{0, 100}; // recipients go out the bar shows them from a timer
     std::unique_ptr<QObject> statusThrottle_;
     std::unique_ptr<TTSY_RefusedF> refusedWindow_;
+    std::unique_ptr<TTSY_MergeF> mergeWindow_; // made when a table is first opened
 
     // Controls.
     QLabel* Label1 = nullptr;

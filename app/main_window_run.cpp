@@ -3,6 +3,7 @@
 // the runner's questions answered through the dialogs, and the run's state on the buttons, the
 // status bar and the body field.
 #include "app/main_window.h"
+#include "app/merge_table_window.h"
 #include "app/preview_window.h"
 #include "app/refused_window.h"
 
@@ -12,6 +13,7 @@
 #include "common/guide_window.h"
 #include "common/errors.h"
 #include "common/text.h"
+#include "mailmerge/merge_mail.h"
 #include "sending/run_checks.h"
 #include "sending/run_preview.h"
 #include "sending/send_runner.h"
@@ -88,6 +90,16 @@ void TTSY_MainF::buildSendMenu() {
         &TTSY_MainF::TB_PreviewClick);
     add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"),
         QKeySequence(Qt::CTRL | Qt::Key_T), &TTSY_MainF::TB_TestSendClick);
+    // A table can be opened while the list is still empty, when TB_Send is not yet enabled.
+    QAction* merge = menu->addAction(QStringLiteral("差し込みデータを開く..."));
+    merge->setObjectName(QStringLiteral("Act_MergeOpen"));
+    merge->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    merge->setShortcutContext(Qt::WindowShortcut);
+    addAction(merge);
+    connect(merge, &QAction::triggered, this, [this] {
+        if (!runner_->running())
+            tessaly::guarded(dialogs_, this, [this] { TB_MergeOpenClick(); });
+    });
     // The guide, from the menu and with F1, whether or not a run could start now.
     menu->addSeparator();
     QAction* guide = menu->addAction(tessaly::GuideWindow::commandName());
@@ -113,7 +125,37 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
             tessaly::toSjis(block.text(), QStringLiteral("本文 %1 行目").arg(++number)));
     mail.bodyShownSjis = bodyLinesSjis(displayedBodyLines());
     mail.recipientsSjis = recipientsSjis();
+    // With a table the rows are the recipients, each with its own message.
+    if (mergeWindow_ && mergeWindow_->loaded()) {
+        tessaly::MergedMail merged = tessaly::MergeMail(mergeWindow_->table(), mergeWindow_->columns(),
+                                                        mail.subjectSjis, mail.bodyShownSjis);
+        mail.recipientsSjis = std::move(merged.recipientsSjis);
+        mail.own = std::move(merged.messages);
+    }
     return mail;
+}
+
+void TTSY_MainF::TB_MergeOpenClick() {
+    tessaly::FileDialogOptions options;
+    options.title = QStringLiteral("差し込みデータを開く");
+    options.filter = QStringLiteral("差し込みデータ (*.csv *.xlsx);;全てのファイル (*)");
+    options.initialDir = openDialogFolder_;
+    const QString path = dialogs_.openFile(this, options);
+    if (path.isEmpty())
+        return;
+    if (!mergeWindow_) {
+        mergeWindow_ = std::make_unique<TTSY_MergeF>(this);
+        connect(mergeWindow_.get(), &TTSY_MergeF::fieldChosen, this,
+                [this](const QString& field) { Memo_Sjis->insertPlainText(field); });
+        connect(mergeWindow_.get(), &TTSY_MergeF::tableChanged, this, [this](bool loaded) {
+            setStatus(loaded ? mergeWindow_->statusText()
+                             : QStringLiteral("差し込みをやめました。宛先リストに送信します"));
+            if (!runner_->running())
+                TB_Send->setEnabled(loaded || List_To->count() > 0);
+        });
+    }
+    mergeWindow_->open(path);
+    mergeWindow_->showTable();
 }
 
 // The settings window's fields as they stand, the rest as the record holds it.
