@@ -38,10 +38,10 @@ struct MessageTexts {
 // What differs per message.
 struct MessageAddressee {
     std::string to;                               // the "To" header's entry
-    std::string cc;                               // the "Cc" header's entries; none when empty
     std::optional<std::string> addresseeLineSjis; // put above the body when given
     std::string date;                             // "Date"; none when empty
     std::string messageId;                        // "Message-ID"; none when empty
+    std::string cc;                               // the "Cc" header's entries; none when empty
 };
 
 struct WireMessage {
