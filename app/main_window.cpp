@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "app/attachment_window.h"
+#include "app/merge_table_window.h"
 #include "app/refused_window.h"
 
 #include "address/address_book.h"

@@ -36,6 +36,7 @@ class TTSY_LogF;
 class TTSY_SetteiF;
 class TTSY_RefusedF;
 class TTSY_AttachF;
+class TTSY_MergeF;
 
 namespace tessaly {
 class AddressBook;
@@ -115,6 +116,7 @@ public:
     // The files that go with the mail: their window, made on first use.
     void TB_AttachClick();
     TTSY_AttachF& attachWindow();
+    void TB_MergeOpenClick();
 
 protected:
     void showEvent(QShowEvent* event) override;   // FormShow, the first time
@@ -200,6 +202,7 @@ private:
     std::unique_ptr<TTSY_AttachF> attachWindow_;
     QLabel* statusAttachments_ = nullptr; // count and size of the attached files, while there are any
     void showAttachments();
+    std::unique_ptr<TTSY_MergeF> mergeWindow_; // made when a table is first opened
 
     // Controls.
     QLabel* Label1 = nullptr;

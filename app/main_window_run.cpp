@@ -4,6 +4,7 @@
 // status bar and the body field.
 #include "app/main_window.h"
 #include "app/attachment_window.h"
+#include "app/merge_table_window.h"
 #include "app/preview_window.h"
 #include "app/refused_window.h"
 
@@ -14,6 +15,7 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "sending/attachments.h"
+#include "mailmerge/merge_mail.h"
 #include "sending/run_checks.h"
 #include "sending/run_failure.h"
 #include "sending/run_preview.h"
@@ -105,6 +107,16 @@ void TTSY_MainF::buildSendMenu() {
         if (!runner_->running())
             tessaly::guarded(dialogs_, this, [this] { TB_AttachClick(); });
     });
+    // A table can be opened while the list is still empty, when TB_Send is not yet enabled.
+    QAction* merge = menu->addAction(QStringLiteral("差し込みデータを開く..."));
+    merge->setObjectName(QStringLiteral("Act_MergeOpen"));
+    merge->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    merge->setShortcutContext(Qt::WindowShortcut);
+    addAction(merge);
+    connect(merge, &QAction::triggered, this, [this] {
+        if (!runner_->running())
+            tessaly::guarded(dialogs_, this, [this] { TB_MergeOpenClick(); });
+    });
     // The guide, from the menu and with F1, whether or not a run could start now.
     menu->addSeparator();
     QAction* guide = menu->addAction(tessaly::GuideWindow::commandName());
@@ -137,7 +149,37 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
     mail.recipientSources = recipientSources();
     if (attachWindow_)
         mail.attachments = attachWindow_->files();
+    // With a table the rows are the recipients, each with its own message.
+    if (mergeWindow_ && mergeWindow_->loaded()) {
+        tessaly::MergedMail merged = tessaly::MergeMail(mergeWindow_->table(), mergeWindow_->columns(),
+                                                        mail.subjectSjis, mail.bodyShownSjis);
+        mail.recipientsSjis = std::move(merged.recipientsSjis);
+        mail.own = std::move(merged.messages);
+    }
     return mail;
+}
+
+void TTSY_MainF::TB_MergeOpenClick() {
+    tessaly::FileDialogOptions options;
+    options.title = QStringLiteral("差し込みデータを開く");
+    options.filter = QStringLiteral("差し込みデータ (*.csv *.xlsx);;全てのファイル (*)");
+    options.initialDir = openDialogFolder_;
+    const QString path = dialogs_.openFile(this, options);
+    if (path.isEmpty())
+        return;
+    if (!mergeWindow_) {
+        mergeWindow_ = std::make_unique<TTSY_MergeF>(this);
+        connect(mergeWindow_.get(), &TTSY_MergeF::fieldChosen, this,
+                [this](const QString& field) { Memo_Sjis->insertPlainText(field); });
+        connect(mergeWindow_.get(), &TTSY_MergeF::tableChanged, this, [this](bool loaded) {
+            setStatus(loaded ? mergeWindow_->statusText()
+                             : QStringLiteral("差し込みをやめました。宛先リストに送信します"));
+            if (!runner_->running())
+                TB_Send->setEnabled(loaded || List_To->count() > 0);
+        });
+    }
+    mergeWindow_->open(path);
+    mergeWindow_->showTable();
 }
 
 // The settings window's fields as they stand, the rest as the record holds it.

@@ -46,6 +46,7 @@ NOT_MESSAGES = {
     "ＭＳ Ｐゴシック": "a font name",
     "ＭＳ ゴシック": "a font name",
     "宛名名": "the start text of an entry field of the address book window",
+    "（なし）": "the choice of no column in the merge table window",
 }
 
 LITERAL = re.compile(r'(?:u8|u|U|L)?"((?:[^"\\\n]|\\.)*)"')

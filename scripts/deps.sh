@@ -22,11 +22,11 @@ tessaly_ensure_packages() {
 # rebuild quick.
 TESSALY_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev
                         libgl-dev libgtest-dev libgmock-dev libbenchmark-dev qtkeychain-qt6-dev
-                        qt6-networkauth-dev ccache lld)
+                        qt6-networkauth-dev libquazip1-qt6-dev ccache lld)
 # What running it needs on top: a Japanese font so that the text renders, the keyring library
 # that keeps the SMTP password, Qt's own texts in Japanese, and xdg-open, which opens the browser
 # for an OAuth sign-in.
-TESSALY_RUN_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho libqt6keychain1
+TESSALY_RUN_PACKAGES=(fonts-ipafont-gothic fonts-ipafont-mincho libqt6keychain1 libquazip1-qt6-1
                       libqt6networkauth6 qt6-translations-l10n xdg-utils)
 # What making the Debian package needs on top: dpkg-shlibdeps computes its dependencies and
 # looks at the files with `file`.

@@ -214,6 +214,16 @@ QString SendRefusal(const RunMail& mail, const RunSettings& settings) {
     for (const std::string& line : mail.bodyLinesSjis)
         if (refused(line, QStringLiteral("本文 %1 行目").arg(++number)))
             return refusal;
+    // A merged mail's values come from the table: each row's texts are checked as sent.
+    number = 0;
+    for (const RecipientMessage& own : mail.own) {
+        ++number;
+        if (refused(own.subjectSjis, QStringLiteral("%1 件目の件名").arg(number)))
+            return refusal;
+        for (const std::string& line : own.bodyShownSjis)
+            if (refused(line, QStringLiteral("%1 件目の本文").arg(number)))
+                return refusal;
+    }
     if (refused(settings.userMeiSjis, QStringLiteral("発信者名")) ||
         refused(settings.keisyouSjis, QStringLiteral("敬称")))
         return refusal;

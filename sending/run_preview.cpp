@@ -34,12 +34,13 @@ RunPreview PreviewOfRun(const RunMail& mail, const RunSettings& settings, QStrin
     const MessageBuilder builder(texts, settings.charset);
     int number = 0;
     for (const std::string& entry : mail.recipientsSjis) {
-        ++number;
+        const std::size_t index = static_cast<std::size_t>(number++);
         const RecipientParts parts = SplitRecipient(entry);
-        MessageAddressee addressee = AddresseeOf(parts.address, settings.fromSjis, now);
-        if (settings.atesaki)
-            addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings.keisyouSjis);
-        PreviewEntry shown{fromSjis(entry), builder.build(addressee), {}};
+        // A merged row's own message, as the run builds it.
+        PreviewEntry shown{fromSjis(entry), MessageFor(builder, mail, settings, index, now), {}};
+        // The blind copies are in no header: the label shows them.
+        if (index < mail.own.size())
+            shown.label += fromSjis(CopiesText(mail.own[index]));
         if (!MailAddress_Check(parts.address))
             shown.refusal = QStringLiteral("%1 件目の宛先のアドレスに誤りがあります。").arg(number);
         preview.entries.push_back(std::move(shown));

@@ -98,4 +98,69 @@ QString RecipientSourceOf(const RunMail& mail, std::size_t index) {
     return QStringLiteral("宛先一覧");
 }
 
+MessageAddressee AddresseeFor(const RunMail& mail, const RunSettings& settings, std::size_t index,
+                              const LocalTime& time) {
+    const RecipientParts parts = SplitRecipient(mail.recipientsSjis.at(index));
+    MessageAddressee addressee = AddresseeOf(parts.address, settings.fromSjis, time);
+    if (settings.atesaki)
+        addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings.keisyouSjis);
+    if (index < mail.own.size()) {
+        for (const std::string& cc : mail.own[index].cc)
+            addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
+    }
+    return addressee;
+}
+
+WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const RunSettings& settings,
+                       std::size_t index, const LocalTime& time) {
+    const MessageAddressee addressee = AddresseeFor(mail, settings, index, time);
+    if (index >= mail.own.size())
+        return builder.build(addressee);
+    // Each row's texts differ, so its message is converted by itself; the files are the run's.
+    MessageTexts texts = builder.texts();
+    texts.subjectSjis = mail.own[index].subjectSjis;
+    texts.bodySjis = mail.own[index].bodyShownSjis;
+    return MessageBuilder(std::move(texts), settings.charset).build(addressee);
+}
+
+std::string CopiesText(const RecipientMessage& own) {
+    std::string text;
+    const auto list = [&](const char* name, const std::vector<std::string>& addresses) {
+        if (addresses.empty())
+            return;
+        text += text.empty() ? "" : ", ";
+        text += name;
+        for (std::size_t i = 0; i < addresses.size(); ++i)
+            text += (i ? " " : "") + addresses[i];
+    };
+    list("CC: ", own.cc);
+    list("BCC: ", own.bcc);
+    return text.empty() ? text : "\x81\x69" + text + "\x81\x6a"; // "（" ... "）"
+}
+
+std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis) {
+    std::vector<std::string> lines = bodyJis;
+    for (const RecipientMessage& own : mail.own) {
+        // One separator byte no text holds keeps the parts of one row from running together.
+        std::string row = own.subjectSjis;
+        for (const auto* part : {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis}) {
+            row += '\x1f';
+            for (const std::string& line : *part)
+                row += line + '\x1e';
+        }
+        lines.push_back(std::move(row));
+    }
+    return lines;
+}
+
+std::vector<std::string> EnvelopeFor(const RunMail& mail, std::size_t index) {
+    std::vector<std::string> to{SplitRecipient(mail.recipientsSjis.at(index)).address};
+    if (index < mail.own.size()) {
+        const RecipientMessage& own = mail.own[index];
+        to.insert(to.end(), own.cc.begin(), own.cc.end());
+        to.insert(to.end(), own.bcc.begin(), own.bcc.end());
+    }
+    return to;
+}
+
 } // namespace tessaly

@@ -7,6 +7,7 @@
 #include "sending/attachments.h"
 #include "smtp/message_builder.h"
 #include "smtp/oauth_signin.h"
+#include "smtp/run_messages.h"
 #include "smtp/smtp_client.h"
 
 #include <QString>
@@ -29,6 +30,9 @@ struct RunMail {
     std::vector<QString> recipientSources;   // where each entry came from (a check names it);
                                              // may be shorter than the list
     std::vector<AttachedFile> attachments;   // each file as it was when added
+    // With a merge table: each recipient's own message, one per entry of recipientsSjis, made
+    // from the texts above; empty when every recipient gets the same one.
+    std::vector<RecipientMessage> own;
 };
 
 // Where an entry of the recipient list came from, as the checks name it.
@@ -86,5 +90,21 @@ RunSettings RunSettingsOf(const Settings& values, std::string startDirectorySjis
 
 // What every message of the run shares: the sender, the Subject, the body as shown.
 MessageTexts MessageTextsOf(const RunMail& mail, const RunSettings& settings);
+// The addressee of recipient `index`'s message sent at `time`: its address, the addressee line
+// when the settings put one, and the copies of a merged message in "Cc".
+MessageAddressee AddresseeFor(const RunMail& mail, const RunSettings& settings, std::size_t index,
+                              const LocalTime& time);
+// Recipient `index`'s message sent at `time`, from the run's builder: a merged row's own Subject
+// and body with the run's files, or the message every recipient shares.
+WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const RunSettings& settings,
+                       std::size_t index, const LocalTime& time);
+// "（CC: a, BCC: b）" after a merged recipient's entry in the notify copy; empty without copies.
+std::string CopiesText(const RecipientMessage& own);
+// The lines a run's journal identity is made of besides the Subject and the recipients: the
+// converted body, and for a merged mail every row's own texts, copies and files, so that a
+// changed table is another run.
+std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis);
+// Every address recipient `index`'s message goes to: the recipient, the copies, the blind copies.
+std::vector<std::string> EnvelopeFor(const RunMail& mail, std::size_t index);
 
 } // namespace tessaly

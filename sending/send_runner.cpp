@@ -65,16 +65,6 @@ QString quitAfterSending(TSmtpClient& client) {
     return {};
 }
 
-// The first recipient's addressee, as the run and the test send build its message.
-MessageAddressee FirstAddressee(const RunMail& mail, const RunSettings& settings,
-                                const LocalTime& now) {
-    const RecipientParts first = SplitRecipient(mail.recipientsSjis.front());
-    MessageAddressee addressee = AddresseeOf(first.address, settings.fromSjis, now);
-    if (settings.atesaki)
-        addressee.addresseeLineSjis = AddresseeLine(first.addresseeName, settings.keisyouSjis);
-    return addressee;
-}
-
 } // namespace
 
 // A run from its first step to its end. When an error leaves the run before it ended, nothing
@@ -211,12 +201,25 @@ bool SendRunner::askedToResume(const JournalState& previous, SendRun& run) {
 
 // The notify copy lists the recipients as the list holds them now, the refused ones marked.
 void SendRunner::sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,
-                                const std::vector<RefusedRecipient>& refused) {
+                                const std::vector<RefusedRecipient>& refused, const RunMail& mail) {
+    std::vector<std::string> entries = prompts_.recipientsNow();
+    std::vector<RefusedRecipient> marked = refused;
+    if (!mail.own.empty()) {
+        // A merged run's recipients are the table's rows, listed with their copies.
+        entries = mail.recipientsSjis;
+        for (std::size_t i = 0; i < entries.size() && i < mail.own.size(); ++i) {
+            const std::string listed = entries[i] + CopiesText(mail.own[i]);
+            for (RefusedRecipient& r : marked)
+                if (r.entrySjis == entries[i])
+                    r.entrySjis = listed;
+            entries[i] = listed;
+        }
+    }
     const NotifyCopy copy =
-        NotifyCopyOf(builder.texts(), prompts_.recipientsNow(),
+        NotifyCopyOf(builder.texts(), entries,
                      settings.atesaki ? std::optional<std::string>(settings.keisyouSjis)
                                       : std::nullopt,
-                     refused);
+                     marked);
     QStringList shown;
     for (const std::string& line : copy.addedLinesSjis)
         shown << fromSjis(line);
@@ -316,7 +319,7 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTe
     if (!opened(settings))
         return;
     if (!mail.recipientsSjis.empty() &&
-        !sizeAccepted(builder.build(FirstAddressee(mail, settings, clock_()))))
+        !sizeAccepted(MessageFor(builder, mail, settings, 0, clock_())))
         return;
     // The envelope; the message builder makes each header and body.
     client_.PostMessage.FromAddress = settings.fromSjis;
@@ -341,16 +344,19 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTe
     const MessageAttachments* files = builder.texts().attachments.get();
     if (files)
         plan.subjectSjis = LoggedSubject(mail.subjectSjis, *files);
-    plan.identity = RunJournal_Identity(mail.subjectSjis, JournalLines(builder.bodyJis(), files),
-                                        mail.recipientsSjis);
-    // The files belong to the mail: a stopped run with other files is another mail.
-    plan.mailIdentity = RunJournal_MailIdentity(mail.subjectSjis, JournalLines(mail.bodyShownSjis, files));
+    // The files and a table's rows belong to the mail: a stopped run with other files or other
+    // rows is another mail.
+    plan.identity = RunJournal_Identity(
+        mail.subjectSjis, IdentityLines(mail, JournalLines(builder.bodyJis(), files)), mail.recipientsSjis);
+    plan.mailIdentity = RunJournal_MailIdentity(
+        mail.subjectSjis, IdentityLines(mail, JournalLines(mail.bodyShownSjis, files)));
     const std::string journalFolder =
         RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis);
     plan.journalPathSjis = RunJournal_Path(journalFolder, plan.identity);
     plan.conduct = settings.conduct;
     SmtpTransport transport(client_, *connection_, settings, builder, clock_,
                             [this] { return stopRequested_; });
+    transport.setMergedMail(mail);
     SendRun loop(plan, transport, steadyClock_, clock_);
     JournalState previous = RunJournal_Read(plan.journalPathSjis);
     // Recipients added after a stop make another list, but not another mail: the stopped run's
@@ -381,7 +387,7 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTe
 
     // A run that completes a stopped one whose copy went out does not send it again.
     if (!stopped && settings.everySendOn && !previous.notifySent) {
-        sendNotifyCopy(builder, settings, loop.refused());
+        sendNotifyCopy(builder, settings, loop.refused(), mail);
         loop.notifySent();
         dispatchPendingEvents();
     }
@@ -432,7 +438,8 @@ void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings, Messa
     }
     setState(RunState::Sending);
     status(QStringLiteral("テスト送信中！"));
-    WireMessage wire = builder.build(FirstAddressee(mail, settings, clock_()));
+    // The first recipient's message as it would go, copies in its header, but to the sender only.
+    WireMessage wire = MessageFor(builder, mail, settings, 0, clock_());
     if (!sizeAccepted(wire))
         return;
     sendOrRaise(client_, std::move(wire));

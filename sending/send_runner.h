@@ -110,7 +110,7 @@ private:
     bool askedToResume(const JournalState& previous, SendRun& run);
     bool sizeAccepted(const WireMessage& message);
     void sendNotifyCopy(const MessageBuilder& builder, const RunSettings& settings,
-                        const std::vector<RefusedRecipient>& refused);
+                        const std::vector<RefusedRecipient>& refused, const RunMail& mail);
     static void dispatchPendingEvents();
 
     TSmtpClient& client_;

@@ -96,13 +96,20 @@ bool SmtpTransport::connect() {
     throw Error(ended->toStdString());
 }
 
-MessageOutcome SmtpTransport::send(std::size_t, const RecipientParts& parts,
+MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts& parts,
                                    const std::function<void()>& beforeDot) {
-    client_.PostMessage.ToAddress.assign(1, parts.address);
-    MessageAddressee addressee = AddresseeOf(parts.address, settings_.fromSjis, clock_());
-    if (settings_.atesaki)
-        addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings_.keisyouSjis);
-    client_.PreparedMessage = builder_.build(addressee);
+    if (merged_ && index < merged_->own.size()) {
+        // A row's own files (own[index].attachmentPathsSjis, checked before the run) are not
+        // sent yet: only the run's files go with every row.
+        client_.PostMessage.ToAddress = EnvelopeFor(*merged_, index);
+        client_.PreparedMessage = MessageFor(builder_, *merged_, settings_, index, clock_());
+    } else {
+        client_.PostMessage.ToAddress.assign(1, parts.address);
+        MessageAddressee addressee = AddresseeOf(parts.address, settings_.fromSjis, clock_());
+        if (settings_.atesaki)
+            addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings_.keisyouSjis);
+        client_.PreparedMessage = builder_.build(addressee);
+    }
     struct EndOfDataHook {
         TSmtpClient& client;
         ~EndOfDataHook() { client.OnEndOfData = nullptr; }

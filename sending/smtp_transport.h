@@ -14,6 +14,7 @@ namespace tessaly {
 class MessageBuilder;
 class SmtpConnection;
 class TSmtpClient;
+struct RunMail;
 struct RunSettings;
 struct SendResult;
 
@@ -31,6 +32,9 @@ public:
                   const MessageBuilder& builder, LocalClock clock,
                   std::function<bool()> stopRequested);
 
+    // A merged mail: each recipient's message is built from its own texts and copies.
+    void setMergedMail(const RunMail& mail) { merged_ = &mail; }
+
     bool connected() const override;
     bool connect() override;
     MessageOutcome send(std::size_t index, const RecipientParts& parts,
@@ -44,6 +48,7 @@ private:
     const MessageBuilder& builder_;
     LocalClock clock_;
     std::function<bool()> stopRequested_;
+    const RunMail* merged_ = nullptr;
 };
 
 } // namespace tessaly

@@ -193,6 +193,7 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
                   " " + from);
     }
     addIfSet(header, "To", addressee.to);
+    addIfSet(header, "Cc", addressee.cc);
     addFolded(header, "Subject: ",
               m.utf8 ? FoldedEncodedWords(texts_.subjectSjis, 9, EncodedWordUtf8)
                      : EncodedHeaderValue(texts_.subjectSjis, 9));

@@ -46,6 +46,7 @@ struct MessageAddressee {
     std::optional<std::string> addresseeLineSjis; // put above the body when given
     std::string date;                             // "Date"; none when empty
     std::string messageId;                        // "Message-ID"; none when empty
+    std::string cc;                               // the "Cc" header's entries; none when empty
 };
 
 struct WireMessage {

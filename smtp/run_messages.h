@@ -37,6 +37,16 @@ std::string NewMessageId(std::string_view fromAddress, const LocalTime& time);
 // The header values of one message sent at `time`: `to` in "To", the Date, a new Message-ID.
 MessageAddressee AddresseeOf(std::string to, std::string_view fromAddress, const LocalTime& time);
 
+// A recipient's own message when the mail is merged with a table: the texts with the row's
+// values in them, the copies and the files that go with it.
+struct RecipientMessage {
+    std::string subjectSjis;
+    std::vector<std::string> bodyShownSjis;
+    std::vector<std::string> cc;  // in the "Cc" header and the envelope
+    std::vector<std::string> bcc; // in the envelope only
+    std::vector<std::string> attachmentPathsSjis; // checked before the run (regular files)
+};
+
 // A recipient the server refused while the run went on past it.
 struct RefusedRecipient {
     std::string entrySjis; // the list entry as the run took it

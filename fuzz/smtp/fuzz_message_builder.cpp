@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (withLine)
         line = parts[2];
     const tessaly::MessageBuilder builder(texts, charset);
-    const tessaly::WireMessage m = builder.build({"a@example.jp", line, "", "<1@example.jp>"});
+    const tessaly::WireMessage m = builder.build({"a@example.jp", line, "", "<1@example.jp>", {}});
 
     // ISO-2022-JP makes 7-bit text only of characters that have an ISO-2022-JP form; the run
     // refuses the others before it builds a message.

@@ -575,3 +575,45 @@ TEST_F(SendRunnerTest, ARunWithFilesNamesThemInTheLogAndTheSentData) {
     EXPECT_EQ(dir.read(QStringLiteral("SendData.txt")),
               sjis(QStringLiteral("本文\r\n添付ファイル：報告書.pdf\r\n")));
 }
+
+// A merged mail: each row its own Subject and body, its copies in "Cc" and the envelope, its
+// blind copies in the envelope only; the notify copy lists both; a changed table is another run.
+TEST_F(SendRunnerTest, AMergedRunSendsEachRowItsOwnMessageAndCopies) {
+    server.greet().mail(3).mail().mail().quit();
+    RunMail m = mail(2);
+    m.subjectSjis = sjis("{{名前}}様");
+    m.own = {{sjis("山田様"), {sjis("金額 100")}, {"boss@example.jp"}, {"audit@example.jp"}, {}},
+             {sjis("鈴木様"), {sjis("金額 200")}, {}, {}, {}}};
+    RunSettings s = settings();
+    s.everySendOn = true;
+    s.everySendSjis = "notify@example.jp";
+    prompts.recipients = {"someone.else@example.jp"};
+    // The run's files go with every row's own message.
+    m.attachments = {attached(dir, QStringLiteral("報告書.pdf"), "%PDF-1.4 report")};
+
+    runner.send(m, s);
+
+    EXPECT_TRUE(server.played());
+    const QByteArray received = server.received();
+    for (const char* rcpt : {"RCPT TO:<r1@example.jp>", "RCPT TO:<boss@example.jp>",
+                             "RCPT TO:<audit@example.jp>", "RCPT TO:<r2@example.jp>"})
+        EXPECT_TRUE(received.contains(rcpt)) << rcpt;
+    const QList<QByteArray> stored = server.messages();
+    ASSERT_EQ(stored.size(), 3);
+    EXPECT_TRUE(stored[0].contains("\r\nTo: r1@example.jp\r\nCc: boss@example.jp\r\n"));
+    EXPECT_FALSE(stored[0].contains("audit@example.jp"));
+    EXPECT_TRUE(stored[0].contains("\x1b$B6b3[\x1b(B 100\r\n")) << stored[0].toStdString();
+    EXPECT_TRUE(stored[1].contains("\x1b$B6b3[\x1b(B 200\r\n"));
+    EXPECT_FALSE(stored[1].contains("Cc:"));
+    for (const QByteArray& message : stored)
+        EXPECT_TRUE(message.contains("\r\nJVBERi0xLjQgcmVwb3J0\r\n--=_Tessaly_"));
+    // The rows, not the recipient list, with their copies.
+    EXPECT_TRUE(stored[2].contains("r1@example.jp\x1b$B!J\x1b(BCC: boss@example.jp, BCC: "
+                                   "audit@example.jp\x1b$B!K\x1b(B\r\nr2@example.jp\r\n"))
+        << stored[2].toStdString();
+
+    RunMail other = m;
+    other.own[1].bodyShownSjis = {sjis("金額 300")};
+    EXPECT_NE(RunJournal_Identity(m.subjectSjis, IdentityLines(m, {}), m.recipientsSjis),
+              RunJournal_Identity(other.subjectSjis, IdentityLines(other, {}), other.recipientsSjis));
+}

@@ -106,7 +106,7 @@ TEST(MessageBuilder, GivesTheWireBytesOfEachCase) {
         std::optional<std::string> line;
         if (row.addresseeLine)
             line = sjis(*row.addresseeLine);
-        const tessaly::WireMessage m = builder.build({"a@example.jp", line, kDate, kId});
+        const tessaly::WireMessage m = builder.build({"a@example.jp", line, kDate, kId, {}});
         EXPECT_EQ(m.utf8, std::find(row.header.begin(), row.header.end(),
                                     "Content-Transfer-Encoding: base64") != row.header.end());
         EXPECT_EQ(m.header, row.header);

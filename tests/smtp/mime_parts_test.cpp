@@ -98,7 +98,7 @@ TEST(MultipartMessage, KeepsTheTextPartAsTheMessageWithoutFiles) {
         texts.fromAddress = "me@example.jp";
         texts.subjectSjis = sjis("資料送付");
         texts.bodySjis = {sjis("各位"), ".", sjis("資料を添付いたします。")};
-        const tessaly::MessageAddressee to{"a@example.jp", sjis("山田 様"), "", "<1@example.jp>"};
+        const tessaly::MessageAddressee to{"a@example.jp", sjis("山田 様"), "", "<1@example.jp>", ""};
         const tessaly::WireMessage plain = tessaly::MessageBuilder(texts, charset).build(to);
 
         auto files = std::make_shared<tessaly::MessageAttachments>();
