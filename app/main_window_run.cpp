@@ -155,6 +155,8 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
                                                         mail.subjectSjis, mail.bodyShownSjis);
         mail.recipientsSjis = std::move(merged.recipientsSjis);
         mail.own = std::move(merged.messages);
+        // A check before the run names the table, not the list, as where an entry came from.
+        mail.recipientSources.assign(mail.recipientsSjis.size(), QStringLiteral("差し込みデータ"));
     }
     return mail;
 }
