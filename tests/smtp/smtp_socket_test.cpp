@@ -59,18 +59,29 @@ TEST_F(SmtpClientTest, SendStreamSendsAnySizeAndCounts) {
     EXPECT_EQ(server.received().mid(11), big + ".\r\n");
 }
 
+// A listening socket on 127.0.0.1 and a free port, which `address` is set to; -1 on a failure.
+int loopbackListener(int backlog, sockaddr_in& address) {
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(fd, backlog) == 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
 // A peer on a thread of its own that takes what it is sent in bursts, as a busy server does: it
 // sleeps while the system's buffers fill up, then empties them at once.
 class BurstReader {
 public:
     explicit BurstReader(std::size_t expected) {
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(m_listener, 1) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+        m_listener = loopbackListener(1, a);
+        if (m_listener < 0)
             return;
         m_port = ntohs(a.sin_port);
         m_thread = std::thread([this, expected] {
@@ -175,12 +186,8 @@ class UnansweringPort {
 public:
     UnansweringPort() {
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(m_listener, 0) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+        m_listener = loopbackListener(0, a);
+        if (m_listener < 0)
             return;
         // The queue holds one or two connections, by kernel; stop at the first that stays pending.
         for (int i = 0; i < 4; ++i) {
