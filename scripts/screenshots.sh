@@ -22,6 +22,8 @@ WINDOWS=(
     send_menu        # TB_Send's menu open: the preview and the test send
     preview_window   # the preview of a circular, a recipient chosen
     preview_source   # the preview's source tab: the message as it goes on the wire
+    attachment_window  # the files attached to the circular, three of them
+    attachment_status  # the main window's status bar naming the attached files
     guide_window     # the guide, opened with F1 in the settings window
     first_start_box  # the box of the first start
     file_dialog      # Qt's own file dialog, in Japanese

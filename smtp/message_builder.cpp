@@ -90,6 +90,23 @@ std::string EncodedWordUtf8(std::string_view sjis) {
     return word;
 }
 
+std::size_t WholeCharactersFitting(std::string_view sjis, std::size_t pos, std::size_t room,
+                                   const std::function<std::string(std::string_view)>& encode,
+                                   std::string& encoded) {
+    // At least one character, so that a caller's loop always advances.
+    std::size_t end = pos + SjisUnitLength(sjis, pos);
+    encoded = encode(sjis.substr(pos, end - pos));
+    while (end < sjis.size()) {
+        const std::size_t next = end + SjisUnitLength(sjis, end);
+        std::string longer = encode(sjis.substr(pos, next - pos));
+        if (longer.size() > room)
+            break;
+        encoded = std::move(longer);
+        end = next;
+    }
+    return end;
+}
+
 std::string FoldedEncodedWords(std::string_view sjis, std::size_t prefixLength,
                                const std::function<std::string(std::string_view)>& encode) {
     std::string single = encode(sjis);
@@ -104,17 +121,8 @@ std::string FoldedEncodedWords(std::string_view sjis, std::size_t prefixLength,
                                                                           : 0)
                                                : kMaxLine - 1; // the folding blank
         const std::size_t room = std::min(lineRoom, kMaxWord);
-        // Take characters while the word still fits; at least one, so the loop always advances.
-        std::size_t end = pos + SjisUnitLength(sjis, pos);
-        std::string word = encode(sjis.substr(pos, end - pos));
-        while (end < sjis.size()) {
-            const std::size_t next = end + SjisUnitLength(sjis, end);
-            std::string longer = encode(sjis.substr(pos, next - pos));
-            if (longer.size() > room)
-                break;
-            word = std::move(longer);
-            end = next;
-        }
+        std::string word;
+        const std::size_t end = WholeCharactersFitting(sjis, pos, room, encode, word);
         if (!firstLine)
             folded += "\r\n ";
         folded += word;

@@ -100,6 +100,12 @@ std::size_t SjisUnitLength(std::string_view sjis, std::size_t pos);
 // katakana as raw 8-bit Shift-JIS.
 std::string ToJisLine(std::string_view sjis);
 
+// The end of the longest run of whole characters from `pos` whose encoding (`encode`, into
+// `encoded`) takes at most `room` bytes; one character at least, even where it takes more.
+std::size_t WholeCharactersFitting(std::string_view sjis, std::size_t pos, std::size_t room,
+                                   const std::function<std::string(std::string_view)>& encode,
+                                   std::string& encoded);
+
 // "=?ISO-2022-JP?B?" + Base64 of ToJisLine(text) + "?=": one encoded word, whatever the length.
 std::string EncodedWord(std::string_view sjis);
 // "=?UTF-8?B?" + Base64 of the text in UTF-8 + "?=".

@@ -89,16 +89,8 @@ std::vector<std::string> rfc2231Sections(std::string_view nameSjis, bool utf8) {
         const std::size_t fixed = pieces.empty() ? charsetPart.size() : 0;
         // " filename*NN*=" and the ";" after the value.
         const std::size_t room = kMaxLine - 15 - fixed;
-        std::size_t end = pos + SjisUnitLength(nameSjis, pos);
-        std::string piece = encode(nameSjis.substr(pos, end - pos));
-        while (end < nameSjis.size()) {
-            const std::size_t next = end + SjisUnitLength(nameSjis, end);
-            std::string longer = encode(nameSjis.substr(pos, next - pos));
-            if (longer.size() > room)
-                break;
-            piece = std::move(longer);
-            end = next;
-        }
+        std::string piece;
+        const std::size_t end = WholeCharactersFitting(nameSjis, pos, room, encode, piece);
         pieces.push_back(std::move(piece));
         pos = end;
     }

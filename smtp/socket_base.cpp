@@ -618,26 +618,31 @@ void TSocketBase::pump() {
     m_pumping = true;
     const auto pumped = qScopeGuard([this] { m_pumping = false; });
     Status(ReportSteps, "WriteFromStream");
-    // Bounded: each pass either queues more bytes or stops because the source or the socket is full.
+    // Bounded: each pass either queues more bytes or stops because the source ended or failed or
+    // the system took less than the socket held.
     while (!m_canceled && m_socket->state() == QAbstractSocket::ConnectedState) {
-        bool queued = false;
+        bool sourceFailed = false;
         while (m_socket->bytesToWrite() < kHighWater && !sourceAtEnd()) {
             const QByteArray chunk = readSource();
-            if (chunk.isEmpty())
+            if (chunk.isEmpty()) {
+                sourceFailed = true;
                 break;
+            }
             if (m_socket->write(chunk) != chunk.size()) {
                 if (Connected())
                     m_phase = SocketPhase::Failed;
                 return;
             }
             m_queued += chunk.size();
-            queued = true;
             reportProgress();
         }
         if (m_socket->bytesToWrite() > 0)
             m_socket->flush(); // hand the bytes to the system now, not on the next loop pass
         reportProgress();
-        if (!queued || sourceAtEnd() || m_socket->bytesToWrite() >= kHighWater)
+        // What the socket still holds brings a bytesWritten when the system takes it, and with
+        // it the next pass. A socket emptied here brings none when this runs inside its own
+        // bytesWritten (Qt does not emit it again from there): the pump goes on by itself.
+        if (sourceFailed || sourceAtEnd() || m_socket->bytesToWrite() > 0)
             break;
     }
 }

@@ -1,26 +1,15 @@
 // Whole send runs to 1,000 recipients through the main window, against Postfix's smtp-sink,
 // beside a minimal client on blocking sockets that sends 1,000 messages of the same size over one
 // connection. The two alternate round by round; see README.md.
-#include "app/main_window.h"
+#include "bench/support/send_run_bench_support.h"
 #include "bench/support/smtp_bench_support.h"
-#include "app/program.h"
-#include "common/dialogs.h"
-#include "common/secret_store.h"
-#include "common/text.h"
-#include "tests/fixtures/reporting_dialogs.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QToolButton>
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <cstdio>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -44,37 +33,19 @@ void BM_SendRun(benchmark::State& state) {
     for (auto _ : state) {
         QTemporaryDir dir;
         QDir::setCurrent(dir.path());
-        QFile ini(QStringLiteral("TSY2.ini"));
-        if (!ini.open(QIODevice::WriteOnly))
-            throw std::runtime_error("cannot write TSY2.ini");
-        ini.write(tessaly::toSjisBytes(
+        bench::ProgramRun run(
             QStringLiteral("[Settei]\r\nHost=127.0.0.1\r\nPort=%1\r\nUser=pc01\r\n"
                            "From=bench@tessaly.test\r\nUserMei=山田太郎\r\nChkBox_Atesaki=1\r\n"
                            "ChkBox_Log=%2\r\n")
                 .arg(g_port)
                 .arg(logged ? 1 : 0),
-            QString()));
-        ini.close();
-        ReportingDialogs dialogs;
-        tessaly::NoSecretStore keyring;
-        tessaly::Program program(dialogs, keyring);
-        program.start();
-        TTSY_MainF& main = program.mainWindow();
-        std::vector<std::string> recipients;
-        for (int i = 0; i < kRecipients; ++i)
-            recipients.push_back(tessaly::toSjis(
-                QStringLiteral("会員%1 <member%1@example.jp>").arg(i), QString()));
-        main.addRecipients(recipients);
-        main.findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))->setText(QStringLiteral("定例会議のお知らせ"));
-        main.findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))->setPlainText(bodyText());
-        QToolButton* send = main.findChild<QToolButton*>(QStringLiteral("TB_Send"));
-
-        const auto start = std::chrono::steady_clock::now();
-        send->click();
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (dialogs.prompts != 0 || main.statusText() != QStringLiteral("メッセージ送信完了！"))
+            kRecipients, QStringLiteral("定例会議のお知らせ"), bodyText());
+        const std::optional<double> ran = run.send();
+        if (!ran) {
             state.SkipWithError("the run did not complete");
+            break;
+        }
+        const double seconds = *ran;
         (logged ? g_loggedRates : g_runRates).push_back(kRecipients / seconds);
         state.SetIterationTime(seconds);
     }

@@ -6,6 +6,7 @@
 // box that would appear is printed and fails the run instead of waiting for a click.
 // A new window is one more entry in kShots below and one more line in scripts/screenshots.sh.
 #include "address/address_window.h"
+#include "app/attachment_window.h"
 #include "app/desktop_start.h"
 #include "app/hit_list_window.h"
 #include "app/main_window.h"
@@ -280,6 +281,33 @@ tessaly::JournalState stoppedRun() {
     return run;
 }
 
+// The circular with three files from the sample user's documents attached, one of them under a
+// Japanese name; file contents only as far as the type and the size shown need them.
+void attachFiles(tessaly::Program& p) {
+    click(p.mainWindow(), "TB_Clear");
+    writeMail(p.mainWindow());
+    const QString folder = kHome + QStringLiteral("/ドキュメント");
+    QDir().mkpath(folder);
+    const struct {
+        QString name;
+        QByteArray start;
+        int size;
+    } files[] = {{QStringLiteral("会議資料（第3回）.pdf"), QByteArrayLiteral("%PDF-1.4\n"), 1'234'567},
+                 {QStringLiteral("attendees-2026-12.xlsx"), QByteArrayLiteral("PK\x03\x04"), 18'230},
+                 {QStringLiteral("floor-map.png"), QByteArrayLiteral("\x89PNG\r\n\x1a\n"), 245'120}};
+    QStringList paths;
+    for (const auto& f : files) {
+        QFile file(folder + QLatin1Char('/') + f.name);
+        QByteArray bytes = f.start;
+        bytes.resize(f.size, '\0');
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != f.size)
+            std::fprintf(stderr, "cannot write %s\n", f.name.toUtf8().constData());
+        paths << file.fileName();
+    }
+    p.mainWindow().attachWindow().addPaths(paths);
+    settle();
+}
+
 using Shot = std::function<QWidget*(tessaly::Program&)>;
 
 // Each entry opens one window as a user would and gives it back to be drawn; the next entry
@@ -369,6 +397,19 @@ const std::map<std::string, Shot> kShots = {
                                        menu->grab());
          menu->hide();
          return showPicture(p.mainWindow(), picture);
+     }},
+    {"attachment_window",
+     [](tessaly::Program& p) -> QWidget* {
+         attachFiles(p);
+         auto* menu = child<QToolButton>(p.mainWindow(), "TB_Send")->menu();
+         menu->findChild<QAction*>(QStringLiteral("Act_Attach"))->trigger();
+         settle();
+         return &p.mainWindow().attachWindow();
+     }},
+    {"attachment_status",
+     [](tessaly::Program& p) -> QWidget* {
+         attachFiles(p);
+         return &p.mainWindow();
      }},
     {"first_start_box",
      [](tessaly::Program& p) -> QWidget* {
@@ -501,6 +542,9 @@ void closeOthers(tessaly::Program& p) {
     for (QWidget* w : {static_cast<QWidget*>(&p.settingsWindow()), static_cast<QWidget*>(&p.addressWindow()),
                        static_cast<QWidget*>(&p.hitListWindow()), static_cast<QWidget*>(&p.logWindow())})
         w->close();
+    // The files belong to the circular of those pictures alone.
+    p.mainWindow().attachWindow().close();
+    p.mainWindow().attachWindow().clear();
     p.mainWindow().setEnabled(true);
     if (auto* preview = p.mainWindow().findChild<tessaly::TTSY_PreviewF*>())
         preview->close();

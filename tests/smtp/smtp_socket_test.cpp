@@ -14,6 +14,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
 #include <vector>
 
 using namespace tessaly;
@@ -54,6 +57,91 @@ TEST_F(SmtpClientTest, SendStreamSendsAnySizeAndCounts) {
     EXPECT_EQ(packets, packetsOfTheStream);
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.received().size() >= big.size() + 14; }, 10000));
     EXPECT_EQ(server.received().mid(11), big + ".\r\n");
+}
+
+// A listening socket on 127.0.0.1 and a free port, which `address` is set to; -1 on a failure.
+int loopbackListener(int backlog, sockaddr_in& address) {
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(fd, backlog) == 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+// A peer on a thread of its own that takes what it is sent in bursts, as a busy server does: it
+// sleeps while the system's buffers fill up, then empties them at once.
+class BurstReader {
+public:
+    explicit BurstReader(std::size_t expected) {
+        sockaddr_in a{};
+        m_listener = loopbackListener(1, a);
+        if (m_listener < 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this, expected] {
+            const int fd = ::accept(m_listener, nullptr, nullptr);
+            std::vector<char> chunk(1 << 20);
+            // Bounded: the client's time-out ends a stalled send long before the last burst.
+            for (int burst = 0; burst < 2000 && fd >= 0 && m_received.size() < expected; ++burst) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                for (;;) {
+                    const ssize_t n = ::recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
+                    if (n <= 0)
+                        break;
+                    m_received.append(chunk.data(), static_cast<std::size_t>(n));
+                }
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+    }
+    ~BurstReader() {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
+    quint16 port() const { return m_port; }
+    // Waits for the reader to end; what it received.
+    const std::string& received() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_received;
+    }
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::string m_received;
+    std::thread m_thread;
+};
+
+TEST(SocketSend, AStreamGoesOnWhenThePeerEmptiesTheBuffersAtOnce) {
+    // The socket may hand everything it holds to the system inside its own bytesWritten handler,
+    // where no further bytesWritten comes: the send must go on by itself, not wait for one.
+    QByteArray big(12 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 13 + (i >> 12));
+    BurstReader peer(static_cast<std::size_t>(big.size()));
+    ASSERT_NE(peer.port(), 0);
+    TSmtpClient client;
+    client.Host = "127.0.0.1";
+    client.Port = peer.port();
+    client.TimeOut = 3000;
+    client.TSocketBase::Connect();
+    QBuffer stream(&big);
+    stream.open(QIODevice::ReadOnly);
+    EXPECT_NO_THROW(client.SendStream(stream));
+    EXPECT_EQ(client.BytesSent(), big.size());
+    const std::string& received = peer.received();
+    EXPECT_EQ(received.size(), static_cast<std::size_t>(big.size()));
+    EXPECT_TRUE(received == big.toStdString());
 }
 
 TEST_F(SmtpClientTest, ReadLnReturnsUpToTheLineFeedAndKeepsTheRest) {
@@ -98,12 +186,8 @@ class UnansweringPort {
 public:
     UnansweringPort() {
         sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(m_listener, 0) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+        m_listener = loopbackListener(0, a);
+        if (m_listener < 0)
             return;
         // The queue holds one or two connections, by kernel; stop at the first that stays pending.
         for (int i = 0; i < 4; ++i) {

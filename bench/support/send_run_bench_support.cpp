@@ -1,0 +1,46 @@
+#include "bench/support/send_run_bench_support.h"
+
+#include "app/main_window.h"
+#include "common/text.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QToolButton>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+ProgramRun::IniFile::IniFile(const QString& text) {
+    QFile ini(QStringLiteral("TSY2.ini"));
+    if (!ini.open(QIODevice::WriteOnly) || ini.write(tessaly::toSjisBytes(text, QString())) < 0)
+        throw std::runtime_error("cannot write TSY2.ini");
+}
+
+ProgramRun::ProgramRun(const QString& iniText, int recipients, const QString& subject,
+                       const QString& body)
+    : ini_(iniText), program_(dialogs_, keyring_) {
+    program_.start();
+    std::vector<std::string> entries;
+    for (int i = 0; i < recipients; ++i)
+        entries.push_back(
+            tessaly::toSjis(QStringLiteral("会員%1 <member%1@example.jp>").arg(i), QString()));
+    main().addRecipients(entries);
+    main().findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))->setText(subject);
+    main().findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))->setPlainText(body);
+}
+
+std::optional<double> ProgramRun::send() {
+    const auto start = std::chrono::steady_clock::now();
+    main().findChild<QToolButton*>(QStringLiteral("TB_Send"))->click();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (dialogs_.prompts != 0 || main().statusText() != QStringLiteral("メッセージ送信完了！"))
+        return std::nullopt;
+    return seconds;
+}
+
+} // namespace bench
