@@ -4,13 +4,18 @@
 #include "common/errors.h"
 #include "common/regular_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tessaly {
 
@@ -189,14 +194,41 @@ FileError writeError(const std::string& pathSjis) {
     return FileError(cp932::toUtf8(pathSjis) + " に書き込めません");
 }
 
-int openOrThrow(const std::string& pathSjis, int flags) {
+int openRetrying(const std::string& fsPath, int flags) {
     int fd;
     do {
-        fd = ::open(cp932::pathFromSjis(pathSjis).c_str(), flags | O_CLOEXEC, 0666);
+        fd = ::open(fsPath.c_str(), flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throw writeError(pathSjis);
     return fd;
+}
+
+// The file is allocated ahead by this much: a run of about a thousand recipients grows it once.
+constexpr std::size_t kGrowth = 64 * 1024;
+// The map reaches this much further than the file needs, so that growing it seldom maps anew.
+constexpr std::size_t kMapStep = 1024 * 1024;
+
+std::size_t roundUp(std::size_t n, std::size_t step) { return (n + step - 1) / step * step; }
+
+// Should a cut fail, the zero bytes left after the last record are skipped by the reader and cut
+// off by the next resume.
+bool cutTo(int fd, std::size_t length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
+
+// Makes the file `to` bytes long from `from`, with blocks behind every byte; an errno value on
+// failure, after which the file has its old size again.
+int allocate(int fd, std::size_t from, std::size_t to) {
+    int error;
+    do {
+        error = ::posix_fallocate(fd, static_cast<off_t>(from), static_cast<off_t>(to - from));
+    } while (error == EINTR);
+    if (error != 0)
+        cutTo(fd, from);
+    return error;
+}
+
+// The disk (or the limits of the process) cannot take the bytes; any other failure to allocate
+// ahead only says that the file system does not do it.
+bool diskRefused(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO;
 }
 
 } // namespace
@@ -363,36 +395,81 @@ void RunJournal_Remove(const std::string& pathSjis) {
         throw FileError(cp932::toUtf8(pathSjis) + " を削除できません");
 }
 
-RunJournal::RunJournal(std::string pathSjis, int fd) : pathSjis_(std::move(pathSjis)), fd_(fd) {}
+RunJournal::RunJournal(std::string pathSjis, int fd, bool mappable)
+    : pathSjis_(std::move(pathSjis)), fd_(fd), mappable_(mappable) {}
 
 RunJournal::RunJournal(RunJournal&& other) noexcept
-    : pathSjis_(std::move(other.pathSjis_)), fd_(other.fd_) {
+    : pathSjis_(std::move(other.pathSjis_)), fd_(other.fd_), mappable_(other.mappable_),
+      map_(other.map_), mapLength_(other.mapLength_), fileLength_(other.fileLength_),
+      length_(other.length_) {
     other.fd_ = -1;
+    other.map_ = nullptr;
 }
 
 RunJournal& RunJournal::operator=(RunJournal&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0)
-            ::close(fd_);
+        release();
         pathSjis_ = std::move(other.pathSjis_);
-        fd_ = other.fd_;
-        other.fd_ = -1;
+        fd_ = std::exchange(other.fd_, -1);
+        mappable_ = other.mappable_;
+        map_ = std::exchange(other.map_, nullptr);
+        mapLength_ = other.mapLength_;
+        fileLength_ = other.fileLength_;
+        length_ = other.length_;
     }
     return *this;
 }
 
-RunJournal::~RunJournal() {
-    if (fd_ >= 0)
-        ::close(fd_);
+RunJournal::~RunJournal() { release(); }
+
+void RunJournal::release() noexcept {
+    if (fd_ < 0)
+        return;
+    if (map_)
+        ::munmap(map_, mapLength_);
+    map_ = nullptr;
+    // The file keeps its records and nothing of what was allocated ahead.
+    if (fileLength_ != length_)
+        cutTo(fd_, length_);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+RunJournal RunJournal::open(const std::string& pathSjis, bool fresh) {
+    const std::string fsPath = cp932::pathFromSjis(pathSjis);
+    const int create = fresh ? O_CREAT : 0;
+    bool mappable = true;
+    int fd = openRetrying(fsPath, O_RDWR | create);
+    if (fd < 0 && errno == EACCES) { // a file we may write but not read: no map, plain writes
+        fd = openRetrying(fsPath, O_WRONLY | create);
+        mappable = false;
+    }
+    if (fd < 0)
+        throw writeError(pathSjis);
+    RunJournal journal(pathSjis, fd, mappable);
+    // Another run of the same mail to the same list, in another window at this moment, must not
+    // cut the file under this one (a mapped file cut short kills the writer), nor send everyone
+    // the mail a second time.
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0 && errno == EWOULDBLOCK)
+        throw writeError(pathSjis);
+    if (locked != 0) // a file system without locks: nothing keeps the file its size
+        journal.mappable_ = false;
+    if (fresh && !cutTo(fd, 0))
+        throw writeError(pathSjis);
+    return journal;
 }
 
 RunJournal RunJournal::create(const std::string& pathSjis, std::string_view identity,
                               std::string_view subjectSjis, std::size_t count,
                               std::string_view mailIdentity,
                               const std::vector<std::string>& entriesSjis) {
-    RunJournal journal(pathSjis, openOrThrow(pathSjis, O_WRONLY | O_CREAT | O_TRUNC));
-    // The head in one write. A kill in its middle leaves a list with holes, which no later list
-    // is taken for; the run itself can still be continued.
+    RunJournal journal = open(pathSjis, true);
+    // The head in one write, in order. A kill in its middle leaves a list with holes, which no
+    // later list is taken for; the run itself can still be continued.
     std::string head = std::string(kMagic) + "," + std::string(identity) + "," +
                        std::to_string(count) + "," + oneLine(subjectSjis);
     if (!mailIdentity.empty()) {
@@ -400,36 +477,110 @@ RunJournal RunJournal::create(const std::string& pathSjis, std::string_view iden
         for (std::size_t i = 0; i < entriesSjis.size() && i < count; ++i)
             head += "\r\nT," + std::to_string(i + 1) + "," + oneLine(entriesSjis[i]);
     }
-    journal.append(std::move(head));
+    head += "\r\n";
+    journal.appendByCall(head);
     return journal;
 }
 
 RunJournal RunJournal::resume(const std::string& pathSjis) {
+    RunJournal journal = open(pathSjis, false);
     std::string bytes;
     if (!readWholeFile(cp932::pathFromSjis(pathSjis), bytes))
         throw writeError(pathSjis);
+    // The broken tail of a killed run goes (a record cut short, the zero bytes allocated ahead),
+    // so that the next record starts on a line of its own.
     const std::size_t lastEnd = bytes.rfind("\r\n");
-    const long long whole = lastEnd == std::string::npos ? 0 : static_cast<long long>(lastEnd + 2);
-    const int fd = openOrThrow(pathSjis, O_WRONLY);
-    // The broken tail of a killed run goes, so that the next record starts on a line of its own.
-    if (whole != static_cast<long long>(bytes.size()) && ::ftruncate(fd, whole) != 0) {
-        ::close(fd);
+    const std::size_t whole = lastEnd == std::string::npos ? 0 : lastEnd + 2;
+    if (whole != bytes.size() && !cutTo(journal.fd_, whole))
         throw writeError(pathSjis);
-    }
-    if (::lseek(fd, whole, SEEK_SET) < 0) {
-        ::close(fd);
+    if (::lseek(journal.fd_, static_cast<off_t>(whole), SEEK_SET) < 0)
         throw writeError(pathSjis);
-    }
-    return RunJournal(pathSjis, fd);
+    journal.fileLength_ = journal.length_ = whole;
+    return journal;
 }
 
 void RunJournal::append(std::string line) {
     if (fd_ < 0)
         throw writeError(pathSjis_);
     line += "\r\n";
+    if (!reserve(length_ + line.size())) {
+        appendByCall(line);
+        return;
+    }
+    // The bytes land in the file's pages at once; a copy is in any order, so the line's end comes
+    // last: whatever a kill leaves of the record is a line without its end, which the reader
+    // skips and a resume cuts off.
+    char* const at = map_ + length_;
+    const std::size_t text = line.size() - 2;
+    std::memcpy(at, line.data(), text);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    at[text] = '\r';
+    at[text + 1] = '\n';
+    length_ += line.size();
+}
+
+void RunJournal::appendByCall(std::string_view bytes) {
     // Half a record would be read as a broken line at best: appendRecord takes it back out.
-    if (!appendRecord(fd_, line))
+    if (!appendRecord(fd_, bytes))
         throw writeError(pathSjis_);
+    length_ += bytes.size();
+    fileLength_ = length_;
+}
+
+bool RunJournal::reserve(std::size_t need) {
+    if (need <= fileLength_ && map_)
+        return true;
+    if (!mappable_)
+        return false;
+    if (need > fileLength_) {
+        // A chunk ahead, or on a disk that is nearly full just what this record needs. The blocks
+        // are the file's from here on: writing into the map can never find the disk full.
+        int error = allocate(fd_, fileLength_, roundUp(need, kGrowth));
+        std::size_t grown = roundUp(need, kGrowth);
+        if (error != 0 && diskRefused(error) && grown > need) {
+            grown = need;
+            error = allocate(fd_, fileLength_, need);
+        }
+        if (error != 0 && diskRefused(error))
+            throw writeError(pathSjis_);
+        if (error != 0) { // the file system allocates nothing ahead: plain writes
+            writeByCalls();
+            return false;
+        }
+        fileLength_ = grown;
+    }
+    if (fileLength_ > mapLength_) {
+        const std::size_t length = roundUp(fileLength_, kMapStep);
+        void* const map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (map == MAP_FAILED) {
+            writeByCalls();
+            return false;
+        }
+        if (map_)
+            ::munmap(map_, mapLength_);
+        map_ = static_cast<char*>(map);
+        mapLength_ = length;
+    }
+    return true;
+}
+
+void RunJournal::writeByCalls() {
+    mappable_ = false;
+    if (map_)
+        ::munmap(map_, mapLength_);
+    map_ = nullptr;
+    mapLength_ = 0;
+    trim();
+    if (::lseek(fd_, static_cast<off_t>(length_), SEEK_SET) < 0)
+        throw writeError(pathSjis_);
+}
+
+void RunJournal::trim() {
+    if (fileLength_ == length_)
+        return;
+    if (!cutTo(fd_, length_))
+        throw writeError(pathSjis_);
+    fileLength_ = length_;
 }
 
 void RunJournal::sending(std::size_t index, std::string_view entrySjis) {
@@ -461,7 +612,12 @@ void RunJournal::sentDataWritten() {
 }
 
 void RunJournal::sync() {
-    if (fd_ >= 0 && ::fsync(fd_) != 0)
+    if (fd_ < 0)
+        return;
+    if (map_ && length_ > 0 && ::msync(map_, length_, MS_SYNC) != 0)
+        throw writeError(pathSjis_);
+    trim();
+    if (::fsync(fd_) != 0)
         throw writeError(pathSjis_);
 }
 
@@ -471,8 +627,7 @@ void RunJournal::finish() {
     // the run is over, and must stay said.
     if (::unlink(cp932::pathFromSjis(pathSjis_).c_str()) != 0)
         sync();
-    ::close(fd_);
-    fd_ = -1;
+    release();
 }
 
 } // namespace tessaly

@@ -8,6 +8,10 @@
 // before the run takes its next step, so that a kill at any moment leaves whole records and at
 // most one broken last line, which the reader ignores. Plain standard C++ on byte strings.
 //
+// While a run writes, the file may end in zero bytes: records go into a shared memory map of the
+// file, which is allocated ahead in chunks so that a record costs no system call; the reader
+// stops at the last CR LF, and the file is cut to its records when the run syncs or closes it.
+//
 //   "TSYJ1,<identity>,<count>,<Subject>"   first line: the run this journal belongs to
 //   "M,<mail identity>"                    the Subject and body alone (see RunJournal_MailIdentity)
 //   "T,<n>,<recipient entry>"              recipient n of the run's list, one record for each
@@ -111,9 +115,12 @@ JournalState RunJournal_Read(const std::string& pathSjis);
 // Removes a journal another run has taken over; a file that is already gone is no error.
 void RunJournal_Remove(const std::string& pathSjis);
 
-// The writer, held by the run from its first message to its end. Every record reaches the kernel
-// before the call returns; a record that cannot be written throws tessaly::FileError naming the
-// file, and is taken back out, so that the file never holds half a record it knows of.
+// The writer, held by the run from its first message to its end. Every record is in the file's
+// pages (seen by any reader, kept by the kernel if the program dies) before the call returns; a
+// record that cannot be written throws tessaly::FileError naming the file, and is taken back out,
+// so that the file never holds half a record it knows of. The writer holds an exclusive lock on
+// the file: a second writer for the same run (the same mail and list sent from another window at
+// the same time) is refused with that error instead of cutting the file under the first.
 class RunJournal {
 public:
     // A fresh journal for a run, replacing whatever file was at the path.
@@ -149,11 +156,26 @@ public:
     const std::string& pathSjis() const { return pathSjis_; }
 
 private:
-    RunJournal(std::string pathSjis, int fd);
+    RunJournal(std::string pathSjis, int fd, bool mappable);
+    // Opens and locks the file; `fresh` makes it and empties it.
+    static RunJournal open(const std::string& pathSjis, bool fresh);
     void append(std::string line);
+    void appendByCall(std::string_view bytes);
+    // Makes the file at least `need` bytes long for the map; false when the map is given up for
+    // plain writes. Throws when the disk cannot take the bytes.
+    bool reserve(std::size_t need);
+    void writeByCalls();
+    // Cuts the zero bytes allocated ahead off the file.
+    void trim();
+    void release() noexcept;
 
     std::string pathSjis_;
     int fd_ = -1;
+    bool mappable_ = false;     // false once the map is given up (or was never possible)
+    char* map_ = nullptr;       // the file's first mapLength_ bytes, or null for plain writes
+    std::size_t mapLength_ = 0;
+    std::size_t fileLength_ = 0; // the file's size: the records and the zero bytes ahead of them
+    std::size_t length_ = 0;     // the records' bytes
 };
 
 } // namespace tessaly

@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <poll.h>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -88,6 +90,7 @@ constexpr qsizetype kChunk = 16383;       // bytes moved per read or write step
 constexpr qsizetype kWriteLimit = 16384;  // the most Write sends of one text
 constexpr qint64 kHighWater = 4 * kChunk; // bytes queued in the socket before waiting for progress
 
+constexpr int kQuickReplyMs = 2;         // see receiveSoon
 constexpr std::size_t kMaxReplyLines = 1000; // a reply longer than this is not a reply but a flood
 
 const char* const kHostLookupTimedOut = "Host Lookup Timed Out";
@@ -360,14 +363,39 @@ void TSocketBase::onReadyRead() {
         Status(ReportSteps, "ReadToStream");
         if (m_canceled && m_abortHook)
             m_abortHook();
-        // One read per notification: more data left behind notifies again on the next loop pass.
-        // A TLS socket buffers what it decrypted and notifies once for it: take it all.
-        if (m_socket->state() == QAbstractSocket::ConnectedState)
-            m_received += qobject_cast<QSslSocket*>(m_socket) ? m_socket->readAll() : m_socket->read(kChunk);
-        // An unbuffered socket learns of the peer's close by the read that returns nothing.
-        if (Connected() && m_socket->state() == QAbstractSocket::UnconnectedState)
-            peerClosed();
+        receive();
     });
+}
+
+void TSocketBase::receive() {
+    // One read per notification: more data left behind notifies again on the next loop pass.
+    // A TLS socket buffers what it decrypted and notifies once for it: take it all.
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        m_received += qobject_cast<QSslSocket*>(m_socket) ? m_socket->readAll() : m_socket->read(kChunk);
+    // An unbuffered socket learns of the peer's close by the read that returns nothing.
+    if (Connected() && m_socket->state() == QAbstractSocket::UnconnectedState)
+        peerClosed();
+}
+
+// A server nearby answers within a fraction of a millisecond, and a pass of the whole event loop
+// costs more than the system calls of the exchange. So for a short while the wait for a reply asks
+// the system about the connection alone, and takes the reply as a notification would. A slower
+// reply, a stop, and a TLS socket (which decrypts on notifications of its own) go through the
+// event loop; the user's input waits at most this long more.
+void TSocketBase::receiveSoon() {
+    if (m_canceled || !Connected() || qobject_cast<QSslSocket*>(m_socket))
+        return;
+    const qintptr descriptor = m_socket->socketDescriptor();
+    if (descriptor < 0)
+        return;
+    pollfd ready{static_cast<int>(descriptor), POLLIN, 0};
+    const int wait = TimeOut > 0 ? std::min(TimeOut, kQuickReplyMs) : kQuickReplyMs;
+    int n;
+    do {
+        n = ::poll(&ready, 1, wait);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0)
+        safely([this] { receive(); });
 }
 
 void TSocketBase::onBytesWritten(qint64) {
@@ -760,6 +788,8 @@ void TSocketBase::SendStream(QIODevice& stream) {
 SocketFailure TSocketBase::readLine(std::string& line) {
     Status(ReportSteps, "ReadLn");
     qsizetype lf = -1;
+    if (!m_received.contains('\n'))
+        receiveSoon();
     const WaitEnd end = wait([&] { return (lf = m_received.indexOf('\n')) >= 0; }, WaitKind::Exchange);
     switch (end) {
     case WaitEnd::Done:

@@ -298,6 +298,10 @@ private:
 
     void onConnected();
     void onReadyRead();
+    // Takes what the connection has received (one read), and notes a close by the peer.
+    void receive();
+    // Before a reply wait runs the event loop: takes a reply that comes at once.
+    void receiveSoon();
     void onBytesWritten(qint64 bytes);
     void onErrorOccurred(int error);
     void onDisconnected();

@@ -164,13 +164,14 @@ TEST_F(RunJournalTest, DamagedOrForeignFilesNeverStopARun) {
 }
 
 TEST_F(RunJournalTest, ARecordThatCannotBeWrittenIsTakenBackOut) {
-    RunJournal journal = RunJournal::create(path, "0123456789abcdef", "x", 2);
-    journal.sending(0, "a@example.jp");
-    const QByteArray before = dir.read(name);
+    // The disk fills up during the run: room for the head, one record and a few bytes more.
+    const QByteArray kept = "TSYJ1,0123456789abcdef,2,x\r\nS,1,a@example.jp\r\nA,1\r\n";
     bool threw = false;
     {
-        FileSizeLimit limit(static_cast<std::size_t>(before.size()) + 5 + 3);
+        FileSizeLimit limit(static_cast<std::size_t>(kept.size()) + 3);
+        RunJournal journal = RunJournal::create(path, "0123456789abcdef", "x", 2);
         try {
+            journal.sending(0, "a@example.jp");
             journal.accepted(0);
             journal.sending(1, "b@example.jp");
         } catch (const FileError&) {
@@ -178,7 +179,44 @@ TEST_F(RunJournalTest, ARecordThatCannotBeWrittenIsTakenBackOut) {
         }
     }
     EXPECT_TRUE(threw);
-    EXPECT_EQ(dir.read(name), before + "A,1\r\n");
+    EXPECT_EQ(dir.read(name), kept);
+}
+
+// While a run writes, its file is allocated ahead and ends in zero bytes; a kill leaves them, and
+// perhaps a record cut short before them.
+TEST_F(RunJournalTest, AKilledRunsZeroTailIsNoRecordAndGoesOnResume) {
+    const QByteArray records =
+        "TSYJ1,0123456789abcdef,3,x\r\nS,1,a@example.jp\r\nA,1\r\nS,2,b@example.jp\r\n";
+    const QByteArray continued = records + "A,2\r\n";
+    for (const QByteArray& left : {records + QByteArray(70000, '\0'), records + "A," + QByteArray(4000, '\0')}) {
+        dir.write(name, left);
+        EXPECT_EQ(outcomes(RunJournal_Read(path)),
+                  (std::vector<Outcome>{Outcome::Accepted, Outcome::InFlight, Outcome::NotSent}));
+        {
+            RunJournal journal = RunJournal::resume(path);
+            journal.accepted(1);
+            // In the file at once, as a kill now would leave it.
+            EXPECT_TRUE(dir.read(name).startsWith(continued));
+            EXPECT_EQ(outcomes(RunJournal_Read(path)),
+                      (std::vector<Outcome>{Outcome::Accepted, Outcome::Accepted, Outcome::NotSent}));
+            // A run that ends syncs its file to the records, and may still add to it.
+            journal.sync();
+            EXPECT_EQ(dir.read(name), continued);
+            journal.notifySent();
+        }
+        EXPECT_EQ(dir.read(name), continued + "N\r\n");
+    }
+}
+
+// Two windows sending the same mail to the same list at once would send everyone two copies,
+// and one cutting the file under the other would end the other's run.
+TEST_F(RunJournalTest, ASecondWriterOfTheSameRunIsRefused) {
+    RunJournal first = RunJournal::create(path, "0123456789abcdef", "x", 2);
+    first.sending(0, "a@example.jp");
+    EXPECT_THROW(RunJournal::create(path, "0123456789abcdef", "x", 2), FileError);
+    EXPECT_THROW(RunJournal::resume(path), FileError);
+    first.accepted(0);
+    EXPECT_EQ(RunJournal_Read(path).acceptedCount(), 1u);
 }
 
 // A stopped run of the same mail is found for a list that holds all of its recipients (in any

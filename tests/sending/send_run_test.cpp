@@ -154,6 +154,7 @@ TEST_F(SendRunTest, ATemporaryRefusalAfterThirtyMessagesIsWaitedOutOrResumedLate
 
     server.script.clear();
     server.open = false;
+    first.reset(); // as the runner does: a run's journal is closed before the next run opens it
     auto second = makeRun(s);
     QSignalSpy done(second.get(), &SendRun::recipientDone);
     second->resumeFrom(stopped, false);
@@ -227,6 +228,7 @@ TEST_F(SendRunTest, AMessageWithoutAnAnswerIsNamedAndSentAgainOnlyIfTheUserSaysS
 
         server.script.clear();
         server.open = false;
+        run.reset();
         auto again = makeRun(s);
         again->resumeFrom(left, resend);
         EXPECT_TRUE(again->sendAll());
@@ -255,6 +257,7 @@ TEST_F(SendRunTest, AConnectionClosedBetweenMessagesIsOpenedAgain) {
     // Lost while sending (before the data's end): with retry, the same recipient once more.
     server = FakeTransport{};
     server.script = {{2, MessageResult::ConnectionLost}, {3, MessageResult::ConnectionLost}};
+    run.reset();
     auto lost = makeRun(s);
     waits.clear();
     EXPECT_TRUE(lost->sendAll());
