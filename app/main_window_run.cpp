@@ -155,6 +155,7 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
                                                         mail.subjectSjis, mail.bodyShownSjis);
         mail.recipientsSjis = std::move(merged.recipientsSjis);
         mail.own = std::move(merged.messages);
+        tessaly::ReadOwnFiles(mail);
     }
     return mail;
 }

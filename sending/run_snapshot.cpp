@@ -1,10 +1,12 @@
 #include "sending/run_snapshot.h"
 
+#include "common/errors.h"
 #include "common/sjis_bytes.h"
 #include "settings/settings.h"
 #include "smtp/run_messages.h"
 
 #include <charconv>
+#include <map>
 
 namespace tessaly {
 
@@ -111,15 +113,42 @@ MessageAddressee AddresseeFor(const RunMail& mail, const RunSettings& settings, 
     return addressee;
 }
 
+void ReadOwnFiles(RunMail& mail) {
+    std::map<std::string, AttachedFile> read;
+    mail.ownFiles.assign(mail.own.size(), {});
+    for (std::size_t i = 0; i < mail.own.size(); ++i) {
+        for (const std::string& path : mail.own[i].attachmentPathsSjis) {
+            auto found = read.find(path);
+            if (found == read.end())
+                found = read.emplace(path, ReadThroughFileOf(path)).first;
+            mail.ownFiles[i].push_back(found->second);
+        }
+    }
+}
+
+const std::vector<AttachedFile>& OwnFilesOf(const RunMail& mail, std::size_t index) {
+    static const std::vector<AttachedFile> none;
+    if (index >= mail.own.size() || mail.own[index].attachmentPathsSjis.empty())
+        return none;
+    if (index >= mail.ownFiles.size() ||
+        mail.ownFiles[index].size() != mail.own[index].attachmentPathsSjis.size())
+        throw Error(QStringLiteral("%1 件目の添付ファイルを確かめられませんでした。もう一度送信してください。")
+                        .arg(index + 1)
+                        .toStdString());
+    return mail.ownFiles[index];
+}
+
 WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const RunSettings& settings,
                        std::size_t index, const LocalTime& time) {
     const MessageAddressee addressee = AddresseeFor(mail, settings, index, time);
     if (index >= mail.own.size())
         return builder.build(addressee);
-    // Each row's texts differ, so its message is converted by itself; the files are the run's.
+    // Each row's texts differ, so its message is converted by itself; its own files are read
+    // here, after the run's, and are let go with the message.
     MessageTexts texts = builder.texts();
     texts.subjectSjis = mail.own[index].subjectSjis;
     texts.bodySjis = mail.own[index].bodyShownSjis;
+    texts.attachments = WithOwnAttachments(texts.attachments, OwnFilesOf(mail, index), texts.bodySjis);
     return MessageBuilder(std::move(texts), settings.charset).build(addressee);
 }
 
@@ -140,7 +169,8 @@ std::string CopiesText(const RecipientMessage& own) {
 
 std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis) {
     std::vector<std::string> lines = bodyJis;
-    for (const RecipientMessage& own : mail.own) {
+    for (std::size_t i = 0; i < mail.own.size(); ++i) {
+        const RecipientMessage& own = mail.own[i];
         // One separator byte no text holds keeps the parts of one row from running together.
         std::string row = own.subjectSjis;
         for (const auto* part : {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis}) {
@@ -148,6 +178,10 @@ std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<st
             for (const std::string& line : *part)
                 row += line + '\x1e';
         }
+        // A file changed since the stopped run makes other messages: another run.
+        for (const AttachedFile& file : OwnFilesOf(mail, i))
+            row += '\x1f' + AttachmentNameOf(file.pathSjis) + '\x1e' + std::to_string(file.size) +
+                   '\x1e' + file.sha256;
         lines.push_back(std::move(row));
     }
     return lines;

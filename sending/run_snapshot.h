@@ -33,7 +33,17 @@ struct RunMail {
     // With a merge table: each recipient's own message, one per entry of recipientsSjis, made
     // from the texts above; empty when every recipient gets the same one.
     std::vector<RecipientMessage> own;
+    // Each row's own files (own[i].attachmentPathsSjis) as ReadOwnFiles found them; a row's
+    // message reads them again when it is built, so that only one row's files are held at once.
+    std::vector<std::vector<AttachedFile>> ownFiles;
 };
+
+// Fills mail.ownFiles: every row's files checked and read through once before anything is sent,
+// a file named by several rows once. Raises Error naming the first file that cannot be sent.
+void ReadOwnFiles(RunMail& mail);
+// The files recipient `index`'s message carries besides the run's; none for an unmerged one.
+// Raises Error when the row names files ReadOwnFiles did not read: they would go missing.
+const std::vector<AttachedFile>& OwnFilesOf(const RunMail& mail, std::size_t index);
 
 // Where an entry of the recipient list came from, as the checks name it.
 QString RecipientSourceOf(const RunMail& mail, std::size_t index);

@@ -99,8 +99,6 @@ bool SmtpTransport::connect() {
 MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts& parts,
                                    const std::function<void()>& beforeDot) {
     if (merged_ && index < merged_->own.size()) {
-        // A row's own files (own[index].attachmentPathsSjis, checked before the run) are not
-        // sent yet: only the run's files go with every row.
         client_.PostMessage.ToAddress = EnvelopeFor(*merged_, index);
         client_.PreparedMessage = MessageFor(builder_, *merged_, settings_, index, clock_());
     } else {
