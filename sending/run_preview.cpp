@@ -46,8 +46,8 @@ RunPreview PreviewOfRun(const RunMail& mail, const RunSettings& settings, QStrin
             shown.refusal = QString::fromStdString(e.what());
         }
         // The blind copies are in no header: the label shows them, and the row's own files.
+        shown.label += fromSjis(CopiesText(mail, settings, index));
         if (index < mail.own.size()) {
-            shown.label += fromSjis(CopiesText(mail.own[index]));
             QStringList files;
             for (const std::string& path : mail.own[index].attachmentPathsSjis)
                 files << fromSjis(AttachmentNameOf(path));

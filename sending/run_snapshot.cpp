@@ -35,6 +35,34 @@ RunLogin loginOf(int setting) {
     }
 }
 
+// "a@x, b@y; c@z" as its addresses, each trimmed.
+std::vector<std::string> addressList(const std::string& list) {
+    std::vector<std::string> addresses;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find_first_of(",;", start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string_view one = trimBlanks(std::string_view(list).substr(start, end - start));
+        if (!one.empty())
+            addresses.emplace_back(one);
+        start = end + 1;
+    }
+    return addresses;
+}
+
+// The settings' copies followed by a merged row's.
+RecipientMessage copiesFor(const RunMail& mail, const RunSettings& settings, std::size_t index) {
+    RecipientMessage copies;
+    copies.cc = settings.cc;
+    copies.bcc = settings.bcc;
+    if (index < mail.own.size()) {
+        copies.cc.insert(copies.cc.end(), mail.own[index].cc.begin(), mail.own[index].cc.end());
+        copies.bcc.insert(copies.bcc.end(), mail.own[index].bcc.begin(), mail.own[index].bcc.end());
+    }
+    return copies;
+}
+
 } // namespace
 
 RunSettings RunSettingsOf(const Settings& v, std::string startDirectorySjis, bool hostCheck) {
@@ -74,6 +102,8 @@ RunSettings RunSettingsOf(const Settings& v, std::string startDirectorySjis, boo
     s.conduct.perMinute = v.PerMinute;
     s.conduct.pauseEvery = v.PauseEvery;
     s.conduct.pause = std::chrono::seconds(v.PauseSeconds);
+    s.cc = addressList(v.Cc);
+    s.bcc = addressList(v.Bcc);
     s.startDirectorySjis = std::move(startDirectorySjis);
     s.hostCheck = hostCheck;
     return s;
@@ -106,10 +136,8 @@ MessageAddressee AddresseeFor(const RunMail& mail, const RunSettings& settings, 
     MessageAddressee addressee = AddresseeOf(parts.address, settings.fromSjis, time);
     if (settings.atesaki)
         addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings.keisyouSjis);
-    if (index < mail.own.size()) {
-        for (const std::string& cc : mail.own[index].cc)
-            addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
-    }
+    for (const std::string& cc : copiesFor(mail, settings, index).cc)
+        addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
     return addressee;
 }
 
@@ -167,6 +195,10 @@ std::string CopiesText(const RecipientMessage& own) {
     return text.empty() ? text : "\x81\x69" + text + "\x81\x6a"; // "（" ... "）"
 }
 
+std::string CopiesText(const RunMail& mail, const RunSettings& settings, std::size_t index) {
+    return CopiesText(copiesFor(mail, settings, index));
+}
+
 std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis) {
     std::vector<std::string> lines = bodyJis;
     for (std::size_t i = 0; i < mail.own.size(); ++i) {
@@ -187,13 +219,11 @@ std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<st
     return lines;
 }
 
-std::vector<std::string> EnvelopeFor(const RunMail& mail, std::size_t index) {
+std::vector<std::string> EnvelopeFor(const RunMail& mail, const RunSettings& settings, std::size_t index) {
     std::vector<std::string> to{SplitRecipient(mail.recipientsSjis.at(index)).address};
-    if (index < mail.own.size()) {
-        const RecipientMessage& own = mail.own[index];
-        to.insert(to.end(), own.cc.begin(), own.cc.end());
-        to.insert(to.end(), own.bcc.begin(), own.bcc.end());
-    }
+    const RecipientMessage copies = copiesFor(mail, settings, index);
+    to.insert(to.end(), copies.cc.begin(), copies.cc.end());
+    to.insert(to.end(), copies.bcc.begin(), copies.bcc.end());
     return to;
 }
 

@@ -502,6 +502,44 @@ TEST_F(SendRunnerTest, RefusesAFileThatIsNoLongerAsAddedBeforeConnecting) {
     EXPECT_TRUE(journals().isEmpty());
 }
 
+// The settings' copies go with every message of a plain run: CC in its header and envelope, BCC
+// in the envelope only, both listed in the notify copy; a wrong one is refused before connecting.
+TEST_F(SendRunnerTest, TheSettingsCopiesGoWithEveryMessage) {
+    server.greet().mail(3).mail(3).mail().quit();
+    RunSettings s = settings();
+    s.cc = {"boss@example.jp"};
+    s.bcc = {"archive@example.jp"};
+    s.everySendOn = true;
+    s.everySendSjis = "notify@example.jp";
+    prompts.recipients = {"r1@example.jp", "r2@example.jp"};
+
+    runner.send(mail(2), s);
+
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(server.received().count("RCPT TO:<archive@example.jp>"), 2);
+    const QList<QByteArray> stored = server.messages();
+    ASSERT_EQ(stored.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(stored[i].contains("\r\nCc: boss@example.jp\r\n")) << stored[i].toStdString();
+        EXPECT_FALSE(stored[i].contains("archive"));
+    }
+    EXPECT_TRUE(stored[2].contains("r2@example.jp\x1b$B!J\x1b(BCC: boss@example.jp, BCC: "
+                                   "archive@example.jp\x1b$B!K\x1b(B\r\n"))
+        << stored[2].toStdString();
+
+    s.bcc = {"archive@example.jp", sjis("kacho@例.jp")};
+    try {
+        runner.send(mail(1), s);
+        ADD_FAILURE() << "sent";
+    } catch (const Error& e) {
+        EXPECT_EQ(QString::fromStdString(e.what()),
+                  QStringLiteral("「送信サーバーの詳細」のBCCのアドレス「kacho@例.jp」に誤りがあります"
+                                 "（全角文字など、アドレスに使えない文字があります）。"
+                                 "アドレスを直してから、もう一度送信してください。"));
+    }
+    EXPECT_EQ(server.connections(), 1);
+}
+
 // A row's own files follow the run's in its message alone, read when it is built; their bytes,
 // not only their names, make the run's identity; a named pipe in a row is refused, not waited on.
 TEST_F(SendRunnerTest, AMergedRowCarriesItsOwnFilesAfterTheRuns) {
