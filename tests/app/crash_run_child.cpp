@@ -57,30 +57,26 @@ int main(int argc, char** argv) {
     program.start();
     TTSY_MainF& window = program.mainWindow();
 
+    // With a table its rows are the recipients, and the texts carry one of its fields.
     const bool table = QFileInfo::exists(QStringLiteral("table.csv"));
     if (table) {
         window.TB_MergeOpenClick();
         window.setEnabled(true); // the table window stays open beside it, as a user leaves it
-        window.findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))
-            ->setText(QStringLiteral("Crash test {{金額}}"));
-        window.findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))
-            ->setPlainText(QStringLiteral("Body {{金額}}"));
-        window.TB_SendClick();
-        say("STATUS", window.statusText());
-        return 0;
+    } else {
+        QFile list(QStringLiteral("recipients.txt"));
+        if (!list.open(QIODevice::ReadOnly))
+            return 2;
+        std::vector<std::string> entries;
+        for (const QByteArray& line : list.readAll().split('\n'))
+            if (!line.trimmed().isEmpty())
+                entries.push_back(line.trimmed().toStdString());
+        window.addRecipients(entries);
     }
-    QFile list(QStringLiteral("recipients.txt"));
-    if (!list.open(QIODevice::ReadOnly))
-        return 2;
-    std::vector<std::string> entries;
-    for (const QByteArray& line : list.readAll().split('\n'))
-        if (!line.trimmed().isEmpty())
-            entries.push_back(line.trimmed().toStdString());
-    window.addRecipients(entries);
+    const QString field = table ? QStringLiteral(" {{金額}}") : QString();
     window.findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))
-        ->setText(QStringLiteral("Crash test"));
+        ->setText(QStringLiteral("Crash test") + field);
     window.findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))
-        ->setPlainText(QStringLiteral("Body"));
+        ->setPlainText(QStringLiteral("Body") + field);
     window.TB_SendClick();
     say("STATUS", window.statusText());
     return 0;

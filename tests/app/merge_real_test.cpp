@@ -19,27 +19,12 @@
 namespace {
 
 using apptest::App;
+using apptest::decodedMessage;
 using tessaly::test::RealSmtpServer;
 
 constexpr int kRows = 50;
 constexpr int kBlindRow = 7;
 
-QJsonObject readMessage(const QTemporaryDir& tmp, const QByteArray& data) {
-    QFile out(tmp.filePath(QStringLiteral("message.eml")));
-    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
-    out.close();
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {fixturesDir() + QStringLiteral("/decode_attachments.py"), out.fileName()});
-    if (!python.waitForFinished(30000)) {
-        python.kill();
-        python.waitForFinished(5000);
-        ADD_FAILURE() << "decode_attachments.py did not finish";
-        return {};
-    }
-    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-}
 
 QString company(int row) { return QStringLiteral("株式会社髙%1商事").arg(row); }
 QString person(int row) { return QStringLiteral("山田%1").arg(row); }
@@ -111,7 +96,6 @@ TEST(MergedRun, EveryRowGetsItsOwnValuesFileAndCopiesFromEachKindOfTable) {
         EXPECT_EQ(app.dialogs.count(FakeDialogs::Kind::Error), 0) << app.dialogs.lastText().toStdString();
     }
 
-    QTemporaryDir tmp;
     std::vector<std::vector<QJsonObject>> decoded(static_cast<std::size_t>(tables.size()));
     for (std::size_t t = 0; t < decoded.size(); ++t) {
         const auto stored = RealSmtpServer::messagesFrom(senders[t]);
@@ -123,7 +107,7 @@ TEST(MergedRun, EveryRowGetsItsOwnValuesFileAndCopiesFromEachKindOfTable) {
             if (row == kBlindRow)
                 envelope << QStringLiteral("secret%1@example.jp").arg(row);
             EXPECT_EQ(message.rcptTos, envelope);
-            QJsonObject m = readMessage(tmp, message.data);
+            QJsonObject m = decodedMessage(message.data);
             EXPECT_EQ(m[QStringLiteral("subject")].toString(),
                       QStringLiteral("%1 %2様 ご請求額%3円").arg(company(row), person(row), amount(row)));
             EXPECT_EQ(m[QStringLiteral("cc")].toString(), QStringLiteral("cc%1@example.jp").arg(row));
