@@ -157,6 +157,7 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
         mail.own = std::move(merged.messages);
         // A check before the run names the table, not the list, as where an entry came from.
         mail.recipientSources.assign(mail.recipientsSjis.size(), QStringLiteral("差し込みデータ"));
+        tessaly::ReadOwnFiles(mail);
     }
     return mail;
 }

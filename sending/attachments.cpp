@@ -12,6 +12,7 @@
 #include <QMimeDatabase>
 
 #include <cerrno>
+#include <functional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,61 +99,92 @@ AttachedFile AttachedFileOf(const std::string& pathSjis) {
     return file;
 }
 
-std::shared_ptr<const MessageAttachments>
-ReadAttachments(const std::vector<AttachedFile>& files, const std::vector<std::string>& textLines) {
-    if (files.empty())
-        return nullptr;
-    auto attachments = std::make_shared<MessageAttachments>();
+namespace {
+
+// Reads the file through in whole Base64 blocks, checking it is still the file that was added
+// (and, once read through before, still has the bytes it had), and gives its SHA-256.
+std::string readChecked(const AttachedFile& file, const std::function<void(std::string_view)>& sink) {
+    const Descriptor fd(openOrRefuse(file.pathSjis));
+    const QString changed = QStringLiteral("添付ファイル%1は追加した後に変更されています。"
+                                           "一覧から削除して、もう一度追加してください。")
+                                .arg(quotedName(file.pathSjis));
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0)
+        refuseOpen(FileOpen::Failed, file.pathSjis);
+    if (before.st_size != file.size || modifiedNs(before) != file.modifiedNs)
+        refuse(changed);
+    QCryptographicHash sha256(QCryptographicHash::Sha256);
+    std::string block(kReadBlock, '\0');
+    std::int64_t read = 0;
+    for (;;) {
+        // Fill whole blocks: a short read in the middle would end a Base64 line early.
+        std::size_t filled = 0;
+        while (filled < block.size()) {
+            const ssize_t n = ::read(fd.get(), block.data() + filled, block.size() - filled);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                refuseOpen(FileOpen::Failed, file.pathSjis);
+            if (n == 0)
+                break;
+            filled += static_cast<std::size_t>(n);
+        }
+        if (filled == 0)
+            break;
+        const std::string_view bytes(block.data(), filled);
+        sha256.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        if (sink)
+            sink(bytes);
+        read += static_cast<std::int64_t>(filled);
+        if (filled < block.size())
+            break;
+    }
+    struct stat after {};
+    if (::fstat(fd.get(), &after) != 0 || read != file.size || after.st_size != file.size ||
+        modifiedNs(after) != file.modifiedNs)
+        refuse(changed);
+    std::string digest = sha256.result().toHex().toStdString();
+    if (!file.sha256.empty() && digest != file.sha256)
+        refuse(changed);
+    return digest;
+}
+
+void appendParts(MessageAttachments& attachments, const std::vector<AttachedFile>& files) {
     for (const AttachedFile& file : files) {
-        const Descriptor fd(openOrRefuse(file.pathSjis));
-        const QString changed =
-            QStringLiteral("添付ファイル%1は追加した後に変更されています。"
-                           "一覧から削除して、もう一度追加してください。")
-                .arg(quotedName(file.pathSjis));
-        struct stat before {};
-        if (::fstat(fd.get(), &before) != 0)
-            refuseOpen(FileOpen::Failed, file.pathSjis);
-        if (before.st_size != file.size || modifiedNs(before) != file.modifiedNs)
-            refuse(changed);
-        QCryptographicHash sha256(QCryptographicHash::Sha256);
         auto base64 = std::make_shared<std::string>();
         base64->reserve(static_cast<std::size_t>(file.size / 57 + 1) * 78);
-        std::string block(kReadBlock, '\0');
-        std::int64_t read = 0;
-        for (;;) {
-            // Fill whole blocks: a short read in the middle would end a Base64 line early.
-            std::size_t filled = 0;
-            while (filled < block.size()) {
-                const ssize_t n = ::read(fd.get(), block.data() + filled, block.size() - filled);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    refuseOpen(FileOpen::Failed, file.pathSjis);
-                if (n == 0)
-                    break;
-                filled += static_cast<std::size_t>(n);
-            }
-            if (filled == 0)
-                break;
-            const std::string_view bytes(block.data(), filled);
-            sha256.addData(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-            *base64 += Base64Lines(bytes);
-            read += static_cast<std::int64_t>(filled);
-            if (filled < block.size())
-                break;
-        }
-        struct stat after {};
-        if (::fstat(fd.get(), &after) != 0 || read != file.size || after.st_size != file.size ||
-            modifiedNs(after) != file.modifiedNs)
-            refuse(changed);
         AttachmentPart part;
+        part.sha256 = readChecked(file, [&](std::string_view bytes) { *base64 += Base64Lines(bytes); });
         part.nameSjis = AttachmentNameOf(file.pathSjis);
         part.contentType = file.contentType;
         part.size = static_cast<std::uint64_t>(file.size);
-        part.sha256 = sha256.result().toHex().toStdString();
         part.base64 = std::move(base64);
-        attachments->parts.push_back(std::move(part));
+        attachments.parts.push_back(std::move(part));
     }
+}
+
+} // namespace
+
+AttachedFile ReadThroughFileOf(const std::string& pathSjis) {
+    AttachedFile file = AttachedFileOf(pathSjis);
+    file.sha256 = readChecked(file, nullptr);
+    return file;
+}
+
+std::shared_ptr<const MessageAttachments>
+ReadAttachments(const std::vector<AttachedFile>& files, const std::vector<std::string>& textLines) {
+    return WithOwnAttachments(nullptr, files, textLines);
+}
+
+std::shared_ptr<const MessageAttachments>
+WithOwnAttachments(const std::shared_ptr<const MessageAttachments>& shared,
+                   const std::vector<AttachedFile>& own, const std::vector<std::string>& textLines) {
+    if (own.empty())
+        return shared;
+    auto attachments = std::make_shared<MessageAttachments>();
+    if (shared)
+        attachments->parts = shared->parts; // the Base64 texts stay shared
+    appendParts(*attachments, own);
     attachments->boundary = NewBoundary(textLines);
     return attachments;
 }

@@ -23,11 +23,16 @@ struct AttachedFile {
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0; // last change, nanoseconds since the epoch
     std::string contentType;     // from the file's name and first bytes
+    std::string sha256;          // of its bytes when read through before the run; "" not yet
 };
 
 // The file at `pathSjis` as it stands now, to be put on the list; raises Error (the refusal's
 // text) for what cannot be attached.
 AttachedFile AttachedFileOf(const std::string& pathSjis);
+
+// AttachedFileOf, and the file read through once for its SHA-256 (nothing of it is kept), for a
+// file that is read again only when its message is built.
+AttachedFile ReadThroughFileOf(const std::string& pathSjis);
 
 // The name the file is sent and shown under: the path's last part.
 std::string AttachmentNameOf(const std::string& pathSjis);
@@ -38,6 +43,12 @@ std::string AttachmentNameOf(const std::string& pathSjis);
 // between the parts must not match.
 std::shared_ptr<const MessageAttachments> ReadAttachments(const std::vector<AttachedFile>& files,
                                                           const std::vector<std::string>& textLines);
+
+// The parts of `shared` (the run's files) followed by `own`'s, read now, behind a boundary
+// chosen against `textLines`; `shared` itself when `own` is empty.
+std::shared_ptr<const MessageAttachments>
+WithOwnAttachments(const std::shared_ptr<const MessageAttachments>& shared,
+                   const std::vector<AttachedFile>& own, const std::vector<std::string>& textLines);
 
 // A size as the user reads it: "850 バイト", "12.4 KB", "3.2 MB".
 QString SizeText(std::int64_t bytes);

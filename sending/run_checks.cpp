@@ -231,6 +231,14 @@ QString SendRefusal(const RunMail& mail, const RunSettings& settings) {
     for (const std::string& entry : mail.recipientsSjis)
         if (refused(entry, QStringLiteral("宛先 %1 件目").arg(++number)))
             return refusal;
+    // The copies every message goes to: one wrong address there would fail every message.
+    for (const auto& [name, list] : {std::pair<QString, const std::vector<std::string>&>(QStringLiteral("CC"), settings.cc),
+                                     std::pair<QString, const std::vector<std::string>&>(QStringLiteral("BCC"), settings.bcc)})
+        for (const std::string& address : list)
+            if (const QString fault = MailboxFault(address); !fault.isEmpty())
+                return QStringLiteral("「送信サーバーの詳細」の%1のアドレス「%2」に誤りがあります（%3）。"
+                                      "アドレスを直してから、もう一度送信してください。")
+                    .arg(name, fromSjis(address), fault);
     return RecipientsRefusal(mail.recipientsSjis,
                              [&mail](std::size_t i) { return RecipientSourceOf(mail, i); });
 }

@@ -37,10 +37,23 @@ RunPreview PreviewOfRun(const RunMail& mail, const RunSettings& settings, QStrin
         const std::size_t index = static_cast<std::size_t>(number++);
         const RecipientParts parts = SplitRecipient(entry);
         // A merged row's own message, as the run builds it.
-        PreviewEntry shown{fromSjis(entry), MessageFor(builder, mail, settings, index, now), {}};
-        // The blind copies are in no header: the label shows them.
-        if (index < mail.own.size())
-            shown.label += fromSjis(CopiesText(mail.own[index]));
+        PreviewEntry shown{fromSjis(entry), {}, {}};
+        try {
+            shown.message = MessageFor(builder, mail, settings, index, now);
+        } catch (const Error& e) {
+            // A row's file that changed since it was checked: shown as the run would refuse it.
+            shown.message = builder.build(AddresseeFor(mail, settings, index, now));
+            shown.refusal = QString::fromStdString(e.what());
+        }
+        // The blind copies are in no header: the label shows them, and the row's own files.
+        shown.label += fromSjis(CopiesText(mail, settings, index));
+        if (index < mail.own.size()) {
+            QStringList files;
+            for (const std::string& path : mail.own[index].attachmentPathsSjis)
+                files << fromSjis(AttachmentNameOf(path));
+            if (!files.isEmpty())
+                shown.label += QStringLiteral("（添付：%1）").arg(files.join(QStringLiteral("、")));
+        }
         if (!MailAddress_Check(parts.address))
             shown.refusal = QStringLiteral("%1 件目の宛先のアドレスに誤りがあります。").arg(number);
         preview.entries.push_back(std::move(shown));

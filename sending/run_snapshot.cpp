@@ -1,10 +1,12 @@
 #include "sending/run_snapshot.h"
 
+#include "common/errors.h"
 #include "common/sjis_bytes.h"
 #include "settings/settings.h"
 #include "smtp/run_messages.h"
 
 #include <charconv>
+#include <map>
 
 namespace tessaly {
 
@@ -31,6 +33,34 @@ RunLogin loginOf(int setting) {
     case 2: return RunLogin::OAuth;
     default: return RunLogin::None;
     }
+}
+
+// "a@x, b@y; c@z" as its addresses, each trimmed.
+std::vector<std::string> addressList(const std::string& list) {
+    std::vector<std::string> addresses;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        std::size_t end = list.find_first_of(",;", start);
+        if (end == std::string::npos)
+            end = list.size();
+        const std::string_view one = trimBlanks(std::string_view(list).substr(start, end - start));
+        if (!one.empty())
+            addresses.emplace_back(one);
+        start = end + 1;
+    }
+    return addresses;
+}
+
+// The settings' copies followed by a merged row's.
+RecipientMessage copiesFor(const RunMail& mail, const RunSettings& settings, std::size_t index) {
+    RecipientMessage copies;
+    copies.cc = settings.cc;
+    copies.bcc = settings.bcc;
+    if (index < mail.own.size()) {
+        copies.cc.insert(copies.cc.end(), mail.own[index].cc.begin(), mail.own[index].cc.end());
+        copies.bcc.insert(copies.bcc.end(), mail.own[index].bcc.begin(), mail.own[index].bcc.end());
+    }
+    return copies;
 }
 
 } // namespace
@@ -72,6 +102,8 @@ RunSettings RunSettingsOf(const Settings& v, std::string startDirectorySjis, boo
     s.conduct.perMinute = v.PerMinute;
     s.conduct.pauseEvery = v.PauseEvery;
     s.conduct.pause = std::chrono::seconds(v.PauseSeconds);
+    s.cc = addressList(v.Cc);
+    s.bcc = addressList(v.Bcc);
     s.startDirectorySjis = std::move(startDirectorySjis);
     s.hostCheck = hostCheck;
     return s;
@@ -104,11 +136,34 @@ MessageAddressee AddresseeFor(const RunMail& mail, const RunSettings& settings, 
     MessageAddressee addressee = AddresseeOf(parts.address, settings.fromSjis, time);
     if (settings.atesaki)
         addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings.keisyouSjis);
-    if (index < mail.own.size()) {
-        for (const std::string& cc : mail.own[index].cc)
-            addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
-    }
+    for (const std::string& cc : copiesFor(mail, settings, index).cc)
+        addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
     return addressee;
+}
+
+void ReadOwnFiles(RunMail& mail) {
+    std::map<std::string, AttachedFile> read;
+    mail.ownFiles.assign(mail.own.size(), {});
+    for (std::size_t i = 0; i < mail.own.size(); ++i) {
+        for (const std::string& path : mail.own[i].attachmentPathsSjis) {
+            auto found = read.find(path);
+            if (found == read.end())
+                found = read.emplace(path, ReadThroughFileOf(path)).first;
+            mail.ownFiles[i].push_back(found->second);
+        }
+    }
+}
+
+const std::vector<AttachedFile>& OwnFilesOf(const RunMail& mail, std::size_t index) {
+    static const std::vector<AttachedFile> none;
+    if (index >= mail.own.size() || mail.own[index].attachmentPathsSjis.empty())
+        return none;
+    if (index >= mail.ownFiles.size() ||
+        mail.ownFiles[index].size() != mail.own[index].attachmentPathsSjis.size())
+        throw Error(QStringLiteral("%1 件目の添付ファイルを確かめられませんでした。もう一度送信してください。")
+                        .arg(index + 1)
+                        .toStdString());
+    return mail.ownFiles[index];
 }
 
 WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const RunSettings& settings,
@@ -116,10 +171,12 @@ WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const
     const MessageAddressee addressee = AddresseeFor(mail, settings, index, time);
     if (index >= mail.own.size())
         return builder.build(addressee);
-    // Each row's texts differ, so its message is converted by itself; the files are the run's.
+    // Each row's texts differ, so its message is converted by itself; its own files are read
+    // here, after the run's, and are let go with the message.
     MessageTexts texts = builder.texts();
     texts.subjectSjis = mail.own[index].subjectSjis;
     texts.bodySjis = mail.own[index].bodyShownSjis;
+    texts.attachments = WithOwnAttachments(texts.attachments, OwnFilesOf(mail, index), texts.bodySjis);
     return MessageBuilder(std::move(texts), settings.charset).build(addressee);
 }
 
@@ -138,9 +195,14 @@ std::string CopiesText(const RecipientMessage& own) {
     return text.empty() ? text : "\x81\x69" + text + "\x81\x6a"; // "（" ... "）"
 }
 
+std::string CopiesText(const RunMail& mail, const RunSettings& settings, std::size_t index) {
+    return CopiesText(copiesFor(mail, settings, index));
+}
+
 std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis) {
     std::vector<std::string> lines = bodyJis;
-    for (const RecipientMessage& own : mail.own) {
+    for (std::size_t i = 0; i < mail.own.size(); ++i) {
+        const RecipientMessage& own = mail.own[i];
         // One separator byte no text holds keeps the parts of one row from running together.
         std::string row = own.subjectSjis;
         for (const auto* part : {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis}) {
@@ -148,18 +210,20 @@ std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<st
             for (const std::string& line : *part)
                 row += line + '\x1e';
         }
+        // A file changed since the stopped run makes other messages: another run.
+        for (const AttachedFile& file : OwnFilesOf(mail, i))
+            row += '\x1f' + AttachmentNameOf(file.pathSjis) + '\x1e' + std::to_string(file.size) +
+                   '\x1e' + file.sha256;
         lines.push_back(std::move(row));
     }
     return lines;
 }
 
-std::vector<std::string> EnvelopeFor(const RunMail& mail, std::size_t index) {
+std::vector<std::string> EnvelopeFor(const RunMail& mail, const RunSettings& settings, std::size_t index) {
     std::vector<std::string> to{SplitRecipient(mail.recipientsSjis.at(index)).address};
-    if (index < mail.own.size()) {
-        const RecipientMessage& own = mail.own[index];
-        to.insert(to.end(), own.cc.begin(), own.cc.end());
-        to.insert(to.end(), own.bcc.begin(), own.bcc.end());
-    }
+    const RecipientMessage copies = copiesFor(mail, settings, index);
+    to.insert(to.end(), copies.cc.begin(), copies.cc.end());
+    to.insert(to.end(), copies.bcc.begin(), copies.bcc.end());
     return to;
 }
 

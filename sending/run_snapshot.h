@@ -33,7 +33,17 @@ struct RunMail {
     // With a merge table: each recipient's own message, one per entry of recipientsSjis, made
     // from the texts above; empty when every recipient gets the same one.
     std::vector<RecipientMessage> own;
+    // Each row's own files (own[i].attachmentPathsSjis) as ReadOwnFiles found them; a row's
+    // message reads them again when it is built, so that only one row's files are held at once.
+    std::vector<std::vector<AttachedFile>> ownFiles;
 };
+
+// Fills mail.ownFiles: every row's files checked and read through once before anything is sent,
+// a file named by several rows once. Raises Error naming the first file that cannot be sent.
+void ReadOwnFiles(RunMail& mail);
+// The files recipient `index`'s message carries besides the run's; none for an unmerged one.
+// Raises Error when the row names files ReadOwnFiles did not read: they would go missing.
+const std::vector<AttachedFile>& OwnFilesOf(const RunMail& mail, std::size_t index);
 
 // Where an entry of the recipient list came from, as the checks name it.
 QString RecipientSourceOf(const RunMail& mail, std::size_t index);
@@ -78,6 +88,9 @@ struct RunSettings {
     std::string oauthClientSecretKey;
     std::string oauthRefreshTokenKey;
     RunConduct conduct;
+    // The copies every message of the run goes to besides a row's own.
+    std::vector<std::string> cc;
+    std::vector<std::string> bcc;
     // Where the run journal goes when the send log is off.
     std::string startDirectorySjis;
     // The host name is resolved before the run, as a yes-or-no check.
@@ -100,11 +113,14 @@ WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const
                        std::size_t index, const LocalTime& time);
 // "（CC: a, BCC: b）" after a merged recipient's entry in the notify copy; empty without copies.
 std::string CopiesText(const RecipientMessage& own);
+// The same for entry `index` of the run: the settings' copies first, then a merged row's.
+std::string CopiesText(const RunMail& mail, const RunSettings& settings, std::size_t index);
 // The lines a run's journal identity is made of besides the Subject and the recipients: the
 // converted body, and for a merged mail every row's own texts, copies and files, so that a
 // changed table is another run.
 std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis);
-// Every address recipient `index`'s message goes to: the recipient, the copies, the blind copies.
-std::vector<std::string> EnvelopeFor(const RunMail& mail, std::size_t index);
+// Every address recipient `index`'s message goes to: the recipient, the copies, the blind copies
+// (the settings' before a row's own).
+std::vector<std::string> EnvelopeFor(const RunMail& mail, const RunSettings& settings, std::size_t index);
 
 } // namespace tessaly

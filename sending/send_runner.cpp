@@ -204,11 +204,12 @@ void SendRunner::sendNotifyCopy(const MessageBuilder& builder, const RunSettings
                                 const std::vector<RefusedRecipient>& refused, const RunMail& mail) {
     std::vector<std::string> entries = prompts_.recipientsNow();
     std::vector<RefusedRecipient> marked = refused;
-    if (!mail.own.empty()) {
-        // A merged run's recipients are the table's rows, listed with their copies.
-        entries = mail.recipientsSjis;
-        for (std::size_t i = 0; i < entries.size() && i < mail.own.size(); ++i) {
-            const std::string listed = entries[i] + CopiesText(mail.own[i]);
+    if (!mail.own.empty() || !settings.cc.empty() || !settings.bcc.empty()) {
+        // A merged run's recipients are the table's rows; each entry is listed with its copies.
+        if (!mail.own.empty())
+            entries = mail.recipientsSjis;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::string listed = entries[i] + CopiesText(mail, settings, i);
             for (RefusedRecipient& r : marked)
                 if (r.entrySjis == entries[i])
                     r.entrySjis = listed;

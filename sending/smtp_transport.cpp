@@ -99,15 +99,20 @@ bool SmtpTransport::connect() {
 MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts& parts,
                                    const std::function<void()>& beforeDot) {
     if (merged_ && index < merged_->own.size()) {
-        // A row's own files (own[index].attachmentPathsSjis, checked before the run) are not
-        // sent yet: only the run's files go with every row.
-        client_.PostMessage.ToAddress = EnvelopeFor(*merged_, index);
+        client_.PostMessage.ToAddress = EnvelopeFor(*merged_, settings_, index);
         client_.PreparedMessage = MessageFor(builder_, *merged_, settings_, index, clock_());
     } else {
         client_.PostMessage.ToAddress.assign(1, parts.address);
         MessageAddressee addressee = AddresseeOf(parts.address, settings_.fromSjis, clock_());
         if (settings_.atesaki)
             addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings_.keisyouSjis);
+        // The settings' copies; without them the message is what it always was.
+        auto& to = client_.PostMessage.ToAddress;
+        for (const std::string& cc : settings_.cc) {
+            addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
+            to.push_back(cc);
+        }
+        to.insert(to.end(), settings_.bcc.begin(), settings_.bcc.end());
         client_.PreparedMessage = builder_.build(addressee);
     }
     struct EndOfDataHook {

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+
+#include <algorithm>
 #include <QStyle>
 #include <QUrl>
 
@@ -53,7 +55,7 @@ TTSY_ServerSyousaiF::TTSY_ServerSyousaiF(tessaly::Dialogs& dialogs, QWidget* set
     tessaly::addGuideKey(*this, QStringLiteral("送信サーバーの詳細（暗号化とログイン）"));
     setWindowModality(Qt::WindowModal);
     setFont(tessaly::proportionalGothic(12));
-    fitted_ = new tessaly::FittedPage(*this, QSize(470, 640));
+    fitted_ = new tessaly::FittedPage(*this, QSize(470, 696));
     buildControls();
 }
 
@@ -163,18 +165,33 @@ void TTSY_ServerSyousaiF::buildControls() {
     makeLabel(page, "Label_RetryTries", QStringLiteral("回数"), 245, 571);
     Spn_RetryTries = spinBox("Spn_RetryTries", 1, 10, 300, 567, 70);
 
+    // Copies of every message: the manager in CC, an archive in BCC.
+    const auto copiesField = [page](const char* name, const QString& hint, int y) {
+        auto* field = new QLineEdit(page);
+        field->setObjectName(QString::fromLatin1(name));
+        field->setGeometry(110, y, 350, 20);
+        field->setPlaceholderText(QStringLiteral("なし（複数は「,」で区切ります）"));
+        field->setToolTip(hint);
+        return field;
+    };
+    makeLabel(page, "Label_Cc", QStringLiteral("CC（全員）"), 10, 602);
+    Edt_Cc = copiesField("Edt_Cc", QStringLiteral("どのメッセージにもこの宛先を CC に入れて送ります"), 600);
+    makeLabel(page, "Label_Bcc", QStringLiteral("BCC（全員）"), 10, 630);
+    Edt_Bcc = copiesField("Edt_Bcc",
+                          QStringLiteral("どのメッセージもこの宛先にも送ります。ヘッダーには書きません"), 628);
+
     Cmd_OK = new QPushButton(QStringLiteral("OK"), this);
     Cmd_OK->setObjectName(QStringLiteral("Cmd_OK"));
-    Cmd_OK->setGeometry(130, 604, 85, 25);
+    Cmd_OK->setGeometry(130, 660, 85, 25);
     Cmd_OK->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     Cmd_OK->setDefault(true);
     Cmd_Cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     Cmd_Cancel->setObjectName(QStringLiteral("Cmd_Cancel"));
-    Cmd_Cancel->setGeometry(255, 604, 96, 25);
+    Cmd_Cancel->setGeometry(255, 660, 96, 25);
     Cmd_Cancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
     // The buttons stay in view when the window is too tall for the screen and scrolls.
-    fitted_->keepInView(596, {Cmd_OK, Cmd_Cancel});
+    fitted_->keepInView(652, {Cmd_OK, Cmd_Cancel});
     buildOAuthControls();
 
     QWidget* const tabOrder[] = {Cmb_Security,
@@ -198,6 +215,8 @@ void TTSY_ServerSyousaiF::buildControls() {
                                  Spn_PauseSeconds,
                                  ChkBox_Retry,
                                  Spn_RetryTries,
+                                 Edt_Cc,
+                                 Edt_Bcc,
                                  Cmd_OK,
                                  Cmd_Cancel};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
@@ -378,6 +397,8 @@ void TTSY_ServerSyousaiF::showWith(const ServerDetails& v) {
     ChkBox_Retry->setChecked(v.Retry);
     Spn_RetryTries->setValue(v.RetryTries);
     ChkBox_ConfirmSend->setChecked(v.ConfirmSend);
+    Edt_Cc->setText(QString::fromLatin1(v.Cc.data(), static_cast<qsizetype>(v.Cc.size())));
+    Edt_Bcc->setText(QString::fromLatin1(v.Bcc.data(), static_cast<qsizetype>(v.Bcc.size())));
     port_ = v.Port;
     host_.clear();
     own_.reset();
@@ -416,6 +437,8 @@ ServerDetails TTSY_ServerSyousaiF::takeValues() {
     v.Retry = ChkBox_Retry->isChecked();
     v.RetryTries = Spn_RetryTries->value();
     v.ConfirmSend = ChkBox_ConfirmSend->isChecked();
+    v.Cc = Edt_Cc->text().trimmed().toLatin1().toStdString();
+    v.Bcc = Edt_Bcc->text().trimmed().toLatin1().toStdString();
     v.Port = port_;
     v.ClearTrust = clearTrust_;
     v.HasTrustedCerts = Cmd_ClearTrust->isEnabled();
@@ -523,6 +546,14 @@ void TTSY_ServerSyousaiF::Cmd_OKClick() {
         dialogs_.message(this, refusal);
         Edt_Login->setFocus(Qt::OtherFocusReason);
         return;
+    }
+    for (QLineEdit* copies : {Edt_Cc, Edt_Bcc}) {
+        const QString text = copies->text();
+        if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() >= 0x7F; })) {
+            dialogs_.message(this, QStringLiteral("CC と BCC には半角の英数字と記号でアドレスを入力してください。"));
+            copies->setFocus(Qt::OtherFocusReason);
+            return;
+        }
     }
     if (const QString oauth = oauthRefusal(); !oauth.isEmpty()) {
         dialogs_.message(this, oauth);

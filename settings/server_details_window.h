@@ -41,6 +41,8 @@ struct ServerDetails {
     bool Retry = false;
     int RetryTries = 3;
     bool ConfirmSend = false;
+    std::string Cc;  // the copies of every message, as typed (ASCII)
+    std::string Bcc;
     // OAuth 2.0 (Auth 2): the provider and the organisation's application registration (ASCII).
     int OAuthProvider = 0;
     std::string OAuthClientId;
@@ -92,6 +94,8 @@ public:
     QCheckBox* ChkBox_Retry = nullptr;
     QSpinBox* Spn_RetryTries = nullptr;
     QCheckBox* ChkBox_ConfirmSend = nullptr;
+    QLineEdit* Edt_Cc = nullptr;
+    QLineEdit* Edt_Bcc = nullptr;
     QLabel* Label_OAuthServer = nullptr; // the server a provider choice set
     QComboBox* Cmb_AuthKind = nullptr;   // password, or OAuth 2.0 with a sign-in in the browser
     QComboBox* Cmb_OAuthProvider = nullptr;

@@ -95,6 +95,8 @@ void Submission_Load(Settings& s, const ini::IniFile& file) {
     s.Retry = file.readBool(kSubmission, "Retry", defaults.Retry);
     s.RetryTries = readInRange(file, "RetryTries", 1, 10, defaults.RetryTries);
     s.ConfirmSend = file.readBool(kSubmission, "ConfirmSend", !file.existed());
+    s.Cc = file.readString(kSubmission, "Cc", {});
+    s.Bcc = file.readString(kSubmission, "Bcc", {});
     s.OAuthProvider = readChoice(file, "OAuthProvider", 2);
     s.OAuthClientId = file.readString(kSubmission, "OAuthClientId", {});
     s.OAuthAuthorizationUrl = file.readString(kSubmission, "OAuthAuthorizationUrl", {});
@@ -112,7 +114,8 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
                             s.Charset == d.Charset && oauthDefault && s.SkipRefused == d.SkipRefused &&
                             s.PerMinute == d.PerMinute && s.PauseEvery == d.PauseEvery &&
                             s.PauseSeconds == d.PauseSeconds && s.Retry == d.Retry &&
-                            s.RetryTries == d.RetryTries && s.ConfirmSend == d.ConfirmSend;
+                            s.RetryTries == d.RetryTries && s.ConfirmSend == d.ConfirmSend &&
+                            s.Cc.empty() && s.Bcc.empty();
     if (allDefault && !file.hasSection(kSubmission))
         return;
     file.writeInteger(kSubmission, "Security", s.Security);
@@ -135,6 +138,10 @@ void Submission_Save(const Settings& s, ini::IniFile& file) {
     keep("Retry", s.Retry, d.Retry);
     keep("RetryTries", s.RetryTries, d.RetryTries);
     keep("ConfirmSend", s.ConfirmSend, d.ConfirmSend);
+    for (const auto& [key, value] : {std::pair<const char*, const std::string&>("Cc", s.Cc),
+                                     std::pair<const char*, const std::string&>("Bcc", s.Bcc)})
+        if (!value.empty() || file.hasKey(kSubmission, key))
+            file.writeString(kSubmission, key, value);
     // The OAuth keys come only with OAuth, so that a section written without them stays as it was.
     if (oauthDefault && !file.hasKey(kSubmission, "OAuthProvider"))
         return;

@@ -61,6 +61,10 @@ struct Settings {
     // "送信前に確認する": the run asks first, naming the count and the server. On in a TSY2.ini
     // made at the first start; an older file without the key keeps sending at once.
     bool ConfirmSend = false;
+    // Copies every message of a run goes to: "CC" in its header, "BCC" in the envelope only.
+    // Addresses separated by "," or ";"; none when empty.
+    std::string Cc;
+    std::string Bcc;
     // OAuth 2.0: the provider and the application registration of the user's organisation. The
     // endpoints and scope are filled in for the known providers and typed for others. A client
     // secret, where the registration has one, and the refresh token live in the keyring.

@@ -446,6 +446,8 @@ void TTSY_SetteiF::resetServerDetails() {
     pending_.Retry = settings_.Retry;
     pending_.RetryTries = settings_.RetryTries;
     pending_.ConfirmSend = settings_.ConfirmSend;
+    pending_.Cc = settings_.Cc;
+    pending_.Bcc = settings_.Bcc;
     pending_.OAuthProvider = settings_.OAuthProvider;
     pending_.OAuthClientId = settings_.OAuthClientId;
     pending_.OAuthAuthorizationUrl = settings_.OAuthAuthorizationUrl;
@@ -521,6 +523,8 @@ void TTSY_SetteiF::Cmd_SetteiHozonClick() {
         settings_.Retry = pending_.Retry;
         settings_.RetryTries = pending_.RetryTries;
         settings_.ConfirmSend = pending_.ConfirmSend;
+        settings_.Cc = pending_.Cc;
+        settings_.Bcc = pending_.Bcc;
         settings_.OAuthProvider = pending_.OAuthProvider;
         settings_.OAuthClientId = pending_.OAuthClientId;
         settings_.OAuthAuthorizationUrl = pending_.OAuthAuthorizationUrl;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/main_window.h"
+#include "fixtures/fixtures_dir.h"
 #include "app/program.h"
 #include "common/text.h"
 #include "fixtures/fake_dialogs.h"
@@ -12,12 +13,17 @@
 #include "fixtures/test_ini.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QInputMethodEvent>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -29,6 +35,26 @@
 #include <vector>
 
 namespace apptest {
+
+// What decode_attachments.py (Python's email package, as a mail reader reads it) makes of a
+// stored message.
+inline QJsonObject decodedMessage(const QByteArray& data) {
+    QTemporaryDir tmp;
+    QFile out(tmp.filePath(QStringLiteral("message.eml")));
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
+    out.close();
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {fixturesDir() + QStringLiteral("/decode_attachments.py"), out.fileName()});
+    if (!python.waitForFinished(30000)) {
+        python.kill();
+        python.waitForFinished(5000);
+        ADD_FAILURE() << "decode_attachments.py did not finish";
+        return {};
+    }
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+}
 
 using IniValues = ::IniValues;
 

@@ -19,6 +19,7 @@
 namespace {
 
 using apptest::App;
+using apptest::decodedMessage;
 using tessaly::test::RealSmtpServer;
 
 struct File {
@@ -34,24 +35,6 @@ QByteArray randomBytes(qsizetype size) {
     return bytes;
 }
 
-// What decode_attachments.py makes of a stored message.
-QJsonObject readParts(const QByteArray& data) {
-    QTemporaryDir tmp;
-    QFile out(tmp.filePath(QStringLiteral("message.eml")));
-    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
-    out.close();
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {fixturesDir() + QStringLiteral("/decode_attachments.py"), out.fileName()});
-    if (!python.waitForFinished(30000)) {
-        python.kill();
-        python.waitForFinished(5000);
-        ADD_FAILURE() << "decode_attachments.py did not finish";
-        return {};
-    }
-    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
-}
 
 class AttachedRun : public ::testing::TestWithParam<int> {};
 
@@ -108,8 +91,8 @@ TEST_P(AttachedRun, EveryFileArrivesWholeUnderItsNameBesideTheSameText) {
     ASSERT_EQ(stored.size(), 6U);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        const QJsonObject mixed = readParts(stored[i].data);
-        const QJsonObject plain = readParts(stored[i + 3].data);
+        const QJsonObject mixed = decodedMessage(stored[i].data);
+        const QJsonObject plain = decodedMessage(stored[i + 3].data);
         EXPECT_TRUE(mixed[QStringLiteral("multipart")].toBool());
         EXPECT_FALSE(plain[QStringLiteral("multipart")].toBool());
         EXPECT_EQ(mixed[QStringLiteral("text")].toString(), plain[QStringLiteral("text")].toString());

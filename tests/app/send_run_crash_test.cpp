@@ -1,7 +1,7 @@
 // A long run killed with SIGKILL at random moments and started again in the same start
 // directory each time, answering the resume question with yes: in the end every recipient has
 // exactly one message, except those in flight at a kill, which the resume question named and
-// which were not sent again.
+// which were not sent again. The same holds for a run over a table, each row with its own body.
 #include "fixtures/smtp_real_server.h"
 #include "fixtures/temp_start_dir.h"
 #include "fixtures/test_ini.h"
@@ -24,7 +24,10 @@ using tessaly::test::RealSmtpServer;
 constexpr int kRecipients = 200;
 constexpr int kKills = 10;
 
-TEST(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight) {
+class SendRunCrash : public ::testing::TestWithParam<bool> {}; // true: over a table
+
+TEST_P(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight) {
+    const bool table = GetParam();
     TempStartDir dir;
     const QString sender = QStringLiteral("crash-%1-%2@tessaly.test")
                                .arg(QCoreApplication::applicationPid())
@@ -46,6 +49,12 @@ TEST(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight)
     for (int i = 1; i <= kRecipients; ++i)
         list += "r" + QByteArray::number(i) + "@example.jp\r\n";
     dir.write(QStringLiteral("recipients.txt"), list);
+    if (table) {
+        QByteArray csv = "\xEF\xBB\xBF" "メール,金額\r\n";
+        for (int i = 1; i <= kRecipients; ++i)
+            csv += "r" + QByteArray::number(i) + "@example.jp,A" + QByteArray::number(i * 7) + "\r\n";
+        dir.write(QStringLiteral("table.csv"), csv);
+    }
 
     const QString child =
         QCoreApplication::applicationDirPath() + QStringLiteral("/crash_run_child");
@@ -97,9 +106,16 @@ TEST(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight)
     EXPECT_TRUE(last.contains(QStringLiteral("STATUS メッセージ送信完了！"))) << last.toStdString();
 
     std::map<QString, int> received;
-    for (const auto& message : RealSmtpServer::messagesFrom(sender))
-        for (const QString& to : message.rcptTos)
+    for (const auto& message : RealSmtpServer::messagesFrom(sender)) {
+        for (const QString& to : message.rcptTos) {
             ++received[to];
+            // Each row's message carries its own value, whichever run sent it.
+            if (table) {
+                const QByteArray value = "A" + QByteArray::number(to.mid(1, to.indexOf('@') - 1).toInt() * 7);
+                EXPECT_TRUE(message.data.contains("\r\nBody " + value + "\r\n")) << to.toStdString();
+            }
+        }
+    }
     int missingNamed = 0;
     for (int i = 1; i <= kRecipients; ++i) {
         const QString to = QStringLiteral("r%1@example.jp").arg(i);
@@ -117,5 +133,8 @@ TEST(SendRunCrash, KilledTenTimesEveryoneGetsOneMessageExceptThoseNamedInFlight)
     EXPECT_TRUE(
         QDir(dir.path()).entryList({QStringLiteral("Tessaly-*.journal")}, QDir::Files).isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(ListAndTable, SendRunCrash, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Table" : "List"; });
 
 } // namespace

@@ -467,14 +467,14 @@ TEST_F(SendRunnerTest, RefusesAFileThatIsNoLongerAsAddedBeforeConnecting) {
         {"folder",
          [&] {
              QDir(dir.path()).mkdir(QStringLiteral("資料"));
-             return AttachedFile{pathSjis(dir, QStringLiteral("資料")), 0, 0, "inode/directory"};
+             return AttachedFile{pathSjis(dir, QStringLiteral("資料")), 0, 0, "inode/directory", {}};
          },
          notAFile.arg(QStringLiteral("資料"))},
         {"named pipe",
          [&] {
              const std::string path = pathSjis(dir, QStringLiteral("pipe"));
              EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-             return AttachedFile{path, 0, 0, "application/octet-stream"};
+             return AttachedFile{path, 0, 0, "application/octet-stream", {}};
          },
          notAFile.arg(QStringLiteral("pipe"))},
         {"changed",
@@ -500,6 +500,91 @@ TEST_F(SendRunnerTest, RefusesAFileThatIsNoLongerAsAddedBeforeConnecting) {
     }
     EXPECT_EQ(server.connections(), 0);
     EXPECT_TRUE(journals().isEmpty());
+}
+
+// The settings' copies go with every message of a plain run: CC in its header and envelope, BCC
+// in the envelope only, both listed in the notify copy; a wrong one is refused before connecting.
+TEST_F(SendRunnerTest, TheSettingsCopiesGoWithEveryMessage) {
+    server.greet().mail(3).mail(3).mail().quit();
+    RunSettings s = settings();
+    s.cc = {"boss@example.jp"};
+    s.bcc = {"archive@example.jp"};
+    s.everySendOn = true;
+    s.everySendSjis = "notify@example.jp";
+    prompts.recipients = {"r1@example.jp", "r2@example.jp"};
+
+    runner.send(mail(2), s);
+
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(server.received().count("RCPT TO:<archive@example.jp>"), 2);
+    const QList<QByteArray> stored = server.messages();
+    ASSERT_EQ(stored.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(stored[i].contains("\r\nCc: boss@example.jp\r\n")) << stored[i].toStdString();
+        EXPECT_FALSE(stored[i].contains("archive"));
+    }
+    EXPECT_TRUE(stored[2].contains("r2@example.jp\x1b$B!J\x1b(BCC: boss@example.jp, BCC: "
+                                   "archive@example.jp\x1b$B!K\x1b(B\r\n"))
+        << stored[2].toStdString();
+
+    s.bcc = {"archive@example.jp", sjis("kacho@例.jp")};
+    try {
+        runner.send(mail(1), s);
+        ADD_FAILURE() << "sent";
+    } catch (const Error& e) {
+        EXPECT_EQ(QString::fromStdString(e.what()),
+                  QStringLiteral("「送信サーバーの詳細」のBCCのアドレス「kacho@例.jp」に誤りがあります"
+                                 "（全角文字など、アドレスに使えない文字があります）。"
+                                 "アドレスを直してから、もう一度送信してください。"));
+    }
+    EXPECT_EQ(server.connections(), 1);
+}
+
+// A row's own files follow the run's in its message alone, read when it is built; their bytes,
+// not only their names, make the run's identity; a named pipe in a row is refused, not waited on.
+TEST_F(SendRunnerTest, AMergedRowCarriesItsOwnFilesAfterTheRuns) {
+    server.greet().mail().mail().quit();
+    dir.write(QStringLiteral("請求書1.txt"), "row one file");
+    dir.write(QStringLiteral("請求書2.txt"), "row two");
+    RunMail m = mail(2);
+    m.own = {{sjis("件名1"), {sjis("本文1")}, {}, {}, {pathSjis(dir, QStringLiteral("請求書1.txt"))}},
+             {sjis("件名2"), {sjis("本文2")}, {}, {}, {pathSjis(dir, QStringLiteral("請求書2.txt"))}}};
+    m.attachments = {attached(dir, QStringLiteral("共通.pdf"), "%PDF-1.4 shared")};
+    ReadOwnFiles(m);
+
+    runner.send(m, settings());
+
+    const QList<QByteArray> stored = server.messages();
+    ASSERT_EQ(stored.size(), 2);
+    const QByteArray shared = QByteArray("%PDF-1.4 shared").toBase64();
+    const QByteArray one = QByteArray("row one file").toBase64();
+    const QByteArray two = QByteArray("row two").toBase64();
+    EXPECT_LT(stored[0].indexOf(shared), stored[0].indexOf(one)) << stored[0].toStdString();
+    EXPECT_GT(stored[0].indexOf(shared), 0);
+    EXPECT_FALSE(stored[0].contains(two));
+    EXPECT_TRUE(stored[1].contains(two));
+    EXPECT_FALSE(stored[1].contains(one));
+    EXPECT_EQ(stored[1].count("Content-Disposition: attachment"), 2);
+
+    const auto identity = [](const RunMail& mail) {
+        return RunJournal_Identity(mail.subjectSjis, IdentityLines(mail, {}), mail.recipientsSjis);
+    };
+    RunMail changed = m;
+    dir.write(QStringLiteral("請求書2.txt"), "row 2!!"); // same name, same size
+    ReadOwnFiles(changed);
+    EXPECT_NE(identity(m), identity(changed));
+
+    const std::string pipe = pathSjis(dir, QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    changed.own[0].attachmentPathsSjis = {pipe};
+    try {
+        ReadOwnFiles(changed);
+        ADD_FAILURE() << "read a named pipe";
+    } catch (const Error& e) {
+        EXPECT_EQ(QString::fromStdString(e.what()),
+                  QStringLiteral("「pipe」はファイルではないため添付できません。"
+                                 "添付ファイルの一覧から削除してください。"));
+    }
 }
 
 // The size is known once the server has answered EHLO: above its SIZE the run is refused before

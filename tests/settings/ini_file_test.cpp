@@ -269,6 +269,31 @@ TEST(SettingsFile, ConfirmSendOnlyInAFileMadeAtTheFirstStart) {
     EXPECT_EQ(again.serialize(), older);
 }
 
+// The copies of every message are written once set, kept once the file has them, read back
+// as typed; a section without them stays as it was.
+TEST(SettingsFile, CopiesOfEveryMessageOnlyOnceSet) {
+    const std::string before = "[Submission]\r\nSecurity=0\r\nAuth=0\r\nLogin=\r\nSavePassword=1\r\n"
+                               "TrustedCerts=\r\nCharset=0\r\n";
+    Settings s;
+    tessaly::Submission_Load(s, ini::IniFile::fromBytes("x", before));
+    ini::IniFile same = ini::IniFile::fromBytes("x", before);
+    tessaly::Submission_Save(s, same);
+    EXPECT_EQ(same.serialize(), before);
+
+    s.Cc = "boss@example.jp, kacho@example.jp";
+    s.Bcc = "archive@example.jp";
+    ini::IniFile set = ini::IniFile::fromBytes("x", before);
+    tessaly::Submission_Save(s, set);
+    EXPECT_EQ(set.serialize(), before + "Cc=boss@example.jp, kacho@example.jp\r\nBcc=archive@example.jp\r\n");
+    Settings back;
+    tessaly::Submission_Load(back, set);
+    EXPECT_EQ(back.Cc, s.Cc);
+    EXPECT_EQ(back.Bcc, s.Bcc);
+    back.Bcc.clear();
+    tessaly::Submission_Save(back, set);
+    EXPECT_EQ(set.serialize(), before + "Cc=boss@example.jp, kacho@example.jp\r\nBcc=\r\n");
+}
+
 TEST(SettingsFile, OAuthKeysOnlyOnceOAuthWasSetUp) {
     // A section written without OAuth stays as it was: no empty OAuth keys join it.
     const std::string before = "[Submission]\r\nSecurity=1\r\nAuth=1\r\nLogin=taro\r\nSavePassword=1\r\n"

@@ -228,6 +228,15 @@ TEST_F(ServerDetailsTest, HowALongRunKeepsGoingIsSavedWithTheOtherChoices) {
     in<QSpinBox>(details(), "Spn_PauseSeconds")->setValue(300);
     in<QCheckBox>(details(), "ChkBox_Retry")->setChecked(true);
     in<QSpinBox>(details(), "Spn_RetryTries")->setValue(5);
+    // Copies of every message: typed in full width they are refused at OK.
+    QLineEdit* cc = in<QLineEdit>(details(), "Edt_Cc");
+    cc->setText(QStringLiteral("ｂｏｓｓ@example.jp"));
+    ok();
+    EXPECT_EQ(dialogs_.texts(),
+              QStringList{QStringLiteral("CC と BCC には半角の英数字と記号でアドレスを入力してください。")});
+    EXPECT_TRUE(details()->isVisible());
+    cc->setText(QStringLiteral(" boss@example.jp, kacho@example.jp "));
+    in<QLineEdit>(details(), "Edt_Bcc")->setText(QStringLiteral("archive@example.jp"));
     ok();
     EXPECT_FALSE(settings_.SkipRefused) << "nothing reaches the record before Save";
     in<QPushButton>(settei_.get(), "Cmd_SetteiHozon")->click();
@@ -237,14 +246,17 @@ TEST_F(ServerDetailsTest, HowALongRunKeepsGoingIsSavedWithTheOtherChoices) {
     EXPECT_EQ(settings_.PauseSeconds, 300);
     EXPECT_TRUE(settings_.Retry);
     EXPECT_EQ(settings_.RetryTries, 5);
+    EXPECT_EQ(settings_.Cc, "boss@example.jp, kacho@example.jp");
     EXPECT_TRUE(ini().endsWith("Charset=0\r\nSkipRefused=1\r\nPerMinute=30\r\nPauseEvery=100\r\n"
-                               "PauseSeconds=300\r\nRetry=1\r\nRetryTries=5\r\n"))
+                               "PauseSeconds=300\r\nRetry=1\r\nRetryTries=5\r\n"
+                               "Cc=boss@example.jp, kacho@example.jp\r\nBcc=archive@example.jp\r\n"))
         << ini().toStdString();
 
     settei_->show();
     openDetails();
     EXPECT_TRUE(in<QCheckBox>(details(), "ChkBox_SkipRefused")->isChecked());
     EXPECT_EQ(in<QSpinBox>(details(), "Spn_PauseSeconds")->value(), 300);
+    EXPECT_EQ(in<QLineEdit>(details(), "Edt_Bcc")->text(), QStringLiteral("archive@example.jp"));
 }
 
 // A certificate trusted during a send (stored in the record, after the settings were loaded)
