@@ -157,7 +157,7 @@ std::string messageBytes() {
     const tessaly::MessageBuilder builder(texts, tessaly::MessageCharset::Iso2022Jp);
     const tessaly::WireMessage wire = builder.build(
         {"member0@example.jp", tessaly::toSjis(QStringLiteral("会員0 様"), QString()),
-         "Mon, 07 Dec 2026 22:00:00 +0900", "<20261207220000000.1.1.00000000@tessaly.test>"});
+         "Mon, 07 Dec 2026 22:00:00 +0900", "<20261207220000000.1.1.00000000@tessaly.test>", ""});
     return tessaly::MessageData(wire).toStdString();
 }
 
