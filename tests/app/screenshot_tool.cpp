@@ -118,6 +118,13 @@ class DrawingDialogs : public ReportingDialogs {
 public:
     QPixmap drawn;
     bool drawNext = false;
+    bool agree = false; // while set, yes/no questions are answered yes, as the user would
+
+    bool askYesNo(QWidget* parent, const QString& title, const QString& text) override {
+        if (agree)
+            return true;
+        return ReportingDialogs::askYesNo(parent, title, text);
+    }
 
     void notice(QWidget* parent, const QString& text, const QString& nextStep) override {
         if (!take())
@@ -337,9 +344,12 @@ const std::map<std::string, Shot> kShots = {
          if (!details)
              return nullptr;
          child<QCheckBox>(*details, "ChkBox_Auth")->setChecked(true);
+         // OAuth and each provider propose the provider's server; the user takes it.
+         gDialogs->agree = true;
          child<QComboBox>(*details, "Cmb_AuthKind")->setCurrentIndex(1);
          child<QComboBox>(*details, "Cmb_OAuthProvider")->setCurrentIndex(1);
          child<QComboBox>(*details, "Cmb_OAuthProvider")->setCurrentIndex(0);
+         gDialogs->agree = false;
          child<QLineEdit>(*details, "Edt_Login")->setText(QStringLiteral("taro@example.jp"));
          child<QLineEdit>(*details, "Edt_OAuthClientId")
              ->setText(QStringLiteral("your-organisation-client-id"));
