@@ -355,9 +355,8 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTe
         RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis);
     plan.journalPathSjis = RunJournal_Path(journalFolder, plan.identity);
     plan.conduct = settings.conduct;
-    SmtpTransport transport(client_, *connection_, settings, builder, clock_,
+    SmtpTransport transport(client_, *connection_, settings, mail, builder, clock_,
                             [this] { return stopRequested_; });
-    transport.setMergedMail(mail);
     SendRun loop(plan, transport, steadyClock_, clock_);
     JournalState previous = RunJournal_Read(plan.journalPathSjis);
     // Recipients added after a stop make another list, but not another mail: the stopped run's

@@ -69,9 +69,10 @@ MessageOutcome OutcomeOf(const SendResult& r) {
 }
 
 SmtpTransport::SmtpTransport(TSmtpClient& client, SmtpConnection& connection,
-                             RunSettings& settings, const MessageBuilder& builder,
-                             LocalClock clock, std::function<bool()> stopRequested)
-    : client_(client), connection_(connection), settings_(settings), builder_(builder),
+                             RunSettings& settings, const RunMail& mail,
+                             const MessageBuilder& builder, LocalClock clock,
+                             std::function<bool()> stopRequested)
+    : client_(client), connection_(connection), settings_(settings), mail_(mail), builder_(builder),
       clock_(std::move(clock)), stopRequested_(std::move(stopRequested)) {}
 
 bool SmtpTransport::connected() const { return client_.Connected(); }
@@ -96,25 +97,12 @@ bool SmtpTransport::connect() {
     throw Error(ended->toStdString());
 }
 
-MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts& parts,
+MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts&,
                                    const std::function<void()>& beforeDot) {
-    if (merged_ && index < merged_->own.size()) {
-        client_.PostMessage.ToAddress = EnvelopeFor(*merged_, settings_, index);
-        client_.PreparedMessage = MessageFor(builder_, *merged_, settings_, index, clock_());
-    } else {
-        client_.PostMessage.ToAddress.assign(1, parts.address);
-        MessageAddressee addressee = AddresseeOf(parts.address, settings_.fromSjis, clock_());
-        if (settings_.atesaki)
-            addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings_.keisyouSjis);
-        // The settings' copies; without them the message is what it always was.
-        auto& to = client_.PostMessage.ToAddress;
-        for (const std::string& cc : settings_.cc) {
-            addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
-            to.push_back(cc);
-        }
-        to.insert(to.end(), settings_.bcc.begin(), settings_.bcc.end());
-        client_.PreparedMessage = builder_.build(addressee);
-    }
+    // The entry's address with the settings' and a merged row's copies; without copies the
+    // envelope and the message are what they always were.
+    client_.PostMessage.ToAddress = EnvelopeFor(mail_, settings_, index);
+    client_.PreparedMessage = MessageFor(builder_, mail_, settings_, index, clock_());
     struct EndOfDataHook {
         TSmtpClient& client;
         ~EndOfDataHook() { client.OnEndOfData = nullptr; }

@@ -26,14 +26,13 @@ void dropConnection(TSmtpClient& client);
 
 class SmtpTransport : public MessageTransport {
 public:
-    // `settings` are the run's (a certificate trusted on a reconnect is kept there);
-    // `stopRequested` tells whether a connecting that ended without an error was the stop button.
+    // `settings` are the run's (a certificate trusted on a reconnect is kept there); recipient N
+    // is entry N of `mail`, its message built from the run's `builder` (a merged row's from its
+    // own texts, with its own files and copies); `stopRequested` tells whether a connecting that
+    // ended without an error was the stop button.
     SmtpTransport(TSmtpClient& client, SmtpConnection& connection, RunSettings& settings,
-                  const MessageBuilder& builder, LocalClock clock,
+                  const RunMail& mail, const MessageBuilder& builder, LocalClock clock,
                   std::function<bool()> stopRequested);
-
-    // A merged mail: each recipient's message is built from its own texts and copies.
-    void setMergedMail(const RunMail& mail) { merged_ = &mail; }
 
     bool connected() const override;
     bool connect() override;
@@ -45,10 +44,10 @@ private:
     TSmtpClient& client_;
     SmtpConnection& connection_;
     RunSettings& settings_;
+    const RunMail& mail_;
     const MessageBuilder& builder_;
     LocalClock clock_;
     std::function<bool()> stopRequested_;
-    const RunMail* merged_ = nullptr;
 };
 
 } // namespace tessaly

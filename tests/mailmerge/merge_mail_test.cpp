@@ -1,6 +1,7 @@
 #include "mailmerge/merge_mail.h"
 
 #include "common/errors.h"
+#include "fixtures/refusal_of.h"
 #include "fixtures/sjis.h"
 
 #include <QDir>
@@ -11,15 +12,6 @@
 using namespace tessaly;
 
 namespace {
-
-std::string refusalOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no refusal)";
-}
 
 MergeTable tableOf(const std::string& csvUtf8) { return MergeTableFromCsv(sjis(csvUtf8)); }
 

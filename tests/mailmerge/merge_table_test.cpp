@@ -2,6 +2,7 @@
 #include "mailmerge/xlsx_reader.h"
 
 #include "common/errors.h"
+#include "fixtures/refusal_of.h"
 #include "fixtures/sjis.h"
 #include "fixtures/xlsx_writer.h"
 
@@ -13,15 +14,6 @@ using namespace tessaly;
 using Records = std::vector<std::vector<std::string>>;
 
 namespace {
-
-std::string refusalOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(no refusal)";
-}
 
 void writeFile(const QString& path, const std::string& bytes) {
     QFile f(path);
