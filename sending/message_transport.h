@@ -28,9 +28,12 @@ public:
     // connection that cannot be opened raises the run's error.
     virtual bool connect() = 0;
     // Sends recipient `index`'s message. `beforeDot` is called right before the end of the data
-    // goes out: from then on the server may have the message.
+    // goes out: from then on the server may have the message. `whileFirstReply`, when set, is
+    // work that need not hold the exchange up: it is called at most once, once the message's
+    // first command is out and while the server answers it (it must not throw).
     virtual MessageOutcome send(std::size_t index, const RecipientParts& parts,
-                                const std::function<void()>& beforeDot) = 0;
+                                const std::function<void()>& beforeDot,
+                                const std::function<void()>& whileFirstReply) = 0;
     // Ends a connection after a failure without waiting for the server.
     virtual void drop() = 0;
 };

@@ -622,11 +622,14 @@ void RunJournal::sync() {
 }
 
 void RunJournal::finish() {
-    append("F");
-    // A removed file needs no flush to the disk. Should the removal fail, the last record says
-    // the run is over, and must stay said.
-    if (::unlink(cp932::pathFromSjis(pathSjis_).c_str()) != 0)
+    // A removed file needs neither its end record, nor a flush to the disk, nor cutting to its
+    // records. Should the removal fail, the last record says the run is over, and must stay said.
+    if (::unlink(cp932::pathFromSjis(pathSjis_).c_str()) == 0) {
+        fileLength_ = length_;
+    } else {
+        append("F");
         sync();
+    }
     release();
 }
 

@@ -47,6 +47,37 @@ SendRun::SendRun(SendRunPlan plan, MessageTransport& transport, SendPacing::Cloc
               plan_.conduct.firstRetryWait),
       skip_(plan_.recipientsSjis.size(), false) {}
 
+SendRun::~SendRun() {
+    // A journal still open here belongs to a run that did not get to its end: it stays for the
+    // next send, so it must be on the disk.
+    if (journal_) {
+        try {
+            journal_->sync();
+        } catch (const std::exception&) {
+            // Nothing is left to tell: its records are the kernel's already, and the next send
+            // reads them back.
+        }
+    }
+}
+
+void SendRun::writeLog() {
+    if (logFailure_)
+        std::rethrow_exception(std::exchange(logFailure_, nullptr));
+    if (!pendingLog_)
+        return;
+    const std::string nameSjis = std::move(*pendingLog_);
+    pendingLog_.reset();
+    log_.append(nameSjis);
+}
+
+void SendRun::writeLogQuietly() noexcept {
+    try {
+        writeLog();
+    } catch (...) {
+        // The run is failing already: its own error is the one to tell.
+    }
+}
+
 void SendRun::resumeFrom(const JournalState& journal, bool resendInFlight) {
     resumed_ = journal;
     replaces(journal);
@@ -109,6 +140,7 @@ bool SendRun::waitFor(std::chrono::milliseconds wait, RunState state,
         return false;
     if (wait <= std::chrono::milliseconds(0))
         return true;
+    writeLog();
     emit stateChanged(state);
     emit statusChanged(text());
     const bool waited = waiter_ ? waiter_(wait) : wait_.wait(wait);
@@ -146,11 +178,33 @@ bool SendRun::sendAll() {
     openJournal();
     // Whenever the loop ends, what it wrote is on the disk and the log closed.
     const auto syncJournal = [this] {
+        writeLog();
         if (journal_)
             journal_->sync();
         log_.close();
     };
-    const auto log = [this](const std::string& nameSjis) { log_.append(nameSjis); };
+    // A message's send log record is written while the server answers the next message's first
+    // command, which it would otherwise hold up; before any wait, and whenever the loop ends.
+    const auto log = [this](const std::string& nameSjis) {
+        writeLog();
+        if (plan_.logOn)
+            pendingLog_ = nameSjis;
+    };
+    const auto logWhileWaiting = [this] {
+        try {
+            writeLog();
+        } catch (...) {
+            logFailure_ = std::current_exception(); // told at the next record or the loop's end
+        }
+    };
+    struct LogOnUnwind {
+        SendRun& run;
+        int exceptions = std::uncaught_exceptions();
+        ~LogOnUnwind() {
+            if (std::uncaught_exceptions() > exceptions)
+                run.writeLogQuietly();
+        }
+    } logOnUnwind{*this};
 
     // The user knows these arrived; the send log says the server never confirmed it.
     for (const std::size_t i : confirmedByUser_) {
@@ -184,11 +238,14 @@ bool SendRun::sendAll() {
             }
             pacing_.started();
             bool dotSent = false;
-            const MessageOutcome outcome = transport_.send(i, parts, [&] {
-                dotSent = true;
-                if (journal_)
-                    journal_->sending(i, to[i]);
-            });
+            const MessageOutcome outcome = transport_.send(
+                i, parts,
+                [&] {
+                    dotSent = true;
+                    if (journal_)
+                        journal_->sending(i, to[i]);
+                },
+                pendingLog_ ? std::function<void()>(logWhileWaiting) : std::function<void()>());
             pacing_.finished();
             const RunDecision decision = policy_.decide(outcome.result);
             if (decision.step == RunStep::Retry) {
@@ -237,7 +294,11 @@ bool SendRun::sendAll() {
         }
         emit recipientDone(i);
     }
-    syncJournal();
+    // A completed run's journal is removed once the copy and the sent data are out: flushing it
+    // to the disk now would only make the user wait. Should the run fail before that, the
+    // journal is flushed as the run is put away.
+    writeLog();
+    log_.close();
     completed_ = true;
     return true;
 }

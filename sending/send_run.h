@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -43,6 +44,7 @@ public:
         SendRunPlan plan, MessageTransport& transport,
         SendPacing::Clock clock = [] { return std::chrono::steady_clock::now(); },
         LocalClock localClock = localNow, QObject* parent = nullptr);
+    ~SendRun() override;
 
     // Continues an unfinished run: recipients the journal has as accepted are not sent again,
     // nor those in flight unless `resendInFlight` (the send log has those marked as not
@@ -85,12 +87,16 @@ private:
     bool waitFor(std::chrono::milliseconds wait, RunState state,
                  const std::function<QString()>& text);
     QString remainingText(std::size_t next) const;
+    void writeLog();                 // the record waiting to be written, if any
+    void writeLogQuietly() noexcept; // the same, on the way out of a failing run
     [[noreturn]] void stopWith(const MessageOutcome& outcome, const std::string& entrySjis);
 
     SendRunPlan plan_;
     MessageTransport& transport_;
     LocalClock localClock_;
     SendLogWriter log_;
+    std::optional<std::string> pendingLog_; // the last message's record, not written yet
+    std::exception_ptr logFailure_;         // writing it while the server answered failed
     SendPacing pacing_;
     RetryPolicy policy_;
     RunWait wait_;

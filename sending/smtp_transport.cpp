@@ -98,16 +98,21 @@ bool SmtpTransport::connect() {
 }
 
 MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts&,
-                                   const std::function<void()>& beforeDot) {
+                                   const std::function<void()>& beforeDot,
+                                   const std::function<void()>& whileFirstReply) {
     // The entry's address with the settings' and a merged row's copies; without copies the
     // envelope and the message are what they always were.
     client_.PostMessage.ToAddress = EnvelopeFor(mail_, settings_, index);
     client_.PreparedMessage = MessageFor(builder_, mail_, settings_, index, clock_());
-    struct EndOfDataHook {
+    struct Hooks {
         TSmtpClient& client;
-        ~EndOfDataHook() { client.OnEndOfData = nullptr; }
-    } hook{client_};
+        ~Hooks() {
+            client.OnEndOfData = nullptr;
+            client.WhileAwaitingReply(nullptr);
+        }
+    } hooks{client_};
     client_.OnEndOfData = [&beforeDot](QObject*) { beforeDot(); };
+    client_.WhileAwaitingReply(whileFirstReply);
     MessageOutcome outcome = OutcomeOf(client_.Send());
     // A connection lost has no reply: the step is the command the client was at.
     if (outcome.step == SmtpStep::Other)

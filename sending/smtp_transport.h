@@ -37,7 +37,8 @@ public:
     bool connected() const override;
     bool connect() override;
     MessageOutcome send(std::size_t index, const RecipientParts& parts,
-                        const std::function<void()>& beforeDot) override;
+                        const std::function<void()>& beforeDot,
+                        const std::function<void()>& whileFirstReply) override;
     void drop() override;
 
 private:

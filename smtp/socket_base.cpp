@@ -880,6 +880,8 @@ SocketFailure TSocketBase::command(const std::string& command, SmtpStep step, Sm
     m_replyNumber = 0;
     if (SocketFailure f = sendLine(command))
         return f;
+    if (m_whileAwaitingReply)
+        std::exchange(m_whileAwaitingReply, nullptr)();
     return readReply(step, reply);
 }
 

@@ -218,6 +218,10 @@ public:
     QHostAddress RemoteAddress() const { return m_address; }
     qintptr SocketDescriptor() const; // -1 when no connection is open
 
+    // Work that need not hold the exchange up: done once, as soon as the next command is out and
+    // while the server answers it; nothing (an empty function) drops it. It must not throw.
+    void WhileAwaitingReply(std::function<void()> work) { m_whileAwaitingReply = std::move(work); }
+
     // Status report levels.
     static constexpr int ReportReplies = 1;
     static constexpr int ReportBuffers = 4;
@@ -342,6 +346,7 @@ private:
     std::string m_lastReply;
     int m_lastErrorNo = 0;
     std::string m_lastStatus;
+    std::function<void()> m_whileAwaitingReply;
     qint64 m_bytesSent = 0;
     qint64 m_bytesTotal = 0;
 };

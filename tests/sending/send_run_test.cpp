@@ -4,6 +4,8 @@
 #include "common/errors.h"
 #include "fixtures/temp_start_dir.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -31,6 +33,8 @@ public:
     int drops = 0;
     int closeIdleAfter = 0; // the server closes the connection after this many messages
     bool open = false;
+    std::function<void()> whileFirstReplyWork; // what the run gave for the attempt's first reply
+    std::function<void(int attempt)> duringFirstReply;
 
     bool connected() const override { return open; }
     bool connect() override {
@@ -43,9 +47,14 @@ public:
         open = false;
     }
     MessageOutcome send(std::size_t index, const RecipientParts&,
-                        const std::function<void()>& beforeDot) override {
+                        const std::function<void()>& beforeDot,
+                        const std::function<void()>& whileFirstReply) override {
         EXPECT_TRUE(open) << "sent without a connection";
         ++attempts;
+        if (duringFirstReply)
+            duringFirstReply(attempts);
+        if (whileFirstReply)
+            whileFirstReply();
         if (clock)
             starts.push_back(clock());
         const auto scripted = script.find(attempts);
@@ -196,6 +205,37 @@ TEST_F(SendRunTest, ARefusedRecipientIsListedAndSkippedOrEndsTheRun) {
                         .contains("\"m3\x81\x69\x88\xb6\x90\xe6\x83\x47\x83\x89\x81\x5b: "
                                   "550 5.1.1 no such user\x81\x6a\"\r\n"));
         EXPECT_EQ(dir.read(QStringLiteral("Log.txt")).count('\n'), 5);
+    }
+}
+
+// A message's record is written while the server answers the next message's first command; a
+// log that cannot be written then still ends the run, once that message's outcome is recorded.
+TEST_F(SendRunTest, TheSendLogIsWrittenWhileTheNextMessageWaitsAndItsFailureEndsTheRun) {
+    for (const bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "the log becomes a folder" : "the log stays");
+        server = FakeTransport{};
+        dir.write(QStringLiteral("Log.txt"), {});
+        SendRunPlan s = snapshot(3);
+        s.logOn = true;
+        s.logPathSjis = dir.filePathBytes(QStringLiteral("Log.txt"));
+        std::vector<qsizetype> linesBefore;
+        server.duringFirstReply = [&](int attempt) {
+            linesBefore.push_back(dir.read(QStringLiteral("Log.txt")).count('\n'));
+            if (failing && attempt == 2) {
+                QFile::remove(dir.filePath(QStringLiteral("Log.txt")));
+                QDir(dir.path()).mkdir(QStringLiteral("Log.txt"));
+            }
+        };
+        auto run = makeRun(s);
+        if (failing) {
+            EXPECT_THROW(run->sendAll(), FileError);
+            EXPECT_EQ(server.delivered.size(), 2u);
+            EXPECT_EQ(journal(s).recipients[1].outcome, JournalOutcome::Accepted);
+            continue;
+        }
+        EXPECT_TRUE(run->sendAll());
+        EXPECT_EQ(linesBefore, (std::vector<qsizetype>{0, 0, 1}));
+        EXPECT_EQ(dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
     }
 }
 
