@@ -110,5 +110,17 @@ int main(int argc, char** argv) {
         std::printf("\nmedian messages per second: minimal blocking client %.0f; send run %.0f "
                     "(%.1f %%); send run with the send log %.0f (%.1f %%)\n",
                     minimal, run, 100.0 * run / minimal, logged, 100.0 * logged / minimal);
+    // The machine's speed drifts over a run of the benchmark (other work, a shared host): each
+    // round's runs set beside the client of the same round drift less than medians taken apart.
+    const auto pairedShare = [](const std::vector<double>& rates) {
+        std::vector<double> shares;
+        for (std::size_t r = 0; r < rates.size() && r < g_minimalRates.size(); ++r)
+            shares.push_back(100.0 * rates[r] / g_minimalRates[r]);
+        return shares.empty() ? 0.0 : bench::median(shares);
+    };
+    if (!g_minimalRates.empty())
+        std::printf("median of the rounds' shares of the client's rate: send run %.1f %%; with the "
+                    "send log %.1f %%\n",
+                    pairedShare(g_runRates), pairedShare(g_loggedRates));
     return 0;
 }
