@@ -98,7 +98,13 @@ bool headerIs(const QString& name, std::initializer_list<const char16_t*> words)
 void fillBody(const std::vector<std::string>& body, const std::function<std::string_view(std::string_view)>& value,
               std::vector<std::string>& out) {
     out.clear();
+    out.reserve(body.size());
     for (const std::string& line : body) {
+        // Most lines hold no field: they are each row's as they are.
+        if (line.find("{{") == std::string::npos) {
+            out.push_back(line);
+            continue;
+        }
         const std::string filled = FillFields(line, value);
         std::size_t start = 0;
         for (std::size_t i = 0; i < filled.size(); ++i) {
