@@ -158,6 +158,10 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
         // A check before the run names the table, not the list, as where an entry came from.
         mail.recipientSources.assign(mail.recipientsSjis.size(), QStringLiteral("差し込みデータ"));
         tessaly::ReadOwnFiles(mail);
+    } else {
+        // Without a table, the address book's fields are each recipient's own.
+        mail.own = tessaly::FillAddressBookFields(mail.subjectSjis, mail.bodyShownSjis,
+                                                  mail.recipientsSjis, recipientPlaces());
     }
     return mail;
 }
