@@ -14,11 +14,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <spawn.h>
 #include <stdexcept>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -100,38 +97,13 @@ struct ChildRead {
     double peakMb = 0;
 };
 
-// Runs this program with `flag` and `path`; what the child printed, and its peak memory.
-ChildRead runChild(const char* childFlag, const std::string& path) {
-    int out[2];
-    if (::pipe(out) != 0)
-        throw std::runtime_error("cannot make a pipe");
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    ::posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string self = QCoreApplication::applicationFilePath().toStdString(), flag = childFlag, file = path;
-    char* args[] = {self.data(), flag.data(), file.data(), nullptr};
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, self.c_str(), &actions, nullptr, args, environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (spawned != 0) {
-        ::close(out[0]);
-        throw std::runtime_error("cannot start the reader");
-    }
-    std::string printed;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        printed.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    struct rusage usage {};
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("the child did not complete");
-    ChildRead read;
-    if (std::sscanf(printed.c_str(), "%lf", &read.seconds) != 1)
+// This program run with `flag` and `path`: the seconds it printed, and its peak memory.
+ChildRead runSelf(const char* flag, const std::string& path) {
+    const bench::ChildOutput child =
+        bench::runChild({QCoreApplication::applicationFilePath().toStdString(), flag, path});
+    ChildRead read{0, child.peakMb};
+    if (std::sscanf(child.printed.c_str(), "%lf", &read.seconds) != 1)
         throw std::runtime_error("the child gave no time");
-    read.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
     return read;
 }
 
@@ -147,7 +119,7 @@ void BM_ReadTable(benchmark::State& state) {
                 const bench::PythonCsvRead py = bench::pythonCsvRead(g_csv);
                 read = {py.seconds, py.peakMb};
             } else {
-                read = runChild(kChildFlag, which == 0 ? g_csv : g_xlsx);
+                read = runSelf(kChildFlag, which == 0 ? g_csv : g_xlsx);
             }
         } catch (const std::exception& e) {
             state.SkipWithError(e.what());
@@ -178,7 +150,7 @@ int main(int argc, char** argv) {
     g_csv = (dir.path() + QStringLiteral("/名簿.csv")).toStdString();
     g_xlsx = (dir.path() + QStringLiteral("/名簿.xlsx")).toStdString();
     try {
-        runChild(kWriteFlag, dir.path().toStdString());
+        runSelf(kWriteFlag, dir.path().toStdString());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cannot make the tables: %s\n", e.what());
         return 1;
