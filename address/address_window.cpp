@@ -569,6 +569,9 @@ void TTSY_AddressF::Cmd_ReadClick() {
 
 // ---- Transfers to the recipient list ----
 
+std::string TTSY_AddressF::selectedGroupSjis() const { return book_.groupAt(groupRow()); }
+std::string TTSY_AddressF::selectedMemberSjis() const { return book_.memberAt(memberRow()); }
+
 void TTSY_AddressF::Cmd_KobetuClick() {
     const std::vector<std::string> lines =
         tessaly::AddressBook_EntryRecipients(book_, groupRow(), memberRow(), selectedEntry_);

@@ -64,6 +64,9 @@ public:
     void open();
 
     bool isExpanded() const;
+    // The group and the member selected now: where the lines a transfer hands over come from.
+    std::string selectedGroupSjis() const;
+    std::string selectedMemberSjis() const;
 
     // --- Handlers, public so that the owner and tests can name them ---
     void FormShow();

@@ -339,18 +339,41 @@ void TTSY_MainF::showStatus() {
 
 namespace {
 constexpr int kSourceRole = Qt::UserRole + 1;
+constexpr int kGroupRole = Qt::UserRole + 2;
+constexpr int kMemberRole = Qt::UserRole + 3;
 } // namespace
 
-void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source) {
+void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source,
+                                  const tessaly::AddressBookPlace& place) {
     auto* item = new QListWidgetItem(text, List_To);
     item->setData(Qt::UserRole, sjis);
     item->setData(kSourceRole, source);
+    if (!place.groupSjis.empty() || !place.memberSjis.empty()) {
+        item->setData(kGroupRole, QByteArray::fromStdString(place.groupSjis));
+        item->setData(kMemberRole, QByteArray::fromStdString(place.memberSjis));
+    }
     item->setSizeHint(QSize(0, 13));
 }
 
-void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis, const QString& source) {
-    for (const std::string& entry : entriesSjis)
-        addRecipientItem(tessaly::fromSjis(entry), QByteArray::fromStdString(entry), source);
+void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis, const QString& source,
+                               const tessaly::AddressBookPlace& place) {
+    const bool fromBook = source == QStringLiteral("アドレス帳");
+    for (const std::string& entry : entriesSjis) {
+        tessaly::AddressBookPlace where = place;
+        // A name search finds entries across the whole book: the first record that makes the
+        // entry tells its group and member.
+        if (fromBook && where.groupSjis.empty() && addressBook_) {
+            for (const std::string& joined : addressBook_->records()) {
+                tessaly::AddressRecord r;
+                if (tessaly::AddressRecord_Split(joined, r) && tessaly::RecipientLine(r.name, r.mail) == entry) {
+                    where = {r.group, r.member};
+                    break;
+                }
+            }
+        }
+        addRecipientItem(tessaly::fromSjis(entry), QByteArray::fromStdString(entry), source,
+                         fromBook ? where : tessaly::AddressBookPlace());
+    }
     if (!entriesSjis.empty())
         enableSend();
 }
@@ -368,6 +391,15 @@ std::vector<std::string> TTSY_MainF::recipientsSjis() const {
     for (int i = 0; i < List_To->count(); ++i)
         entries.push_back(List_To->item(i)->data(Qt::UserRole).toByteArray().toStdString());
     return entries;
+}
+
+std::vector<tessaly::AddressBookPlace> TTSY_MainF::recipientPlaces() const {
+    std::vector<tessaly::AddressBookPlace> places;
+    places.reserve(static_cast<std::size_t>(List_To->count()));
+    for (int i = 0; i < List_To->count(); ++i)
+        places.push_back({List_To->item(i)->data(kGroupRole).toByteArray().toStdString(),
+                          List_To->item(i)->data(kMemberRole).toByteArray().toStdString()});
+    return places;
 }
 
 std::vector<QString> TTSY_MainF::recipientSources() const {

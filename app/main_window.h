@@ -4,6 +4,7 @@
 // send, answers its questions through the dialogs, and shows what it reports.
 #pragma once
 
+#include "mailmerge/merge_mail.h"
 #include "sending/run_prompts.h"
 #include "sending/run_state.h"
 #include "settings/settings.h"
@@ -78,11 +79,15 @@ public:
     // --- Used by the hit list and the address book window ---
     // Appends recipient entries (Shift-JIS bytes: a bare address, or name " <" address ">")
     // to List_To exactly as given; enables TB_Send when at least one was added. `source` says
-    // where they came from ("アドレス帳"), for the message that refuses a bad address.
-    void addRecipients(const std::vector<std::string>& entriesSjis, const QString& source = {});
+    // where they came from ("アドレス帳"), for the message that refuses a bad address; `place`
+    // the group and member of address-book entries, for the fields {{グループ}} and {{メンバー}}
+    // (looked up in the book when not given).
+    void addRecipients(const std::vector<std::string>& entriesSjis, const QString& source = {},
+                       const tessaly::AddressBookPlace& place = {});
     // The entries of List_To, in order, as Shift-JIS bytes, and where each came from.
     std::vector<std::string> recipientsSjis() const;
     std::vector<QString> recipientSources() const;
+    std::vector<tessaly::AddressBookPlace> recipientPlaces() const;
 
     // Text of status panel 1.
     QString statusText() const;
@@ -136,7 +141,8 @@ private:
     void enableSend();
     void setStatus(const QString& text);
     void showStatus(); // status_ into panel 1, with its whole text as the tooltip
-    void addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source);
+    void addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source,
+                          const tessaly::AddressBookPlace& place = {});
     // Appends one line (or several, separated by "\n") to the body field, as a new line.
     void appendBodyLine(const QString& line);
     void readBodyFile(const QString& fsPath);

@@ -26,6 +26,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -157,7 +158,13 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
         mail.own = std::move(merged.messages);
         // A check before the run names the table, not the list, as where an entry came from.
         mail.recipientSources.assign(mail.recipientsSjis.size(), QStringLiteral("差し込みデータ"));
+        mail.tableNameSjis = tessaly::toSjis(QFileInfo(mergeWindow_->table().path).fileName(),
+                                             QStringLiteral("差し込みデータのファイル名"));
         tessaly::ReadOwnFiles(mail);
+    } else {
+        // Without a table, the address book's fields are each recipient's own.
+        mail.own = tessaly::FillAddressBookFields(mail.subjectSjis, mail.bodyShownSjis,
+                                                  mail.recipientsSjis, recipientPlaces());
     }
     return mail;
 }

@@ -31,7 +31,10 @@ Program::Program(Dialogs& dialogs, SecretStore& secrets)
 
     address_ = std::make_unique<TTSY_AddressF>(
         dialogs_, *dataModule_->addressBook, settings_, main_->StartDirectory(), mainWindow,
-        [mainWindow](const std::vector<std::string>& lines) { mainWindow->addRecipients(lines, QStringLiteral("アドレス帳")); },
+        [this](const std::vector<std::string>& lines) {
+            main_->addRecipients(lines, QStringLiteral("アドレス帳"),
+                                 {address_->selectedGroupSjis(), address_->selectedMemberSjis()});
+        },
         [settei] { settei->clearAddress(); });
     settei_->setAddressWindow(address_.get());
     settei_->setPasswords(passwords_.get());

@@ -173,6 +173,80 @@ std::u32string decodeUtf8(std::string_view utf8) {
     return out;
 }
 
+// The code page 932 form of every BMP character the decoding table holds, as iconv gives it:
+// the first code that decodes to it, the IBM extensions (FA..FC) ahead of the NEC selection of
+// the same characters (ED, EE). 0: not in the table, left to iconv.
+struct EncodeTable {
+    std::uint16_t code[0x10000] = {};
+};
+
+const EncodeTable& encodeTable() {
+    static const EncodeTable table = [] {
+        EncodeTable t;
+        for (int b = 0xA1; b <= 0xDF; ++b)
+            t.code[0xFF61 + (b - 0xA1)] = static_cast<std::uint16_t>(b);
+        const auto take = [&](int lead) {
+            const int row = lead <= 0x9F ? lead - 0x81 : lead - 0xE0 + 0x1F;
+            for (int c = 0; c < kTrails; ++c) {
+                const char32_t u = kDoubleByte[row][c];
+                if (u != 0 && t.code[u] == 0)
+                    t.code[u] = static_cast<std::uint16_t>(lead << 8 | (0x40 + c));
+            }
+        };
+        for (int lead = 0x81; lead <= 0x9F; ++lead)
+            take(lead);
+        for (int lead = 0xE0; lead <= 0xFC; ++lead)
+            if (lead != 0xED && lead != 0xEE)
+                take(lead);
+        take(0xED);
+        take(0xEE);
+        return t;
+    }();
+    return table;
+}
+
+// The conversion by the table alone, for texts made of the characters it holds (nearly every
+// text): iconv through UTF-32 costs several times as much. Nothing when some character is not
+// there or the UTF-8 is malformed: iconv then converts, and names what it refuses.
+bool encodeByTable(std::string_view utf8, std::string& out) {
+    const EncodeTable& t = encodeTable();
+    // A character never takes more bytes in code page 932 than in UTF-8.
+    out.resize(utf8.size());
+    char* o = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* const end = p + utf8.size();
+    while (p < end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            *o++ = static_cast<char>(b);
+            ++p;
+            continue;
+        }
+        char32_t c;
+        if (b >= 0xC2 && b <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            c = (b & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+            p += 2;
+        } else if (b >= 0xE0 && b <= 0xEF && end - p >= 3 && (p[1] & 0xC0) == 0x80 &&
+                   (p[2] & 0xC0) == 0x80) {
+            c = (b & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+            if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))
+                return false;
+            p += 3;
+        } else {
+            return false; // four bytes (beyond the table) or malformed
+        }
+        c = windowsForm(c);
+        const std::uint16_t code = c <= 0xFFFF ? t.code[c] : 0;
+        if (code == 0)
+            return false;
+        if (code > 0xFF)
+            *o++ = static_cast<char>(code >> 8);
+        *o++ = static_cast<char>(code & 0xFF);
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+    return true;
+}
+
 } // namespace
 
 EncodeResult fromUtf8(std::string_view utf8) {
@@ -181,6 +255,9 @@ EncodeResult fromUtf8(std::string_view utf8) {
         result.bytes.assign(utf8);
         return result;
     }
+    if (encodeByTable(utf8, result.bytes))
+        return result;
+    result.bytes.clear();
     std::u32string text = decodeUtf8(utf8);
     result.bytes.resize(text.size() * 2);
 

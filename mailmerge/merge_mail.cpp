@@ -65,14 +65,14 @@ std::vector<std::string> splitList(std::string_view value, std::string_view sepa
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
-// "2, 5, 7 行目", at most ten numbers.
-QString rowList(const std::vector<int>& rows) {
+// "2, 5, 7 行目", at most ten numbers; `unit` is "行" for a table's rows, "件" for the list's entries.
+QString rowList(const std::vector<int>& rows, const QString& unit) {
     QStringList shown;
     for (std::size_t i = 0; i < rows.size() && i < 10; ++i)
         shown << QString::number(rows[i]);
-    QString text = shown.join(QStringLiteral(", ")) + QStringLiteral(" 行目");
+    QString text = shown.join(QStringLiteral(", ")) + QStringLiteral(" %1目").arg(unit);
     if (rows.size() > 10)
-        text += QStringLiteral("ほか %1 行").arg(rows.size() - 10);
+        text += QStringLiteral("ほか %1 %2").arg(rows.size() - 10).arg(unit);
     return text;
 }
 
@@ -98,7 +98,13 @@ bool headerIs(const QString& name, std::initializer_list<const char16_t*> words)
 void fillBody(const std::vector<std::string>& body, const std::function<std::string_view(std::string_view)>& value,
               std::vector<std::string>& out) {
     out.clear();
+    out.reserve(body.size());
     for (const std::string& line : body) {
+        // Most lines hold no field: they are each row's as they are.
+        if (line.find("{{") == std::string::npos) {
+            out.push_back(line);
+            continue;
+        }
         const std::string filled = FillFields(line, value);
         std::size_t start = 0;
         for (std::size_t i = 0; i < filled.size(); ++i) {
@@ -111,6 +117,65 @@ void fillBody(const std::vector<std::string>& body, const std::function<std::str
         }
         out.push_back(filled.substr(start));
     }
+}
+
+// Every field of the mail once, the Subject's first; the first `subjectCount` are in the Subject.
+std::vector<std::string> mailFields(std::string_view subjectSjis, const std::vector<std::string>& bodyShownSjis,
+                                    std::size_t& subjectCount) {
+    std::vector<std::string> fields = FieldNames(subjectSjis);
+    subjectCount = fields.size();
+    for (const std::string& line : bodyShownSjis)
+        for (std::string& name : FieldNames(line))
+            if (std::find(fields.begin(), fields.end(), name) == fields.end())
+                fields.push_back(std::move(name));
+    return fields;
+}
+
+// The column of each field; the fields the table does not have, as "{{名前}}", in `unknown`.
+std::vector<int> columnsOf(const std::vector<std::string>& fields, const MergeTable& table, QStringList& unknown) {
+    std::vector<int> columns;
+    for (const std::string& name : fields) {
+        const int column = name.empty() ? -1 : table.column(name);
+        if (column < 0)
+            unknown << QStringLiteral("{{%1}}").arg(text(name));
+        columns.push_back(column);
+    }
+    return columns;
+}
+
+// Every empty value and every line break in the Subject, per field: what keeps rows from being
+// sent, for one message that names them all.
+QStringList valueProblems(const std::vector<std::string>& fields, std::size_t subjectCount,
+                          const std::vector<int>& fieldColumns, const std::vector<MergeRow>& rows,
+                          const QString& unit) {
+    QStringList problems;
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        std::vector<int> empty, broken;
+        const auto column = static_cast<std::size_t>(fieldColumns[f]);
+        const bool inSubject = f < subjectCount;
+        for (const MergeRow& row : rows) {
+            const std::string& v = row.valuesSjis[column];
+            if (trimBlanks(v).empty())
+                empty.push_back(row.rowNumber);
+            else if (inSubject && hasLineBreak(v))
+                broken.push_back(row.rowNumber);
+        }
+        if (!empty.empty())
+            problems << QStringLiteral("「%1」が空です：%2").arg(text(fields[f]), rowList(empty, unit));
+        if (!broken.empty())
+            problems << QStringLiteral("件名に入る「%1」に改行があります：%2")
+                            .arg(text(fields[f]), rowList(broken, unit));
+    }
+    return problems;
+}
+
+// One recipient's Subject and body with its values filled in.
+RecipientMessage filledMessage(std::string_view subjectSjis, const std::vector<std::string>& bodyShownSjis,
+                               const std::function<std::string_view(std::string_view)>& value) {
+    RecipientMessage m;
+    m.subjectSjis = FillFields(subjectSjis, value);
+    fillBody(bodyShownSjis, value, m.bodyShownSjis);
+    return m;
 }
 
 } // namespace
@@ -218,46 +283,18 @@ MergedMail MergeMail(const MergeTable& table, const MergeColumns& columns,
     if (columns.address < 0)
         refuse(QStringLiteral("差し込みデータのメールアドレスの列を選んでください。"));
 
-    // Every field once, the Subject's first, with where it is used.
-    std::vector<std::string> subjectFields = FieldNames(subjectSjis);
-    std::vector<std::string> fields = subjectFields;
-    for (const std::string& line : bodyShownSjis)
-        for (std::string& name : FieldNames(line))
-            if (std::find(fields.begin(), fields.end(), name) == fields.end())
-                fields.push_back(std::move(name));
+    std::size_t subjectCount = 0;
+    const std::vector<std::string> fields = mailFields(subjectSjis, bodyShownSjis, subjectCount);
 
     QStringList unknown;
-    std::vector<int> fieldColumns;
-    for (const std::string& name : fields) {
-        const int column = table.column(name);
-        if (column < 0 || name.empty())
-            unknown << QStringLiteral("{{%1}}").arg(text(name));
-        fieldColumns.push_back(column);
-    }
+    const std::vector<int> fieldColumns = columnsOf(fields, table, unknown);
     if (!unknown.isEmpty())
         refuse(QStringLiteral("差し込みデータに次の列がありません：%1\r\n"
                               "列名を確かめるか、件名・本文の差し込み欄を直してください。")
                    .arg(unknown.join(QStringLiteral("、"))));
 
-    // Every empty value and every line break in the Subject, per field, in one message.
-    QStringList problems;
-    for (std::size_t f = 0; f < fields.size(); ++f) {
-        std::vector<int> empty, broken;
-        const auto column = static_cast<std::size_t>(fieldColumns[f]);
-        const bool inSubject = f < subjectFields.size();
-        for (const MergeRow& row : table.rows) {
-            const std::string& v = row.valuesSjis[column];
-            if (trimBlanks(v).empty())
-                empty.push_back(row.rowNumber);
-            else if (inSubject && hasLineBreak(v))
-                broken.push_back(row.rowNumber);
-        }
-        if (!empty.empty())
-            problems << QStringLiteral("「%1」が空です：%2").arg(text(fields[f]), rowList(empty));
-        if (!broken.empty())
-            problems << QStringLiteral("件名に入る「%1」に改行があります：%2")
-                            .arg(text(fields[f]), rowList(broken));
-    }
+    const QStringList problems =
+        valueProblems(fields, subjectCount, fieldColumns, table.rows, QStringLiteral("行"));
     if (!problems.isEmpty())
         refuse(QStringLiteral("差し込みデータの次の行は送信できません。\r\n%1\r\n"
                               "値を入れるか、その行を消してください。")
@@ -305,9 +342,7 @@ MergedMail MergeMail(const MergeTable& table, const MergeColumns& columns,
             if (!safe.empty())
                 entry = safe + " <" + address + ">";
         }
-        RecipientMessage m;
-        m.subjectSjis = FillFields(subjectSjis, value);
-        fillBody(bodyShownSjis, value, m.bodyShownSjis);
+        RecipientMessage m = filledMessage(subjectSjis, bodyShownSjis, value);
         if (columns.cc >= 0)
             m.cc = splitList(row.valuesSjis[static_cast<std::size_t>(columns.cc)], ";,");
         if (columns.bcc >= 0)
@@ -338,6 +373,52 @@ MergedMail MergeMail(const MergeTable& table, const MergeColumns& columns,
                    .arg(missing.join(QStringLiteral("\r\n"))));
     }
     return mail;
+}
+
+std::vector<RecipientMessage> FillAddressBookFields(std::string_view subjectSjis,
+                                                   const std::vector<std::string>& bodyShownSjis,
+                                                   const std::vector<std::string>& recipientsSjis,
+                                                   const std::vector<AddressBookPlace>& places) {
+    std::size_t subjectCount = 0;
+    const std::vector<std::string> fields = mailFields(subjectSjis, bodyShownSjis, subjectCount);
+    if (fields.empty())
+        return {};
+
+    // The four fields as the columns of a table with one row per recipient, so that the checks
+    // and the filling are those of a table's.
+    MergeTable table;
+    for (const char* name : kAddressBookFields)
+        table.columnsSjis.push_back(cp932::fromUtf8(name).bytes);
+    QStringList unknown;
+    const std::vector<int> fieldColumns = columnsOf(fields, table, unknown);
+    if (!unknown.isEmpty())
+        throw Error(QStringLiteral("差し込みデータを開いていないため、次の差し込み欄は使えません：%1\r\n"
+                                   "使えるのは {{宛先名}}・{{メールアドレス}}・{{グループ}}・{{メンバー}} "
+                                   "です。件名・本文の差し込み欄を直してください。")
+                        .arg(unknown.join(QStringLiteral("、")))
+                        .toStdString());
+
+    for (std::size_t i = 0; i < recipientsSjis.size(); ++i) {
+        const RecipientParts parts = SplitRecipient(recipientsSjis[i]);
+        const AddressBookPlace place = i < places.size() ? places[i] : AddressBookPlace();
+        table.rows.push_back({static_cast<int>(i) + 1,
+                              {parts.addresseeName, parts.address, place.groupSjis, place.memberSjis}});
+    }
+    const QStringList problems =
+        valueProblems(fields, subjectCount, fieldColumns, table.rows, QStringLiteral("件"));
+    if (!problems.isEmpty())
+        throw Error(QStringLiteral("次の宛先には送信できません。\r\n%1\r\n"
+                                   "アドレス帳から選んだ宛先だけにするか、差し込み欄を直してください。")
+                        .arg(problems.join(QStringLiteral("\r\n")))
+                        .toStdString());
+
+    std::vector<RecipientMessage> messages;
+    messages.reserve(table.rows.size());
+    for (const MergeRow& row : table.rows)
+        messages.push_back(filledMessage(subjectSjis, bodyShownSjis, [&](std::string_view name) {
+            return std::string_view(row.valuesSjis[static_cast<std::size_t>(table.column(name))]);
+        }));
+    return messages;
 }
 
 } // namespace tessaly

@@ -57,4 +57,20 @@ MergedMail MergeMail(const MergeTable& table, const MergeColumns& columns,
 // The columns address-book recipients offer as fields.
 extern const char* const kAddressBookFields[4]; // 宛先名, メールアドレス, グループ, メンバー (UTF-8)
 
+// The group and the member a recipient was taken from in the address book; empty for one typed
+// or read from a file.
+struct AddressBookPlace {
+    std::string groupSjis;
+    std::string memberSjis;
+};
+
+// Each recipient's own message with the address book's fields filled in, for a run without a
+// table: 宛先名 and メールアドレス from the entry, グループ and メンバー from `places` (one per
+// entry). None when the Subject and the body hold no field, so that such a mail goes as ever.
+// Raises tessaly::Error with the refusal: a field that is none of the four, an empty value.
+std::vector<RecipientMessage> FillAddressBookFields(std::string_view subjectSjis,
+                                                   const std::vector<std::string>& bodyShownSjis,
+                                                   const std::vector<std::string>& recipientsSjis,
+                                                   const std::vector<AddressBookPlace>& places);
+
 } // namespace tessaly

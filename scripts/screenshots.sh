@@ -24,6 +24,8 @@ WINDOWS=(
     preview_source   # the preview's source tab: the message as it goes on the wire
     attachment_window  # the files attached to the circular, three of them
     attachment_status  # the main window's status bar naming the attached files
+    merge_table_window # a merge table opened, with the rows that cannot be sent
+    merge_preview      # the preview of a merged circular, a row chosen
     guide_window     # the guide, opened with F1 in the settings window
     first_start_box  # the box of the first start
     file_dialog      # Qt's own file dialog, in Japanese

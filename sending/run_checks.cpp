@@ -220,8 +220,12 @@ QString SendRefusal(const RunMail& mail, const RunSettings& settings) {
         ++number;
         if (refused(own.subjectSjis, QStringLiteral("%1 件目の件名").arg(number)))
             return refusal;
-        for (const std::string& line : own.bodyShownSjis)
-            if (refused(line, QStringLiteral("%1 件目の本文").arg(number)))
+        // A line as the body field shows it (most lines of a row: those without a field) holds
+        // only characters checked above.
+        const bool linesInPlace = own.bodyShownSjis.size() == mail.bodyShownSjis.size();
+        for (std::size_t i = 0; i < own.bodyShownSjis.size(); ++i)
+            if (!(linesInPlace && own.bodyShownSjis[i] == mail.bodyShownSjis[i]) &&
+                refused(own.bodyShownSjis[i], QStringLiteral("%1 件目の本文").arg(number)))
                 return refusal;
     }
     if (refused(settings.userMeiSjis, QStringLiteral("発信者名")) ||

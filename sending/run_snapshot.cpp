@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/sjis_bytes.h"
+#include "common/text.h"
 #include "settings/settings.h"
 #include "smtp/run_messages.h"
 
@@ -207,8 +208,10 @@ std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<st
         std::string row = own.subjectSjis;
         for (const auto* part : {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis}) {
             row += '\x1f';
-            for (const std::string& line : *part)
-                row += line + '\x1e';
+            for (const std::string& line : *part) {
+                row += line;
+                row += '\x1e';
+            }
         }
         // A file changed since the stopped run makes other messages: another run.
         for (const AttachedFile& file : OwnFilesOf(mail, i))
@@ -225,6 +228,13 @@ std::vector<std::string> EnvelopeFor(const RunMail& mail, const RunSettings& set
     to.insert(to.end(), copies.cc.begin(), copies.cc.end());
     to.insert(to.end(), copies.bcc.begin(), copies.bcc.end());
     return to;
+}
+
+std::vector<std::string> SentDataHead(const RunMail& mail) {
+    if (mail.tableNameSjis.empty())
+        return {};
+    return {toSjis(QStringLiteral("差し込みデータ："), {}) + mail.tableNameSjis,
+            toSjis(QStringLiteral("件名："), {}) + mail.subjectSjis};
 }
 
 } // namespace tessaly

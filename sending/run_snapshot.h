@@ -36,6 +36,8 @@ struct RunMail {
     // Each row's own files (own[i].attachmentPathsSjis) as ReadOwnFiles found them; a row's
     // message reads them again when it is built, so that only one row's files are held at once.
     std::vector<std::vector<AttachedFile>> ownFiles;
+    // The merge table's file name; empty for a run without a table.
+    std::string tableNameSjis;
 };
 
 // Fills mail.ownFiles: every row's files checked and read through once before anything is sent,
@@ -119,6 +121,9 @@ std::string CopiesText(const RunMail& mail, const RunSettings& settings, std::si
 // converted body, and for a merged mail every row's own texts, copies and files, so that a
 // changed table is another run.
 std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis);
+// What the sent-data file keeps of a table run besides the body as typed: the table's file name
+// and the Subject with its fields. None for a run without a table, whose record is the body alone.
+std::vector<std::string> SentDataHead(const RunMail& mail);
 // Every address recipient `index`'s message goes to: the recipient, the copies, the blind copies
 // (the settings' before a row's own).
 std::vector<std::string> EnvelopeFor(const RunMail& mail, const RunSettings& settings, std::size_t index);

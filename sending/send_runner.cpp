@@ -398,9 +398,12 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTe
     if (client_.Connected() || !stopped)
         quitReply = quitAfterSending(client_);
     if (!previous.sentDataWritten) {
-        if (settings.sendDataOn)
-            SendData_Append(settings.sendDataPathSjis,
-                            SentDataLines(prompts_.bodyShownNow(), builder.texts().attachments.get()));
+        if (settings.sendDataOn) {
+            std::vector<std::string> lines = SentDataHead(mail);
+            for (std::string& line : SentDataLines(prompts_.bodyShownNow(), builder.texts().attachments.get()))
+                lines.push_back(std::move(line));
+            SendData_Append(settings.sendDataPathSjis, lines);
+        }
         loop.sentDataWritten();
     }
     if (!stopped)

@@ -1,7 +1,7 @@
 // Loading a 100,000-entry address book and one search by name over it, beside Python's csv
 // module reading the same file.
 #include "address/address_book.h"
-#include "bench/address/python_csv_peer.h"
+#include "bench/support/python_csv_peer.h"
 
 #include <benchmark/benchmark.h>
 

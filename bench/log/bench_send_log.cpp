@@ -1,7 +1,7 @@
 // Reading a 1,000,000-record send log into the viewer's entries, beside Python's csv module
 // reading the same file; peak memory of the run.
 #include "log/send_log.h"
-#include "bench/address/python_csv_peer.h"
+#include "bench/support/python_csv_peer.h"
 
 #include <benchmark/benchmark.h>
 

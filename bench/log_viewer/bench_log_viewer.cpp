@@ -1,6 +1,6 @@
 // The send log viewer on a log of 1,000,000 records: opening it (the file read into the three
 // lists and the window shown), then choosing TitleEntries; peak memory of the run.
-#include "bench/address/python_csv_peer.h"
+#include "bench/support/python_csv_peer.h"
 #include "common/sjis_list_model.h"
 #include "log/log_window.h"
 #include "log/send_log.h"

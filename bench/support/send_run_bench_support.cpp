@@ -1,9 +1,11 @@
 #include "bench/support/send_run_bench_support.h"
 
 #include "app/main_window.h"
+#include "app/merge_table_window.h"
 #include "common/text.h"
 
-#include <QCoreApplication>
+#include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -32,6 +34,16 @@ ProgramRun::ProgramRun(const QString& iniText, int recipients, const QString& su
     main().addRecipients(entries);
     main().findChild<QLineEdit*>(QStringLiteral("Edt_Subject"))->setText(subject);
     main().findChild<QPlainTextEdit*>(QStringLiteral("Memo_Sjis"))->setPlainText(body);
+}
+
+void ProgramRun::openTable(const QString& path) {
+    dialogs_.openFileAnswer = path;
+    main().findChild<QAction*>(QStringLiteral("Act_MergeOpen"))->trigger();
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* merge = qobject_cast<TTSY_MergeF*>(window); merge && merge->isVisible())
+            merge->close();
+    if (dialogs_.prompts != 0 || !main().isEnabled())
+        throw std::runtime_error("cannot open the table");
 }
 
 std::optional<double> ProgramRun::send() {

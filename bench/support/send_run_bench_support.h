@@ -20,6 +20,9 @@ public:
     ProgramRun(const QString& iniText, int recipients, const QString& subject, const QString& body);
 
     TTSY_MainF& main() { return program_.mainWindow(); }
+    // Opens the merge table at `path` from TB_Send's menu and closes its window, as a user does:
+    // the table's rows are the recipients then.
+    void openTable(const QString& path);
     // Clicks TB_Send: the seconds until the run ended, or none when it did not complete (a prompt
     // came, which nobody answers, or the run failed).
     std::optional<double> send();

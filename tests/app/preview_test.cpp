@@ -2,9 +2,12 @@
 #include "app_harness.h"
 
 #include "app/preview_window.h"
+#include "address/address_window.h"
 #include "fixtures/smtp_scripted_server.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QListView>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
@@ -121,6 +124,58 @@ TEST_P(Preview, ShowsEveryMessageOfTheRunAsItGoesOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AddresseeLine, Preview, ::testing::Bool());
+
+// Without a table, the address book's fields are filled for each recipient from where it was
+// taken: the group and member it was transferred from, or the entry a typed name found.
+TEST(Preview, FillsTheAddressBookFieldsOfEachRecipient) {
+    App app({{QStringLiteral("Host"), QStringLiteral("127.0.0.1")},
+             {QStringLiteral("Port"), QStringLiteral("2525")},
+             {QStringLiteral("From"), QStringLiteral("yamada@example.jp")}},
+            sjis(QStringLiteral("\"&DUMMY&\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                "\"営業部\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                "\"営業部\",\"第一課\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                "\"営業部\",\"第一課\",\"佐藤一郎\",\"ichiro@example.jp\",\"0\"\r\n"
+                                "\"営業部\",\"第一課\",\"山田太郎\",\"taro@example.jp\",\"0\"\r\n"
+                                "\"総務部\",\"&DUMMY&\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                "\"総務部\",\"庶務\",\"&DUMMY&\",\"\",\"1\"\r\n"
+                                "\"総務部\",\"庶務\",\"山田太郎\",\"taro@example.jp\",\"0\"\r\n")));
+    // The member 庶務 of 総務部 transferred from the address book window...
+    app.tool("TB_Address")->click();
+    TTSY_AddressF& address = app.program->addressWindow();
+    auto* groups = address.findChild<QComboBox*>(QStringLiteral("Cmb_AG"));
+    groups->setFocus();
+    for (int guard = 0; groups->currentText() != QStringLiteral("総務部") && guard < 10; ++guard)
+        QTest::keyClick(groups, Qt::Key_Down);
+    auto* members = address.findChild<QListView*>(QStringLiteral("Lst_AM"));
+    const QModelIndex member = members->model()->index(0, 0);
+    ASSERT_EQ(member.data().toString(), QStringLiteral("庶務"));
+    QTest::mouseClick(members->viewport(), Qt::LeftButton, {}, members->visualRect(member).center());
+    address.findChild<QPushButton*>(QStringLiteral("Cmd_To_Set"))->click();
+    // ...and a name typed, found once in the book.
+    app.typeRecipient(QStringLiteral("佐藤"));
+    ASSERT_EQ(app.recipientTexts(), (QStringList{QStringLiteral("山田太郎 <taro@example.jp>"),
+                                                 QStringLiteral("佐藤一郎 <ichiro@example.jp>")}));
+    app.edit("Edt_Subject")->setText(QStringLiteral("{{グループ}}の{{宛先名}}様へ"));
+    app.setBody(QStringLiteral("{{メンバー}}の皆様\n変わらない行"));
+
+    tessaly::TTSY_PreviewF* preview = openPreview(app);
+    ASSERT_NE(preview, nullptr);
+    EXPECT_FALSE(preview->findChild<QLabel*>(QStringLiteral("Label_Refusal"))->isVisible());
+    auto* list = preview->findChild<QListWidget*>(QStringLiteral("List_Preview"));
+    ASSERT_EQ(list->count(), 2);
+    const struct {
+        QString subject, firstLine;
+    } expected[] = {{QStringLiteral("総務部の山田太郎様へ"), QStringLiteral("庶務の皆様")},
+                    {QStringLiteral("営業部の佐藤一郎様へ"), QStringLiteral("第一課の皆様")}};
+    for (int row = 0; row < 2; ++row) {
+        list->setCurrentRow(row);
+        const QStringList lines = shownLines(*preview);
+        ASSERT_GE(lines.size(), 7) << row;
+        EXPECT_EQ(lines[2], QStringLiteral("Subject: ") + expected[row].subject);
+        EXPECT_EQ(lines.mid(5, 2), (QStringList{expected[row].firstLine, QStringLiteral("変わらない行")}));
+    }
+    preview->close();
+}
 
 // Whatever the run refuses, the preview says in the run's own words before anything is sent.
 TEST(Preview, ShowsWhatTheRunWouldRefuseInItsWords) {

@@ -10,6 +10,7 @@
 #include "app/desktop_start.h"
 #include "app/hit_list_window.h"
 #include "app/main_window.h"
+#include "app/merge_table_window.h"
 #include "app/preview_window.h"
 #include "app/program.h"
 #include "app/refused_window.h"
@@ -315,6 +316,32 @@ void attachFiles(tessaly::Program& p) {
     settle();
 }
 
+// The table's window, a window of its own.
+TTSY_MergeF* mergeWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* merge = qobject_cast<TTSY_MergeF*>(w))
+            return merge;
+    return nullptr;
+}
+
+// A table of the sample user's, written as Excel saves a CSV (UTF-8 with its mark), opened from
+// TB_Send's menu as the user does: the table's window comes up.
+TTSY_MergeF* openTable(tessaly::Program& p, const QString& name, const QString& rows) {
+    click(p.mainWindow(), "TB_Clear");
+    const QString folder = kHome + QStringLiteral("/ドキュメント");
+    QDir().mkpath(folder);
+    QFile file(folder + QLatin1Char('/') + name);
+    const QByteArray bytes = QByteArray("\xEF\xBB\xBF") +
+                             (QStringLiteral("氏名,メールアドレス,会社名,金額,CC\r\n") + rows).toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        std::fprintf(stderr, "cannot write %s\n", name.toUtf8().constData());
+    file.close();
+    gDialogs->openFileAnswer = file.fileName();
+    child<QToolButton>(p.mainWindow(), "TB_Send")->menu()->findChild<QAction*>(QStringLiteral("Act_MergeOpen"))->trigger();
+    settle();
+    return mergeWindow();
+}
+
 using Shot = std::function<QWidget*(tessaly::Program&)>;
 
 // Each entry opens one window as a user would and gives it back to be drawn; the next entry
@@ -535,6 +562,42 @@ const std::map<std::string, Shot> kShots = {
          settle();
          return window;
      }},
+    {"merge_table_window",
+     [](tessaly::Program& p) -> QWidget* {
+         // One address empty, one that an earlier row has: both listed as rows that cannot be sent.
+         return openTable(p, QStringLiteral("会費名簿.csv"),
+                          QStringLiteral("山田 花子,hanako@example.jp,株式会社東西商事,\"12,300\",\r\n"
+                                         "佐藤 一郎,ichiro@example.jp,有限会社南北物産,\"8,500\",bucho@example.jp\r\n"
+                                         "鈴木 次郎,,合同会社青葉企画,\"4,200\",\r\n"
+                                         "高山 三郎,takayama@example.jp,株式会社みなと製作所,\"15,000\",\r\n"
+                                         "山本 由美,hanako@example.jp,一般社団法人さくら会,\"3,000\",\r\n"));
+     }},
+    {"merge_preview",
+     [](tessaly::Program& p) -> QWidget* {
+         TTSY_MergeF* table = openTable(
+             p, QStringLiteral("会費名簿（12月）.csv"),
+             QStringLiteral("山田 花子,hanako@example.jp,株式会社東西商事,\"12,300\",\r\n"
+                            "佐藤 一郎,ichiro@example.jp,有限会社南北物産,\"8,500\",bucho@example.jp\r\n"
+                            "高山 三郎,takayama@example.jp,株式会社みなと製作所,\"15,000\",\r\n"));
+         if (!table)
+             return nullptr;
+         click(*table, "Cmd_OK");
+         TTSY_MainF& main = p.mainWindow();
+         child<QLineEdit>(main, "Edt_Subject")->setText(QStringLiteral("【{{会社名}}】12月分の会費のお知らせ"));
+         auto* body = child<QPlainTextEdit>(main, "Memo_Sjis");
+         body->moveCursor(QTextCursor::Start);
+         body->insertPlainText(QStringLiteral("{{会社名}}\n\n総務部の山田です。\n12月分の会費は {{金額}} 円です。\n"
+                                              "月末までにお納めください。\n\n以上"));
+         settle();
+         child<QToolButton>(main, "TB_Send")->menu()->findChild<QAction*>(QStringLiteral("Act_Preview"))->trigger();
+         settle();
+         auto* preview = child<tessaly::TTSY_PreviewF>(main, "TTSY_PreviewF");
+         if (!preview)
+             return nullptr;
+         child<QListWidget>(*preview, "List_Preview")->setCurrentRow(1);
+         settle();
+         return preview;
+     }},
     {"log_viewer",
      [](tessaly::Program& p) -> QWidget* {
          click(p.mainWindow(), "TB_Log_Disp");
@@ -560,6 +623,9 @@ void closeOthers(tessaly::Program& p) {
         preview->close();
     if (auto* picture = p.mainWindow().findChild<QLabel*>(QStringLiteral("Picture")))
         picture->close();
+    // The recipients list again, as after 差し込みをやめる.
+    if (TTSY_MergeF* table = mergeWindow(); table && table->loaded())
+        click(*table, "Cmd_CloseTable");
     for (QWidget* w : QApplication::topLevelWidgets())
         if (qobject_cast<tessaly::GuideWindow*>(w))
             w->close();

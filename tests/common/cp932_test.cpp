@@ -183,6 +183,37 @@ TEST(Cp932, DecodingAgreesWithIconvOnEverySequence) {
     EXPECT_GE(characters, 128 + 63 + 9604);
 }
 
+// The encoding agrees with glibc on every BMP character: the same bytes where glibc writes the
+// character, a refusal where it writes none, alone and inside a longer text.
+TEST(Cp932, EncodingAgreesWithIconvOnEveryCharacter) {
+    static const iconv_t cd = iconv_open("CP932", "UTF-8");
+    // The JIS forms the encoder takes for their Windows forms (tested above).
+    const std::set<char32_t> windowsForms = {0x301C, 0x2016, 0x2212, 0x00A2, 0x00A3, 0x00AC, 0x2014};
+    int encoded = 0;
+    for (char32_t c = 0x80; c <= 0xFFFF; ++c) {
+        if ((c >= 0xD800 && c <= 0xDFFF) || windowsForms.count(c))
+            continue;
+        const std::string text = utf8(c);
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char* in = const_cast<char*>(text.data());
+        std::size_t inLeft = text.size();
+        char buffer[8];
+        char* out = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const bool glibc = iconv(cd, &in, &inLeft, &out, &outLeft) != static_cast<std::size_t>(-1);
+        const cp932::EncodeResult ours = cp932::fromUtf8("a" + text + "\xE3\x81\x82");
+        if (glibc) {
+            ++encoded;
+            ASSERT_TRUE(ours.ok()) << std::hex << static_cast<unsigned>(c);
+            ASSERT_EQ(hex(ours.bytes), hex("a" + std::string(buffer, out) + "\x82\xA0")) << std::hex << static_cast<unsigned>(c);
+        } else {
+            ASSERT_EQ(ours.refused.size(), 1u) << std::hex << static_cast<unsigned>(c);
+            ASSERT_EQ(ours.refused[0].position, 1u) << std::hex << static_cast<unsigned>(c);
+        }
+    }
+    EXPECT_GE(encoded, 7000);
+}
+
 TEST(Cp932, ReportsEveryRefusedCharacterWithItsPosition) {
     // "a😀b𠮷" then a lone continuation byte (malformed UTF-8)
     const auto result = cp932::fromUtf8("a" + utf8(0x1F600) + "\xE3\x81\x82" + utf8(0x20BB7) + "\x80" + "z");

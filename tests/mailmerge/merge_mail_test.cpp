@@ -107,3 +107,41 @@ TEST(MergeMailRuns, RefusesInOneMessageNamingFieldsAndRows) {
 }
 
 } // namespace
+
+// Without a table the address book's four fields are each recipient's own; a mail without a
+// field stays the one message everyone shares, and the refusals name the fields and the entries.
+TEST(AddressBookFields, FillEachRecipientsMessageOrRefuse) {
+    const std::vector<std::string> recipients = {sjis("山田太郎 <taro@example.jp>"), "jiro@example.jp"};
+    const std::vector<AddressBookPlace> places = {{sjis("営業部"), sjis("第一課")}, {}};
+    const std::vector<std::string> body = {sjis("{{宛先名}}様（{{メールアドレス}}）"), sjis("以上")};
+
+    // No field: nothing of a merge, whatever the places; a "{{" without its "}}" is no field.
+    EXPECT_TRUE(FillAddressBookFields(sjis("会議 {{のお知らせ"), {sjis("本文 }}")}, recipients, places).empty());
+
+    const std::vector<RecipientMessage> filled =
+        FillAddressBookFields(sjis("{{宛先名}}様"), body, {recipients[0]}, places);
+    ASSERT_EQ(filled.size(), 1u);
+    EXPECT_EQ(filled[0].subjectSjis, sjis("山田太郎様"));
+    EXPECT_EQ(filled[0].bodyShownSjis,
+              (std::vector<std::string>{sjis("山田太郎様（taro@example.jp）"), sjis("以上")}));
+    EXPECT_EQ(FillAddressBookFields(sjis("{{グループ}}・{{メンバー}}"), {}, {recipients[0]}, places)[0].subjectSjis,
+              sjis("営業部・第一課"));
+
+    const struct {
+        const char* subject;
+        const char* refusal;
+    } refusals[] = {
+        {"{{会社}}様 {{宛先名}} {{金額}}",
+         "差し込みデータを開いていないため、次の差し込み欄は使えません：{{会社}}、{{金額}}\r\n"
+         "使えるのは {{宛先名}}・{{メールアドレス}}・{{グループ}}・{{メンバー}} です。"
+         "件名・本文の差し込み欄を直してください。"},
+        // The typed address has no group.
+        {"{{グループ}} {{宛先名}}",
+         "次の宛先には送信できません。\r\n「グループ」が空です：2 件目\r\n"
+         "アドレス帳から選んだ宛先だけにするか、差し込み欄を直してください。"},
+    };
+    for (const auto& r : refusals)
+        EXPECT_EQ(refusalOf([&] { FillAddressBookFields(sjis(r.subject), body, recipients, places); }),
+                  std::string(r.refusal))
+            << r.subject;
+}

@@ -661,6 +661,26 @@ TEST_F(SendRunnerTest, ARunWithFilesNamesThemInTheLogAndTheSentData) {
               sjis(QStringLiteral("本文\r\n添付ファイル：報告書.pdf\r\n")));
 }
 
+// A table run's record keeps what the rows were made from: the table's name and the Subject and
+// body with their fields, as typed; an ordinary run's record stays the body alone.
+TEST_F(SendRunnerTest, ATableRunsSentDataKeepsTheTemplateAndTheTable) {
+    server.greet().mail().mail().quit();
+    RunMail m = mail(2);
+    m.subjectSjis = sjis("{{名前}}様 ご請求");
+    m.own = {{sjis("山田様 ご請求"), {sjis("金額 100")}, {}, {}, {}}, {sjis("鈴木様 ご請求"), {sjis("金額 200")}, {}, {}, {}}};
+    m.tableNameSjis = sjis("名簿.xlsx");
+    RunSettings s = settings();
+    s.sendDataOn = true;
+    s.sendDataPathSjis = dir.filePathBytes(QStringLiteral("SendData.txt"));
+    prompts.body = {sjis("金額 {{金額}}")};
+
+    runner.send(m, s);
+
+    EXPECT_TRUE(server.played());
+    EXPECT_EQ(dir.read(QStringLiteral("SendData.txt")),
+              sjis(QStringLiteral("差し込みデータ：名簿.xlsx\r\n件名：{{名前}}様 ご請求\r\n金額 {{金額}}\r\n")));
+}
+
 // A merged mail: each row its own Subject and body, its copies in "Cc" and the envelope, its
 // blind copies in the envelope only; the notify copy lists both; a changed table is another run.
 TEST_F(SendRunnerTest, AMergedRunSendsEachRowItsOwnMessageAndCopies) {
