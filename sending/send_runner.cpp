@@ -47,11 +47,8 @@ void sendOrRaise(TSmtpClient& client, WireMessage message) {
         raiseFailure(result, client.LastStep());
 }
 
-QString withoutLastLineEnd(const std::string& text) {
-    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    while (shown.endsWith(QLatin1Char('\n')) || shown.endsWith(QLatin1Char('\r')))
-        shown.chop(1);
-    return shown;
+QString shownText(const char* text) {
+    return QString::fromStdString(withoutLastLineEnd(text));
 }
 
 // Ends the session with QUIT, once every message is out: a server that answers it oddly has
@@ -60,7 +57,7 @@ QString quitAfterSending(TSmtpClient& client) {
     try {
         client.Disconnect();
     } catch (const std::exception& e) {
-        return withoutLastLineEnd(e.what());
+        return shownText(e.what());
     }
     return {};
 }
@@ -239,7 +236,7 @@ void SendRunner::withinRun(const std::function<void()>& steps) {
         steps();
     } catch (const StepError& e) {
         quitAfterError();
-        throw RunFailure(RunFailureLead(e.Step, end_.sent, e.Temporary), withoutLastLineEnd(e.what()));
+        throw RunFailure(RunFailureLead(e.Step, end_.sent, e.Temporary), shownText(e.what()));
     } catch (...) {
         quitAfterError();
         throw;

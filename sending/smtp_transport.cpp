@@ -9,15 +9,11 @@
 
 namespace tessaly {
 
-namespace {
-
 std::string withoutLastLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
 }
-
-} // namespace
 
 MessageOutcome OutcomeOf(const SendResult& r) {
     MessageOutcome o;

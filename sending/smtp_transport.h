@@ -18,6 +18,8 @@ struct RunMail;
 struct RunSettings;
 struct SendResult;
 
+// A server's reply or an error's text without the line end after its last line, as it is shown.
+std::string withoutLastLineEnd(std::string text);
 // What a message's result from the client means to the run.
 MessageOutcome OutcomeOf(const SendResult& result);
 // Ends the client's connection after a failure without waiting for the server: a connection

@@ -13,9 +13,7 @@ namespace {
 constexpr std::string_view kJisWordStart = "=?ISO-2022-JP?B?";
 constexpr std::string_view kUtf8WordStart = "=?UTF-8?B?";
 constexpr std::string_view kWordEnd = "?=";
-constexpr std::size_t kMaxLine = 78;
 constexpr std::size_t kMaxWord = 75;
-constexpr std::size_t kBase64Line = 76;
 
 bool isHalfKana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
 bool isSoundMark(unsigned char c) { return c == 0xDE || c == 0xDF; }
@@ -110,16 +108,16 @@ std::size_t WholeCharactersFitting(std::string_view sjis, std::size_t pos, std::
 std::string FoldedEncodedWords(std::string_view sjis, std::size_t prefixLength,
                                const std::function<std::string(std::string_view)>& encode) {
     std::string single = encode(sjis);
-    if (prefixLength + single.size() <= kMaxLine)
+    if (prefixLength + single.size() <= kMailMaxLine)
         return single;
 
     std::string folded;
     std::size_t pos = 0;
     bool firstLine = true;
     while (pos < sjis.size()) {
-        const std::size_t lineRoom = firstLine ? (prefixLength < kMaxLine ? kMaxLine - prefixLength
+        const std::size_t lineRoom = firstLine ? (prefixLength < kMailMaxLine ? kMailMaxLine - prefixLength
                                                                           : 0)
-                                               : kMaxLine - 1; // the folding blank
+                                               : kMailMaxLine - 1; // the folding blank
         const std::size_t room = std::min(lineRoom, kMaxWord);
         std::string word;
         const std::size_t end = WholeCharactersFitting(sjis, pos, room, encode, word);
@@ -253,8 +251,8 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
         text += cp932::toUtf8(*addressee.addresseeLineSjis) + "\r\n";
     text += bodyUtf8_;
     const std::string base64 = jconvert::Base64Encode(text);
-    for (std::size_t pos = 0; pos < base64.size(); pos += kBase64Line)
-        m.body.push_back(base64.substr(pos, kBase64Line));
+    for (std::size_t pos = 0; pos < base64.size(); pos += kMailBase64Line)
+        m.body.push_back(base64.substr(pos, kMailBase64Line));
     return m;
 }
 

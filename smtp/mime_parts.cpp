@@ -11,9 +11,7 @@ namespace tessaly {
 
 namespace {
 
-constexpr std::size_t kBase64Line = 76;
-constexpr std::size_t kBytesPerLine = kBase64Line / 4 * 3;
-constexpr std::size_t kMaxLine = 78;
+constexpr std::size_t kBytesPerLine = kMailBase64Line / 4 * 3;
 
 bool plainAscii(std::string_view name) {
     return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
@@ -88,7 +86,7 @@ std::vector<std::string> rfc2231Sections(std::string_view nameSjis, bool utf8) {
     for (std::size_t pos = 0; pos < nameSjis.size();) {
         const std::size_t fixed = pieces.empty() ? charsetPart.size() : 0;
         // " filename*NN*=" and the ";" after the value.
-        const std::size_t room = kMaxLine - 15 - fixed;
+        const std::size_t room = kMailMaxLine - 15 - fixed;
         std::string piece;
         const std::size_t end = WholeCharactersFitting(nameSjis, pos, room, encode, piece);
         pieces.push_back(std::move(piece));
@@ -110,13 +108,13 @@ std::vector<std::string> rfc2231Sections(std::string_view nameSjis, bool utf8) {
 std::string Base64Lines(std::string_view bytes) {
     std::string out;
     const std::size_t lines = (bytes.size() + kBytesPerLine - 1) / kBytesPerLine;
-    out.reserve(lines * (kBase64Line + 2));
+    out.reserve(lines * (kMailBase64Line + 2));
     // Encoded a block of lines at a time: the encoder's own result stays small.
     constexpr std::size_t kBlock = kBytesPerLine * 1024;
     for (std::size_t block = 0; block < bytes.size(); block += kBlock) {
         const std::string encoded = jconvert::Base64Encode(bytes.substr(block, kBlock));
-        for (std::size_t pos = 0; pos < encoded.size(); pos += kBase64Line) {
-            out.append(encoded, pos, kBase64Line);
+        for (std::size_t pos = 0; pos < encoded.size(); pos += kMailBase64Line) {
+            out.append(encoded, pos, kMailBase64Line);
             out += "\r\n";
         }
     }
@@ -130,7 +128,7 @@ std::vector<std::string> AttachmentPartHeader(std::string_view nameSjis,
     if (plainAscii(nameSjis)) {
         const std::string name = quoted(nameSjis);
         const auto add = [&](const std::string& start, const std::string& parameter) {
-            if (start.size() + 2 + parameter.size() <= kMaxLine)
+            if (start.size() + 2 + parameter.size() <= kMailMaxLine)
                 header.push_back(start + "; " + parameter);
             else
                 addParameters(header, start, {parameter});

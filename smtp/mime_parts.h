@@ -13,6 +13,11 @@
 
 namespace tessaly {
 
+// The longest header line a message holds before it is folded, and the length of every Base64
+// line of a body or a part, without the CR LF.
+inline constexpr std::size_t kMailMaxLine = 78;
+inline constexpr std::size_t kMailBase64Line = 76;
+
 // One file as every message of the run carries it.
 struct AttachmentPart {
     std::string nameSjis;    // the file's name, as the reader is shown it

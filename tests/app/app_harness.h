@@ -169,6 +169,9 @@ inline IniValues loggedRunSettings(const QString& host, quint16 port) {
 }
 
 // `recipients` addresses r1@example.jp, r2@..., a Subject and a one-line body.
+// The records the send log holds, one a line.
+inline int logRecords(App& app) { return int(app.dir.read(QStringLiteral("Log.txt")).count('\n')); }
+
 inline void prepareMail(App& app, int recipients) {
     for (int i = 0; i < recipients; ++i)
         app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));

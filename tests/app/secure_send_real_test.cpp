@@ -15,6 +15,7 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
+using apptest::logRecords;
 using tessaly::test::CapturedOutput;
 using tessaly::test::SubmissionServer;
 using Kind = FakeDialogs::Kind;
@@ -66,10 +67,6 @@ void prepareNotice(App& app, int recipients) {
         app.typeRecipient(QStringLiteral("r%1@example.jp").arg(i + 1));
     app.edit("Edt_Subject")->setText(QStringLiteral("暗号化のお知らせ"));
     app.setBody(QStringLiteral("本文です。"));
-}
-
-int logRecords(App& app) {
-    return int(app.dir.read(QStringLiteral("Log.txt")).count('\n'));
 }
 
 class SecureSendReal : public ::testing::Test {

@@ -14,6 +14,7 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
+using apptest::logRecords;
 using tessaly::test::SmtpScriptedServer;
 using Kind = FakeDialogs::Kind;
 
@@ -48,10 +49,6 @@ void login(SmtpScriptedServer& s, const QByteArray& password, const QByteArray& 
         .expect("EHLO pc01")
         .send("250-scripted\r\n250-AUTH PLAIN LOGIN\r\n250 HELP\r\n");
     s.expect("AUTH PLAIN " + plainResponse(password)).send(reply);
-}
-
-int logRecords(App& app) {
-    return int(app.dir.read(QStringLiteral("Log.txt")).count('\n'));
 }
 
 const QString kDone = QStringLiteral("メッセージ送信完了！");

@@ -15,6 +15,7 @@ namespace {
 
 using apptest::App;
 using apptest::IniValues;
+using apptest::logRecords;
 using apptest::loggedRunSettings;
 using apptest::prepareMail;
 using tessaly::test::SmtpScriptedServer;
@@ -34,8 +35,6 @@ void expectButtons(App& app, Buttons expected) {
 
 // What a failed run's status adds to how far it got.
 const QString kNextStep = QStringLiteral("。原因を直して「メール送信開始」を押すと、続きを送ります");
-
-int logRecords(App& app) { return int(app.dir.read(QStringLiteral("Log.txt")).count('\n')); }
 
 // One refused step in the second message of three.
 struct Refusal {

@@ -1,6 +1,7 @@
 // Code detection, the conversion of mail lines, half-width katakana and Base64.
 #include "jconvert/jconvert.h"
 #include "iconv_text.h"
+#include "jis_test_bytes.h"
 
 #include <QByteArray>
 #include <gtest/gtest.h>
@@ -11,17 +12,14 @@
 
 namespace {
 
+using jconvert_test::Hex;
 using jconvert_test::IconvText;
+using jconvert_test::kEscAscii;
+using jconvert_test::kEscJis;
 using namespace std::string_literals;
 
-const std::string kEscJis = "\x1B$B";
-const std::string kEscAscii = "\x1B(B";
 const std::string kSjisA = "\x82\xA0";  // あ: decides a line as Shift-JIS
 const std::string kEucNichi = "\xC6\xFC"; // 日: decides a line as EUC-JP
-
-std::string Hex(std::string_view s) {
-    return QByteArray(s.data(), static_cast<qsizetype>(s.size())).toHex(' ').toUpper().toStdString();
-}
 
 // Half-width katakana A1..DF in order, and what each one looks like full-width.
 const std::string kHalfWidth = "｡｢｣､･ｦｧｨｩｪｫｬｭｮｯｰｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜﾝﾞﾟ";

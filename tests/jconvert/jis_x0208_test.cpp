@@ -1,6 +1,7 @@
 // Every JIS X 0208 character through every conversion direction, checked against glibc iconv.
 #include "jconvert/jconvert.h"
 #include "iconv_text.h"
+#include "jis_test_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,10 @@
 
 namespace {
 
+using jconvert_test::Hex;
 using jconvert_test::IconvText;
+using jconvert_test::kEscAscii;
+using jconvert_test::kEscJis;
 
 struct Kanji {
     unsigned char row; // JIS bytes 21..7E
@@ -37,21 +41,6 @@ const std::vector<Kanji>& AllKanji() {
     }();
     return all;
 }
-
-std::string Hex(const std::string& s) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string h;
-    for (unsigned char c : s) {
-        if (!h.empty())
-            h += ' ';
-        h += digits[c >> 4];
-        h += digits[c & 15];
-    }
-    return h;
-}
-
-const std::string kEscJis = "\x1B$B";
-const std::string kEscAscii = "\x1B(B";
 
 TEST(JisX0208, ReferenceHoldsTheWholeCharacterSet) {
     ASSERT_TRUE(IconvText("SHIFT_JIS", "EUC-JP").ok());

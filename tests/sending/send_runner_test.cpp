@@ -428,10 +428,6 @@ INSTANTIATE_TEST_SUITE_P(
                   1}),
     [](const ::testing::TestParamInfo<MultiLine>& info) { return std::string(info.param.name); });
 
-} // namespace
-
-namespace {
-
 // A path as the program holds it: code page 932 bytes.
 std::string pathSjis(const TempStartDir& dir, const QString& name) {
     return sjis(dir.filePath(name)).toStdString();
@@ -442,8 +438,6 @@ AttachedFile attached(const TempStartDir& dir, const QString& name, const QByteA
     dir.write(name, bytes);
     return AttachedFileOf(pathSjis(dir, name));
 }
-
-} // namespace
 
 // Every file is checked before the connection is opened: the run raises the refusal naming the
 // file, and the server sees nothing.
@@ -722,3 +716,5 @@ TEST_F(SendRunnerTest, AMergedRunSendsEachRowItsOwnMessageAndCopies) {
     EXPECT_NE(RunJournal_Identity(m.subjectSjis, IdentityLines(m, {}), m.recipientsSjis),
               RunJournal_Identity(other.subjectSjis, IdentityLines(other, {}), other.recipientsSjis));
 }
+
+} // namespace

@@ -13,7 +13,7 @@ using tessaly::test::OAuthServers;
 
 namespace {
 
-const std::string kKey = "oauth:taro@example.jp";
+const std::string kTokensKey = "oauth:taro@example.jp";
 
 OAuthRegistration providerOf(const OAuthServers& servers, const std::string& secret = {}) {
     return {servers.url("/authorize"), servers.url("/token"),
@@ -42,7 +42,7 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     QUrl page;
     auto follow = servers.browser();
 
-    OAuthSession first(providerOf(servers, "desktop-secret"), store, kKey);
+    OAuthSession first(providerOf(servers, "desktop-secret"), store, kTokensKey);
     first.SignInTimeOut = 20000;
     first.OpenUrl = [&](const QUrl& url) {
         page = url;
@@ -54,7 +54,7 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     EXPECT_EQ(grants(state),
               QStringList{"authorization_code"}); // PKCE, redirect address and secret passed
     EXPECT_TRUE(strings(state["live_access"]).contains(QString::fromStdString(token)));
-    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)),
+    EXPECT_EQ(QString::fromStdString(store.secrets.at(kTokensKey)),
               strings(state["issued_refresh"]).last());
     // The loopback listener was there for the sign-in only.
     const QUrl redirect(
@@ -68,7 +68,7 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     EXPECT_EQ(servers.state()["token_requests"].toArray().size(), 1);
 
     // The next program start: the stored refresh token gives a new access token, no browser.
-    OAuthSession second(providerOf(servers, "desktop-secret"), store, kKey);
+    OAuthSession second(providerOf(servers, "desktop-secret"), store, kTokensKey);
     second.OpenUrl = [](const QUrl&) { ADD_FAILURE() << "the browser opened again"; };
     const std::string next = second.AccessToken();
     state = servers.state();
@@ -76,7 +76,7 @@ TEST(OAuthSignIn, FirstSignInInTheBrowserThenTheStoredRefreshTokenWithoutIt) {
     EXPECT_NE(next, token);
     EXPECT_TRUE(strings(state["live_access"]).contains(QString::fromStdString(next)));
     // The server replaced the refresh token; the store holds the new one.
-    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)),
+    EXPECT_EQ(QString::fromStdString(store.secrets.at(kTokensKey)),
               strings(state["issued_refresh"]).last());
     EXPECT_EQ(servers.pagesOpened(), 1);
 }
@@ -86,7 +86,7 @@ TEST(OAuthSignIn, ATokenThatExpiresWithinFiveMinutesIsRenewedBeforeUse) {
     ASSERT_NE(servers.httpPort(), 0);
     servers.admin(QStringLiteral("/admin/set?access_lifetime=240"));
     FakeSecretStore store;
-    OAuthSession session(providerOf(servers), store, kKey);
+    OAuthSession session(providerOf(servers), store, kTokensKey);
     session.OpenUrl = servers.browser();
     const std::string token = session.AccessToken();
     const std::string next = session.AccessToken();
@@ -100,13 +100,13 @@ TEST(OAuthSignIn, ARevokedRefreshTokenLeadsToANewSignInThatSaysWhy) {
     ASSERT_NE(servers.httpPort(), 0);
     FakeSecretStore store;
     {
-        OAuthSession session(providerOf(servers), store, kKey);
+        OAuthSession session(providerOf(servers), store, kTokensKey);
         session.OpenUrl = servers.browser();
         session.AccessToken();
     }
     servers.admin(QStringLiteral("/admin/revoke"));
 
-    OAuthSession session(providerOf(servers), store, kKey);
+    OAuthSession session(providerOf(servers), store, kTokensKey);
     std::vector<std::string> told;
     session.OnSignInAgain = [&](const std::string& why) {
         told.push_back(why);
@@ -127,7 +127,7 @@ TEST(OAuthSignIn, ARevokedRefreshTokenLeadsToANewSignInThatSaysWhy) {
     EXPECT_EQ(grants(state),
               (QStringList{"authorization_code", "refresh_token refused", "authorization_code"}));
     EXPECT_TRUE(strings(state["live_access"]).contains(QString::fromStdString(token)));
-    EXPECT_EQ(QString::fromStdString(store.secrets.at(kKey)),
+    EXPECT_EQ(QString::fromStdString(store.secrets.at(kTokensKey)),
               strings(state["issued_refresh"]).last());
 }
 
@@ -152,7 +152,7 @@ TEST_P(OAuthSignInFails, WithAMessageAndNoTokenAsked) {
     if (*c.deny)
         servers.admin(QStringLiteral("/admin/set?deny=") + QString::fromLatin1(c.deny));
     FakeSecretStore store;
-    OAuthSession session(providerOf(servers), store, kKey);
+    OAuthSession session(providerOf(servers), store, kTokensKey);
     session.SignInTimeOut = 3000;
     session.OpenUrl = servers.browser(c.redirect);
     try {

@@ -95,8 +95,6 @@ TEST_F(PipeliningTest, OneCommandAtATimeWhenSwitchedOff) {
     EXPECT_TRUE(server.played());
 }
 
-} // namespace
-
 // The extended exchange sends the header, the body and "." in one write. A stop just before it
 // sends none of it, so the message is known to be unsent rather than of unknown fate.
 TEST_F(PipeliningTest, AStopBeforeTheMessageDataLeavesItUnsent) {
@@ -111,3 +109,5 @@ TEST_F(PipeliningTest, AStopBeforeTheMessageDataLeavesItUnsent) {
     EXPECT_FALSE(client.Connected());
     EXPECT_EQ(server.lines().back(), "DATA");
 }
+
+} // namespace
