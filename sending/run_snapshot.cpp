@@ -178,7 +178,7 @@ WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const
     texts.subjectSjis = mail.own[index].subjectSjis;
     texts.bodySjis = mail.own[index].bodyShownSjis;
     texts.attachments = WithOwnAttachments(texts.attachments, OwnFilesOf(mail, index), texts.bodySjis);
-    return MessageBuilder(std::move(texts), settings.charset).build(addressee);
+    return MessageBuilder(builder, std::move(texts)).build(addressee);
 }
 
 std::string CopiesText(const RecipientMessage& own) {

@@ -176,6 +176,30 @@ MessageBuilder::MessageBuilder(MessageTexts texts, MessageCharset charset)
     }
 }
 
+MessageBuilder::MessageBuilder(const MessageBuilder& shared, MessageTexts texts)
+    : texts_(std::move(texts)), charset_(shared.charset_) {
+    const std::vector<std::string>& lines = texts_.bodySjis;
+    const std::vector<std::string>& sharedLines = shared.texts_.bodySjis;
+    const auto same = [&](std::size_t i) { return i < sharedLines.size() && lines[i] == sharedLines[i]; };
+    if (charset_ == MessageCharset::Auto) {
+        bool jis = hasJisForm(texts_.subjectSjis) && hasJisForm(texts_.fromNameSjis);
+        for (std::size_t i = 0; jis && i < lines.size(); ++i)
+            jis = (shared.sharedTextsHaveJisForm_ && same(i)) || hasJisForm(lines[i]);
+        sharedTextsHaveJisForm_ = jis;
+    }
+    if (charset_ != MessageCharset::Utf8) {
+        bodyJis_.reserve(lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            bodyJis_.push_back(same(i) ? shared.bodyJis_[i] : ToJisLine(lines[i]));
+    }
+    if (charset_ != MessageCharset::Iso2022Jp) {
+        for (const std::string& line : lines) {
+            bodyUtf8_ += cp932::toUtf8(line);
+            bodyUtf8_ += "\r\n";
+        }
+    }
+}
+
 bool MessageBuilder::sendsUtf8(const std::optional<std::string>& addresseeLineSjis) const {
     switch (charset_) {
     case MessageCharset::Iso2022Jp: return false;

@@ -70,6 +70,9 @@ struct WireMessage {
 class MessageBuilder {
 public:
     MessageBuilder(MessageTexts texts, MessageCharset charset);
+    // A message of its own whose body shares most lines with `shared`'s (a merged row's): a line
+    // equal to the shared one at the same place is taken as `shared` converted it.
+    MessageBuilder(const MessageBuilder& shared, MessageTexts texts);
 
     // Whether the message with this addressee line goes out as UTF-8.
     bool sendsUtf8(const std::optional<std::string>& addresseeLineSjis) const;

@@ -149,6 +149,39 @@ TEST(MessageBuilder, AutomaticModeChoosesUtf8OnlyForTextWithoutIsoForm) {
     }
 }
 
+// A merged row's builder takes the lines it shares with the run's from it: its message is the
+// one a builder of its own texts makes, in every mode, whichever lines differ.
+TEST(MessageBuilder, ARowSharingTheRunsLinesBuildsTheSameMessage) {
+    const tessaly::MessageTexts run = textsOf("ご請求額", "総務部", {"{{会社}} 様", "", "ご確認ください。"});
+    const struct {
+        const char* name;
+        Lines body;
+    } rows[] = {
+        {"first line filled", {"株式会社山田 様", "", "ご確認ください。"}},
+        {"a line without a JIS form, one line more", {"髙橋商店 様", "", "ご確認ください。", "以上"}},
+        {"fewer lines", {"ｶﾞｲﾄﾞ社 様"}},
+    };
+    tessaly::MessageAddressee addressee;
+    addressee.to = "a@example.jp";
+    addressee.date = kDate;
+    addressee.messageId = kId;
+    for (const MessageCharset charset : {MessageCharset::Iso2022Jp, MessageCharset::Auto, MessageCharset::Utf8}) {
+        const tessaly::MessageBuilder shared(run, charset);
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            tessaly::MessageTexts own = run;
+            own.bodySjis.clear();
+            for (const std::string& line : row.body)
+                own.bodySjis.push_back(sjis(line));
+            const tessaly::WireMessage alone = tessaly::MessageBuilder(own, charset).build(addressee);
+            const tessaly::WireMessage sharing = tessaly::MessageBuilder(shared, own).build(addressee);
+            EXPECT_EQ(sharing.header, alone.header);
+            EXPECT_EQ(sharing.body, alone.body);
+            EXPECT_EQ(sharing.utf8, alone.utf8);
+        }
+    }
+}
+
 TEST(FirstCharacterWithoutJisForm, FindsTheColumnOfTheFirstOne) {
     const struct Row {
         const char* name;
