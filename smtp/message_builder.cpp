@@ -92,17 +92,25 @@ std::size_t WholeCharactersFitting(std::string_view sjis, std::size_t pos, std::
                                    const std::function<std::string(std::string_view)>& encode,
                                    std::string& encoded) {
     // At least one character, so that a caller's loop always advances.
-    std::size_t end = pos + SjisUnitLength(sjis, pos);
-    encoded = encode(sjis.substr(pos, end - pos));
-    while (end < sjis.size()) {
-        const std::size_t next = end + SjisUnitLength(sjis, end);
-        std::string longer = encode(sjis.substr(pos, next - pos));
-        if (longer.size() > room)
-            break;
-        encoded = std::move(longer);
-        end = next;
+    std::vector<std::size_t> ends{pos + SjisUnitLength(sjis, pos)};
+    while (ends.back() < sjis.size())
+        ends.push_back(ends.back() + SjisUnitLength(sjis, ends.back()));
+    encoded = encode(sjis.substr(pos, ends.front() - pos));
+    // A longer run never encodes shorter, so the longest that fits is found by halving: a long
+    // Subject of a merged row is folded with a few encodings per word instead of one per
+    // character.
+    std::size_t fits = 0, fails = ends.size();
+    while (fails - fits > 1) {
+        const std::size_t middle = fits + (fails - fits) / 2;
+        std::string longer = encode(sjis.substr(pos, ends[middle] - pos));
+        if (longer.size() > room) {
+            fails = middle;
+        } else {
+            encoded = std::move(longer);
+            fits = middle;
+        }
     }
-    return end;
+    return ends[fits];
 }
 
 std::string FoldedEncodedWords(std::string_view sjis, std::size_t prefixLength,
