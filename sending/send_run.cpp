@@ -176,12 +176,16 @@ void SendRun::stopWith(const MessageOutcome& outcome, const std::string& entrySj
 bool SendRun::sendAll() {
     const std::vector<std::string>& to = plan_.recipientsSjis;
     openJournal();
-    // Whenever the loop ends, what it wrote is on the disk and the log closed.
-    const auto syncJournal = [this] {
+    // Whenever the loop ends, the log has every record and is closed, and (but for a completed
+    // run, see the end) what the journal has is on the disk.
+    const auto closeLog = [this] {
         writeLog();
+        log_.close();
+    };
+    const auto syncJournal = [&] {
+        closeLog();
         if (journal_)
             journal_->sync();
-        log_.close();
     };
     // A message's send log record is written while the server answers the next message's first
     // command, which it would otherwise hold up; before any wait, and whenever the loop ends.
@@ -297,8 +301,7 @@ bool SendRun::sendAll() {
     // A completed run's journal is removed once the copy and the sent data are out: flushing it
     // to the disk now would only make the user wait. Should the run fail before that, the
     // journal is flushed as the run is put away.
-    writeLog();
-    log_.close();
+    closeLog();
     completed_ = true;
     return true;
 }

@@ -166,39 +166,30 @@ std::optional<std::size_t> FirstCharacterWithoutJisForm(std::string_view sjis) {
 
 MessageBuilder::MessageBuilder(MessageTexts texts, MessageCharset charset)
     : texts_(std::move(texts)), charset_(charset) {
-    if (charset_ == MessageCharset::Auto)
-        sharedTextsHaveJisForm_ =
-            hasJisForm(texts_.subjectSjis) && hasJisForm(texts_.fromNameSjis) &&
-            std::all_of(texts_.bodySjis.begin(), texts_.bodySjis.end(),
-                        [](const std::string& line) { return hasJisForm(line); });
-    if (charset_ != MessageCharset::Utf8) {
-        bodyJis_.reserve(texts_.bodySjis.size());
-        for (const std::string& line : texts_.bodySjis)
-            bodyJis_.push_back(ToJisLine(line));
-    }
-    if (charset_ != MessageCharset::Iso2022Jp) {
-        for (const std::string& line : texts_.bodySjis) {
-            bodyUtf8_ += cp932::toUtf8(line);
-            bodyUtf8_ += "\r\n";
-        }
-    }
+    convertTexts(nullptr);
 }
 
 MessageBuilder::MessageBuilder(const MessageBuilder& shared, MessageTexts texts)
     : texts_(std::move(texts)), charset_(shared.charset_) {
+    convertTexts(&shared);
+}
+
+void MessageBuilder::convertTexts(const MessageBuilder* shared) {
     const std::vector<std::string>& lines = texts_.bodySjis;
-    const std::vector<std::string>& sharedLines = shared.texts_.bodySjis;
-    const auto same = [&](std::size_t i) { return i < sharedLines.size() && lines[i] == sharedLines[i]; };
+    // Line i as `shared` has it at the same place, and so converted already.
+    const auto same = [&](std::size_t i) {
+        return shared && i < shared->texts_.bodySjis.size() && lines[i] == shared->texts_.bodySjis[i];
+    };
     if (charset_ == MessageCharset::Auto) {
         bool jis = hasJisForm(texts_.subjectSjis) && hasJisForm(texts_.fromNameSjis);
         for (std::size_t i = 0; jis && i < lines.size(); ++i)
-            jis = (shared.sharedTextsHaveJisForm_ && same(i)) || hasJisForm(lines[i]);
+            jis = (same(i) && shared->sharedTextsHaveJisForm_) || hasJisForm(lines[i]);
         sharedTextsHaveJisForm_ = jis;
     }
     if (charset_ != MessageCharset::Utf8) {
         bodyJis_.reserve(lines.size());
         for (std::size_t i = 0; i < lines.size(); ++i)
-            bodyJis_.push_back(same(i) ? shared.bodyJis_[i] : ToJisLine(lines[i]));
+            bodyJis_.push_back(same(i) ? shared->bodyJis_[i] : ToJisLine(lines[i]));
     }
     if (charset_ != MessageCharset::Iso2022Jp) {
         for (const std::string& line : lines) {

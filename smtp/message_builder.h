@@ -85,6 +85,10 @@ public:
     const std::vector<std::string>& bodyJis() const { return bodyJis_; }
 
 private:
+    // The body's lines in the forms the charset needs, and whether the shared texts have a JIS
+    // form; lines equal to `shared`'s at the same place are taken from it.
+    void convertTexts(const MessageBuilder* shared);
+
     MessageTexts texts_;
     MessageCharset charset_;
     bool sharedTextsHaveJisForm_ = true;
