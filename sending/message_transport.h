@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tessaly {
@@ -30,10 +31,13 @@ public:
     // Sends recipient `index`'s message. `beforeDot` is called right before the end of the data
     // goes out: from then on the server may have the message. `whileFirstReply`, when set, is
     // work that need not hold the exchange up: it is called at most once, once the message's
-    // first command is out and while the server answers it (it must not throw).
+    // first command is out and while the server answers it (it must not throw). `next`, when
+    // given, is the recipient whose message comes right after this one: the transport may build
+    // it while the server answers this one's data.
     virtual MessageOutcome send(std::size_t index, const RecipientParts& parts,
                                 const std::function<void()>& beforeDot,
-                                const std::function<void()>& whileFirstReply) = 0;
+                                const std::function<void()>& whileFirstReply,
+                                std::optional<std::size_t> next) = 0;
     // Ends a connection after a failure without waiting for the server.
     virtual void drop() = 0;
 };

@@ -23,6 +23,8 @@ public:
     // How long the next message must wait before it may start; zero when it may start now. The
     // starts are spread evenly, so that no minute, wherever it begins, holds more than the limit.
     std::chrono::milliseconds waitBeforeNext() const;
+    // True when messages may have to wait for one another at all.
+    bool paced() const { return perMinute_ > 0 || pauseEvery_ > 0; }
     // True when that wait is the pause after a block of messages (not only the spacing).
     bool pausingNext() const;
     // A message (a retry too: the server counts it) starts now; its answer came.

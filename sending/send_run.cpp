@@ -61,8 +61,8 @@ SendRun::~SendRun() {
 }
 
 void SendRun::writeLog() {
-    if (logFailure_)
-        std::rethrow_exception(std::exchange(logFailure_, nullptr));
+    if (deferredFailure_)
+        std::rethrow_exception(std::exchange(deferredFailure_, nullptr));
     if (!pendingLog_)
         return;
     const std::string nameSjis = std::move(*pendingLog_);
@@ -70,9 +70,29 @@ void SendRun::writeLog() {
     log_.append(nameSjis);
 }
 
-void SendRun::writeLogQuietly() noexcept {
+void SendRun::tell() {
+    if (const std::optional<std::size_t> done = std::exchange(doneUntold_, std::nullopt))
+        emit recipientDone(*done);
+    if (std::optional<QString> text = std::exchange(statusUntold_, std::nullopt))
+        emit statusChanged(*text);
+}
+
+void SendRun::catchUp() {
+    tell();
+    writeLog();
+}
+
+void SendRun::catchUpWhileWaiting() noexcept {
     try {
-        writeLog();
+        catchUp();
+    } catch (...) {
+        deferredFailure_ = std::current_exception(); // told at the next record or the loop's end
+    }
+}
+
+void SendRun::catchUpQuietly() noexcept {
+    try {
+        catchUp();
     } catch (...) {
         // The run is failing already: its own error is the one to tell.
     }
@@ -140,7 +160,7 @@ bool SendRun::waitFor(std::chrono::milliseconds wait, RunState state,
         return false;
     if (wait <= std::chrono::milliseconds(0))
         return true;
-    writeLog();
+    catchUp();
     emit stateChanged(state);
     emit statusChanged(text());
     const bool waited = waiter_ ? waiter_(wait) : wait_.wait(wait);
@@ -176,10 +196,11 @@ void SendRun::stopWith(const MessageOutcome& outcome, const std::string& entrySj
 bool SendRun::sendAll() {
     const std::vector<std::string>& to = plan_.recipientsSjis;
     openJournal();
-    // Whenever the loop ends, the log has every record and is closed, and (but for a completed
-    // run, see the end) what the journal has is on the disk.
+    // Whenever the loop ends, the window has been told of every recipient done with, the log has
+    // every record and is closed, and (but for a completed run, see the end) what the journal has
+    // is on the disk.
     const auto closeLog = [this] {
-        writeLog();
+        catchUp();
         log_.close();
     };
     const auto syncJournal = [&] {
@@ -187,28 +208,36 @@ bool SendRun::sendAll() {
         if (journal_)
             journal_->sync();
     };
-    // A message's send log record is written while the server answers the next message's first
-    // command, which it would otherwise hold up; before any wait, and whenever the loop ends.
+    // What the window is told of a message done with and of the next one, and the message's send
+    // log record, wait for the server's answer to the next message's first command, which they
+    // would otherwise hold up; they are caught up before any wait, and whenever the loop ends.
     const auto log = [this](const std::string& nameSjis) {
         writeLog();
         if (plan_.logOn)
             pendingLog_ = nameSjis;
     };
-    const auto logWhileWaiting = [this] {
-        try {
-            writeLog();
-        } catch (...) {
-            logFailure_ = std::current_exception(); // told at the next record or the loop's end
-        }
+    const auto done = [this](std::size_t index) {
+        tell();
+        doneUntold_ = index;
     };
-    struct LogOnUnwind {
+    struct CatchUpOnUnwind {
         SendRun& run;
         int exceptions = std::uncaught_exceptions();
-        ~LogOnUnwind() {
+        ~CatchUpOnUnwind() {
             if (std::uncaught_exceptions() > exceptions)
-                run.writeLogQuietly();
+                run.catchUpQuietly();
         }
-    } logOnUnwind{*this};
+    } catchUpOnUnwind{*this};
+    // The next message is built while the server answers this one's data, unless the run may
+    // wait in between (its Date is the time it goes out).
+    const auto nextAfter = [&](std::size_t index) -> std::optional<std::size_t> {
+        if (pacing_.paced())
+            return std::nullopt;
+        for (std::size_t j = index + 1; j < to.size(); ++j)
+            if (!skip_[j])
+                return j;
+        return std::nullopt;
+    };
 
     // The user knows these arrived; the send log says the server never confirmed it.
     for (const std::size_t i : confirmedByUser_) {
@@ -220,7 +249,7 @@ bool SendRun::sendAll() {
 
     for (std::size_t i = 0; i < to.size(); ++i) {
         if (skip_[i]) {
-            emit recipientDone(i);
+            done(i);
             continue;
         }
         const bool paused = pacing_.pausingNext();
@@ -233,12 +262,15 @@ bool SendRun::sendAll() {
             return false;
         }
         const RecipientParts parts = SplitRecipient(to[i]);
-        emit statusChanged(QString::number(i + 1) + QStringLiteral("件目を送信中(") +
-                           fromSjis(parts.addresseeName) + QLatin1Char(')'));
+        statusUntold_ = QString::number(i + 1) + QStringLiteral("件目を送信中(") +
+                        fromSjis(parts.addresseeName) + QLatin1Char(')');
         for (;;) {
-            if (!transport_.connected() && !transport_.connect()) { // a stop ended the connecting
-                syncJournal();
-                return false;
+            if (!transport_.connected()) {
+                catchUp();
+                if (!transport_.connect()) { // a stop ended the connecting
+                    syncJournal();
+                    return false;
+                }
             }
             pacing_.started();
             bool dotSent = false;
@@ -249,7 +281,7 @@ bool SendRun::sendAll() {
                     if (journal_)
                         journal_->sending(i, to[i]);
                 },
-                pendingLog_ ? std::function<void()>(logWhileWaiting) : std::function<void()>());
+                [this] { catchUpWhileWaiting(); }, nextAfter(i));
             pacing_.finished();
             const RunDecision decision = policy_.decide(outcome.result);
             if (decision.step == RunStep::Retry) {
@@ -296,7 +328,7 @@ bool SendRun::sendAll() {
             }
             break;
         }
-        emit recipientDone(i);
+        done(i);
     }
     // A completed run's journal is removed once the copy and the sent data are out: flushing it
     // to the disk now would only make the user wait. Should the run fail before that, the

@@ -87,8 +87,14 @@ private:
     bool waitFor(std::chrono::milliseconds wait, RunState state,
                  const std::function<QString()>& text);
     QString remainingText(std::size_t next) const;
-    void writeLog();                 // the record waiting to be written, if any
-    void writeLogQuietly() noexcept; // the same, on the way out of a failing run
+    void writeLog(); // the record waiting to be written, if any
+    // What waits for the server's answer (see sendAll): the signals not yet emitted and the
+    // record; while waiting, a failure is kept for the next catch-up; on the way out of a failing
+    // run it is dropped.
+    void tell(); // the signals alone
+    void catchUp();
+    void catchUpWhileWaiting() noexcept;
+    void catchUpQuietly() noexcept;
     [[noreturn]] void stopWith(const MessageOutcome& outcome, const std::string& entrySjis);
 
     SendRunPlan plan_;
@@ -96,7 +102,9 @@ private:
     LocalClock localClock_;
     SendLogWriter log_;
     std::optional<std::string> pendingLog_; // the last message's record, not written yet
-    std::exception_ptr logFailure_;         // writing it while the server answered failed
+    std::optional<std::size_t> doneUntold_; // recipientDone not emitted yet
+    std::optional<QString> statusUntold_;   // the next message's status, not emitted yet
+    std::exception_ptr deferredFailure_;    // catching up while the server answered failed
     SendPacing pacing_;
     RetryPolicy policy_;
     RunWait wait_;

@@ -4,7 +4,6 @@
 #include "sending/run_failure.h"
 #include "sending/run_snapshot.h"
 #include "sending/smtp_connection.h"
-#include "smtp/message_builder.h"
 #include "smtp/smtp_client.h"
 
 namespace tessaly {
@@ -93,13 +92,29 @@ bool SmtpTransport::connect() {
     throw Error(ended->toStdString());
 }
 
+void SmtpTransport::prepare(std::size_t index) noexcept {
+    try {
+        prepared_ = Prepared{index, EnvelopeFor(mail_, settings_, index),
+                             MessageFor(builder_, mail_, settings_, index, clock_())};
+    } catch (...) {
+        prepared_.reset();
+    }
+}
+
 MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts&,
                                    const std::function<void()>& beforeDot,
-                                   const std::function<void()>& whileFirstReply) {
+                                   const std::function<void()>& whileFirstReply,
+                                   std::optional<std::size_t> next) {
     // The entry's address with the settings' and a merged row's copies; without copies the
-    // envelope and the message are what they always were.
-    client_.PostMessage.ToAddress = EnvelopeFor(mail_, settings_, index);
-    client_.PreparedMessage = MessageFor(builder_, mail_, settings_, index, clock_());
+    // envelope and the message are what they always were. A message built ahead is this one's
+    // only when it was built for it just before; any other (a retry's, after a wait) is dropped.
+    if (std::optional<Prepared> ready = std::exchange(prepared_, std::nullopt); ready && ready->index == index) {
+        client_.PostMessage.ToAddress = std::move(ready->envelope);
+        client_.PreparedMessage = std::move(ready->message);
+    } else {
+        client_.PostMessage.ToAddress = EnvelopeFor(mail_, settings_, index);
+        client_.PreparedMessage = MessageFor(builder_, mail_, settings_, index, clock_());
+    }
     struct Hooks {
         TSmtpClient& client;
         ~Hooks() {
@@ -107,7 +122,12 @@ MessageOutcome SmtpTransport::send(std::size_t index, const RecipientParts&,
             client.WhileAwaitingReply(nullptr);
         }
     } hooks{client_};
-    client_.OnEndOfData = [&beforeDot](QObject*) { beforeDot(); };
+    client_.OnEndOfData = [&](QObject*) {
+        beforeDot();
+        // The server takes longest over the data: the next message is built meanwhile.
+        if (next)
+            client_.WhileAwaitingReply([this, n = *next] { prepare(n); });
+    };
     client_.WhileAwaitingReply(whileFirstReply);
     MessageOutcome outcome = OutcomeOf(client_.Send());
     // A connection lost has no reply: the step is the command the client was at.

@@ -4,14 +4,15 @@
 
 #include "common/local_time.h"
 #include "sending/message_transport.h"
+#include "smtp/message_builder.h"
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessaly {
 
-class MessageBuilder;
 class SmtpConnection;
 class TSmtpClient;
 struct RunMail;
@@ -40,10 +41,15 @@ public:
     bool connect() override;
     MessageOutcome send(std::size_t index, const RecipientParts& parts,
                         const std::function<void()>& beforeDot,
-                        const std::function<void()>& whileFirstReply) override;
+                        const std::function<void()>& whileFirstReply,
+                        std::optional<std::size_t> next) override;
     void drop() override;
 
 private:
+    // Builds recipient `index`'s envelope and message ahead; nothing when that fails (its send
+    // builds it again and tells why).
+    void prepare(std::size_t index) noexcept;
+
     TSmtpClient& client_;
     SmtpConnection& connection_;
     RunSettings& settings_;
@@ -51,6 +57,12 @@ private:
     const MessageBuilder& builder_;
     LocalClock clock_;
     std::function<bool()> stopRequested_;
+    struct Prepared {
+        std::size_t index;
+        std::vector<std::string> envelope;
+        WireMessage message;
+    };
+    std::optional<Prepared> prepared_; // only ever for the very next send
 };
 
 } // namespace tessaly

@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <poll.h>
+#include <sys/socket.h>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -238,7 +239,8 @@ void TSocketBase::replaceSocket() {
     m_socket->disconnect(this);
     m_socket->abort();
     m_socket->deleteLater();
-    if (SocketKind == SocketType::Tls) {
+    m_plain = SocketKind != SocketType::Tls;
+    if (!m_plain) {
         auto* ssl = new QSslSocket(this);
         m_socket = ssl;
         connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
@@ -371,7 +373,7 @@ void TSocketBase::receive() {
     // One read per notification: more data left behind notifies again on the next loop pass.
     // A TLS socket buffers what it decrypted and notifies once for it: take it all.
     if (m_socket->state() == QAbstractSocket::ConnectedState)
-        m_received += qobject_cast<QSslSocket*>(m_socket) ? m_socket->readAll() : m_socket->read(kChunk);
+        m_received += m_plain ? m_socket->read(kChunk) : m_socket->readAll();
     // An unbuffered socket learns of the peer's close by the read that returns nothing.
     if (Connected() && m_socket->state() == QAbstractSocket::UnconnectedState)
         peerClosed();
@@ -383,7 +385,7 @@ void TSocketBase::receive() {
 // reply, a stop, and a TLS socket (which decrypts on notifications of its own) go through the
 // event loop; the user's input waits at most this long more.
 void TSocketBase::receiveSoon() {
-    if (m_canceled || !Connected() || qobject_cast<QSslSocket*>(m_socket))
+    if (m_canceled || !Connected() || !m_plain)
         return;
     const qintptr descriptor = m_socket->socketDescriptor();
     if (descriptor < 0)
@@ -395,7 +397,43 @@ void TSocketBase::receiveSoon() {
         n = ::poll(&ready, 1, wait);
     } while (n < 0 && errno == EINTR);
     if (n > 0)
-        safely([this] { receive(); });
+        safely([this, descriptor] { receiveNow(static_cast<int>(descriptor)); });
+}
+
+// The socket's own read of a plain connection costs more than the system call it makes, so
+// receiveSoon takes the bytes from the system itself. Qt is not waiting for them: it has told of
+// no data that it has not read. An end or an error of the connection is left to the socket's own
+// read, which tells them as it always has.
+void TSocketBase::receiveNow(int descriptor) {
+    const qsizetype before = m_received.size();
+    m_received.resize(before + kChunk);
+    ssize_t n;
+    do {
+        n = ::recv(descriptor, m_received.data() + before, static_cast<std::size_t>(kChunk), MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    m_received.resize(before + std::max<qsizetype>(n, 0));
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+        receive();
+}
+
+// What a plain connection's socket does not hold yet goes to the system directly, for the same
+// reason; what the system does not take at once goes through the socket, after it, as before. A
+// failed send is the socket's own write's to find and tell.
+bool TSocketBase::queue(const QByteArray& chunk) {
+    qsizetype done = 0;
+    const qintptr descriptor = m_plain && m_socket->bytesToWrite() == 0 ? m_socket->socketDescriptor() : -1;
+    while (descriptor >= 0 && done < chunk.size()) {
+        const ssize_t n = ::send(static_cast<int>(descriptor), chunk.constData() + done,
+                                 static_cast<std::size_t>(chunk.size() - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    const qsizetype rest = chunk.size() - done;
+    return rest == 0 || m_socket->write(chunk.constData() + done, rest) == rest;
 }
 
 void TSocketBase::onBytesWritten(qint64) {
@@ -656,7 +694,7 @@ void TSocketBase::pump() {
                 sourceFailed = true;
                 break;
             }
-            if (m_socket->write(chunk) != chunk.size()) {
+            if (!queue(chunk)) {
                 if (Connected())
                     m_phase = SocketPhase::Failed;
                 return;
@@ -836,6 +874,8 @@ SocketFailure TSocketBase::readReply(SmtpStep step, SmtpReply& reply) {
     reply.Step = step;
     m_lastStep = step;
     m_replyNumber = 0;
+    if (m_whileAwaitingReply)
+        std::exchange(m_whileAwaitingReply, nullptr)();
     std::string first;
     if (SocketFailure f = readLine(first))
         return f;
@@ -880,8 +920,6 @@ SocketFailure TSocketBase::command(const std::string& command, SmtpStep step, Sm
     m_replyNumber = 0;
     if (SocketFailure f = sendLine(command))
         return f;
-    if (m_whileAwaitingReply)
-        std::exchange(m_whileAwaitingReply, nullptr)();
     return readReply(step, reply);
 }
 

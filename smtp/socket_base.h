@@ -218,8 +218,9 @@ public:
     QHostAddress RemoteAddress() const { return m_address; }
     qintptr SocketDescriptor() const; // -1 when no connection is open
 
-    // Work that need not hold the exchange up: done once, as soon as the next command is out and
-    // while the server answers it; nothing (an empty function) drops it. It must not throw.
+    // Work that need not hold the exchange up: done once, as soon as the next reply is awaited
+    // (the command or data it answers is out) and while the server prepares it; nothing (an
+    // empty function) drops it. It must not throw.
     void WhileAwaitingReply(std::function<void()> work) { m_whileAwaitingReply = std::move(work); }
 
     // Status report levels.
@@ -306,12 +307,16 @@ private:
     void receive();
     // Before a reply wait runs the event loop: takes a reply that comes at once.
     void receiveSoon();
+    void receiveNow(int descriptor);
+    // Hands `chunk` on to be sent; false when the socket refused it.
+    bool queue(const QByteArray& chunk);
     void onBytesWritten(qint64 bytes);
     void onErrorOccurred(int error);
     void onDisconnected();
     void peerClosed();
 
     QTcpSocket* m_socket;
+    bool m_plain = true; // m_socket is not a QSslSocket
     TTimeoutTimer* m_timer;
     QTimer* m_wake; // wakes a wait at its deadline
     QDeadlineTimer m_wakeDue;

@@ -48,7 +48,8 @@ public:
     }
     MessageOutcome send(std::size_t index, const RecipientParts&,
                         const std::function<void()>& beforeDot,
-                        const std::function<void()>& whileFirstReply) override {
+                        const std::function<void()>& whileFirstReply,
+                        std::optional<std::size_t>) override {
         EXPECT_TRUE(open) << "sent without a connection";
         ++attempts;
         if (duringFirstReply)
