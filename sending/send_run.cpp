@@ -73,8 +73,9 @@ void SendRun::writeLog() {
 void SendRun::tell() {
     if (const std::optional<std::size_t> done = std::exchange(doneUntold_, std::nullopt))
         emit recipientDone(*done);
-    if (std::optional<QString> text = std::exchange(statusUntold_, std::nullopt))
-        emit statusChanged(*text);
+    if (const std::optional<std::size_t> next = std::exchange(sendingUntold_, std::nullopt))
+        emit statusChanged(QString::number(*next + 1) + QStringLiteral("件目を送信中(") +
+                           fromSjis(SplitRecipient(plan_.recipientsSjis[*next]).addresseeName) + QLatin1Char(')'));
 }
 
 void SendRun::catchUp() {
@@ -262,8 +263,7 @@ bool SendRun::sendAll() {
             return false;
         }
         const RecipientParts parts = SplitRecipient(to[i]);
-        statusUntold_ = QString::number(i + 1) + QStringLiteral("件目を送信中(") +
-                        fromSjis(parts.addresseeName) + QLatin1Char(')');
+        sendingUntold_ = i;
         for (;;) {
             if (!transport_.connected()) {
                 catchUp();

@@ -103,7 +103,7 @@ private:
     SendLogWriter log_;
     std::optional<std::string> pendingLog_; // the last message's record, not written yet
     std::optional<std::size_t> doneUntold_; // recipientDone not emitted yet
-    std::optional<QString> statusUntold_;   // the next message's status, not emitted yet
+    std::optional<std::size_t> sendingUntold_; // the message whose sending is not told yet
     std::exception_ptr deferredFailure_;    // catching up while the server answered failed
     SendPacing pacing_;
     RetryPolicy policy_;

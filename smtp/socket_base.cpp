@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <chrono>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 
 namespace tessaly {
@@ -390,6 +391,12 @@ void TSocketBase::receiveSoon() {
     const qintptr descriptor = m_socket->socketDescriptor();
     if (descriptor < 0)
         return;
+    // After work done while the server answered, the reply is most likely there already.
+    bool took = false;
+    if (std::exchange(m_workedWhileAwaiting, false))
+        safely([&] { took = receiveNow(static_cast<int>(descriptor)); });
+    if (took)
+        return;
     pollfd ready{static_cast<int>(descriptor), POLLIN, 0};
     const int wait = TimeOut > 0 ? std::min(TimeOut, kQuickReplyMs) : kQuickReplyMs;
     int n;
@@ -404,16 +411,20 @@ void TSocketBase::receiveSoon() {
 // receiveSoon takes the bytes from the system itself. Qt is not waiting for them: it has told of
 // no data that it has not read. An end or an error of the connection is left to the socket's own
 // read, which tells them as it always has.
-void TSocketBase::receiveNow(int descriptor) {
-    const qsizetype before = m_received.size();
-    m_received.resize(before + kChunk);
+bool TSocketBase::receiveNow(int descriptor) {
+    char bytes[kChunk];
     ssize_t n;
     do {
-        n = ::recv(descriptor, m_received.data() + before, static_cast<std::size_t>(kChunk), MSG_DONTWAIT);
+        n = ::recv(descriptor, bytes, sizeof bytes, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
-    m_received.resize(before + std::max<qsizetype>(n, 0));
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
-        receive();
+    if (n > 0) {
+        m_received.append(bytes, n);
+        return true;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return false;
+    receive();
+    return true;
 }
 
 // What a plain connection's socket does not hold yet goes to the system directly, for the same
@@ -776,18 +787,27 @@ SocketFailure TSocketBase::sendAll(const QByteArray& bytes) {
     return send(nullptr, bytes, false);
 }
 
-SocketFailure TSocketBase::sendText(const std::string& text) {
-    Status(ReportSteps, "Write");
-    QByteArray bytes = QByteArray::fromStdString(text.substr(0, kWriteLimit));
+// At most kWriteLimit bytes of `text` and then of `end`, and nothing from the first zero byte on.
+static QByteArray writable(const std::string& text, std::string_view end = {}) {
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(std::min(text.size() + end.size(), static_cast<std::size_t>(kWriteLimit))));
+    bytes.append(text.data(), static_cast<qsizetype>(std::min(text.size(), static_cast<std::size_t>(kWriteLimit))));
+    bytes.append(end.data(), std::min(static_cast<qsizetype>(end.size()), kWriteLimit - bytes.size()));
     const qsizetype zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
-    return sendAll(bytes);
+    return bytes;
+}
+
+SocketFailure TSocketBase::sendText(const std::string& text) {
+    Status(ReportSteps, "Write");
+    return sendAll(writable(text));
 }
 
 SocketFailure TSocketBase::sendLine(const std::string& text) {
     Status(ReportSteps, "Writeln");
-    return sendText(text + "\r\n");
+    Status(ReportSteps, "Write");
+    return sendAll(writable(text, "\r\n"));
 }
 
 SocketFailure TSocketBase::sendStream(QIODevice& stream) {
@@ -874,8 +894,10 @@ SocketFailure TSocketBase::readReply(SmtpStep step, SmtpReply& reply) {
     reply.Step = step;
     m_lastStep = step;
     m_replyNumber = 0;
-    if (m_whileAwaitingReply)
+    if (m_whileAwaitingReply) {
         std::exchange(m_whileAwaitingReply, nullptr)();
+        m_workedWhileAwaiting = true;
+    }
     std::string first;
     if (SocketFailure f = readLine(first))
         return f;

@@ -307,7 +307,8 @@ private:
     void receive();
     // Before a reply wait runs the event loop: takes a reply that comes at once.
     void receiveSoon();
-    void receiveNow(int descriptor);
+    // Takes what the system has received, without waiting; false when it had nothing.
+    bool receiveNow(int descriptor);
     // Hands `chunk` on to be sent; false when the socket refused it.
     bool queue(const QByteArray& chunk);
     void onBytesWritten(qint64 bytes);
@@ -352,6 +353,7 @@ private:
     int m_lastErrorNo = 0;
     std::string m_lastStatus;
     std::function<void()> m_whileAwaitingReply;
+    bool m_workedWhileAwaiting = false; // that work was done for the reply awaited now
     qint64 m_bytesSent = 0;
     qint64 m_bytesTotal = 0;
 };
