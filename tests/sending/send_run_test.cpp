@@ -150,6 +150,7 @@ TEST_F(SendRunTest, ATemporaryRefusalAfterThirtyMessagesIsWaitedOutOrResumedLate
     const SendRunPlan s = snapshot(40);
     server.script = {{31, MessageResult::Temporary}};
     auto first = makeRun(s);
+    QSignalSpy firstDone(first.get(), &SendRun::recipientDone);
     try {
         first->sendAll();
         ADD_FAILURE() << "the run went on";
@@ -161,6 +162,7 @@ TEST_F(SendRunTest, ATemporaryRefusalAfterThirtyMessagesIsWaitedOutOrResumedLate
     EXPECT_EQ(stopped.acceptedCount(), 30u);
     EXPECT_EQ(stopped.stoppedAt(), 30u);
     EXPECT_TRUE(stopped.inFlight().empty());
+    EXPECT_EQ(firstDone.count(), 30); // every accepted one is told, though the run failed
 
     server.script.clear();
     server.open = false;
@@ -211,7 +213,7 @@ TEST_F(SendRunTest, ARefusedRecipientIsListedAndSkippedOrEndsTheRun) {
 
 // A message's record is written while the server answers the next message's first command; a
 // log that cannot be written then still ends the run, once that message's outcome is recorded.
-TEST_F(SendRunTest, TheSendLogIsWrittenWhileTheNextMessageWaitsAndItsFailureEndsTheRun) {
+TEST_F(SendRunTest, TheSendLogAndTheWindowAreToldWhileTheNextMessageWaitsAndALogFailureEndsTheRun) {
     for (const bool failing : {false, true}) {
         SCOPED_TRACE(failing ? "the log becomes a folder" : "the log stays");
         server = FakeTransport{};
@@ -220,14 +222,19 @@ TEST_F(SendRunTest, TheSendLogIsWrittenWhileTheNextMessageWaitsAndItsFailureEnds
         s.logOn = true;
         s.logPathSjis = dir.filePathBytes(QStringLiteral("Log.txt"));
         std::vector<qsizetype> linesBefore;
+        std::vector<qsizetype> doneBefore;
+        std::unique_ptr<SendRun> run;
+        std::optional<QSignalSpy> done;
         server.duringFirstReply = [&](int attempt) {
             linesBefore.push_back(dir.read(QStringLiteral("Log.txt")).count('\n'));
+            doneBefore.push_back(done->count());
             if (failing && attempt == 2) {
                 QFile::remove(dir.filePath(QStringLiteral("Log.txt")));
                 QDir(dir.path()).mkdir(QStringLiteral("Log.txt"));
             }
         };
-        auto run = makeRun(s);
+        run = makeRun(s);
+        done.emplace(run.get(), &SendRun::recipientDone);
         if (failing) {
             EXPECT_THROW(run->sendAll(), FileError);
             EXPECT_EQ(server.delivered.size(), 2u);
@@ -236,7 +243,9 @@ TEST_F(SendRunTest, TheSendLogIsWrittenWhileTheNextMessageWaitsAndItsFailureEnds
         }
         EXPECT_TRUE(run->sendAll());
         EXPECT_EQ(linesBefore, (std::vector<qsizetype>{0, 0, 1}));
+        EXPECT_EQ(doneBefore, (std::vector<qsizetype>{0, 0, 1}));
         EXPECT_EQ(dir.read(QStringLiteral("Log.txt")).count('\n'), 3);
+        EXPECT_EQ(done->count(), 3);
     }
 }
 

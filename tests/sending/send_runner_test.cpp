@@ -336,8 +336,23 @@ TEST_F(SendRunnerTest, ATemporaryRefusalIsWaitedOutOnAFreshConnection) {
     RunSettings s = settings();
     s.conduct.retry = true;
     runner.setFirstRetryWait(std::chrono::milliseconds(10));
+    // The clock moves on during the wait: the messages after it carry the time they go out,
+    // not the time one of them may have been built ahead.
+    LocalTime now = kNow;
+    runner.setClock([&] { return now; });
+    QObject::connect(&runner, &SendRunner::stateChanged, [&, waited = false](RunState state) mutable {
+        if (state == RunState::Sending && std::exchange(waited, false))
+            now.minute += 10; // the wait is over
+        waited = waited || state == RunState::WaitingToRetry;
+    });
     runner.send(mail(3), s);
     EXPECT_EQ(runner.lastEnd().outcome, RunOutcome::Sent);
+    const QList<QByteArray> stored = server.messages();
+    ASSERT_EQ(stored.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(stored[i].contains(i == 0 ? "\r\nDate: Mon, 07 Dec 2026 09:05:03 +0900\r\n"
+                                              : "\r\nDate: Mon, 07 Dec 2026 09:15:03 +0900\r\n"))
+            << i;
     EXPECT_EQ(runner.lastEnd().sent, 3u);
     EXPECT_NE(std::find(states.begin(), states.end(), RunState::WaitingToRetry), states.end());
     // When the next try starts, for whom, and why.
