@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/run_status_bar.h"
 #include "app/attachment_window.h"
 #include "app/merge_table_window.h"
 #include "app/refused_window.h"
@@ -178,7 +179,9 @@ void TTSY_MainF::buildControls() {
     setTabOrder(Edt_Subject, Memo_Sjis);
 
     buildToolBar();
-    buildStatusBar();
+    StatusBar1 = new tessaly::RunStatusBar(this);
+    place(StatusBar1, 0, 397, 562, 24);
+    ProgressBar1 = StatusBar1->progressBar();
 }
 
 void TTSY_MainF::buildToolBar() {
@@ -228,31 +231,6 @@ void TTSY_MainF::buildToolBar() {
     wire(TB_Settei, &TTSY_MainF::TB_SetteiClick);
     wire(TB_End, &TTSY_MainF::TB_EndClick);
     buildSendMenu();
-}
-
-void TTSY_MainF::buildStatusBar() {
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
-    place(StatusBar1, 0, 397, 562, 24);
-
-    // Panel 0 (230 pixels) is covered by the progress bar; panel 1 takes the rest and shows
-    // the status texts.
-    auto* panel0 = new QWidget(StatusBar1);
-    panel0->setObjectName(QStringLiteral("StatusBar1_Panel0"));
-    panel0->setFixedWidth(230);
-    StatusBar1->addWidget(panel0);
-    ProgressBar1 = new QProgressBar(StatusBar1);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    place(ProgressBar1, 5, 5, 221, 16);
-    ProgressBar1->raise();
-
-    statusPanel1_ = new QLabel(StatusBar1);
-    statusPanel1_->setObjectName(QStringLiteral("StatusBar1_Panel1"));
-    StatusBar1->addWidget(statusPanel1_, 1);
 }
 
 // ---- Start, show, close ----
@@ -322,20 +300,9 @@ void TTSY_MainF::TB_EndClick() { close(); }
 
 // ---- Status and recipients ----
 
-void TTSY_MainF::setStatus(const QString& text) {
-    status_ = text;
-    if (!statusThrottle_)
-        showStatus();
-}
+void TTSY_MainF::setStatus(const QString& text) { StatusBar1->setStatus(text); }
 
-QString TTSY_MainF::statusText() const { return status_; }
-
-void TTSY_MainF::showStatus() {
-    if (statusPanel1_->text() == status_)
-        return;
-    statusPanel1_->setText(status_);
-    statusPanel1_->setToolTip(status_); // a text longer than the panel can still be read whole
-}
+QString TTSY_MainF::statusText() const { return StatusBar1->status(); }
 
 namespace {
 constexpr int kSourceRole = Qt::UserRole + 1;

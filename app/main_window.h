@@ -28,7 +28,6 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QStatusBar;
 class QToolBar;
 class QToolButton;
 class TTSY_AddressF;
@@ -42,6 +41,7 @@ class TTSY_MergeF;
 namespace tessaly {
 class AddressBook;
 class Dialogs;
+class RunStatusBar;
 class SendRunner;
 class SmtpPasswords;
 class TSmtpClient;
@@ -136,11 +136,9 @@ private:
     void FormShow();
     void buildControls();
     void buildToolBar();
-    void buildStatusBar();
     void takeTypedRecipient();
     void enableSend();
     void setStatus(const QString& text);
-    void showStatus(); // status_ into panel 1, with its whole text as the tooltip
     void addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source,
                           const tessaly::AddressBookPlace& place = {});
     // Appends one line (or several, separated by "\n") to the body field, as a new line.
@@ -161,7 +159,6 @@ private:
     void startRun(void (tessaly::SendRunner::*run)(const tessaly::RunMail&, tessaly::RunSettings));
     void runStateChanged(tessaly::RunState state);
     void runEnded(const tessaly::RunEnd& end);
-    void setProgress(int done, int total);
     void SmtpClient1InvalidHost(bool& handled);
     void SmtpClient1ConnectionFailed();
     void SmtpClient1Failure();
@@ -201,12 +198,8 @@ private:
     bool closeAfterRun_ = false; // the window was closed during a run
     QString clientFailure_;      // the status an SMTP client event set in the current run
     QString clientFailureBox_;   // its box's text, shown in the run's one error box
-    QString status_;                       // the text of status panel 1 and the progress; while
-    std::pair<int, int> progress_{0, 100}; // recipients go out the bar shows them from a timer
-    std::unique_ptr<QObject> statusThrottle_;
     std::unique_ptr<TTSY_RefusedF> refusedWindow_;
     std::unique_ptr<TTSY_AttachF> attachWindow_;
-    QLabel* statusAttachments_ = nullptr; // count and size of the attached files, while there are any
     void showAttachments();
     std::unique_ptr<TTSY_MergeF> mergeWindow_; // made when a table is first opened
 
@@ -219,8 +212,7 @@ private:
     QPushButton* Cmd_Del = nullptr;
     QLineEdit* Edt_Subject = nullptr;
     QPlainTextEdit* Memo_Sjis = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-    QLabel* statusPanel1_ = nullptr;
+    tessaly::RunStatusBar* StatusBar1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
     QToolButton* TB_Send = nullptr;

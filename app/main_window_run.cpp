@@ -7,9 +7,10 @@
 #include "app/merge_table_window.h"
 #include "app/preview_window.h"
 #include "app/refused_window.h"
+#include "app/run_status_bar.h"
+#include "app/send_menu.h"
 
 #include "common/dialogs.h"
-#include "common/drawing_throttle.h"
 #include "common/error_guard.h"
 #include "common/guide_window.h"
 #include "common/errors.h"
@@ -67,7 +68,7 @@ void TTSY_MainF::createSmtpClient() {
     SendRunner* runner = runner_.get();
     connect(runner, &SendRunner::statusChanged, this, &TTSY_MainF::setStatus);
     connect(runner, &SendRunner::stateChanged, this, &TTSY_MainF::runStateChanged);
-    connect(runner, &SendRunner::progressChanged, this, &TTSY_MainF::setProgress);
+    connect(runner, &SendRunner::progressChanged, StatusBar1, &tessaly::RunStatusBar::setProgress);
     connect(runner, &SendRunner::bodyLinesAdded, this, [this](const QStringList& lines) {
         for (const QString& line : lines)
             appendBodyLine(line);
@@ -80,59 +81,23 @@ void TTSY_MainF::setPasswords(tessaly::SmtpPasswords* passwords) {
 }
 
 void TTSY_MainF::buildSendMenu() {
-    auto* menu = new QMenu(TB_Send);
-    menu->setObjectName(QStringLiteral("Menu_Send"));
-    menu->setAccessibleName(QStringLiteral("送信のメニュー"));
-    const auto add = [&](const char* name, const QString& text, const QKeySequence& keys,
-                         void (TTSY_MainF::*handler)()) {
-        QAction* action = menu->addAction(text);
-        action->setObjectName(QString::fromLatin1(name));
-        action->setShortcut(keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        // The shortcut works while the menu is closed too, and only when TB_Send would.
-        addAction(action);
-        connect(action, &QAction::triggered, this, [this, handler] {
-            if (TB_Send->isEnabled())
-                tessaly::guarded(dialogs_, this, [this, handler] { (this->*handler)(); });
-        });
-    };
-    add("Act_Preview", QStringLiteral("プレビュー..."), QKeySequence(Qt::CTRL | Qt::Key_P),
-        &TTSY_MainF::TB_PreviewClick);
-    add("Act_TestSend", QStringLiteral("テスト送信（自分宛て）"),
-        QKeySequence(Qt::CTRL | Qt::Key_T), &TTSY_MainF::TB_TestSendClick);
-    // Files can be attached whenever no run is going, from this menu or dropped on the window.
+    const auto whenSend = [this] { return TB_Send->isEnabled(); };
+    // Files and a table are taken whenever no run is going: a table while the list is still
+    // empty too, when TB_Send is not yet enabled. The guide, whether or not a run could start.
+    const auto whenIdle = [this] { return !runner_->running(); };
+    tessaly::AddSendMenu(
+        TB_Send, this, dialogs_,
+        {{"Act_Preview", QStringLiteral("プレビュー..."), QKeySequence(Qt::CTRL | Qt::Key_P), whenSend,
+          [this] { TB_PreviewClick(); }},
+         {"Act_TestSend", QStringLiteral("テスト送信（自分宛て）"), QKeySequence(Qt::CTRL | Qt::Key_T), whenSend,
+          [this] { TB_TestSendClick(); }},
+         {"Act_Attach", QStringLiteral("添付ファイル..."), {}, whenIdle, [this] { TB_AttachClick(); }},
+         {"Act_MergeOpen", QStringLiteral("差し込みデータを開く..."), QKeySequence(Qt::CTRL | Qt::Key_M), whenIdle,
+          [this] { TB_MergeOpenClick(); }},
+         {"Act_Guide", tessaly::GuideWindow::commandName(), QKeySequence::HelpContents, {},
+          [this] { tessaly::showGuide(QStringLiteral("メイン画面の見方"), this); }, true}});
+    // Files dropped on the window are attached, as from the menu.
     setAcceptDrops(true);
-    QAction* attach = menu->addAction(QStringLiteral("添付ファイル..."));
-    attach->setObjectName(QStringLiteral("Act_Attach"));
-    connect(attach, &QAction::triggered, this, [this] {
-        if (!runner_->running())
-            tessaly::guarded(dialogs_, this, [this] { TB_AttachClick(); });
-    });
-    // A table can be opened while the list is still empty, when TB_Send is not yet enabled.
-    QAction* merge = menu->addAction(QStringLiteral("差し込みデータを開く..."));
-    merge->setObjectName(QStringLiteral("Act_MergeOpen"));
-    merge->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
-    merge->setShortcutContext(Qt::WindowShortcut);
-    addAction(merge);
-    connect(merge, &QAction::triggered, this, [this] {
-        if (!runner_->running())
-            tessaly::guarded(dialogs_, this, [this] { TB_MergeOpenClick(); });
-    });
-    // The guide, from the menu and with F1, whether or not a run could start now.
-    menu->addSeparator();
-    QAction* guide = menu->addAction(tessaly::GuideWindow::commandName());
-    guide->setObjectName(QStringLiteral("Act_Guide"));
-    guide->setShortcut(QKeySequence::HelpContents);
-    guide->setShortcutContext(Qt::WindowShortcut);
-    addAction(guide);
-    connect(guide, &QAction::triggered, this,
-            [this] { tessaly::showGuide(QStringLiteral("メイン画面の見方"), this); });
-    TB_Send->setMenu(menu);
-    TB_Send->setPopupMode(QToolButton::MenuButtonPopup);
-    // The arrow that opens the menu is a target of its own, wide and set off by a line, so that
-    // a click meant for the menu does not start the run.
-    TB_Send->setStyleSheet(QStringLiteral(
-        "QToolButton#TB_Send::menu-button { width: 22px; border-left: 1px solid palette(mid); }"));
 }
 
 // ---- What the run is given ----
@@ -228,15 +193,7 @@ void TTSY_MainF::TB_AttachClick() { attachWindow().showList(); }
 
 void TTSY_MainF::showAttachments() {
     const bool any = attachWindow_ && !attachWindow_->files().empty();
-    if (!statusAttachments_) {
-        if (!any)
-            return;
-        statusAttachments_ = new QLabel(StatusBar1);
-        statusAttachments_->setObjectName(QStringLiteral("StatusBar1_Attachments"));
-        StatusBar1->addPermanentWidget(statusAttachments_);
-    }
-    statusAttachments_->setText(any ? tessaly::AttachmentSummary(attachWindow_->files()) : QString());
-    statusAttachments_->setVisible(any);
+    StatusBar1->setAttachments(any ? tessaly::AttachmentSummary(attachWindow_->files()) : QString());
 }
 
 void TTSY_MainF::dragEnterEvent(QDragEnterEvent* event) {
@@ -318,15 +275,6 @@ void TTSY_MainF::TB_PreviewClick() {
 
 // ---- What the run shows ----
 
-void TTSY_MainF::setProgress(int done, int total) {
-    progress_ = {done, total};
-    if (statusThrottle_)
-        return; // shown by the throttle's timer
-    if (ProgressBar1->maximum() != total)
-        ProgressBar1->setRange(0, total);
-    ProgressBar1->setValue(done);
-}
-
 void TTSY_MainF::runStateChanged(RunState state) {
     switch (state) {
     case RunState::Connecting:
@@ -337,13 +285,7 @@ void TTSY_MainF::runStateChanged(RunState state) {
     case RunState::Sending:
     case RunState::Pausing:
     case RunState::WaitingToRetry:
-        if (!statusThrottle_)
-            statusThrottle_ = std::make_unique<tessaly::DrawingThrottle>(StatusBar1, [this] {
-                showStatus();
-                if (ProgressBar1->maximum() != progress_.second)
-                    ProgressBar1->setRange(0, progress_.second);
-                ProgressBar1->setValue(progress_.first);
-            });
+        StatusBar1->setThrottled(true);
         break;
     case RunState::Idle:
     case RunState::SigningIn:
@@ -354,7 +296,7 @@ void TTSY_MainF::runStateChanged(RunState state) {
 }
 
 void TTSY_MainF::runEnded(const tessaly::RunEnd& end) {
-    statusThrottle_.reset();
+    StatusBar1->setThrottled(false);
     if (end.outcome == tessaly::RunOutcome::Failed) {
         // Send works again at once: the run's journal makes the next send continue this run, so
         // that nobody is sent the mail twice and the user need not touch the list. TB_Clear
