@@ -1,8 +1,7 @@
 #include "app/main_window.h"
+#include "app/recipient_list.h"
 #include "app/run_status_bar.h"
 #include "app/attachment_window.h"
-#include "app/merge_table_window.h"
-#include "app/refused_window.h"
 
 #include "address/address_book.h"
 #include "address/address_window.h"
@@ -22,21 +21,15 @@
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScopedValueRollback>
-#include <QStatusBar>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -70,24 +63,6 @@ tessaly::FileDialogOptions bodyFileDialog(const QString& title) {
     options.filter = kTextFilter;
     options.defaultExt = QStringLiteral("txt");
     return options;
-}
-
-void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(left, top, width, height);
-}
-
-QToolButton* addToolButton(QToolBar* bar, const char* name, tessaly::ToolIcon icon,
-                           const QString& hint, bool enabled) {
-    auto* action = new QAction(tessaly::toolIcon(icon), hint, bar);
-    action->setToolTip(hint);
-    bar->addAction(action);
-    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
-    button->setObjectName(QString::fromLatin1(name));
-    button->setToolTip(hint);
-    button->setAccessibleName(hint);
-    button->setFixedWidth(50);
-    button->setEnabled(enabled);
-    return button;
 }
 
 } // namespace
@@ -127,26 +102,17 @@ void TTSY_MainF::buildControls() {
     Edt_To = new QLineEdit(this);
     Edt_To->setObjectName(QStringLiteral("Edt_To"));
     Edt_To->setFont(fixed13);
-    place(Edt_To, 60, 31, 491, 21);
+    Edt_To->setGeometry(60, 31, 491, 21);
     Edt_To->installEventFilter(this);
 
     Cmd_To = new QPushButton(QStringLiteral("宛先 ..."), this);
     Cmd_To->setObjectName(QStringLiteral("Cmd_To"));
     Cmd_To->setToolTip(QStringLiteral("宛先データの読み込み"));
-    place(Cmd_To, 5, 56, 51, 21);
+    Cmd_To->setGeometry(5, 56, 51, 21);
     connect(Cmd_To, &QPushButton::clicked, this, [this] { Cmd_ToClick(); });
 
-    List_To = new QListWidget(this);
-    List_To->setObjectName(QStringLiteral("List_To"));
-    List_To->setFont(fixed13);
-    List_To->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    List_To->setUniformItemSizes(true);
-    List_To->setFocusPolicy(Qt::ClickFocus);
-    place(List_To, 60, 56, 491, 46);
-    // Whole entries only: the room below the last entry that fits stays empty, so that no
-    // part of a further entry shows there.
-    const int leftover = (46 - 2 * List_To->frameWidth()) % 13;
-    List_To->setStyleSheet(QStringLiteral("QListWidget { padding-bottom: %1px; }").arg(leftover));
+    List_To = new tessaly::RecipientList(this);
+    List_To->setGeometry(60, 56, 491, 46);
     List_To->viewport()->installEventFilter(this);
 
     Cmd_Del = new QPushButton(QStringLiteral("削除"), this);
@@ -154,7 +120,7 @@ void TTSY_MainF::buildControls() {
     Cmd_Del->setToolTip(QStringLiteral("宛先を削除"));
     Cmd_Del->setFocusPolicy(Qt::ClickFocus);
     Cmd_Del->setEnabled(false);
-    place(Cmd_Del, 5, 81, 51, 21);
+    Cmd_Del->setGeometry(5, 81, 51, 21);
     connect(Cmd_Del, &QPushButton::clicked, this, [this] { Cmd_DelClick(); });
 
     Label1 = tessaly::makeLabel(this, "Label1", QStringLiteral("Subject："), 10, 111);
@@ -163,7 +129,7 @@ void TTSY_MainF::buildControls() {
     Edt_Subject->setObjectName(QStringLiteral("Edt_Subject"));
     Edt_Subject->setFont(fixed13);
     Edt_Subject->setToolTip(QStringLiteral("無題では送信できません"));
-    place(Edt_Subject, 60, 111, 491, 21);
+    Edt_Subject->setGeometry(60, 111, 491, 21);
 
     Memo_Sjis = new QPlainTextEdit(this);
     Memo_Sjis->setObjectName(QStringLiteral("Memo_Sjis"));
@@ -171,8 +137,8 @@ void TTSY_MainF::buildControls() {
     Memo_Sjis->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo_Sjis->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo_Sjis->setTabChangesFocus(true);
-    Memo_Sjis->installEventFilter(this);
-    place(Memo_Sjis, 10, 136, 541, 255);
+    tessaly::BreakLinesOnShiftEnter(Memo_Sjis);
+    Memo_Sjis->setGeometry(10, 136, 541, 255);
 
     setTabOrder(Edt_To, Cmd_To);
     setTabOrder(Cmd_To, Edt_Subject);
@@ -180,7 +146,7 @@ void TTSY_MainF::buildControls() {
 
     buildToolBar();
     StatusBar1 = new tessaly::RunStatusBar(this);
-    place(StatusBar1, 0, 397, 562, 24);
+    StatusBar1->setGeometry(0, 397, 562, 24);
     ProgressBar1 = StatusBar1->progressBar();
 }
 
@@ -192,44 +158,43 @@ void TTSY_MainF::buildToolBar() {
     ToolBar1->setIconSize(QSize(22, 22));
     ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
     ToolBar1->setContentsMargins(0, 0, 0, 0);
-    place(ToolBar1, 0, 0, 562, 29);
+    ToolBar1->setGeometry(0, 0, 562, 29);
 
     using tessaly::ToolIcon;
-    ToolBar1->addSeparator();
-    TB_Send = addToolButton(ToolBar1, "TB_Send", ToolIcon::Send, QStringLiteral("メール送信開始"),
-                            false);
-    ToolBar1->addSeparator();
-    TB_Stop = addToolButton(ToolBar1, "TB_Stop", ToolIcon::Stop, QStringLiteral("送信中止"), false);
-    TB_Address = addToolButton(ToolBar1, "TB_Address", ToolIcon::AddressBook,
-                               QStringLiteral("アドレス帳"), true);
-    TB_Read = addToolButton(ToolBar1, "TB_Read", ToolIcon::Read, QStringLiteral("本文読み込み"),
-                            true);
-    TB_Save = addToolButton(ToolBar1, "TB_Save", ToolIcon::Save, QStringLiteral("送信内容保存"),
-                            true);
-    TB_Clear = addToolButton(ToolBar1, "TB_Clear", ToolIcon::Clear, QStringLiteral("クリア"), true);
-    ToolBar1->addSeparator();
-    TB_Log_Disp = addToolButton(ToolBar1, "TB_Log_Disp", ToolIcon::Log,
-                                QStringLiteral("送信ログ表示"), true);
-    ToolBar1->addSeparator();
-    TB_Settei = addToolButton(ToolBar1, "TB_Settei", ToolIcon::Settings,
-                              QStringLiteral("環境設定画面表示"), true);
-    TB_End = addToolButton(ToolBar1, "TB_End", ToolIcon::End, QStringLiteral("終了"), true);
-
-    // Every command runs inside the general error display.
-    const auto wire = [this](QToolButton* button, void (TTSY_MainF::*handler)()) {
-        connect(button, &QToolButton::clicked, this, [this, handler] {
+    struct Button {
+        QToolButton* TTSY_MainF::*field;
+        const char* name;
+        ToolIcon icon;
+        QString hint;
+        void (TTSY_MainF::*handler)();
+        bool separated; // a line before it
+    };
+    const Button buttons[] = {
+        {&TTSY_MainF::TB_Send, "TB_Send", ToolIcon::Send, QStringLiteral("メール送信開始"), &TTSY_MainF::TB_SendClick, true},
+        {&TTSY_MainF::TB_Stop, "TB_Stop", ToolIcon::Stop, QStringLiteral("送信中止"), &TTSY_MainF::TB_StopClick, true},
+        {&TTSY_MainF::TB_Address, "TB_Address", ToolIcon::AddressBook, QStringLiteral("アドレス帳"),
+         &TTSY_MainF::TB_AddressClick, false},
+        {&TTSY_MainF::TB_Read, "TB_Read", ToolIcon::Read, QStringLiteral("本文読み込み"), &TTSY_MainF::TB_ReadClick, false},
+        {&TTSY_MainF::TB_Save, "TB_Save", ToolIcon::Save, QStringLiteral("送信内容保存"), &TTSY_MainF::TB_SaveClick, false},
+        {&TTSY_MainF::TB_Clear, "TB_Clear", ToolIcon::Clear, QStringLiteral("クリア"), &TTSY_MainF::TB_ClearClick, false},
+        {&TTSY_MainF::TB_Log_Disp, "TB_Log_Disp", ToolIcon::Log, QStringLiteral("送信ログ表示"),
+         &TTSY_MainF::TB_Log_DispClick, true},
+        {&TTSY_MainF::TB_Settei, "TB_Settei", ToolIcon::Settings, QStringLiteral("環境設定画面表示"),
+         &TTSY_MainF::TB_SetteiClick, true},
+        {&TTSY_MainF::TB_End, "TB_End", ToolIcon::End, QStringLiteral("終了"), &TTSY_MainF::TB_EndClick, false},
+    };
+    for (const Button& b : buttons) {
+        if (b.separated)
+            ToolBar1->addSeparator();
+        // Send and stop wait for a recipient and a run.
+        QToolButton* button = tessaly::addToolButton(ToolBar1, b.name, b.icon, b.hint,
+                                            b.field != &TTSY_MainF::TB_Send && b.field != &TTSY_MainF::TB_Stop);
+        this->*b.field = button;
+        // Every command runs inside the general error display.
+        connect(button, &QToolButton::clicked, this, [this, handler = b.handler] {
             tessaly::guarded(dialogs_, this, [this, handler] { (this->*handler)(); });
         });
-    };
-    wire(TB_Send, &TTSY_MainF::TB_SendClick);
-    wire(TB_Stop, &TTSY_MainF::TB_StopClick);
-    wire(TB_Address, &TTSY_MainF::TB_AddressClick);
-    wire(TB_Read, &TTSY_MainF::TB_ReadClick);
-    wire(TB_Save, &TTSY_MainF::TB_SaveClick);
-    wire(TB_Clear, &TTSY_MainF::TB_ClearClick);
-    wire(TB_Log_Disp, &TTSY_MainF::TB_Log_DispClick);
-    wire(TB_Settei, &TTSY_MainF::TB_SetteiClick);
-    wire(TB_End, &TTSY_MainF::TB_EndClick);
+    }
     buildSendMenu();
 }
 
@@ -239,9 +204,7 @@ void TTSY_MainF::FormCreate() {
     // The general error display is tessaly::guarded, through which every command runs.
     startDirectory_ = tessaly::currentStartDirectory();
     setStatus(kComposing);
-    osMajorVersion_ = 4;
-    osMinorVersion_ = 10;
-    kernelVersion(osMajorVersion_, osMinorVersion_);
+    kernelVersion(osMajorVersion_, osMinorVersion_); // 4.10 when it cannot be read
 }
 
 void TTSY_MainF::showEvent(QShowEvent* event) {
@@ -304,42 +267,17 @@ void TTSY_MainF::setStatus(const QString& text) { StatusBar1->setStatus(text); }
 
 QString TTSY_MainF::statusText() const { return StatusBar1->status(); }
 
-namespace {
-constexpr int kSourceRole = Qt::UserRole + 1;
-constexpr int kGroupRole = Qt::UserRole + 2;
-constexpr int kMemberRole = Qt::UserRole + 3;
-} // namespace
-
-void TTSY_MainF::addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source,
-                                  const tessaly::AddressBookPlace& place) {
-    auto* item = new QListWidgetItem(text, List_To);
-    item->setData(Qt::UserRole, sjis);
-    item->setData(kSourceRole, source);
-    if (!place.groupSjis.empty() || !place.memberSjis.empty()) {
-        item->setData(kGroupRole, QByteArray::fromStdString(place.groupSjis));
-        item->setData(kMemberRole, QByteArray::fromStdString(place.memberSjis));
-    }
-    item->setSizeHint(QSize(0, 13));
-}
-
 void TTSY_MainF::addRecipients(const std::vector<std::string>& entriesSjis, const QString& source,
                                const tessaly::AddressBookPlace& place) {
     const bool fromBook = source == QStringLiteral("アドレス帳");
     for (const std::string& entry : entriesSjis) {
-        tessaly::AddressBookPlace where = place;
         // A name search finds entries across the whole book: the first record that makes the
         // entry tells its group and member.
-        if (fromBook && where.groupSjis.empty() && addressBook_) {
-            for (const std::string& joined : addressBook_->records()) {
-                tessaly::AddressRecord r;
-                if (tessaly::AddressRecord_Split(joined, r) && tessaly::RecipientLine(r.name, r.mail) == entry) {
-                    where = {r.group, r.member};
-                    break;
-                }
-            }
-        }
-        addRecipientItem(tessaly::fromSjis(entry), QByteArray::fromStdString(entry), source,
-                         fromBook ? where : tessaly::AddressBookPlace());
+        const bool lookUp = fromBook && place.groupSjis.empty() && addressBook_;
+        List_To->add(entry, source,
+                     !fromBook ? tessaly::AddressBookPlace()
+                     : lookUp  ? tessaly::AddressBook_PlaceOf(*addressBook_, entry)
+                               : place);
     }
     if (!entriesSjis.empty())
         enableSend();
@@ -352,30 +290,11 @@ void TTSY_MainF::enableSend() {
         TB_Send->setEnabled(true);
 }
 
-std::vector<std::string> TTSY_MainF::recipientsSjis() const {
-    std::vector<std::string> entries;
-    entries.reserve(static_cast<std::size_t>(List_To->count()));
-    for (int i = 0; i < List_To->count(); ++i)
-        entries.push_back(List_To->item(i)->data(Qt::UserRole).toByteArray().toStdString());
-    return entries;
-}
+std::vector<std::string> TTSY_MainF::recipientsSjis() const { return List_To->entriesSjis(); }
 
-std::vector<tessaly::AddressBookPlace> TTSY_MainF::recipientPlaces() const {
-    std::vector<tessaly::AddressBookPlace> places;
-    places.reserve(static_cast<std::size_t>(List_To->count()));
-    for (int i = 0; i < List_To->count(); ++i)
-        places.push_back({List_To->item(i)->data(kGroupRole).toByteArray().toStdString(),
-                          List_To->item(i)->data(kMemberRole).toByteArray().toStdString()});
-    return places;
-}
+std::vector<tessaly::AddressBookPlace> TTSY_MainF::recipientPlaces() const { return List_To->places(); }
 
-std::vector<QString> TTSY_MainF::recipientSources() const {
-    std::vector<QString> sources;
-    sources.reserve(static_cast<std::size_t>(List_To->count()));
-    for (int i = 0; i < List_To->count(); ++i)
-        sources.push_back(List_To->item(i)->data(kSourceRole).toString());
-    return sources;
-}
+std::vector<QString> TTSY_MainF::recipientSources() const { return List_To->sources(); }
 
 bool TTSY_MainF::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Edt_To) {
@@ -392,16 +311,6 @@ bool TTSY_MainF::eventFilter(QObject* watched, QEvent* event) {
             if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
                 isEnabled())
                 tessaly::guarded(dialogs_, this, [this] { Edt_ToExit(); });
-        }
-    } else if (watched == Memo_Sjis && event->type() == QEvent::KeyPress) {
-        // Shift+Enter would put an invisible line separator (U+2028) inside one line, which
-        // looks like a line break but cannot be mailed; it makes a line break like Enter.
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            (key->modifiers() & Qt::ShiftModifier)) {
-            Memo_Sjis->textCursor().insertBlock();
-            Memo_Sjis->ensureCursorVisible();
-            return true;
         }
     } else if (watched == List_To->viewport() && event->type() == QEvent::MouseButtonRelease) {
         List_ToClick();
@@ -449,9 +358,7 @@ void TTSY_MainF::List_ToClick() {
 }
 
 void TTSY_MainF::Cmd_DelClick() {
-    for (int i = List_To->count() - 1; i >= 0; --i)
-        if (List_To->item(i)->isSelected())
-            delete List_To->takeItem(i);
+    List_To->removeSelected();
     Cmd_Del->setEnabled(false);
     if (List_To->count() == 0)
         TB_Send->setEnabled(false);
@@ -581,32 +488,7 @@ void TTSY_MainF::TB_ClearClick() {
     AppendSignature();
 }
 
-QStringList TTSY_MainF::displayedBodyLines() const {
-    // Wrapped the way the field wraps on screen: its width, font and wrap mode.
-    const QTextDocument* doc = Memo_Sjis->document();
-    const qreal width = Memo_Sjis->viewport()->width() - 2 * doc->documentMargin();
-    QTextOption option = doc->defaultTextOption();
-    option.setWrapMode(Memo_Sjis->wordWrapMode());
-    QStringList lines;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        const QString text = block.text();
-        if (text.isEmpty()) {
-            lines << QString();
-            continue;
-        }
-        QTextLayout layout(text, Memo_Sjis->font());
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width);
-            lines << text.mid(line.textStart(), line.textLength());
-        }
-        layout.endLayout();
-    }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
+QStringList TTSY_MainF::displayedBodyLines() const { return tessaly::DisplayedLines(*Memo_Sjis); }
 
 // ---- Other windows ----
 

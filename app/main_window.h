@@ -9,7 +9,6 @@
 #include "sending/run_state.h"
 #include "settings/settings.h"
 
-#include <QByteArray>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -24,7 +23,6 @@
 
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -41,6 +39,7 @@ class TTSY_MergeF;
 namespace tessaly {
 class AddressBook;
 class Dialogs;
+class RecipientList;
 class RunStatusBar;
 class SendRunner;
 class SmtpPasswords;
@@ -139,8 +138,6 @@ private:
     void takeTypedRecipient();
     void enableSend();
     void setStatus(const QString& text);
-    void addRecipientItem(const QString& text, const QByteArray& sjis, const QString& source,
-                          const tessaly::AddressBookPlace& place = {});
     // Appends one line (or several, separated by "\n") to the body field, as a new line.
     void appendBodyLine(const QString& line);
     void readBodyFile(const QString& fsPath);
@@ -208,7 +205,7 @@ private:
     QLabel* Label2 = nullptr;
     QLineEdit* Edt_To = nullptr;
     QPushButton* Cmd_To = nullptr;
-    QListWidget* List_To = nullptr;
+    tessaly::RecipientList* List_To = nullptr;
     QPushButton* Cmd_Del = nullptr;
     QLineEdit* Edt_Subject = nullptr;
     QPlainTextEdit* Memo_Sjis = nullptr;

@@ -20,24 +20,18 @@
 #include "sending/run_checks.h"
 #include "sending/run_failure.h"
 #include "sending/run_preview.h"
-#include "sending/run_prompts.h"
 #include "sending/send_runner.h"
 #include "settings/settings_window.h"
 #include "smtp/smtp_client.h"
 
-#include <QAction>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
-#include <QStatusBar>
 #include <QTextBlock>
 #include <QToolButton>
 
@@ -116,21 +110,12 @@ tessaly::RunMail TTSY_MainF::takeMail() const {
     if (attachWindow_)
         mail.attachments = attachWindow_->files();
     // With a table the rows are the recipients, each with its own message.
-    if (mergeWindow_ && mergeWindow_->loaded()) {
-        tessaly::MergedMail merged = tessaly::MergeMail(mergeWindow_->table(), mergeWindow_->columns(),
-                                                        mail.subjectSjis, mail.bodyShownSjis);
-        mail.recipientsSjis = std::move(merged.recipientsSjis);
-        mail.own = std::move(merged.messages);
-        // A check before the run names the table, not the list, as where an entry came from.
-        mail.recipientSources.assign(mail.recipientsSjis.size(), QStringLiteral("差し込みデータ"));
-        mail.tableNameSjis = tessaly::toSjis(QFileInfo(mergeWindow_->table().path).fileName(),
-                                             QStringLiteral("差し込みデータのファイル名"));
-        tessaly::ReadOwnFiles(mail);
-    } else {
-        // Without a table, the address book's fields are each recipient's own.
+    // Without a table, the address book's fields are each recipient's own.
+    if (mergeWindow_ && mergeWindow_->loaded())
+        mergeWindow_->applyTo(mail);
+    else
         mail.own = tessaly::FillAddressBookFields(mail.subjectSjis, mail.bodyShownSjis,
                                                   mail.recipientsSjis, recipientPlaces());
-    }
     return mail;
 }
 
@@ -159,21 +144,7 @@ void TTSY_MainF::TB_MergeOpenClick() {
 
 // The settings window's fields as they stand, the rest as the record holds it.
 tessaly::RunSettings TTSY_MainF::takeRunSettings() const {
-    Settings values = settings_;
-    if (settei_) {
-        values.Host = settei_->hostSjis();
-        values.Port = settei_->portSjis();
-        values.User = settei_->userIdSjis();
-        values.From = settei_->fromSjis();
-        values.Reply = settei_->replySjis();
-        values.UserMei = settei_->userMeiSjis();
-        values.ChkBox_Atesaki = settei_->atesakiOn();
-        values.Keisyou = settei_->keisyouSjis();
-        values.ChkBox_Log = settei_->logOn();
-        values.Log = settei_->logPathSjis();
-        values.ChkBox_SendData = settei_->sendDataOn();
-        values.SendData = settei_->sendDataPathSjis();
-    }
+    const Settings values = settei_ ? settei_->runFieldsOver(settings_) : settings_;
     // The host is not checked on the one system version that could not resolve names then.
     return tessaly::RunSettingsOf(values, startDirectory_,
                                   !(osMajorVersion_ == 4 && osMinorVersion_ == 0));
@@ -276,22 +247,13 @@ void TTSY_MainF::TB_PreviewClick() {
 // ---- What the run shows ----
 
 void TTSY_MainF::runStateChanged(RunState state) {
-    switch (state) {
-    case RunState::Connecting:
+    // The end is runEnded's.
+    if (state == RunState::Connecting) {
         TB_Send->setEnabled(false);
         TB_Clear->setEnabled(false);
         TB_Stop->setEnabled(true);
-        break;
-    case RunState::Sending:
-    case RunState::Pausing:
-    case RunState::WaitingToRetry:
+    } else if (state == RunState::Sending || state == RunState::Pausing || state == RunState::WaitingToRetry) {
         StatusBar1->setThrottled(true);
-        break;
-    case RunState::Idle:
-    case RunState::SigningIn:
-    case RunState::Stopping:
-    case RunState::Ended: // see runEnded
-        break;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "app/merge_table_window.h"
+#include "sending/run_snapshot.h"
 
 #include "common/secondary_window.h"
 #include "common/text.h"
@@ -196,4 +197,14 @@ void TTSY_MergeF::closeEvent(QCloseEvent* event) {
     if (main_)
         main_->setEnabled(true);
     event->accept();
+}
+
+void TTSY_MergeF::applyTo(tessaly::RunMail& mail) const {
+    tessaly::MergedMail merged = tessaly::MergeMail(table(), columns(), mail.subjectSjis, mail.bodyShownSjis);
+    mail.recipientsSjis = std::move(merged.recipientsSjis);
+    mail.own = std::move(merged.messages);
+    // A check before the run names the table, not the list, as where an entry came from.
+    mail.recipientSources.assign(mail.recipientsSjis.size(), QStringLiteral("差し込みデータ"));
+    mail.tableNameSjis = tessaly::toSjis(QFileInfo(table().path).fileName(), QStringLiteral("差し込みデータのファイル名"));
+    tessaly::ReadOwnFiles(mail);
 }

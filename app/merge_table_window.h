@@ -34,6 +34,10 @@ private:
 
 } // namespace tessaly
 
+namespace tessaly {
+struct RunMail;
+}
+
 class TTSY_MergeF : public QWidget {
     Q_OBJECT
 public:
@@ -46,6 +50,9 @@ public:
     bool loaded() const { return table_.has_value(); }
     const tessaly::MergeTable& table() const { return *table_; }
     tessaly::MergeColumns columns() const;
+    // Makes the loaded table's usable rows the recipients of `mail`, each with its own message
+    // from the mail's Subject and body shown, and reads their files; raises the refusal.
+    void applyTo(tessaly::RunMail& mail) const;
     // "差し込み: 名簿.xlsx（50 行）" for the status bar; empty without a table.
     QString statusText() const;
 

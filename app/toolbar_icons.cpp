@@ -1,5 +1,11 @@
 #include "app/toolbar_icons.h"
 
+#include <QToolButton>
+
+#include <QToolBar>
+
+#include <QAction>
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -138,6 +144,19 @@ QIcon toolIcon(ToolIcon which) {
     if (QIcon::hasThemeIcon(name))
         return QIcon::fromTheme(name);
     return drawn(which);
+}
+
+QToolButton* addToolButton(QToolBar* bar, const char* name, ToolIcon icon, const QString& hint, bool enabled) {
+    auto* action = new QAction(toolIcon(icon), hint, bar);
+    action->setToolTip(hint);
+    bar->addAction(action);
+    auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(hint);
+    button->setAccessibleName(hint);
+    button->setFixedWidth(50);
+    button->setEnabled(enabled);
+    return button;
 }
 
 } // namespace tessaly

@@ -4,10 +4,17 @@
 
 #include <QIcon>
 
+class QToolBar;
+class QToolButton;
+
 namespace tessaly {
 
 enum class ToolIcon { Send, Stop, AddressBook, Read, Save, Clear, Log, Settings, End };
 
 QIcon toolIcon(ToolIcon which);
+
+// A button of `bar` named `name` with the picture `icon`; `hint` is its tooltip and, the button
+// showing no text, its accessible name.
+QToolButton* addToolButton(QToolBar* bar, const char* name, ToolIcon icon, const QString& hint, bool enabled);
 
 } // namespace tessaly

@@ -261,6 +261,22 @@ std::string TTSY_SetteiF::sendDataPathSjis() const { return bytesOf(Edt_SendData
 bool TTSY_SetteiF::syomeiOn() const { return ChkBox_Syomei->isChecked(); }
 std::string TTSY_SetteiF::syomeiPathSjis() const { return bytesOf(Edt_Syomei); }
 
+Settings TTSY_SetteiF::runFieldsOver(Settings record) const {
+    record.Host = hostSjis();
+    record.Port = portSjis();
+    record.User = userIdSjis();
+    record.From = fromSjis();
+    record.Reply = replySjis();
+    record.UserMei = userMeiSjis();
+    record.ChkBox_Atesaki = atesakiOn();
+    record.Keisyou = keisyouSjis();
+    record.ChkBox_Log = logOn();
+    record.Log = logPathSjis();
+    record.ChkBox_SendData = sendDataOn();
+    record.SendData = sendDataPathSjis();
+    return record;
+}
+
 void TTSY_SetteiF::clearSignature() {
     assignText(Edt_Syomei, {});
     settings_.Syomei.clear();

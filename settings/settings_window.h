@@ -64,6 +64,8 @@ public:
     std::string sendDataPathSjis() const; // Edt_SendData
     bool syomeiOn() const;             // ChkBox_Syomei
     std::string syomeiPathSjis() const;   // Edt_Syomei
+    // `record` with the fields above that a send run reads as they stand.
+    Settings runFieldsOver(Settings record) const;
     // The notify copy's two settings are read from the record: settings().ChkBox_EverySend and
     // settings().EverySend.
 
