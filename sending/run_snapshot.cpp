@@ -137,8 +137,16 @@ MessageAddressee AddresseeFor(const RunMail& mail, const RunSettings& settings, 
     MessageAddressee addressee = AddresseeOf(parts.address, settings.fromSjis, time);
     if (settings.atesaki)
         addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings.keisyouSjis);
-    for (const std::string& cc : copiesFor(mail, settings, index).cc)
-        addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
+    const auto add = [&](const std::vector<std::string>& copies) {
+        for (const std::string& cc : copies) {
+            if (!addressee.cc.empty())
+                addressee.cc += ", ";
+            addressee.cc += cc;
+        }
+    };
+    add(settings.cc);
+    if (index < mail.own.size())
+        add(mail.own[index].cc);
     return addressee;
 }
 
@@ -172,13 +180,13 @@ WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const
     const MessageAddressee addressee = AddresseeFor(mail, settings, index, time);
     if (index >= mail.own.size())
         return builder.build(addressee);
-    // Each row's texts differ, so its message is converted by itself; its own files are read
-    // here, after the run's, and are let go with the message.
-    MessageTexts texts = builder.texts();
-    texts.subjectSjis = mail.own[index].subjectSjis;
-    texts.bodySjis = mail.own[index].bodyShownSjis;
-    texts.attachments = WithOwnAttachments(texts.attachments, OwnFilesOf(mail, index), texts.bodySjis);
-    return MessageBuilder(builder, std::move(texts)).build(addressee);
+    // A row's Subject and body go as the row has them, the body lines it shares with the run's
+    // as the run's builder converted them; its own files are read here, after the run's, and
+    // are let go with the message.
+    const RecipientMessage& own = mail.own[index];
+    return builder.buildOwn(addressee, own.subjectSjis, own.bodyShownSjis,
+                            WithOwnAttachments(builder.texts().attachments, OwnFilesOf(mail, index),
+                                               own.bodyShownSjis));
 }
 
 std::string CopiesText(const RecipientMessage& own) {
