@@ -385,9 +385,12 @@ WireMessage MessageBuilder::assemble(const MessageAddressee& addressee, std::str
         if (!ownLines) {
             m.body.insert(m.body.end(), bodyJis_.begin(), bodyJis_.end());
         } else {
-            for (std::size_t i = 0; i < ownLines->size(); ++i)
-                m.body.push_back(sameLine(*ownLines, i, &texts_.bodySjis) ? bodyJis_[i]
-                                                                          : ToJisLine((*ownLines)[i]));
+            for (std::size_t i = 0; i < ownLines->size(); ++i) {
+                if (sameLine(*ownLines, i, &texts_.bodySjis))
+                    m.body.push_back(bodyJis_[i]);
+                else
+                    m.body.push_back(ToJisLine((*ownLines)[i]));
+            }
         }
         if (multipart)
             m.body.emplace_back();
