@@ -144,11 +144,23 @@ namespace {
 // lengths are counted instead of encoded, and each word is encoded once. A character's JIS bytes
 // do not depend on its neighbours, only the mode escapes between them do, so a run of characters
 // is its characters' bytes with the escapes its own modes need: what converting it alone gives.
-// Nothing for a text with a byte that is not an ASCII character or the lead of a pair
-// (half-width katakana, which may merge with a sound mark, bytes no character starts with, a
+// Nothing when a text to be folded holds a byte that is not an ASCII character or the lead of a
+// pair (half-width katakana, which may merge with a sound mark, bytes no character starts with, a
 // lead byte at the end): the general folding takes those.
 std::optional<std::string> foldedJisWords(std::string_view sjis, std::size_t prefixLength) {
     const std::string jis = ToJisLine(sjis);
+    const auto wordLength = [](std::size_t jisLength) {
+        return kJisWordStart.size() + (jisLength + 2) / 3 * 4 + kWordEnd.size();
+    };
+    const auto word = [&](std::string_view bytes) {
+        std::string w(kJisWordStart);
+        w += jconvert::Base64Encode(bytes);
+        w += kWordEnd;
+        return w;
+    };
+    if (prefixLength + wordLength(jis.size()) <= kMailMaxLine)
+        return word(jis);
+
     // Where each character's bytes begin in `jis`, and whether they are a pair in JIS mode.
     struct Unit {
         std::size_t at;
@@ -178,18 +190,6 @@ std::optional<std::string> foldedJisWords(std::string_view sjis, std::size_t pre
     }
     if ((inJis && !escape(false)) || j != jis.size())
         return std::nullopt;
-
-    const auto wordLength = [](std::size_t jisLength) {
-        return kJisWordStart.size() + (jisLength + 2) / 3 * 4 + kWordEnd.size();
-    };
-    const auto word = [&](std::string_view bytes) {
-        std::string w(kJisWordStart);
-        w += jconvert::Base64Encode(bytes);
-        w += kWordEnd;
-        return w;
-    };
-    if (prefixLength + wordLength(jis.size()) <= kMailMaxLine)
-        return word(jis);
 
     std::string folded, piece;
     bool firstLine = true;
