@@ -209,12 +209,21 @@ std::string CopiesText(const RunMail& mail, const RunSettings& settings, std::si
 }
 
 std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis) {
-    std::vector<std::string> lines = bodyJis;
+    std::vector<std::string> lines;
+    lines.reserve(bodyJis.size() + mail.own.size());
+    lines.insert(lines.end(), bodyJis.begin(), bodyJis.end());
     for (std::size_t i = 0; i < mail.own.size(); ++i) {
         const RecipientMessage& own = mail.own[i];
         // One separator byte no text holds keeps the parts of one row from running together.
-        std::string row = own.subjectSjis;
-        for (const auto* part : {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis}) {
+        const auto parts = {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis};
+        std::size_t size = own.subjectSjis.size() + parts.size();
+        for (const auto* part : parts)
+            for (const std::string& line : *part)
+                size += line.size() + 1;
+        std::string row;
+        row.reserve(size);
+        row += own.subjectSjis;
+        for (const auto* part : parts) {
             row += '\x1f';
             for (const std::string& line : *part) {
                 row += line;
