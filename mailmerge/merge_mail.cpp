@@ -94,31 +94,6 @@ bool headerIs(const QString& name, std::initializer_list<const char16_t*> words)
     return false;
 }
 
-// Body lines with the values filled in; a value's line break starts a new line.
-void fillBody(const std::vector<std::string>& body, const std::function<std::string_view(std::string_view)>& value,
-              std::vector<std::string>& out) {
-    out.clear();
-    out.reserve(body.size());
-    for (const std::string& line : body) {
-        // Most lines hold no field: they are each row's as they are.
-        if (line.find("{{") == std::string::npos) {
-            out.push_back(line);
-            continue;
-        }
-        const std::string filled = FillFields(line, value);
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < filled.size(); ++i) {
-            if (filled[i] != '\r' && filled[i] != '\n')
-                continue;
-            out.push_back(filled.substr(start, i - start));
-            if (filled[i] == '\r' && i + 1 < filled.size() && filled[i + 1] == '\n')
-                ++i;
-            start = i + 1;
-        }
-        out.push_back(filled.substr(start));
-    }
-}
-
 // Every field of the mail once, the Subject's first; the first `subjectCount` are in the Subject.
 std::vector<std::string> mailFields(std::string_view subjectSjis, const std::vector<std::string>& bodyShownSjis,
                                     std::size_t& subjectCount) {
@@ -169,14 +144,85 @@ QStringList valueProblems(const std::vector<std::string>& fields, std::size_t su
     return problems;
 }
 
-// One recipient's Subject and body with its values filled in.
-RecipientMessage filledMessage(std::string_view subjectSjis, const std::vector<std::string>& bodyShownSjis,
-                               const std::function<std::string_view(std::string_view)>& value) {
-    RecipientMessage m;
-    m.subjectSjis = FillFields(subjectSjis, value);
-    fillBody(bodyShownSjis, value, m.bodyShownSjis);
-    return m;
-}
+// The Subject and the body split once into their text and their fields, each field as its
+// table column: a row's texts are put together from the pieces, without every line of every row
+// searched for fields again.
+class MailTemplate {
+public:
+    MailTemplate(std::string_view subjectSjis, const std::vector<std::string>& bodyShownSjis,
+                 const MergeTable& table)
+        : body_(bodyShownSjis), subject_(split(subjectSjis, table)) {
+        lines_.reserve(bodyShownSjis.size());
+        for (const std::string& line : bodyShownSjis)
+            lines_.push_back(line.find("{{") == std::string::npos ? Text() : split(line, table));
+    }
+
+    // One row's Subject and body; a value's line break starts a new body line.
+    RecipientMessage filled(const std::vector<std::string>& valuesSjis) const {
+        RecipientMessage m;
+        m.subjectSjis = fill(subject_, valuesSjis);
+        m.bodyShownSjis.reserve(body_.size());
+        for (std::size_t l = 0; l < body_.size(); ++l) {
+            // Most lines hold no field: they are each row's as they are.
+            if (lines_[l].empty()) {
+                m.bodyShownSjis.push_back(body_[l]);
+                continue;
+            }
+            const std::string text = fill(lines_[l], valuesSjis);
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                if (text[i] != '\r' && text[i] != '\n')
+                    continue;
+                m.bodyShownSjis.push_back(text.substr(start, i - start));
+                if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                    ++i;
+                start = i + 1;
+            }
+            m.bodyShownSjis.push_back(text.substr(start));
+        }
+        return m;
+    }
+
+private:
+    // Text followed by the value of a column; -1 when no value follows (the end, or a field the
+    // table does not have, which the checks refuse before anything is filled).
+    struct Piece {
+        std::string_view text;
+        int column = -1;
+    };
+    using Text = std::vector<Piece>;
+
+    static Text split(std::string_view s, const MergeTable& table) {
+        Text pieces;
+        std::size_t copied = 0;
+        eachField(s, [&](std::string_view name, std::size_t begin, std::size_t end) {
+            pieces.push_back({s.substr(copied, begin - copied), table.column(name)});
+            copied = end;
+        });
+        pieces.push_back({s.substr(copied), -1});
+        return pieces;
+    }
+
+    static std::string fill(const Text& pieces, const std::vector<std::string>& values) {
+        const auto value = [&](const Piece& p) {
+            return p.column < 0 ? std::string_view() : std::string_view(values[static_cast<std::size_t>(p.column)]);
+        };
+        std::size_t size = 0;
+        for (const Piece& p : pieces)
+            size += p.text.size() + value(p).size();
+        std::string out;
+        out.reserve(size);
+        for (const Piece& p : pieces) {
+            out += p.text;
+            out += value(p);
+        }
+        return out;
+    }
+
+    const std::vector<std::string>& body_;
+    Text subject_;
+    std::vector<Text> lines_; // empty for a line without a field
+};
 
 } // namespace
 
@@ -319,11 +365,8 @@ MergedMail MergeMail(const MergeTable& table, const MergeColumns& columns,
     mail.recipientsSjis.reserve(table.rows.size());
     mail.messages.reserve(table.rows.size());
     QStringList missing;
+    const MailTemplate texts(subjectSjis, bodyShownSjis, table);
     for (const MergeRow& row : table.rows) {
-        const auto value = [&](std::string_view name) -> std::string_view {
-            const int column = table.column(name);
-            return column < 0 ? std::string_view() : std::string_view(row.valuesSjis[static_cast<std::size_t>(column)]);
-        };
         const std::string address(trimBlanks(row.valuesSjis[static_cast<std::size_t>(columns.address)]));
         std::string entry = address;
         if (columns.name >= 0) {
@@ -342,7 +385,7 @@ MergedMail MergeMail(const MergeTable& table, const MergeColumns& columns,
             if (!safe.empty())
                 entry = safe + " <" + address + ">";
         }
-        RecipientMessage m = filledMessage(subjectSjis, bodyShownSjis, value);
+        RecipientMessage m = texts.filled(row.valuesSjis);
         if (columns.cc >= 0)
             m.cc = splitList(row.valuesSjis[static_cast<std::size_t>(columns.cc)], ";,");
         if (columns.bcc >= 0)
@@ -414,10 +457,9 @@ std::vector<RecipientMessage> FillAddressBookFields(std::string_view subjectSjis
 
     std::vector<RecipientMessage> messages;
     messages.reserve(table.rows.size());
+    const MailTemplate texts(subjectSjis, bodyShownSjis, table);
     for (const MergeRow& row : table.rows)
-        messages.push_back(filledMessage(subjectSjis, bodyShownSjis, [&](std::string_view name) {
-            return std::string_view(row.valuesSjis[static_cast<std::size_t>(table.column(name))]);
-        }));
+        messages.push_back(texts.filled(row.valuesSjis));
     return messages;
 }
 

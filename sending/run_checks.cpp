@@ -203,37 +203,42 @@ QString SendRefusal(const RunMail& mail, const RunSettings& settings) {
     const QString advice = QStringLiteral("「送信サーバーの詳細」の「文字コード」を自動か UTF-8 に"
                                           "すると、UTF-8 で送れます。");
     QString refusal;
-    const auto refused = [&](std::string_view sjis, const QString& field) {
-        refusal = jisOnly ? JisRefusal(sjis, field, advice) : Cp932Refusal(sjis, field);
+    // `field()` names the text only when it is refused: a table of many rows would otherwise
+    // have two names made per row for nothing.
+    const auto refused = [&](std::string_view sjis, const auto& field) {
+        if (jisOnly ? !FirstCharacterWithoutJisForm(sjis) : cp932::isValid(sjis))
+            return false;
+        refusal = jisOnly ? JisRefusal(sjis, field(), advice) : Cp932Refusal(sjis, field());
         return !refusal.isEmpty();
     };
-    if (refused(mail.subjectSjis, QStringLiteral("件名")))
+    const auto named = [](const QString& name) { return [name] { return name; }; };
+    if (refused(mail.subjectSjis, named(QStringLiteral("件名"))))
         return refusal;
     // Line by line as typed, so that the message names the line the user sees.
     int number = 0;
     for (const std::string& line : mail.bodyLinesSjis)
-        if (refused(line, QStringLiteral("本文 %1 行目").arg(++number)))
+        if (++number; refused(line, [&] { return QStringLiteral("本文 %1 行目").arg(number); }))
             return refusal;
     // A merged mail's values come from the table: each row's texts are checked as sent.
     number = 0;
     for (const RecipientMessage& own : mail.own) {
         ++number;
-        if (refused(own.subjectSjis, QStringLiteral("%1 件目の件名").arg(number)))
+        if (refused(own.subjectSjis, [&] { return QStringLiteral("%1 件目の件名").arg(number); }))
             return refusal;
         // A line as the body field shows it (most lines of a row: those without a field) holds
         // only characters checked above.
         const bool linesInPlace = own.bodyShownSjis.size() == mail.bodyShownSjis.size();
         for (std::size_t i = 0; i < own.bodyShownSjis.size(); ++i)
             if (!(linesInPlace && own.bodyShownSjis[i] == mail.bodyShownSjis[i]) &&
-                refused(own.bodyShownSjis[i], QStringLiteral("%1 件目の本文").arg(number)))
+                refused(own.bodyShownSjis[i], [&] { return QStringLiteral("%1 件目の本文").arg(number); }))
                 return refusal;
     }
-    if (refused(settings.userMeiSjis, QStringLiteral("発信者名")) ||
-        refused(settings.keisyouSjis, QStringLiteral("敬称")))
+    if (refused(settings.userMeiSjis, named(QStringLiteral("発信者名"))) ||
+        refused(settings.keisyouSjis, named(QStringLiteral("敬称"))))
         return refusal;
     number = 0;
     for (const std::string& entry : mail.recipientsSjis)
-        if (refused(entry, QStringLiteral("宛先 %1 件目").arg(++number)))
+        if (++number; refused(entry, [&] { return QStringLiteral("宛先 %1 件目").arg(number); }))
             return refusal;
     // The copies every message goes to: one wrong address there would fail every message.
     for (const auto& [name, list] : {std::pair<QString, const std::vector<std::string>&>(QStringLiteral("CC"), settings.cc),

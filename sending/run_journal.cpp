@@ -26,10 +26,25 @@ constexpr std::string_view kMagic = "TSYJ1";
 class Fnv1a64 {
 public:
     void bytes(std::string_view s) {
-        for (const char c : s) {
-            hash_ ^= static_cast<unsigned char>(c);
-            hash_ *= 0x100000001b3ULL;
+        // In a local, eight bytes a step: a merged mail's identity covers every row's texts,
+        // and the hash is the same either way.
+        std::uint64_t h = hash_;
+        const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+        const unsigned char* const end = p + s.size();
+        const auto step = [&h](unsigned char c) { h = (h ^ c) * 0x100000001b3ULL; };
+        for (; end - p >= 8; p += 8) {
+            step(p[0]);
+            step(p[1]);
+            step(p[2]);
+            step(p[3]);
+            step(p[4]);
+            step(p[5]);
+            step(p[6]);
+            step(p[7]);
         }
+        for (; p < end; ++p)
+            step(*p);
+        hash_ = h;
     }
     void number(std::uint64_t n) {
         char le[8];

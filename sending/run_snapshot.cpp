@@ -137,8 +137,16 @@ MessageAddressee AddresseeFor(const RunMail& mail, const RunSettings& settings, 
     MessageAddressee addressee = AddresseeOf(parts.address, settings.fromSjis, time);
     if (settings.atesaki)
         addressee.addresseeLineSjis = AddresseeLine(parts.addresseeName, settings.keisyouSjis);
-    for (const std::string& cc : copiesFor(mail, settings, index).cc)
-        addressee.cc += (addressee.cc.empty() ? "" : ", ") + cc;
+    const auto add = [&](const std::vector<std::string>& copies) {
+        for (const std::string& cc : copies) {
+            if (!addressee.cc.empty())
+                addressee.cc += ", ";
+            addressee.cc += cc;
+        }
+    };
+    add(settings.cc);
+    if (index < mail.own.size())
+        add(mail.own[index].cc);
     return addressee;
 }
 
@@ -172,13 +180,13 @@ WireMessage MessageFor(const MessageBuilder& builder, const RunMail& mail, const
     const MessageAddressee addressee = AddresseeFor(mail, settings, index, time);
     if (index >= mail.own.size())
         return builder.build(addressee);
-    // Each row's texts differ, so its message is converted by itself; its own files are read
-    // here, after the run's, and are let go with the message.
-    MessageTexts texts = builder.texts();
-    texts.subjectSjis = mail.own[index].subjectSjis;
-    texts.bodySjis = mail.own[index].bodyShownSjis;
-    texts.attachments = WithOwnAttachments(texts.attachments, OwnFilesOf(mail, index), texts.bodySjis);
-    return MessageBuilder(builder, std::move(texts)).build(addressee);
+    // A row's Subject and body go as the row has them, the body lines it shares with the run's
+    // as the run's builder converted them; its own files are read here, after the run's, and
+    // are let go with the message.
+    const RecipientMessage& own = mail.own[index];
+    return builder.buildOwn(addressee, own.subjectSjis, own.bodyShownSjis,
+                            WithOwnAttachments(builder.texts().attachments, OwnFilesOf(mail, index),
+                                               own.bodyShownSjis));
 }
 
 std::string CopiesText(const RecipientMessage& own) {
@@ -201,12 +209,21 @@ std::string CopiesText(const RunMail& mail, const RunSettings& settings, std::si
 }
 
 std::vector<std::string> IdentityLines(const RunMail& mail, const std::vector<std::string>& bodyJis) {
-    std::vector<std::string> lines = bodyJis;
+    std::vector<std::string> lines;
+    lines.reserve(bodyJis.size() + mail.own.size());
+    lines.insert(lines.end(), bodyJis.begin(), bodyJis.end());
     for (std::size_t i = 0; i < mail.own.size(); ++i) {
         const RecipientMessage& own = mail.own[i];
         // One separator byte no text holds keeps the parts of one row from running together.
-        std::string row = own.subjectSjis;
-        for (const auto* part : {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis}) {
+        const auto parts = {&own.bodyShownSjis, &own.cc, &own.bcc, &own.attachmentPathsSjis};
+        std::size_t size = own.subjectSjis.size() + parts.size();
+        for (const auto* part : parts)
+            for (const std::string& line : *part)
+                size += line.size() + 1;
+        std::string row;
+        row.reserve(size);
+        row += own.subjectSjis;
+        for (const auto* part : parts) {
             row += '\x1f';
             for (const std::string& line : *part) {
                 row += line;

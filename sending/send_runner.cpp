@@ -344,10 +344,15 @@ void SendRunner::sendSteps(const RunMail& mail, RunSettings& settings, MessageTe
         plan.subjectSjis = LoggedSubject(mail.subjectSjis, *files);
     // The files and a table's rows belong to the mail: a stopped run with other files or other
     // rows is another mail.
-    plan.identity = RunJournal_Identity(
-        mail.subjectSjis, IdentityLines(mail, JournalLines(builder.bodyJis(), files)), mail.recipientsSjis);
-    plan.mailIdentity = RunJournal_MailIdentity(
-        mail.subjectSjis, IdentityLines(mail, JournalLines(mail.bodyShownSjis, files)));
+    // Both identities end in a merged mail's rows, which are made once: the body's lines in
+    // front of them are exchanged between the two.
+    std::vector<std::string> identityLines = IdentityLines(mail, JournalLines(builder.bodyJis(), files));
+    plan.identity = RunJournal_Identity(mail.subjectSjis, identityLines, mail.recipientsSjis);
+    const std::vector<std::string> shownLines = JournalLines(mail.bodyShownSjis, files);
+    identityLines.erase(identityLines.begin(),
+                        identityLines.end() - static_cast<std::ptrdiff_t>(mail.own.size()));
+    identityLines.insert(identityLines.begin(), shownLines.begin(), shownLines.end());
+    plan.mailIdentity = RunJournal_MailIdentity(mail.subjectSjis, identityLines);
     const std::string journalFolder =
         RunJournal_Folder(settings.logOn, settings.logPathSjis, settings.startDirectorySjis);
     plan.journalPathSjis = RunJournal_Path(journalFolder, plan.identity);

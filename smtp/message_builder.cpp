@@ -138,7 +138,98 @@ std::string FoldedEncodedWords(std::string_view sjis, std::size_t prefixLength,
     return folded;
 }
 
+namespace {
+
+// FoldedEncodedWords with ISO-2022-JP words from one conversion of the whole text: the words'
+// lengths are counted instead of encoded, and each word is encoded once. A character's JIS bytes
+// do not depend on its neighbours, only the mode escapes between them do, so a run of characters
+// is its characters' bytes with the escapes its own modes need: what converting it alone gives.
+// Nothing when a text to be folded holds a byte that is not an ASCII character or the lead of a
+// pair (half-width katakana, which may merge with a sound mark, bytes no character starts with, a
+// lead byte at the end): the general folding takes those.
+std::optional<std::string> foldedJisWords(std::string_view sjis, std::size_t prefixLength) {
+    const std::string jis = ToJisLine(sjis);
+    const auto wordLength = [](std::size_t jisLength) {
+        return kJisWordStart.size() + (jisLength + 2) / 3 * 4 + kWordEnd.size();
+    };
+    const auto word = [&](std::string_view bytes) {
+        std::string w(kJisWordStart);
+        w += jconvert::Base64Encode(bytes);
+        w += kWordEnd;
+        return w;
+    };
+    if (prefixLength + wordLength(jis.size()) <= kMailMaxLine)
+        return word(jis);
+
+    // Where each character's bytes begin in `jis`, and whether they are a pair in JIS mode.
+    struct Unit {
+        std::size_t at;
+        bool pair;
+    };
+    std::vector<Unit> units;
+    units.reserve(sjis.size());
+    std::size_t j = 0;
+    bool inJis = false;
+    const auto escape = [&](bool toJis) {
+        if (j + 3 > jis.size() || jis.compare(j, 3, toJis ? "\x1b$B" : "\x1b(B") != 0)
+            return false;
+        j += 3;
+        inJis = toJis;
+        return true;
+    };
+    for (std::size_t i = 0; i < sjis.size();) {
+        const auto c = static_cast<unsigned char>(sjis[i]);
+        const bool pair = c > 0x7F;
+        if (pair && !(isSjisLeadByte(c) && i + 1 < sjis.size()))
+            return std::nullopt;
+        if (pair != inJis && !escape(pair))
+            return std::nullopt;
+        units.push_back({j, pair});
+        j += pair ? 2 : 1;
+        i += pair ? 2 : 1;
+    }
+    if ((inJis && !escape(false)) || j != jis.size())
+        return std::nullopt;
+
+    std::string folded, piece;
+    bool firstLine = true;
+    for (std::size_t k = 0; k < units.size();) {
+        const std::size_t lineRoom = firstLine ? (prefixLength < kMailMaxLine ? kMailMaxLine - prefixLength
+                                                                          : 0)
+                                               : kMailMaxLine - 1; // the folding blank
+        const std::size_t room = std::min(lineRoom, kMaxWord);
+        // The longest run from k whose word fits, one character at least; a longer run never
+        // encodes shorter.
+        piece.clear();
+        bool mode = false;
+        std::size_t end = k;
+        for (std::size_t length = 0; end < units.size(); ++end) {
+            const Unit& u = units[end];
+            const std::size_t longer = length + (u.pair != mode ? 3 : 0) + (u.pair ? 2 : 1);
+            if (end > k && wordLength(longer + (u.pair ? 3 : 0)) > room)
+                break;
+            if (u.pair != mode)
+                piece += u.pair ? "\x1b$B" : "\x1b(B";
+            piece.append(jis, u.at, u.pair ? 2 : 1);
+            length = longer;
+            mode = u.pair;
+        }
+        if (mode)
+            piece += "\x1b(B";
+        if (!firstLine)
+            folded += "\r\n ";
+        folded += word(piece);
+        firstLine = false;
+        k = end;
+    }
+    return folded;
+}
+
+} // namespace
+
 std::string EncodedHeaderValue(std::string_view sjis, std::size_t prefixLength) {
+    if (std::optional<std::string> counted = foldedJisWords(sjis, prefixLength))
+        return std::move(*counted);
     return FoldedEncodedWords(sjis, prefixLength, EncodedWord);
 }
 
@@ -174,22 +265,35 @@ MessageBuilder::MessageBuilder(const MessageBuilder& shared, MessageTexts texts)
     convertTexts(&shared);
 }
 
+namespace {
+
+// Line i of `lines` is line i of `shared`'s texts.
+bool sameLine(const std::vector<std::string>& lines, std::size_t i, const std::vector<std::string>* shared) {
+    return shared && i < shared->size() && lines[i] == (*shared)[i];
+}
+
+} // namespace
+
+bool MessageBuilder::haveJisForm(std::string_view subjectSjis, const std::vector<std::string>& lines,
+                                 const MessageBuilder* shared) const {
+    if (!hasJisForm(subjectSjis) || !hasJisForm(texts_.fromNameSjis))
+        return false;
+    const std::vector<std::string>* sharedLines = shared ? &shared->texts_.bodySjis : nullptr;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (!(sameLine(lines, i, sharedLines) && shared->sharedTextsHaveJisForm_) && !hasJisForm(lines[i]))
+            return false;
+    return true;
+}
+
 void MessageBuilder::convertTexts(const MessageBuilder* shared) {
     const std::vector<std::string>& lines = texts_.bodySjis;
-    // Line i as `shared` has it at the same place, and so converted already.
-    const auto same = [&](std::size_t i) {
-        return shared && i < shared->texts_.bodySjis.size() && lines[i] == shared->texts_.bodySjis[i];
-    };
-    if (charset_ == MessageCharset::Auto) {
-        bool jis = hasJisForm(texts_.subjectSjis) && hasJisForm(texts_.fromNameSjis);
-        for (std::size_t i = 0; jis && i < lines.size(); ++i)
-            jis = (same(i) && shared->sharedTextsHaveJisForm_) || hasJisForm(lines[i]);
-        sharedTextsHaveJisForm_ = jis;
-    }
+    const std::vector<std::string>* sharedLines = shared ? &shared->texts_.bodySjis : nullptr;
+    if (charset_ == MessageCharset::Auto)
+        sharedTextsHaveJisForm_ = haveJisForm(texts_.subjectSjis, lines, shared);
     if (charset_ != MessageCharset::Utf8) {
         bodyJis_.reserve(lines.size());
         for (std::size_t i = 0; i < lines.size(); ++i)
-            bodyJis_.push_back(same(i) ? shared->bodyJis_[i] : ToJisLine(lines[i]));
+            bodyJis_.push_back(sameLine(lines, i, sharedLines) ? shared->bodyJis_[i] : ToJisLine(lines[i]));
     }
     if (charset_ != MessageCharset::Iso2022Jp) {
         for (const std::string& line : lines) {
@@ -209,8 +313,25 @@ bool MessageBuilder::sendsUtf8(const std::optional<std::string>& addresseeLineSj
 }
 
 WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
+    return assemble(addressee, texts_.subjectSjis, texts_.attachments.get(),
+                    sendsUtf8(addressee.addresseeLineSjis), nullptr);
+}
+
+WireMessage MessageBuilder::buildOwn(const MessageAddressee& addressee, std::string_view subjectSjis,
+                                     const std::vector<std::string>& bodySjis,
+                                     const std::shared_ptr<const MessageAttachments>& attachments) const {
+    bool utf8 = charset_ == MessageCharset::Utf8;
+    if (charset_ == MessageCharset::Auto)
+        utf8 = !haveJisForm(subjectSjis, bodySjis, this) ||
+               (addressee.addresseeLineSjis && !hasJisForm(*addressee.addresseeLineSjis));
+    return assemble(addressee, subjectSjis, attachments.get(), utf8, &bodySjis);
+}
+
+WireMessage MessageBuilder::assemble(const MessageAddressee& addressee, std::string_view subjectSjis,
+                                     const MessageAttachments* attachments, bool utf8,
+                                     const std::vector<std::string>* ownLines) const {
     WireMessage m;
-    m.utf8 = sendsUtf8(addressee.addresseeLineSjis);
+    m.utf8 = utf8;
     std::vector<std::string>& header = m.header;
     const std::string from = "<" + texts_.fromAddress + ">";
     if (!m.utf8) {
@@ -224,15 +345,15 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
     addIfSet(header, "To", addressee.to);
     addIfSet(header, "Cc", addressee.cc);
     addFolded(header, "Subject: ",
-              m.utf8 ? FoldedEncodedWords(texts_.subjectSjis, 9, EncodedWordUtf8)
-                     : EncodedHeaderValue(texts_.subjectSjis, 9));
+              m.utf8 ? FoldedEncodedWords(subjectSjis, 9, EncodedWordUtf8)
+                     : EncodedHeaderValue(subjectSjis, 9));
     addIfSet(header, "X-Mailer", texts_.localProgram);
     addIfSet(header, "Reply-To", texts_.replyTo);
     addIfSet(header, "Date", addressee.date);
     header.emplace_back("Mime-Version: 1.0");
     // With files the text part carries the text's own header lines, and the message says where
     // its parts begin.
-    const bool multipart = texts_.attachments && !texts_.attachments->parts.empty();
+    const bool multipart = attachments && !attachments->parts.empty();
     std::vector<std::string> textHeader;
     std::vector<std::string>& contentHeader = multipart ? textHeader : header;
     if (m.utf8) {
@@ -242,26 +363,35 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
         contentHeader.emplace_back("Content-Type: text/plain; charset=iso-2022-jp");
     }
     if (multipart) {
-        m.boundary = texts_.attachments->boundary;
+        m.boundary = attachments->boundary;
         header.push_back("Content-Type: multipart/mixed; boundary=\"" + m.boundary + "\"");
         m.body.push_back("--" + m.boundary);
         m.body.insert(m.body.end(), textHeader.begin(), textHeader.end());
         m.body.emplace_back();
-        for (const AttachmentPart& part : texts_.attachments->parts)
+        for (const AttachmentPart& part : attachments->parts)
             m.attachments.push_back(
                 {AttachmentPartHeader(part.nameSjis, part.contentType, m.utf8), part.base64});
     }
     addIfSet(header, "Message-ID", addressee.messageId);
 
     if (!m.utf8) {
-        m.body.reserve(m.body.size() + bodyJis_.size() + 3);
+        m.body.reserve(m.body.size() + (ownLines ? ownLines->size() : bodyJis_.size()) + 3);
         // The text part reads as the message without files does: the empty line the client
         // puts before a body, the lines, and the line end the boundary after them takes.
         if (multipart)
             m.body.emplace_back();
         if (addressee.addresseeLineSjis)
             m.body.push_back(ToJisLine(*addressee.addresseeLineSjis));
-        m.body.insert(m.body.end(), bodyJis_.begin(), bodyJis_.end());
+        if (!ownLines) {
+            m.body.insert(m.body.end(), bodyJis_.begin(), bodyJis_.end());
+        } else {
+            for (std::size_t i = 0; i < ownLines->size(); ++i) {
+                if (sameLine(*ownLines, i, &texts_.bodySjis))
+                    m.body.push_back(bodyJis_[i]);
+                else
+                    m.body.push_back(ToJisLine((*ownLines)[i]));
+            }
+        }
         if (multipart)
             m.body.emplace_back();
         return m;
@@ -272,7 +402,14 @@ WireMessage MessageBuilder::build(const MessageAddressee& addressee) const {
     std::string text = "\r\n";
     if (addressee.addresseeLineSjis)
         text += cp932::toUtf8(*addressee.addresseeLineSjis) + "\r\n";
-    text += bodyUtf8_;
+    if (!ownLines) {
+        text += bodyUtf8_;
+    } else {
+        for (const std::string& line : *ownLines) {
+            text += cp932::toUtf8(line);
+            text += "\r\n";
+        }
+    }
     const std::string base64 = jconvert::Base64Encode(text);
     for (std::size_t pos = 0; pos < base64.size(); pos += kMailBase64Line)
         m.body.push_back(base64.substr(pos, kMailBase64Line));

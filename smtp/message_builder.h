@@ -77,6 +77,13 @@ public:
     // Whether the message with this addressee line goes out as UTF-8.
     bool sendsUtf8(const std::optional<std::string>& addresseeLineSjis) const;
     WireMessage build(const MessageAddressee& addressee) const;
+    // A merged row's message without a builder of its own: `subjectSjis`, `bodySjis` and
+    // `attachments` in place of this builder's, the rest as this builder's texts. The bytes are
+    // those a builder of the row's texts makes; a body line equal to this builder's at the same
+    // place goes as converted here, so that a row costs little more than a message of the run.
+    WireMessage buildOwn(const MessageAddressee& addressee, std::string_view subjectSjis,
+                         const std::vector<std::string>& bodySjis,
+                         const std::shared_ptr<const MessageAttachments>& attachments) const;
 
     const MessageTexts& texts() const { return texts_; }
     MessageCharset charset() const { return charset_; }
@@ -88,6 +95,15 @@ private:
     // The body's lines in the forms the charset needs, and whether the shared texts have a JIS
     // form; lines equal to `shared`'s at the same place are taken from it.
     void convertTexts(const MessageBuilder* shared);
+    // Whether this builder's sender name, `subjectSjis` and `lines` all have a JIS form; lines
+    // equal to `shared`'s at the same place are taken as `shared` found them.
+    bool haveJisForm(std::string_view subjectSjis, const std::vector<std::string>& lines,
+                     const MessageBuilder* shared) const;
+    // The message with this Subject and these files; the body is this builder's converted lines,
+    // or `ownLines` converted here but for the lines this builder has at the same place.
+    WireMessage assemble(const MessageAddressee& addressee, std::string_view subjectSjis,
+                         const MessageAttachments* attachments, bool utf8,
+                         const std::vector<std::string>* ownLines) const;
 
     MessageTexts texts_;
     MessageCharset charset_;

@@ -169,19 +169,20 @@ int main(int argc, char** argv) {
                     minimal, run, 100.0 * run / minimal, logged, 100.0 * logged / minimal);
     // The machine's speed drifts over a run of the benchmark (other work, a shared host): each
     // round's runs set beside the client of the same round drift less than medians taken apart.
-    const auto pairedShare = [](const std::vector<double>& rates) {
+    const auto pairedShare = [](const std::vector<double>& rates, const std::vector<double>& of) {
         std::vector<double> shares;
-        for (std::size_t r = 0; r < rates.size() && r < g_minimalRates.size(); ++r)
-            shares.push_back(100.0 * rates[r] / g_minimalRates[r]);
+        for (std::size_t r = 0; r < rates.size() && r < of.size(); ++r)
+            shares.push_back(100.0 * rates[r] / of[r]);
         return shares.empty() ? 0.0 : bench::median(shares);
     };
     if (!g_minimalRates.empty())
         std::printf("median of the rounds' shares of the client's rate: send run %.1f %%; with the "
                     "send log %.1f %%\n",
-                    pairedShare(g_runRates), pairedShare(g_loggedRates));
+                    pairedShare(g_runRates, g_minimalRates), pairedShare(g_loggedRates, g_minimalRates));
     const double merged = bench::median(g_mergedRates);
     if (run > 0)
-        std::printf("median messages per second: merged run (3 fields) %.0f, %.1f %% of the send run\n",
-                    merged, 100.0 * merged / run);
+        std::printf("median messages per second: merged run (3 fields) %.0f, %.1f %% of the send run; "
+                    "median of the rounds' shares %.1f %%\n",
+                    merged, 100.0 * merged / run, pairedShare(g_mergedRates, g_runRates));
     return 0;
 }

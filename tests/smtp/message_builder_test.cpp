@@ -178,6 +178,35 @@ TEST(MessageBuilder, ARowSharingTheRunsLinesBuildsTheSameMessage) {
             EXPECT_EQ(sharing.header, alone.header);
             EXPECT_EQ(sharing.body, alone.body);
             EXPECT_EQ(sharing.utf8, alone.utf8);
+            // The same row built by the run's builder, with a Subject of its own.
+            own.subjectSjis = sjis("ご請求額（髙橋商店）");
+            const tessaly::WireMessage ownAlone = tessaly::MessageBuilder(own, charset).build(addressee);
+            const tessaly::WireMessage built =
+                shared.buildOwn(addressee, own.subjectSjis, own.bodySjis, own.attachments);
+            EXPECT_EQ(built.header, ownAlone.header);
+            EXPECT_EQ(built.body, ownAlone.body);
+            EXPECT_EQ(built.utf8, ownAlone.utf8);
+        }
+    }
+}
+
+// The ISO-2022-JP header value counts its words' lengths from one conversion; it must fold
+// exactly where encoding every candidate word would, whatever the mix of modes and the room.
+TEST(EncodedHeaderValue, FoldsAsEncodingEachWordWould) {
+    const std::string pieces[] = {sjis("請求"), "A", sjis("株式会社"), "12,300", sjis("円"), " ",
+                                  sjis("ｶﾞｲﾄﾞ"), "\x81", "\xA0x", sjis("髙")};
+    std::vector<std::string> texts = {"", sjis(kLongSubject), sjis(kLongSubject) + "\x81"};
+    for (std::size_t seed = 0; seed < 400; ++seed) {
+        std::string text;
+        for (std::size_t i = 0, n = seed % 37; i < n; ++i)
+            text += pieces[(seed * 7 + i * (seed % 5 + 1)) % (seed % 3 ? 6 : 10)];
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        for (const std::size_t prefix : {std::size_t{6}, std::size_t{9}, std::size_t{40}, std::size_t{80}}) {
+            SCOPED_TRACE(testing::Message() << "prefix " << prefix << ", text " << testing::PrintToString(text));
+            EXPECT_EQ(tessaly::EncodedHeaderValue(text, prefix),
+                      tessaly::FoldedEncodedWords(text, prefix, tessaly::EncodedWord));
         }
     }
 }
