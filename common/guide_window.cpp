@@ -23,6 +23,10 @@
 #include <algorithm>
 #include <vector>
 
+// The guides' resource is an object file of its own inside a static library: the linker takes it
+// only when something names it, and it is registered by hand, from the global namespace.
+static void registerGuideResources() { Q_INIT_RESOURCE(guide); }
+
 namespace tessaly {
 
 namespace {
@@ -36,6 +40,7 @@ constexpr int kDocumentRole = Qt::UserRole;
 constexpr int kHeadingRole = Qt::UserRole + 1;
 
 QString readGuide(const QString& name) {
+    registerGuideResources();
     QFile file(kFolder + name);
     if (!file.open(QIODevice::ReadOnly))
         return {};
