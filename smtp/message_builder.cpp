@@ -255,16 +255,6 @@ std::optional<std::size_t> FirstCharacterWithoutJisForm(std::string_view sjis) {
     return std::nullopt;
 }
 
-MessageBuilder::MessageBuilder(MessageTexts texts, MessageCharset charset)
-    : texts_(std::move(texts)), charset_(charset) {
-    convertTexts(nullptr);
-}
-
-MessageBuilder::MessageBuilder(const MessageBuilder& shared, MessageTexts texts)
-    : texts_(std::move(texts)), charset_(shared.charset_) {
-    convertTexts(&shared);
-}
-
 namespace {
 
 // Line i of `lines` is line i of `shared`'s texts.
@@ -285,15 +275,15 @@ bool MessageBuilder::haveJisForm(std::string_view subjectSjis, const std::vector
     return true;
 }
 
-void MessageBuilder::convertTexts(const MessageBuilder* shared) {
+MessageBuilder::MessageBuilder(MessageTexts texts, MessageCharset charset)
+    : texts_(std::move(texts)), charset_(charset) {
     const std::vector<std::string>& lines = texts_.bodySjis;
-    const std::vector<std::string>* sharedLines = shared ? &shared->texts_.bodySjis : nullptr;
     if (charset_ == MessageCharset::Auto)
-        sharedTextsHaveJisForm_ = haveJisForm(texts_.subjectSjis, lines, shared);
+        sharedTextsHaveJisForm_ = haveJisForm(texts_.subjectSjis, lines, nullptr);
     if (charset_ != MessageCharset::Utf8) {
         bodyJis_.reserve(lines.size());
-        for (std::size_t i = 0; i < lines.size(); ++i)
-            bodyJis_.push_back(sameLine(lines, i, sharedLines) ? shared->bodyJis_[i] : ToJisLine(lines[i]));
+        for (const std::string& line : lines)
+            bodyJis_.push_back(ToJisLine(line));
     }
     if (charset_ != MessageCharset::Iso2022Jp) {
         for (const std::string& line : lines) {

@@ -70,9 +70,6 @@ struct WireMessage {
 class MessageBuilder {
 public:
     MessageBuilder(MessageTexts texts, MessageCharset charset);
-    // A message of its own whose body shares most lines with `shared`'s (a merged row's): a line
-    // equal to the shared one at the same place is taken as `shared` converted it.
-    MessageBuilder(const MessageBuilder& shared, MessageTexts texts);
 
     // Whether the message with this addressee line goes out as UTF-8.
     bool sendsUtf8(const std::optional<std::string>& addresseeLineSjis) const;
@@ -92,9 +89,6 @@ public:
     const std::vector<std::string>& bodyJis() const { return bodyJis_; }
 
 private:
-    // The body's lines in the forms the charset needs, and whether the shared texts have a JIS
-    // form; lines equal to `shared`'s at the same place are taken from it.
-    void convertTexts(const MessageBuilder* shared);
     // Whether this builder's sender name, `subjectSjis` and `lines` all have a JIS form; lines
     // equal to `shared`'s at the same place are taken as `shared` found them.
     bool haveJisForm(std::string_view subjectSjis, const std::vector<std::string>& lines,

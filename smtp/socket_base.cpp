@@ -799,15 +799,14 @@ static QByteArray writable(const std::string& text, std::string_view end = {}) {
     return bytes;
 }
 
-SocketFailure TSocketBase::sendText(const std::string& text) {
+SocketFailure TSocketBase::sendText(const std::string& text, std::string_view end) {
     Status(ReportSteps, "Write");
-    return sendAll(writable(text));
+    return sendAll(writable(text, end));
 }
 
 SocketFailure TSocketBase::sendLine(const std::string& text) {
     Status(ReportSteps, "Writeln");
-    Status(ReportSteps, "Write");
-    return sendAll(writable(text, "\r\n"));
+    return sendText(text, "\r\n");
 }
 
 SocketFailure TSocketBase::sendStream(QIODevice& stream) {

@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QIODevice;
@@ -242,7 +243,7 @@ protected:
     void TimerTriggered();
 
     // The operations above as values: each returns how it failed instead of raising it.
-    SocketFailure sendText(const std::string& text);    // Write
+    SocketFailure sendText(const std::string& text, std::string_view end = {}); // Write, then `end` under the same cut
     SocketFailure sendLine(const std::string& text);    // Writeln
     SocketFailure sendAll(const QByteArray& bytes);     // all of `bytes`, without the cut of Write
     SocketFailure sendStream(QIODevice& stream);        // SendStream
