@@ -7,6 +7,15 @@ function(tessaly_target_options target)
   endif()
 endfunction()
 
+# Flags for what is compiled from tests/ only, after the build type's own: the code under test
+# keeps the tree's flags, while the tests' own code, which is mostly GoogleTest's macros, can
+# be compiled more cheaply (./test uses -Og: a third less time than -O2).
+set(TESSALY_TEST_FLAGS "" CACHE STRING "Extra compile flags of the test programs and their support library")
+function(tessaly_test_options target)
+  tessaly_target_options(${target})
+  target_compile_options(${target} PRIVATE ${TESSALY_TEST_FLAGS})
+endfunction()
+
 # Checked buffer sizes in the C library's string and memory functions, as Debian builds its
 # programs; it needs the optimiser, and the sanitizers check the same and more.
 if(NOT TESSALY_SANITIZE AND NOT TESSALY_BUILD_FUZZ)
@@ -91,7 +100,7 @@ endfunction()
 # precompiled Qt and GoogleTest headers of the support library.
 function(tessaly_test_executable target)
   target_link_libraries(${target} PRIVATE tessaly_test_support GTest::gtest GTest::gmock)
-  tessaly_target_options(${target})
+  tessaly_test_options(${target})
   # Nothing in tests/ declares a QObject class, so the moc has nothing to do there.
   set_target_properties(${target} PROPERTIES AUTOMOC OFF)
   if(TESSALY_PCH)
