@@ -54,3 +54,5 @@ void AddressEntryModel::clear(int rowCount) {
 }
 
 } // namespace tessaly
+
+#include "moc_address_lists.cpp"

@@ -617,3 +617,5 @@ void TTSY_AddressF::Cmd_CancelClick() {
 void TTSY_AddressF::Cmd_AData_OutClick() {
     tessaly::writeFileAtomically(cp932::pathFromSjis(startDirectory_ + "/Debug.txt"), tessaly::AddressBook_Dump(book_));
 }
+
+#include "moc_address_window.cpp"

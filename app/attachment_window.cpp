@@ -189,3 +189,5 @@ void TTSY_AttachF::showFiles() {
                                         : QStringLiteral("合計：") + tessaly::AttachmentSummary(files_));
     Cmd_Del->setEnabled(!Lst_Attach->selectedItems().isEmpty());
 }
+
+#include "moc_attachment_window.cpp"

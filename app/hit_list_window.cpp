@@ -77,3 +77,5 @@ void TTSY_Adrs_HitF::done(int result) {
     main_.setEnabled(true);
     QDialog::done(result);
 }
+
+#include "moc_hit_list_window.cpp"

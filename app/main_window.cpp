@@ -506,3 +506,5 @@ void TTSY_MainF::TB_SetteiClick() {
     if (settei_)
         tessaly::showOverMainWindow(*settei_, this);
 }
+
+#include "moc_main_window.cpp"

@@ -208,3 +208,5 @@ void TTSY_MergeF::applyTo(tessaly::RunMail& mail) const {
     mail.tableNameSjis = tessaly::toSjis(QFileInfo(table().path).fileName(), QStringLiteral("差し込みデータのファイル名"));
     tessaly::ReadOwnFiles(mail);
 }
+
+#include "moc_merge_table_window.cpp"

@@ -187,3 +187,5 @@ void TTSY_PreviewF::showEntry(int row) {
 }
 
 } // namespace tessaly
+
+#include "moc_preview_window.cpp"

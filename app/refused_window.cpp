@@ -122,3 +122,5 @@ void TTSY_RefusedF::done(int result) {
         main_->setEnabled(true);
     QDialog::done(result);
 }
+
+#include "moc_refused_window.cpp"

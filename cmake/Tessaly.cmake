@@ -118,6 +118,7 @@ function(tessaly_add_benchmark name)
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_DEPS} benchmark::benchmark)
   tessaly_target_options(${name})
+  add_dependencies(benchmarks ${name})
 endfunction()
 
 # tessaly_add_fuzzer(name SOURCES ... [DEPS ...]): libFuzzer with address and undefined sanitizers.

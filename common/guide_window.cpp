@@ -242,3 +242,5 @@ void addGuideKey(QWidget& window, const QString& heading) {
 }
 
 } // namespace tessaly
+
+#include "moc_guide_window.cpp"

@@ -54,3 +54,5 @@ void SjisListModel::setItems(std::vector<std::string> items) {
 }
 
 } // namespace tessaly
+
+#include "moc_sjis_list_model.cpp"

@@ -81,3 +81,5 @@ bool FittedPage::eventFilter(QObject* watched, QEvent* event) {
 }
 
 } // namespace tessaly
+
+#include "moc_window_fit.cpp"

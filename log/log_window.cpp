@@ -149,3 +149,5 @@ void TTSY_LogF::closeEvent(QCloseEvent* event) {
         mainWindow_->setEnabled(true);
     event->accept();
 }
+
+#include "moc_log_window.cpp"

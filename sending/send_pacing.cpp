@@ -95,3 +95,5 @@ void RunWait::cancel() {
 }
 
 } // namespace tessaly
+
+#include "moc_send_pacing.cpp"

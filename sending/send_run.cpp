@@ -360,3 +360,5 @@ void SendRun::finish() {
 }
 
 } // namespace tessaly
+
+#include "moc_send_run.cpp"

@@ -458,3 +458,5 @@ void SendRunner::testSendSteps(const RunMail& mail, RunSettings& settings, Messa
 }
 
 } // namespace tessaly
+
+#include "moc_send_runner.cpp"

@@ -215,3 +215,5 @@ std::optional<QString> SmtpConnection::open(RunSettings& settings) {
 }
 
 } // namespace tessaly
+
+#include "moc_smtp_connection.cpp"

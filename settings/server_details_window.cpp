@@ -580,3 +580,5 @@ void TTSY_ServerSyousaiF::done(int result) {
     Edt_Password->clear();
     Edt_OAuthClientSecret->clear();
 }
+
+#include "moc_server_details_window.cpp"

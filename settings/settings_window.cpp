@@ -653,3 +653,5 @@ bool Settings_Load(Settings& s, const std::string& startDirectory, tessaly::Dial
     s.heldKeys.clear();
     return true;
 }
+
+#include "moc_settings_window.cpp"
