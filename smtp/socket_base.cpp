@@ -15,11 +15,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <poll.h>
-#include <sys/socket.h>
 #include <chrono>
 #include <cstdint>
+#include <poll.h>
 #include <string_view>
+#include <sys/socket.h>
+#include <thread>
 #include <utility>
 
 namespace tessaly {
@@ -93,6 +94,10 @@ constexpr qsizetype kWriteLimit = 16384;  // the most Write sends of one text
 constexpr qint64 kHighWater = 4 * kChunk; // bytes queued in the socket before waiting for progress
 
 constexpr int kQuickReplyMs = 2;         // see receiveSoon
+constexpr std::chrono::microseconds kSpin{50};          // ditto
+constexpr std::chrono::microseconds kQuickServer{200}; // ditto
+// Looking while the server answers needs a processor of its own for each.
+const bool kSpinning = std::thread::hardware_concurrency() > 1;
 constexpr std::size_t kMaxReplyLines = 1000; // a reply longer than this is not a reply but a flood
 
 const char* const kHostLookupTimedOut = "Host Lookup Timed Out";
@@ -397,6 +402,19 @@ void TSocketBase::receiveSoon() {
         safely([&] { took = receiveNow(static_cast<int>(descriptor)); });
     if (took)
         return;
+    // A reply that comes within microseconds comes sooner than a sleeping process is woken for it:
+    // while the server answers quickly, the wait looks for the reply for a few microseconds first.
+    // A distant server's reply never comes that fast, so its waits never spin.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point asked = Clock::now();
+    if (m_quickServer && kSpinning) {
+        const Clock::time_point until = asked + kSpin;
+        do {
+            safely([&] { took = receiveNow(static_cast<int>(descriptor)); });
+            if (took)
+                return;
+        } while (Clock::now() < until);
+    }
     pollfd ready{static_cast<int>(descriptor), POLLIN, 0};
     const int wait = TimeOut > 0 ? std::min(TimeOut, kQuickReplyMs) : kQuickReplyMs;
     int n;
@@ -405,6 +423,7 @@ void TSocketBase::receiveSoon() {
     } while (n < 0 && errno == EINTR);
     if (n > 0)
         safely([this, descriptor] { receiveNow(static_cast<int>(descriptor)); });
+    m_quickServer = n > 0 && Clock::now() - asked < kQuickServer;
 }
 
 // The socket's own read of a plain connection costs more than the system call it makes, so

@@ -355,6 +355,7 @@ private:
     std::string m_lastStatus;
     std::function<void()> m_whileAwaitingReply;
     bool m_workedWhileAwaiting = false; // that work was done for the reply awaited now
+    bool m_quickServer = false; // the last reply awaited came within a fraction of a millisecond
     qint64 m_bytesSent = 0;
     qint64 m_bytesTotal = 0;
 };
