@@ -1,21 +1,21 @@
 #include "app/main_window.h"
-#include "app/recipient_list.h"
-#include "app/run_status_bar.h"
-#include "app/attachment_window.h"
 
 #include "address/address_book.h"
 #include "address/address_window.h"
 #include "address/utf8_address_file.h"
+#include "app/attachment_window.h"
 #include "app/hit_list_window.h"
+#include "app/recipient_list.h"
+#include "app/run_status_bar.h"
 #include "app/toolbar_icons.h"
 #include "common/controls.h"
-#include "common/secondary_window.h"
-#include "common/window_fonts.h"
 #include "common/cp932.h"
 #include "common/dialogs.h"
 #include "common/error_guard.h"
+#include "common/secondary_window.h"
 #include "common/text.h"
 #include "common/text_file.h"
+#include "common/window_fonts.h"
 #include "log/log_window.h"
 #include "sending/send_runner.h"
 #include "settings/settings_window.h"
@@ -34,9 +34,8 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <sys/utsname.h>
-
 #include <cstdio>
+#include <sys/utsname.h>
 #include <tuple>
 
 namespace {
@@ -506,5 +505,4 @@ void TTSY_MainF::TB_SetteiClick() {
     if (settei_)
         tessaly::showOverMainWindow(*settei_, this);
 }
-
 #include "moc_main_window.cpp"
