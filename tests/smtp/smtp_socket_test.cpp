@@ -10,6 +10,7 @@
 #include <QtTest/QTest>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -142,6 +143,81 @@ TEST(SocketSend, AStreamGoesOnWhenThePeerEmptiesTheBuffersAtOnce) {
     const std::string& received = peer.received();
     EXPECT_EQ(received.size(), static_cast<std::size_t>(big.size()));
     EXPECT_TRUE(received == big.toStdString());
+}
+
+// A server on a thread of its own that answers every line at once, as a server on the same
+// machine does, so that the client's waits take the replies the quick way: each reply is a
+// multi-line one sent in two pieces, and after `replies` of them it closes the connection.
+class InstantPeer {
+public:
+    explicit InstantPeer(int replies) {
+        sockaddr_in a{};
+        m_listener = loopbackListener(1, a);
+        if (m_listener < 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this, replies] {
+            const int fd = ::accept(m_listener, nullptr, nullptr);
+            const int one = 1; // the second piece goes out at once, not after the first one's acknowledgement
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            std::string pending;
+            char chunk[4096];
+            for (int answered = 0; fd >= 0 && answered < replies;) {
+                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                if (n <= 0)
+                    break;
+                pending.append(chunk, static_cast<std::size_t>(n));
+                for (std::size_t lf; answered < replies && (lf = pending.find('\n')) != std::string::npos;) {
+                    pending.erase(0, lf + 1);
+                    const std::string number = std::to_string(answered++);
+                    const std::string first = "250-line " + number + "\r\n25";
+                    const std::string rest = "0 end " + number + "\r\n";
+                    ::send(fd, first.data(), first.size(), MSG_NOSIGNAL);
+                    ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+                }
+            }
+            if (fd >= 0)
+                ::close(fd);
+        });
+    }
+    ~InstantPeer() {
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
+
+TEST(SocketReplies, QuickRepliesInPiecesAndAClose) {
+    constexpr int kReplies = 300;
+    InstantPeer peer(kReplies);
+    ASSERT_NE(peer.port(), 0);
+    TSmtpClient client;
+    client.Host = "127.0.0.1";
+    client.Port = peer.port();
+    client.TimeOut = 3000;
+    client.TSocketBase::Connect();
+    for (int i = 0; i < kReplies; ++i) {
+        client.Writeln("NOOP");
+        const SmtpReply reply = client.ReadReply(SmtpStep::Other);
+        const std::string number = std::to_string(i);
+        ASSERT_EQ(reply.Text(), "250-line " + number + "\r\n250 end " + number + "\r\n");
+    }
+    // The close that follows the last quick reply is found, not waited out.
+    QElapsedTimer took;
+    took.start();
+    EXPECT_ANY_THROW({
+        client.Writeln("NOOP");
+        client.ReadReply(SmtpStep::Other);
+    });
+    EXPECT_FALSE(client.Connected());
+    EXPECT_LT(took.elapsed(), 2500);
 }
 
 TEST_F(SmtpClientTest, ReadLnReturnsUpToTheLineFeedAndKeepsTheRest) {
