@@ -574,6 +574,7 @@ void TSocketBase::Connect() {
     }
 
     m_received.clear();
+    m_quickServer = false; // learnt anew for each connection
     const bool tls = SocketKind == SocketType::Tls;
     if (tls != (qobject_cast<QSslSocket*>(m_socket) != nullptr) ||
         m_socket->state() != QAbstractSocket::UnconnectedState)
