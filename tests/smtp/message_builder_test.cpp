@@ -173,20 +173,19 @@ TEST(MessageBuilder, ARowSharingTheRunsLinesBuildsTheSameMessage) {
             own.bodySjis.clear();
             for (const std::string& line : row.body)
                 own.bodySjis.push_back(sjis(line));
-            const tessaly::WireMessage alone = tessaly::MessageBuilder(own, charset).build(addressee);
-            const tessaly::WireMessage sharing =
-                shared.buildOwn(addressee, own.subjectSjis, own.bodySjis, own.attachments);
-            EXPECT_EQ(sharing.header, alone.header);
-            EXPECT_EQ(sharing.body, alone.body);
-            EXPECT_EQ(sharing.utf8, alone.utf8);
-            // The same row built by the run's builder, with a Subject of its own.
+            // The run's builder makes the row's message as a builder of the row's own texts does.
+            const auto expectBuiltAsAlone = [&] {
+                const tessaly::WireMessage alone = tessaly::MessageBuilder(own, charset).build(addressee);
+                const tessaly::WireMessage built =
+                    shared.buildOwn(addressee, own.subjectSjis, own.bodySjis, own.attachments);
+                EXPECT_EQ(built.header, alone.header);
+                EXPECT_EQ(built.body, alone.body);
+                EXPECT_EQ(built.utf8, alone.utf8);
+            };
+            expectBuiltAsAlone();
+            // The same row with a Subject of its own.
             own.subjectSjis = sjis("ご請求額（髙橋商店）");
-            const tessaly::WireMessage ownAlone = tessaly::MessageBuilder(own, charset).build(addressee);
-            const tessaly::WireMessage built =
-                shared.buildOwn(addressee, own.subjectSjis, own.bodySjis, own.attachments);
-            EXPECT_EQ(built.header, ownAlone.header);
-            EXPECT_EQ(built.body, ownAlone.body);
-            EXPECT_EQ(built.utf8, ownAlone.utf8);
+            expectBuiltAsAlone();
         }
     }
 }

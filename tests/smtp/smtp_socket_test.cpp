@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,52 +76,69 @@ int loopbackListener(int backlog, sockaddr_in& address) {
     return -1;
 }
 
-// A peer on a thread of its own that takes what it is sent in bursts, as a busy server does: it
-// sleeps while the system's buffers fill up, then empties them at once.
-class BurstReader {
+// A peer on a thread of its own: it takes one connection on 127.0.0.1 and a free port, hands it
+// to `serve` and closes it.
+class ThreadPeer {
 public:
-    explicit BurstReader(std::size_t expected) {
+    explicit ThreadPeer(std::function<void(int)> serve) {
         sockaddr_in a{};
         m_listener = loopbackListener(1, a);
         if (m_listener < 0)
             return;
         m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this, expected] {
+        m_thread = std::thread([this, serve = std::move(serve)] {
             const int fd = ::accept(m_listener, nullptr, nullptr);
-            std::vector<char> chunk(1 << 20);
-            // Bounded: the client's time-out ends a stalled send long before the last burst.
-            for (int burst = 0; burst < 2000 && fd >= 0 && m_received.size() < expected; ++burst) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(3));
-                for (;;) {
-                    const ssize_t n = ::recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
-                    if (n <= 0)
-                        break;
-                    m_received.append(chunk.data(), static_cast<std::size_t>(n));
-                }
-            }
-            if (fd >= 0)
-                ::close(fd);
+            if (fd < 0)
+                return;
+            serve(fd);
+            ::close(fd);
         });
     }
-    ~BurstReader() {
-        if (m_thread.joinable())
-            m_thread.join();
+    ~ThreadPeer() {
+        join();
         if (m_listener >= 0)
             ::close(m_listener);
     }
     quint16 port() const { return m_port; }
-    // Waits for the reader to end; what it received.
-    const std::string& received() {
+    void join() {
         if (m_thread.joinable())
             m_thread.join();
-        return m_received;
     }
 
 private:
     int m_listener = -1;
     quint16 m_port = 0;
-    std::string m_received;
     std::thread m_thread;
+};
+
+// A peer that takes what it is sent in bursts, as a busy server does: it sleeps while the
+// system's buffers fill up, then empties them at once.
+class BurstReader {
+public:
+    explicit BurstReader(std::size_t expected)
+        : m_peer([this, expected](int fd) {
+              std::vector<char> chunk(1 << 20);
+              // Bounded: the client's time-out ends a stalled send long before the last burst.
+              for (int burst = 0; burst < 2000 && m_received.size() < expected; ++burst) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                  for (;;) {
+                      const ssize_t n = ::recv(fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
+                      if (n <= 0)
+                          break;
+                      m_received.append(chunk.data(), static_cast<std::size_t>(n));
+                  }
+              }
+          }) {}
+    quint16 port() const { return m_peer.port(); }
+    // Waits for the reader to end; what it received.
+    const std::string& received() {
+        m_peer.join();
+        return m_received;
+    }
+
+private:
+    std::string m_received; // before the peer, which writes it from its start on
+    ThreadPeer m_peer;
 };
 
 TEST(SocketSend, AStreamGoesOnWhenThePeerEmptiesTheBuffersAtOnce) {
@@ -145,58 +163,33 @@ TEST(SocketSend, AStreamGoesOnWhenThePeerEmptiesTheBuffersAtOnce) {
     EXPECT_TRUE(received == big.toStdString());
 }
 
-// A server on a thread of its own that answers every line at once, as a server on the same
-// machine does, so that the client's waits take the replies the quick way: each reply is a
-// multi-line one sent in two pieces, and after `replies` of them it closes the connection.
-class InstantPeer {
-public:
-    explicit InstantPeer(int replies) {
-        sockaddr_in a{};
-        m_listener = loopbackListener(1, a);
-        if (m_listener < 0)
-            return;
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this, replies] {
-            const int fd = ::accept(m_listener, nullptr, nullptr);
-            const int one = 1; // the second piece goes out at once, not after the first one's acknowledgement
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            std::string pending;
-            char chunk[4096];
-            for (int answered = 0; fd >= 0 && answered < replies;) {
-                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-                if (n <= 0)
-                    break;
-                pending.append(chunk, static_cast<std::size_t>(n));
-                for (std::size_t lf; answered < replies && (lf = pending.find('\n')) != std::string::npos;) {
-                    pending.erase(0, lf + 1);
-                    const std::string number = std::to_string(answered++);
-                    const std::string first = "250-line " + number + "\r\n25";
-                    const std::string rest = "0 end " + number + "\r\n";
-                    ::send(fd, first.data(), first.size(), MSG_NOSIGNAL);
-                    ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
-                }
-            }
-            if (fd >= 0)
-                ::close(fd);
-        });
+// A server that answers every line at once, as a server on the same machine does, so that the
+// client's waits take the replies the quick way: each reply is a multi-line one sent in two
+// pieces, and after `replies` of them it closes the connection.
+void answerAtOnce(int fd, int replies) {
+    const int one = 1; // the second piece goes out at once, not after the first one's acknowledgement
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string pending;
+    char chunk[4096];
+    for (int answered = 0; answered < replies;) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        pending.append(chunk, static_cast<std::size_t>(n));
+        for (std::size_t lf; answered < replies && (lf = pending.find('\n')) != std::string::npos;) {
+            pending.erase(0, lf + 1);
+            const std::string number = std::to_string(answered++);
+            const std::string first = "250-line " + number + "\r\n25";
+            const std::string rest = "0 end " + number + "\r\n";
+            ::send(fd, first.data(), first.size(), MSG_NOSIGNAL);
+            ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+        }
     }
-    ~InstantPeer() {
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_listener >= 0)
-            ::close(m_listener);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::thread m_thread;
-};
+}
 
 TEST(SocketReplies, QuickRepliesInPiecesAndAClose) {
     constexpr int kReplies = 300;
-    InstantPeer peer(kReplies);
+    ThreadPeer peer([](int fd) { answerAtOnce(fd, kReplies); });
     ASSERT_NE(peer.port(), 0);
     TSmtpClient client;
     client.Host = "127.0.0.1";
